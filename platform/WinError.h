@@ -1,0 +1,103 @@
+// Windows error codes that the layer produces or the system code tests for.
+// Texts for them live in the message table (FormatMessageW); add a code to both.
+#pragma once
+
+#include "platform/WinTypes.h"
+
+#define ERROR_SUCCESS 0u
+#define NO_ERROR 0u
+#define ERROR_INVALID_FUNCTION 1u
+#define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
+#define ERROR_TOO_MANY_OPEN_FILES 4u
+#define ERROR_ACCESS_DENIED 5u
+#define ERROR_INVALID_HANDLE 6u
+#define ERROR_NOT_ENOUGH_MEMORY 8u
+#define ERROR_OUTOFMEMORY 14u
+#define ERROR_NO_MORE_FILES 18u
+#define ERROR_WRITE_FAULT 29u
+#define ERROR_READ_FAULT 30u
+#define ERROR_SHARING_VIOLATION 32u
+#define ERROR_HANDLE_EOF 38u
+#define ERROR_NOT_SUPPORTED 50u
+#define ERROR_FILE_EXISTS 80u
+#define ERROR_INVALID_PARAMETER 87u
+#define ERROR_BROKEN_PIPE 109u
+#define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_PROC_NOT_FOUND 127u
+#define ERROR_DIR_NOT_EMPTY 145u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_FILENAME_EXCED_RANGE 206u
+#define ERROR_MORE_DATA 234u
+#define ERROR_NO_MORE_ITEMS 259u
+#define ERROR_DIRECTORY 267u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_NO_TOKEN 1008u
+#define ERROR_BADKEY 1010u
+#define ERROR_CANTOPEN 1011u
+#define ERROR_CANTREAD 1012u
+#define ERROR_CANTWRITE 1013u
+#define ERROR_KEY_DELETED 1018u
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053u
+#define ERROR_SERVICE_ALREADY_RUNNING 1056u
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060u
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061u
+#define ERROR_SERVICE_NOT_ACTIVE 1062u
+#define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063u
+#define ERROR_SERVICE_EXISTS 1073u
+#define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_CANNOT_FIND_WND_CLASS 1407u
+#define ERROR_CLASS_ALREADY_EXISTS 1410u
+#define ERROR_INVALID_THREAD_ID 1444u
+#define ERROR_TIMEOUT 1460u
+
+#define WSABASEERR 10000
+#define WSAEINTR 10004
+#define WSAEBADF 10009
+#define WSAEACCES 10013
+#define WSAEFAULT 10014
+#define WSAEINVAL 10022
+#define WSAEMFILE 10024
+#define WSAEWOULDBLOCK 10035
+#define WSAEINPROGRESS 10036
+#define WSAEALREADY 10037
+#define WSAENOTSOCK 10038
+#define WSAEMSGSIZE 10040
+#define WSAEADDRINUSE 10048
+#define WSAEADDRNOTAVAIL 10049
+#define WSAENETDOWN 10050
+#define WSAENETUNREACH 10051
+#define WSAECONNABORTED 10053
+#define WSAECONNRESET 10054
+#define WSAENOBUFS 10055
+#define WSAEISCONN 10056
+#define WSAENOTCONN 10057
+#define WSAESHUTDOWN 10058
+#define WSAETIMEDOUT 10060
+#define WSAECONNREFUSED 10061
+#define WSAEHOSTUNREACH 10065
+#define WSANOTINITIALISED 10093
+#define WSAHOST_NOT_FOUND 11001
+#define WSATRY_AGAIN 11002
+#define WSANO_RECOVERY 11003
+#define WSANO_DATA 11004
+
+#define E_FAIL (static_cast<HRESULT>(0x80004005u))
+#define E_INVALIDARG (static_cast<HRESULT>(0x80070057u))
+#define E_OUTOFMEMORY (static_cast<HRESULT>(0x8007000Eu))
+#define E_ACCESSDENIED (static_cast<HRESULT>(0x80070005u))
+#define E_NOTIMPL (static_cast<HRESULT>(0x80004001u))
+#define E_POINTER (static_cast<HRESULT>(0x80004003u))
+
+// Thread-local last error, as Windows keeps it; never errno.
+DWORD GetLastError();
+void SetLastError(DWORD code);
+
+namespace zbw {
+// The Windows code closest to a host errno value.
+DWORD ErrorFromErrno(int err);
+// Sets the last error from errno and returns the code.
+DWORD SetLastErrorFromErrno();
+}  // namespace zbw

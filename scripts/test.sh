@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds everything with the sanitizers and runs every test (unit and end-to-end).
+# Extra arguments go to ctest, e.g. scripts/test.sh -L unit  or  -R Format.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+build=build/test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON >/dev/null
+cmake --build "$build" -j "$(nproc)"
+export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
