@@ -44,6 +44,10 @@ typedef const char16_t* LPCWSTR;
 typedef char16_t* LPTSTR;
 typedef const char16_t* LPCTSTR;
 
+// Calling-convention markers of the Windows declarations; there is one convention here.
+#define WINAPI
+#define CALLBACK
+
 // Handles are opaque pointers; kernel handles point at a CKernelObject (KernelObject.h).
 typedef void* HANDLE;
 typedef HANDLE* LPHANDLE;
@@ -122,9 +126,44 @@ union ULARGE_INTEGER {
     ULONGLONG QuadPart;
 };
 
+struct POINT {
+    LONG x;
+    LONG y;
+};
+typedef POINT* LPPOINT;
+struct RECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+};
+typedef RECT* LPRECT;
+typedef const RECT* LPCRECT;
+
 struct SECURITY_ATTRIBUTES {
     DWORD nLength;
     LPVOID lpSecurityDescriptor;
     BOOL bInheritHandle;
 };
 typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+
+typedef BYTE BOOLEAN;
+typedef ULONG* PULONG;
+typedef DWORD ACCESS_MASK;
+
+// Standard and generic access rights, shared by files, keys, objects and services.
+#define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
+#define WRITE_DAC 0x00040000u
+#define WRITE_OWNER 0x00080000u
+#define SYNCHRONIZE 0x00100000u
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_ALL 0x001F0000u
+#define MAXIMUM_ALLOWED 0x02000000u
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define GENERIC_EXECUTE 0x20000000u
+#define GENERIC_ALL 0x10000000u

@@ -14,16 +14,30 @@ CTestRoot::CTestRoot() {
     std::filesystem::create_directories(m_dir + "/home/.local/share");
     std::filesystem::create_directories(m_dir + "/home/.config");
     std::filesystem::create_directories(m_dir + "/tmp");
-    setenv("ZBW_ROOT", (m_dir + "/zbw").c_str(), 1);
-    setenv("HOME", (m_dir + "/home").c_str(), 1);
-    setenv("XDG_DATA_HOME", (m_dir + "/home/.local/share").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (m_dir + "/home/.config").c_str(), 1);
-    setenv("TMPDIR", (m_dir + "/tmp").c_str(), 1);
+    SetVar("ZBW_ROOT", m_dir + "/zbw");
+    SetVar("HOME", m_dir + "/home");
+    SetVar("XDG_DATA_HOME", m_dir + "/home/.local/share");
+    SetVar("XDG_CONFIG_HOME", m_dir + "/home/.config");
+    SetVar("TMPDIR", m_dir + "/tmp");
 }
 
 CTestRoot::~CTestRoot() {
+    for (const auto& [name, value] : m_saved) {
+        if (value)
+            setenv(name.c_str(), value->c_str(), 1);
+        else
+            unsetenv(name.c_str());
+    }
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
+}
+
+void CTestRoot::SetVar(const char* name, const std::string& value) {
+    if (!m_saved.count(name)) {
+        const char* old = getenv(name);
+        m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+    }
+    setenv(name, value.c_str(), 1);
 }
 
 std::string BinDir() { return ZB_BIN_DIR; }

@@ -1,8 +1,11 @@
 // A private world for one test: a temporary folder that holds the emulation root (ZBW_ROOT),
-// HOME and the XDG folders, made in the constructor and removed in the destructor. Tests never
-// see each other's state or the developer's own. Not thread-safe: make it before threads start.
+// HOME, TMPDIR and the XDG folders, made in the constructor and removed in the destructor, which
+// also puts the environment back as it was. Tests never see each other's state or the
+// developer's own. Not thread-safe: make it before threads start.
 #pragma once
 
+#include <map>
+#include <optional>
 #include <string>
 
 class CTestRoot {
@@ -18,7 +21,10 @@ public:
     std::string Path(const std::string& relative) const { return m_dir + "/" + relative; }
 
 private:
+    void SetVar(const char* name, const std::string& value);
+
     std::string m_dir;
+    std::map<std::string, std::optional<std::string>> m_saved;
 };
 
 // Folder of the built programs (bin/ of the build).

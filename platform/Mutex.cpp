@@ -1,0 +1,11 @@
+#include "platform/Mutex.h"
+
+#include "platform/SyncApi.h"
+
+CMutex::CMutex(BOOL initiallyOwn, LPCTSTR name, LPSECURITY_ATTRIBUTES attributes) : CSyncObject(name) {
+    m_hObject = CreateMutexW(attributes, initiallyOwn, name);
+}
+
+BOOL CMutex::Unlock() {
+    return ReleaseMutex(m_hObject);
+}

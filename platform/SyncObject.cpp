@@ -1,0 +1,19 @@
+#include "platform/SyncObject.h"
+
+#include "platform/KernelObject.h"
+#include "platform/Wait.h"
+
+CSyncObject::CSyncObject(LPCTSTR) {}
+
+CSyncObject::~CSyncObject() {
+    if (m_hObject) CloseHandle(m_hObject);
+}
+
+BOOL CSyncObject::Lock(DWORD timeoutMs) {
+    DWORD result = WaitForSingleObject(m_hObject, timeoutMs);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED_0 ? TRUE : FALSE;
+}
+
+BOOL CSyncObject::Unlock(LONG, LONG*) {
+    return TRUE;
+}

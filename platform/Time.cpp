@@ -1,0 +1,190 @@
+#include "platform/Time.h"
+
+#include "platform/Clock.h"
+#include "platform/Locale.h"
+#include "platform/OleDateTime.h"
+
+namespace zbw {
+namespace {
+
+bool InCrtRange(time_t t) {
+    return t >= 0 && t <= kMaxCrtTime;
+}
+
+long OffsetAt(time_t t) {
+    struct tm parts {};
+    localtime_r(&t, &parts);
+    return parts.tm_gmtoff;
+}
+
+bool ValidParts(int year, int month, int day, int hour, int minute, int second) {
+    if (year < 1900 || year > 3000 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 ||
+        minute < 0 || minute > 59 || second < 0 || second > 59)
+        return false;
+    int64_t y = 0;
+    int m = 0, d = 0;
+    CivilFromDays(DaysFromCivil(year, month, day), y, m, d);
+    return d == day;
+}
+
+// The zone's offsets a day before and a day after the wall time bracket any change near it.
+time_t ResolveLocal(int64_t wallAsUtc) {
+    long before = OffsetAt(static_cast<time_t>(wallAsUtc - 86400));
+    long after = OffsetAt(static_cast<time_t>(wallAsUtc + 86400));
+    time_t early = static_cast<time_t>(wallAsUtc - before);
+    time_t late = static_cast<time_t>(wallAsUtc - after);
+    bool earlyFits = OffsetAt(early) == before;
+    bool lateFits = OffsetAt(late) == after;
+    if (earlyFits && lateFits) return early < late ? early : late;
+    if (lateFits) return late;
+    return early;  // fits, or the wall time was skipped: the offset before the gap moves it forward
+}
+
+}  // namespace
+
+bool LocalTm(time_t t, struct tm& out) {
+    return InCrtRange(t) && localtime_r(&t, &out) != nullptr;
+}
+
+bool GmtTm(time_t t, struct tm& out) {
+    return InCrtRange(t) && gmtime_r(&t, &out) != nullptr;
+}
+
+time_t LocalToTime(int year, int month, int day, int hour, int minute, int second, int nDST) {
+    if (!ValidParts(year, month, day, hour, minute, second)) return -1;
+    time_t t = -1;
+    if (nDST >= 0) {
+        struct tm parts {};
+        parts.tm_year = year - 1900;
+        parts.tm_mon = month - 1;
+        parts.tm_mday = day;
+        parts.tm_hour = hour;
+        parts.tm_min = minute;
+        parts.tm_sec = second;
+        parts.tm_isdst = nDST > 0 ? 1 : 0;
+        t = mktime(&parts);
+    } else {
+        t = ResolveLocal(DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second);
+    }
+    return InCrtRange(t) ? t : -1;
+}
+
+long CurrentUtcOffset() {
+    int64_t micros = WallNowMicros();
+    int64_t seconds = micros / 1000000 - (micros % 1000000 < 0 ? 1 : 0);
+    return OffsetAt(static_cast<time_t>(seconds));
+}
+
+// The civil-calendar day count over 400-year eras, valid for every proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+    year -= month <= 2 ? 1 : 0;
+    int64_t era = (year >= 0 ? year : year - 399) / 400;
+    int64_t yearOfEra = year - era * 400;
+    int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t& year, int& month, int& day) {
+    days += 719468;
+    int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    int64_t dayOfEra = days - era * 146097;
+    int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    int64_t mp = (5 * dayOfYear + 2) / 153;
+    day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+}
+
+}  // namespace zbw
+
+CTimeSpan::CTimeSpan(LONG days, int hours, int minutes, int seconds)
+    : m_span(static_cast<time_t>(days) * 86400 + static_cast<time_t>(hours) * 3600 + minutes * 60 + seconds) {
+}
+
+CTime CTime::GetCurrentTime() {
+    int64_t micros = zbw::WallNowMicros();
+    return CTime(static_cast<time_t>(micros / 1000000 - (micros % 1000000 < 0 ? 1 : 0)));
+}
+
+CTime::CTime(int year, int month, int day, int hour, int minute, int second, int nDST)
+    : m_time(zbw::LocalToTime(year, month, day, hour, minute, second, nDST)) {}
+
+CTime::CTime(const SYSTEMTIME& st, int nDST)
+    : m_time(zbw::LocalToTime(st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond, nDST)) {}
+
+CTime::CTime(const COleDateTime& dt, int nDST) : m_time(-1) {
+    if (dt.GetStatus() == COleDateTime::valid)
+        m_time = zbw::LocalToTime(dt.GetYear(), dt.GetMonth(), dt.GetDay(), dt.GetHour(), dt.GetMinute(),
+                                  dt.GetSecond(), nDST);
+}
+
+struct tm* CTime::GetLocalTm(struct tm* ptm) const {
+    return ptm != nullptr && zbw::LocalTm(m_time, *ptm) ? ptm : nullptr;
+}
+
+struct tm* CTime::GetGmtTm(struct tm* ptm) const {
+    return ptm != nullptr && zbw::GmtTm(m_time, *ptm) ? ptm : nullptr;
+}
+
+bool CTime::GetAsSystemTime(SYSTEMTIME& st) const {
+    struct tm parts {};
+    if (!zbw::LocalTm(m_time, parts)) return false;
+    st.wYear = static_cast<WORD>(parts.tm_year + 1900);
+    st.wMonth = static_cast<WORD>(parts.tm_mon + 1);
+    st.wDayOfWeek = static_cast<WORD>(parts.tm_wday);
+    st.wDay = static_cast<WORD>(parts.tm_mday);
+    st.wHour = static_cast<WORD>(parts.tm_hour);
+    st.wMinute = static_cast<WORD>(parts.tm_min);
+    st.wSecond = static_cast<WORD>(parts.tm_sec);
+    st.wMilliseconds = 0;
+    return true;
+}
+
+int CTime::GetYear() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_year + 1900 : 0;
+}
+
+int CTime::GetMonth() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_mon + 1 : 0;
+}
+
+int CTime::GetDay() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_mday : 0;
+}
+
+int CTime::GetHour() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_hour : 0;
+}
+
+int CTime::GetMinute() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_min : 0;
+}
+
+int CTime::GetSecond() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_sec : 0;
+}
+
+int CTime::GetDayOfWeek() const {
+    struct tm parts {};
+    return GetLocalTm(&parts) ? parts.tm_wday + 1 : 0;
+}
+
+CString CTime::Format(LPCWSTR format) const {
+    struct tm parts {};
+    if (format == nullptr || !GetLocalTm(&parts)) return CString();
+    return CString(zbw::StrfTime(parts, format).c_str());
+}
+
+CString CTime::FormatGmt(LPCWSTR format) const {
+    struct tm parts {};
+    if (format == nullptr || !GetGmtTm(&parts)) return CString();
+    return CString(zbw::StrfTime(parts, format).c_str());
+}

@@ -1,0 +1,206 @@
+#include <gtest/gtest.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <deque>
+#include <future>
+#include <thread>
+
+#include "platform/WinError.h"
+#include "tests/platform/MessageTestWindow.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+class TimerTest : public ::testing::Test {
+   protected:
+    void SetUp() override { zbw::AdvanceClock(0); }  // steered: waits poll in short slices
+    void TearDown() override {
+        for (HWND hwnd : m_windows) DestroyWindow(hwnd);
+        DiscardMessages();
+        zbw::ResetClockForTest();
+    }
+
+    HWND Window(CRecorder** recorder) {
+        *recorder = &m_recorders.emplace_back();
+        HWND hwnd = MakeRecordingWindow(*recorder);
+        m_windows.push_back(hwnd);
+        return hwnd;
+    }
+
+    // The WM_TIMER ids that the next retrievals give, up to max, without dispatching.
+    static std::vector<WPARAM> TakeTimers(size_t max = 10) {
+        std::vector<WPARAM> ids;
+        MSG msg;
+        while (ids.size() < max && PeekMessageW(&msg, nullptr, WM_TIMER, WM_TIMER, PM_REMOVE))
+            ids.push_back(msg.wParam);
+        return ids;
+    }
+
+    CTestRoot m_root;
+    std::deque<CRecorder> m_recorders;
+    std::vector<HWND> m_windows;
+};
+
+TEST_F(TimerTest, TimerFiresOnTheWindowsOwnThread) {
+    CRecorder recorder;
+    std::promise<HWND> made;
+    std::atomic<DWORD> ownerThread{0};
+    std::atomic<bool> stop{false};
+    std::thread owner([&] {
+        ownerThread = static_cast<DWORD>(gettid());
+        HWND hwnd = MakeRecordingWindow(&recorder);
+        made.set_value(hwnd);
+        PumpUntil([&] { return stop.load(); }, 10000);
+        DestroyWindow(hwnd);
+    });
+    HWND hwnd = made.get_future().get();
+    EXPECT_EQ(SetTimer(hwnd, 1127, 1000, nullptr), 1127u);  // set from another thread of the process
+    zbw::AdvanceClock(1000);
+    bool fired = PumpUntil([&] { return recorder.Count(WM_TIMER) > 0; });
+    stop = true;
+    PostThreadMessageW(ownerThread, WM_NULL, 0, 0);
+    owner.join();
+    ASSERT_TRUE(fired);
+    auto seen = recorder.Seen(WM_TIMER, WM_TIMER);
+    EXPECT_EQ(seen[0].wParam, 1127u);
+    EXPECT_EQ(seen[0].threadId, ownerThread.load());
+}
+
+TEST_F(TimerTest, SetTimerWithTheSameIdReplacesTheTimer) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    ASSERT_EQ(SetTimer(hwnd, 7, 60000, nullptr), 7u);
+    ASSERT_EQ(SetTimer(hwnd, 7, 1000, nullptr), 7u);
+    zbw::AdvanceClock(1000);
+    EXPECT_EQ(TakeTimers(), std::vector<WPARAM>{7});
+    EXPECT_TRUE(KillTimer(hwnd, 7));  // one timer only: nothing of the first period is left
+    zbw::AdvanceClock(120000);
+    EXPECT_TRUE(TakeTimers().empty());
+    EXPECT_FALSE(KillTimer(hwnd, 7));
+}
+
+TEST_F(TimerTest, TimerMessagesComeOnlyWhenNothingElseIsPendingAndAreCoalesced) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    ASSERT_NE(SetTimer(hwnd, 3, 1000, nullptr), 0u);
+    zbw::AdvanceClock(10500);  // ten periods
+    PostMessageW(hwnd, WM_USER + 1, 0, 0);
+    PostMessageW(hwnd, WM_USER + 2, 0, 0);
+    std::vector<UINT> order;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) order.push_back(msg.message);
+    EXPECT_EQ(order, (std::vector<UINT>{WM_USER + 1, WM_USER + 2, WM_TIMER}));
+    zbw::AdvanceClock(999);
+    EXPECT_TRUE(TakeTimers().empty());  // the period restarts when a WM_TIMER is taken
+    zbw::AdvanceClock(1);
+    EXPECT_EQ(TakeTimers(), std::vector<WPARAM>{3});
+}
+
+TEST_F(TimerTest, PeekWithoutRemovingLeavesTheTimerDue) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    SetTimer(hwnd, 2, 60000, nullptr);
+    zbw::AdvanceClock(60000);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, hwnd, WM_TIMER, WM_TIMER, PM_NOREMOVE));
+    EXPECT_EQ(msg.wParam, 2u);
+    EXPECT_EQ(TakeTimers(), std::vector<WPARAM>{2});
+}
+
+TEST_F(TimerTest, SteeredClockWakesGetMessageForALongTimer) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    SetTimer(hwnd, 1130, 60000, nullptr);
+    std::promise<void> got;
+    std::thread advancer([&hwnd, done = got.get_future()] {
+        Sleep(30);
+        zbw::AdvanceClock(60000);
+        if (done.wait_for(std::chrono::seconds(5)) != std::future_status::ready)
+            PostMessageW(hwnd, WM_USER, 0, 0);
+    });
+    MSG msg;
+    EXPECT_EQ(GetMessageW(&msg, nullptr, 0, 0), TRUE);
+    got.set_value();
+    advancer.join();
+    EXPECT_EQ(msg.message, WM_TIMER);
+    EXPECT_EQ(msg.wParam, 1130u);
+}
+
+int64_t ThreadCpuMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+TEST_F(TimerTest, FilteredWaitSleepsWhileAnotherWindowsTimerIsDue) {
+    CRecorder* recorder;
+    HWND waited = Window(&recorder);
+    HWND other = Window(&recorder);
+    SetTimer(other, 4, 1000, nullptr);
+    zbw::AdvanceClock(1000);
+    std::thread poster([waited] {
+        Sleep(300);
+        PostMessageW(waited, WM_USER + 1, 0, 0);
+    });
+    int64_t cpuBefore = ThreadCpuMs();
+    MSG msg;
+    EXPECT_EQ(GetMessageW(&msg, waited, 0, 0), TRUE);
+    int64_t cpuUsed = ThreadCpuMs() - cpuBefore;
+    poster.join();
+    EXPECT_EQ(msg.message, WM_USER + 1u);
+    EXPECT_LT(cpuUsed, 150);  // it slept instead of looking at the due timer again and again
+    EXPECT_EQ(TakeTimers(), std::vector<WPARAM>{4});
+}
+
+std::atomic<int> g_timerProcCalls{0};
+
+void CALLBACK CountingTimerProc(HWND, UINT message, UINT_PTR id, DWORD) {
+    if (message == WM_TIMER && id == 9) ++g_timerProcCalls;
+}
+
+TEST_F(TimerTest, TimerProcGetsTheTimerAndPostedTimerMessagesGoToTheWindow) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    g_timerProcCalls = 0;
+    SetTimer(hwnd, 9, 1000, CountingTimerProc);
+    zbw::AdvanceClock(1000);
+    // A WM_TIMER posted by hand, also one that carries a made-up address, reaches the procedure.
+    PostMessageW(hwnd, WM_TIMER, 1130, 0);
+    PostMessageW(hwnd, WM_TIMER, 9, 0x1234);
+    EXPECT_TRUE(PumpUntil([&] { return g_timerProcCalls == 1 && recorder->Count(WM_TIMER) == 2; }));
+    auto seen = recorder->Seen(WM_TIMER, WM_TIMER);
+    EXPECT_EQ(seen[0].wParam, 1130u);
+    EXPECT_EQ(seen[1].lParam, 0x1234);
+}
+
+TEST_F(TimerTest, DestroyingTheWindowEndsItsTimers) {
+    CRecorder recorder;
+    HWND hwnd = MakeRecordingWindow(&recorder);
+    SetTimer(hwnd, 1, 2000, nullptr);
+    PostMessageW(hwnd, WM_USER, 0, 0);
+    DestroyWindow(hwnd);
+    zbw::AdvanceClock(5000);
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    SetLastError(0);
+    EXPECT_EQ(SetTimer(hwnd, 1, 2000, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+}
+
+TEST_F(TimerTest, ThreadTimersGetTheirOwnIds) {
+    UINT_PTR first = SetTimer(nullptr, 0, 1000, nullptr);
+    UINT_PTR second = SetTimer(nullptr, 0, 1000, nullptr);
+    ASSERT_NE(first, 0u);
+    EXPECT_NE(first, second);
+    EXPECT_EQ(SetTimer(nullptr, first, 5000, nullptr), first);  // an existing id is re-armed
+    zbw::AdvanceClock(1000);
+    MSG msg;
+    ASSERT_TRUE(PeekMessageW(&msg, reinterpret_cast<HWND>(static_cast<intptr_t>(-1)), 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, second);
+    EXPECT_TRUE(KillTimer(nullptr, first));
+    EXPECT_TRUE(KillTimer(nullptr, second));
+}
+
+}  // namespace
