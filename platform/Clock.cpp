@@ -86,6 +86,19 @@ int PollSliceMs(int64_t remainingMs) {
     return remainingMs > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(remainingMs);
 }
 
+SYSTEMTIME SystemTimeFromTm(const struct tm& t, WORD milliseconds) {
+    SYSTEMTIME st;
+    st.wYear = static_cast<WORD>(t.tm_year + 1900);
+    st.wMonth = static_cast<WORD>(t.tm_mon + 1);
+    st.wDayOfWeek = static_cast<WORD>(t.tm_wday);
+    st.wDay = static_cast<WORD>(t.tm_mday);
+    st.wHour = static_cast<WORD>(t.tm_hour);
+    st.wMinute = static_cast<WORD>(t.tm_min);
+    st.wSecond = static_cast<WORD>(t.tm_sec);
+    st.wMilliseconds = milliseconds;
+    return st;
+}
+
 int64_t DeadlineAfter(DWORD timeoutMs) {
     return timeoutMs == INFINITE ? -1 : TickNow64() + timeoutMs;
 }
@@ -98,9 +111,13 @@ int64_t RemainingUntil(int64_t deadline) {
 
 }  // namespace zbw
 
-DWORD GetTickCount() { return static_cast<DWORD>(zbw::TickNow64()); }
+DWORD GetTickCount() {
+    return static_cast<DWORD>(zbw::TickNow64());
+}
 
-ULONGLONG GetTickCount64() { return static_cast<ULONGLONG>(zbw::TickNow64()); }
+ULONGLONG GetTickCount64() {
+    return static_cast<ULONGLONG>(zbw::TickNow64());
+}
 
 void Sleep(DWORD ms) {
     int64_t deadline = zbw::DeadlineAfter(ms);
@@ -125,33 +142,26 @@ BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
 
 namespace {
 
-void FillSystemTime(const struct tm& t, int64_t micros, LPSYSTEMTIME st) {
-    st->wYear = static_cast<WORD>(t.tm_year + 1900);
-    st->wMonth = static_cast<WORD>(t.tm_mon + 1);
-    st->wDayOfWeek = static_cast<WORD>(t.tm_wday);
-    st->wDay = static_cast<WORD>(t.tm_mday);
-    st->wHour = static_cast<WORD>(t.tm_hour);
-    st->wMinute = static_cast<WORD>(t.tm_min);
-    st->wSecond = static_cast<WORD>(t.tm_sec);
-    st->wMilliseconds = static_cast<WORD>((micros / 1000) % 1000);
-}
-
 void WallTime(bool local, LPSYSTEMTIME st) {
     int64_t micros = zbw::WallNowMicros();
     time_t secs = static_cast<time_t>(micros / 1000000);
-    struct tm t{};
+    struct tm t {};
     if (local)
         localtime_r(&secs, &t);
     else
         gmtime_r(&secs, &t);
-    FillSystemTime(t, micros, st);
+    *st = zbw::SystemTimeFromTm(t, static_cast<WORD>((micros / 1000) % 1000));
 }
 
 }  // namespace
 
-void GetSystemTime(LPSYSTEMTIME st) { WallTime(false, st); }
+void GetSystemTime(LPSYSTEMTIME st) {
+    WallTime(false, st);
+}
 
-void GetLocalTime(LPSYSTEMTIME st) { WallTime(true, st); }
+void GetLocalTime(LPSYSTEMTIME st) {
+    WallTime(true, st);
+}
 
 void GetSystemTimeAsFileTime(LPFILETIME ft) {
     constexpr uint64_t kEpochDiff100ns = 116444736000000000ull;  // 1601-01-01 to 1970-01-01

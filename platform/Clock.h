@@ -10,9 +10,14 @@
 // All functions are thread-safe.
 #pragma once
 
+#include <ctime>
+
 #include "platform/WinTypes.h"
 
 namespace zbw {
+
+// The broken-down time as a SYSTEMTIME.
+SYSTEMTIME SystemTimeFromTm(const struct tm& t, WORD milliseconds);
 
 // Milliseconds of the shared tick clock, 64-bit, shifts included.
 int64_t TickNow64();

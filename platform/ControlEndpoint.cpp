@@ -25,6 +25,7 @@
 
 #include "platform/CString.h"
 #include "platform/EmulationRoot.h"
+#include "platform/HostIo.h"
 #include "platform/TextConvert.h"
 #include "platform/WinError.h"
 #include "platform/WinUser.h"
@@ -296,26 +297,10 @@ WindowEntry ParseEntry(const std::string& text) {
     return entry;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
 std::string ReadAll(int fd) {
     std::string bytes;
-    char buf[1024];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return bytes;
-        bytes.append(buf, static_cast<size_t>(n));
-    }
+    zbw::ReadAll(fd, bytes);
+    return bytes;
 }
 
 std::string Hex(uint64_t value) {
@@ -430,7 +415,7 @@ bool PublishWindow(HWND hwnd, LPCWSTR cls, LPCWSTR title) {
         SetLastErrorFromErrno();
         return false;
     }
-    if (flock(fd, LOCK_EX) != 0 || !WriteAll(fd, text) || rename(temp.c_str(), path.c_str()) != 0) {
+    if (flock(fd, LOCK_EX) != 0 || !zbw::WriteAll(fd, text) || rename(temp.c_str(), path.c_str()) != 0) {
         SetLastErrorFromErrno();
         unlink(temp.c_str());
         close(fd);

@@ -14,6 +14,7 @@
 
 #include "platform/Clock.h"
 #include "platform/FileTimeApi.h"
+#include "platform/HostIo.h"
 #include "platform/TextConvert.h"
 #include "platform/WideChar.h"
 
@@ -138,17 +139,6 @@ CFileObject* FileOf(HANDLE handle, CKernelRef& ref) {
     return file;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Copies an open file's bytes to another descriptor from the start.
 bool CopyContents(int from, int to) {
     std::vector<char> buf(1 << 16);
@@ -158,7 +148,7 @@ bool CopyContents(int from, int to) {
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return false;
         if (n == 0) return true;
-        if (!WriteAll(to, buf.data(), static_cast<size_t>(n))) return false;
+        if (!zbw::WriteAll(to, buf.data(), static_cast<size_t>(n))) return false;
     }
 }
 

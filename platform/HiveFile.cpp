@@ -7,6 +7,7 @@
 
 #include <cerrno>
 
+#include "platform/HostIo.h"
 #include "platform/WinError.h"
 
 namespace {
@@ -43,17 +44,6 @@ class CHiveLock {
 std::string FolderOf(const std::string& path) {
     size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -100,17 +90,10 @@ LONG CHiveFile::Load(CRegistryHive& hive) const {
         return static_cast<LONG>(zbw::ErrorFromErrno(errno));
     }
     std::string text;
-    char buf[65536];
-    for (;;) {
-        ssize_t n = read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            close(fd);
-            return static_cast<LONG>(zbw::ErrorFromErrno(err));
-        }
-        if (n == 0) break;
-        text.append(buf, static_cast<size_t>(n));
+    if (!zbw::ReadAll(fd, text)) {
+        int err = errno;
+        close(fd);
+        return static_cast<LONG>(zbw::ErrorFromErrno(err));
     }
     close(fd);
     return hive.FromText(text) ? ERROR_SUCCESS : ERROR_BADDB;
@@ -122,7 +105,7 @@ LONG CHiveFile::Store(const CRegistryHive& hive) const {
     if (fd < 0) return static_cast<LONG>(zbw::ErrorFromErrno(errno));
     struct stat st {};
     if (stat(m_path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-    bool ok = WriteAll(fd, hive.ToText()) && fdatasync(fd) == 0;
+    bool ok = zbw::WriteAll(fd, hive.ToText()) && fdatasync(fd) == 0;
     int err = errno;
     close(fd);
     if (ok && rename(temp.c_str(), m_path.c_str()) == 0) return ERROR_SUCCESS;

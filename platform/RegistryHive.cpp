@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "platform/Registry.h"
+#include "platform/TextConvert.h"
 #include "platform/WideChar.h"
 
 namespace zbw {
@@ -18,6 +19,10 @@ bool RegNamesEqual(const std::u16string& a, const std::u16string& b) {
 }
 
 }  // namespace zbw
+
+using zbw::AppendUtf8;
+using zbw::IsHighSurrogate;
+using zbw::IsLowSurrogate;
 
 namespace {
 
@@ -34,31 +39,6 @@ const TYPENAME kTypeNames[] = {
     {REG_LINK, "REG_LINK"},           {REG_MULTI_SZ, "REG_MULTI_SZ"},
     {REG_QWORD, "REG_QWORD"},
 };
-
-bool IsHighSurrogate(char16_t c) {
-    return c >= 0xD800 && c <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t c) {
-    return c >= 0xDC00 && c <= 0xDFFF;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
 
 void AppendUnitEscape(std::string& out, char16_t c) {
     char buf[8];

@@ -5,6 +5,10 @@
 #include "platform/CString.h"
 #include "platform/WinError.h"
 
+using zbw::AppendUtf8;
+using zbw::IsHighSurrogate;
+using zbw::IsLowSurrogate;
+
 namespace {
 
 // Windows-1252 bytes 80..9F; the undefined ones map to the C1 control of the same value.
@@ -43,12 +47,6 @@ constexpr char16_t kReplacement = 0xFFFD;
 
 bool IsCombiningMark(char16_t ch) {
     return ch >= 0x300 && ch <= 0x36F;
-}
-bool IsHighSurrogate(char16_t ch) {
-    return ch >= 0xD800 && ch <= 0xDBFF;
-}
-bool IsLowSurrogate(char16_t ch) {
-    return ch >= 0xDC00 && ch <= 0xDFFF;
 }
 
 char16_t Compose(char16_t base, char16_t mark) {
@@ -107,24 +105,6 @@ class CAnsiEncoder {
     bool m_usedDefault = false;
 };
 
-void AppendUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Returns false when a lone surrogate had to be replaced.
 bool EncodeUtf8(std::u16string_view text, std::string& out) {
     bool valid = true;
@@ -132,13 +112,13 @@ bool EncodeUtf8(std::u16string_view text, std::string& out) {
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
         if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
-            AppendUtf8(0x10000 + ((char32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00), out);
+            AppendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
         } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
-            AppendUtf8(kReplacement, out);
+            AppendUtf8(out, kReplacement);
             valid = false;
         } else {
-            AppendUtf8(c, out);
+            AppendUtf8(out, c);
         }
     }
     return valid;
@@ -342,6 +322,36 @@ bool WideToAnsi(char16_t ch, char* byte) {
         }
     }
     return false;
+}
+
+}  // namespace zbw
+
+namespace zbw {
+
+bool IsHighSurrogate(char16_t ch) {
+    return ch >= 0xD800 && ch <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t ch) {
+    return ch >= 0xDC00 && ch <= 0xDFFF;
+}
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
 }
 
 }  // namespace zbw

@@ -45,6 +45,11 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR src, int srcChars, L
 
 namespace zbw {
 
+bool IsHighSurrogate(char16_t ch);
+bool IsLowSurrogate(char16_t ch);
+// Appends one code point in UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+
 // UTF-8 for the operating system boundary; a lone surrogate becomes U+FFFD.
 std::string ToUtf8(std::u16string_view text);
 std::string ToUtf8(const std::u16string& text);

@@ -131,14 +131,7 @@ struct tm* CTime::GetGmtTm(struct tm* ptm) const {
 bool CTime::GetAsSystemTime(SYSTEMTIME& st) const {
     struct tm parts {};
     if (!zbw::LocalTm(m_time, parts)) return false;
-    st.wYear = static_cast<WORD>(parts.tm_year + 1900);
-    st.wMonth = static_cast<WORD>(parts.tm_mon + 1);
-    st.wDayOfWeek = static_cast<WORD>(parts.tm_wday);
-    st.wDay = static_cast<WORD>(parts.tm_mday);
-    st.wHour = static_cast<WORD>(parts.tm_hour);
-    st.wMinute = static_cast<WORD>(parts.tm_min);
-    st.wSecond = static_cast<WORD>(parts.tm_sec);
-    st.wMilliseconds = 0;
+    st = zbw::SystemTimeFromTm(parts, 0);
     return true;
 }
 

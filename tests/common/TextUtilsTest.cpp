@@ -15,48 +15,16 @@
 
 namespace {
 
-// Puts back what a test and its CTestRoot change, so the next test starts clean.
-class CEnvGuard {
-   public:
-    CEnvGuard() {
-        for (const char* name : kNames) {
-            const char* v = getenv(name);
-            m_saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-        }
-    }
-    ~CEnvGuard() {
-        for (size_t i = 0; i < m_saved.size(); ++i) {
-            if (m_saved[i])
-                setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                unsetenv(kNames[i]);
-        }
-        tzset();
-    }
-
-   private:
-    static constexpr const char* kNames[] = {"TZ", "ZBW_LOCALE"};
-    std::vector<std::optional<std::string>> m_saved;
-};
-
-int64_t UtcMicros(int year, int month, int day, int hour, int minute, int second) {
-    return (zbw::DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second) *
-           int64_t{1000000};
-}
-
 // UTC, with the wall clock pinned at 2024-03-05 14:30:00.
 class TextUtilsTest : public ::testing::Test {
    protected:
     void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
+        m_root.UseTimeZone("UTC");
         unsetenv("ZBW_LOCALE");
         zbw::PinWallClock(UtcMicros(2024, 3, 5, 14, 30, 0));
     }
-    void TearDown() override { zbw::ResetClockForTest(); }
-    static void UseLocale(const char* name) { setenv("ZBW_LOCALE", name, 1); }
+    void UseLocale(const char* name) { m_root.UseLocale(name); }
 
-    CEnvGuard m_env;
     CTestRoot m_root;
 };
 

@@ -16,48 +16,15 @@
 
 namespace {
 
-// Puts back the variables a test and its CTestRoot change, so the next root starts clean.
-class CEnvGuard {
-   public:
-    CEnvGuard() {
-        for (const char* name : kNames) {
-            const char* v = getenv(name);
-            m_saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-        }
-    }
-    ~CEnvGuard() {
-        for (size_t i = 0; i < m_saved.size(); ++i) {
-            if (m_saved[i])
-                setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                unsetenv(kNames[i]);
-        }
-        tzset();
-    }
-
-   private:
-    static constexpr const char* kNames[] = {"TZ",       "ZBW_LOCALE",    "TMPDIR",         "HOME",
-                                             "ZBW_ROOT", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
-    std::vector<std::optional<std::string>> m_saved;
-};
-
-int64_t UtcMicros(int year, int month, int day, int hour, int minute, int second) {
-    return (zbw::DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second) *
-           int64_t{1000000};
-}
-
 // Berlin time (last Sundays of March and October switch), en-US unless a test switches.
 class DateTimeTest : public ::testing::Test {
    protected:
     void SetUp() override {
-        setenv("TZ", "Europe/Berlin", 1);
-        tzset();
+        m_root.UseTimeZone("Europe/Berlin");
         unsetenv("ZBW_LOCALE");
     }
-    void TearDown() override { zbw::ResetClockForTest(); }
-    static void UseLocale(const char* name) { setenv("ZBW_LOCALE", name, 1); }
+    void UseLocale(const char* name) { m_root.UseLocale(name); }
 
-    CEnvGuard m_env;
     CTestRoot m_root;
 };
 

@@ -14,38 +14,11 @@
 
 namespace {
 
-// Puts back the variables a test and its CTestRoot change, so the next root starts clean.
-class CLocaleEnvGuard {
-   public:
-    CLocaleEnvGuard() {
-        for (const char* name : kNames) {
-            const char* v = getenv(name);
-            m_saved.push_back(v ? std::optional<std::string>(v) : std::nullopt);
-        }
-    }
-    ~CLocaleEnvGuard() {
-        for (size_t i = 0; i < m_saved.size(); ++i) {
-            if (m_saved[i])
-                setenv(kNames[i], m_saved[i]->c_str(), 1);
-            else
-                unsetenv(kNames[i]);
-        }
-        tzset();
-    }
-
-   private:
-    static constexpr const char* kNames[] = {"TZ",       "ZBW_LOCALE",    "TMPDIR",         "HOME",
-                                             "ZBW_ROOT", "XDG_DATA_HOME", "XDG_CONFIG_HOME"};
-    std::vector<std::optional<std::string>> m_saved;
-};
-
 class LocaleTest : public ::testing::Test {
    protected:
     void SetUp() override { unsetenv("ZBW_LOCALE"); }
-    void TearDown() override { zbw::ResetClockForTest(); }
-    static void UseLocale(const char* name) { setenv("ZBW_LOCALE", name, 1); }
+    void UseLocale(const char* name) { m_root.UseLocale(name); }
 
-    CLocaleEnvGuard m_env;
     CTestRoot m_root;
 };
 

@@ -1,5 +1,5 @@
-// Messages between processes: this test program runs itself as a second layer process that
-// makes a window and pumps until WM_QUIT, whose code becomes its exit status.
+// Messages between processes: the second layer process is "zbwctl serve", which makes a window
+// and pumps until WM_QUIT, whose code becomes its exit status.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
@@ -19,25 +19,6 @@ namespace {
 
 const char16_t kRemoteClass[] = u"ZbwTestRemoteClass";
 
-LRESULT CALLBACK RemoteProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_TIMER) PostQuitMessage(99);  // nobody asked it to end
-    return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-// The second process: a layer program with one window that ends with the quit code.
-TEST(RemoteMessageChild, DISABLED_RunsUntilQuit) {
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = RemoteProc;
-    windowClass.lpszClassName = kRemoteClass;
-    RegisterClassW(&windowClass);
-    HWND hwnd = CreateWindowExW(0, kRemoteClass, u"ZbwTestRemoteTitle", WS_OVERLAPPEDWINDOW, 0, 0, 0, 0,
-                                nullptr, nullptr, nullptr, nullptr);
-    SetTimer(hwnd, 1, 20000, nullptr);
-    MSG msg;
-    while (GetMessageW(&msg, nullptr, 0, 0) > 0) DispatchMessageW(&msg);
-    _exit(static_cast<int>(msg.wParam));
-}
-
 class RemoteMessageTest : public ::testing::Test {
    protected:
     void TearDown() override {
@@ -49,13 +30,12 @@ class RemoteMessageTest : public ::testing::Test {
 
     // Starts the second process in the same emulation root.
     void StartChild() {
-        std::string self = "/proc/self/exe";
-        std::vector<std::string> args = {self, "--gtest_also_run_disabled_tests",
-                                         "--gtest_filter=RemoteMessageChild.DISABLED_RunsUntilQuit"};
+        std::string program = BinDir() + "/zbwctl";
+        std::vector<std::string> args = {program, "serve", "ZbwTestRemoteClass", "ZbwTestRemoteTitle"};
         std::vector<char*> argv;
         for (std::string& arg : args) argv.push_back(arg.data());
         argv.push_back(nullptr);
-        ASSERT_EQ(posix_spawn(&m_child, self.c_str(), nullptr, nullptr, argv.data(), environ), 0);
+        ASSERT_EQ(posix_spawn(&m_child, program.c_str(), nullptr, nullptr, argv.data(), environ), 0);
     }
 
     // The child's window once it has published it (bounded).

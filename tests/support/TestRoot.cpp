@@ -1,13 +1,34 @@
 #include "tests/support/TestRoot.h"
 
 #include <stdlib.h>
+#include <time.h>
 
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/Clock.h"
+#include "platform/Time.h"
+
+namespace {
+
+// Settings the layer reads that a test may change; the root puts them back.
+const char* const kRestoredVars[] = {"TZ",
+                                     "ZBW_LOCALE",
+                                     "ZBW_WINVER",
+                                     "ZBW_WINVER_KERNEL",
+                                     "ZBW_USER_NAME",
+                                     "ZBW_COMPUTER_NAME",
+                                     "ZBW_HIDE_FUNCTIONS",
+                                     "ZBW_HKLM_READONLY",
+                                     "ZBW_CLOCK_SHIFT_MS",
+                                     "ZBW_TICK_SHIFT_MS"};
+
+}  // namespace
+
 CTestRoot::CTestRoot() {
+    for (const char* name : kRestoredVars) Remember(name);
     std::string tmpl = std::filesystem::temp_directory_path().string() + "/zbtest-XXXXXX";
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
     m_dir = tmpl;
@@ -28,19 +49,40 @@ CTestRoot::~CTestRoot() {
         else
             unsetenv(name.c_str());
     }
+    tzset();
+    zbw::ResetClockForTest();
     std::error_code ec;
     std::filesystem::remove_all(m_dir, ec);
 }
 
+void CTestRoot::Remember(const char* name) {
+    if (m_saved.count(name)) return;
+    const char* old = getenv(name);
+    m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
+}
+
 void CTestRoot::SetVar(const char* name, const std::string& value) {
-    if (!m_saved.count(name)) {
-        const char* old = getenv(name);
-        m_saved[name] = old ? std::optional<std::string>(old) : std::nullopt;
-    }
+    Remember(name);
     setenv(name, value.c_str(), 1);
 }
 
-std::string BinDir() { return ZB_BIN_DIR; }
+void CTestRoot::UseTimeZone(const char* tz) {
+    SetVar("TZ", tz);
+    tzset();
+}
+
+void CTestRoot::UseLocale(const char* name) {
+    SetVar("ZBW_LOCALE", name);
+}
+
+int64_t UtcMicros(int year, int month, int day, int hour, int minute, int second) {
+    return (zbw::DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second) *
+           int64_t{1000000};
+}
+
+std::string BinDir() {
+    return ZB_BIN_DIR;
+}
 
 bool WriteHostFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
