@@ -8,9 +8,8 @@
 // (the year has four digits although its field is "%02d": the width is a minimum). The tick
 // field s.mmm is the machine's tick count itself (GetTickCount, shared by every process), so a
 // line can be set against the tick values other processes show and log, such as the engine's
-// heartbeat in the command block, and lines of the engine's and the service's logs interleave by
-// it. (The base once came from the first four bytes of an existing log, which are date text, so
-// the field meant nothing; no base is subtracted now.)
+// heartbeat in the command block, and the engine's and the service's logs line up by it. No base
+// is subtracted: one read from the log's own first bytes (date text) would make the field noise.
 // The message follows wvsprintfW: wide format, no floating point, at most 1023 characters.
 //
 // Size: after each line, a file larger than the limit (1000 KB) is cut to its newer half: the

@@ -53,6 +53,14 @@ class CLateJob : public CThreadJob {
     }
 };
 
+// Spins until done() holds; false when the time ran out.
+bool WaitUntil(const std::function<bool()>& done, DWORD ms = kLongMs) {
+    const int64_t deadline = zbw::DeadlineAfter(ms);
+    while (!done())
+        if (zbw::RemainingUntil(deadline) <= 0) return false;
+    return true;
+}
+
 class CGate {
    public:
     CGate() : m_handle(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {}
@@ -93,7 +101,8 @@ class ThreadJobTest : public ::testing::Test {
         wc.lpfnWndProc = OwnerProc;
         wc.lpszClassName = u"ThreadJobTestOwner";
         RegisterClassW(&wc);
-        m_owner = CreateWindowExW(0, wc.lpszClassName, u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        m_owner =
+            CreateWindowExW(0, wc.lpszClassName, u"", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(m_owner, nullptr);
     }
     void TearDown() override {
@@ -171,7 +180,8 @@ TEST_F(ThreadJobTest, NotifyChoosesItsReceiver) {
         SCOPED_TRACE(c.what);
         m_received = CReceived();
         CScriptedJob job([](CScriptedJob& self) { self.Notify(1, 2); });
-        ASSERT_TRUE(job.StartNotify(c.window ? m_owner : nullptr, c.thread ? GetCurrentThreadId() : 0, c.message));
+        ASSERT_TRUE(
+            job.StartNotify(c.window ? m_owner : nullptr, c.thread ? GetCurrentThreadId() : 0, c.message));
         ASSERT_TRUE(job.Stop(kLongMs));  // the post is made before the body returns
         Drain();
         EXPECT_EQ(m_received.windowMessages, c.windowMessages);
@@ -216,24 +226,22 @@ TEST_F(ThreadJobTest, StopWithATimeOutNeverKills) {
 }
 
 TEST_F(ThreadJobTest, RestartGetsAFreshStopEventAndResult) {
-    int runs = 0;
+    std::atomic<int> runs{0};
     bool stopSeenAtEntry[2] = {true, true};
     CScriptedJob job([&](CScriptedJob& self) {
-        stopSeenAtEntry[runs] = self.StopRequested();
-        if (runs++ == 0) {
-            self.SetResult(5);
-            self.WaitForStop(kLongMs);
-        }
+        const int run = runs;
+        stopSeenAtEntry[run] = self.StopRequested();
+        if (run == 0) self.SetResult(5);
+        ++runs;
+        self.WaitForStop(kLongMs);
     });
-    ASSERT_TRUE(job.StartJob());
-    ASSERT_TRUE(job.Stop(kLongMs));
-    EXPECT_EQ(job.GetResult(), 5u);
-    ASSERT_TRUE(job.StartJob());
-    ASSERT_TRUE(job.Stop(kLongMs));
-    EXPECT_EQ(runs, 2);
-    EXPECT_FALSE(stopSeenAtEntry[0]);
-    EXPECT_FALSE(stopSeenAtEntry[1]);
-    EXPECT_EQ(job.GetResult(), 0u);
+    for (int run = 0; run < 2; ++run) {
+        ASSERT_TRUE(job.StartJob());
+        ASSERT_TRUE(WaitUntil([&] { return runs > run; }));
+        ASSERT_TRUE(job.Stop(kLongMs));
+        EXPECT_FALSE(stopSeenAtEntry[run]);
+        EXPECT_EQ(job.GetResult(), run == 0 ? 5u : 0u);
+    }
 }
 
 // A start made just after the body returned must not let the old thread's done signal land
@@ -245,10 +253,7 @@ TEST_F(ThreadJobTest, StartJustAfterTheBodyReturnedKeepsDoneReset) {
     });
     for (int i = 0; i < 30; ++i) {
         ASSERT_TRUE(job.StartJob());
-        const int64_t deadline = zbw::DeadlineAfter(kLongMs);
-        while (job.IsRunning() && zbw::RemainingUntil(deadline) > 0) {
-        }
-        ASSERT_FALSE(job.IsRunning());
+        ASSERT_TRUE(WaitUntil([&job] { return !job.IsRunning(); }));
         ASSERT_TRUE(job.StartJob());  // this run waits for its stop event
         Sleep(5);
         EXPECT_FALSE(job.DoneSignalled());
