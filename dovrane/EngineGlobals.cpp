@@ -1,0 +1,17 @@
+#include "dovrane/EngineGlobals.h"
+
+namespace {
+
+constexpr std::array<int, 256> MakeBase64DecodeTable() {
+    std::array<int, 256> table{};
+    for (int& value : table) value = -1;
+    const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(alphabet[i])] = i;
+    return table;
+}
+
+}  // namespace
+
+CMutex g_RunItemsMutex __attribute__((init_priority(104)));
+
+constexpr std::array<int, 256> g_Base64DecodeTable = MakeBase64DecodeTable();

@@ -1,0 +1,23 @@
+// The engine's shared global objects that are not owned by one class. They are built before
+// main in this order, and destroyed in the reverse order, through init_priority:
+//   101 g_DebugPrintf (common/DebugPrintf.h)
+//   104 g_RunItemsMutex (here)
+//   105 theApp (dovrane/dovrane.cpp)
+// then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
+// (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable is a constant made at compile time, so
+// it exists before any of them. The numbers between are kept for the globals still to come, in
+// their places: the event-log writer (102) and the run-history database (103) before the mutex,
+// the crash reporter and the TCP/IP client tables after theApp.
+#pragma once
+
+#include <array>
+
+#include "platform/Mutex.h"
+
+// Guards the run-item list and the engine settings: unnamed, so re-entrant for its owner
+// thread, and not owned at start. Any thread may lock it.
+extern CMutex g_RunItemsMutex;
+
+// Base64 decoding: "A".."Z", "a".."z", "0".."9", "+" and "/" give 0..63, every other byte
+// (including the padding "=") gives -1.
+extern const std::array<int, 256> g_Base64DecodeTable;

@@ -1,0 +1,174 @@
+#include "dovrane/MainWnd.h"
+
+#include "common/DebugPrintf.h"
+#include "dovrane/dovraneApp.h"
+#include "platform/Clock.h"
+#include "platform/KernelObject.h"
+#include "platform/Thread.h"
+#include "platform/Wait.h"
+
+namespace {
+
+void DebugLine(LPCWSTR text) {
+    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"%s", text);
+}
+
+}  // namespace
+
+BEGIN_MESSAGE_MAP(CMainWnd, CWnd)
+ON_WM_CREATE()
+ON_WM_DESTROY()
+ON_MESSAGE(WM_ENGINE_COMMAND, &CMainWnd::OnEngineCommand)
+END_MESSAGE_MAP()
+
+CMainWnd::CMainWnd(CdovraneApp& app) : m_app(app) {}
+
+CMainWnd::~CMainWnd() = default;
+
+BOOL CMainWnd::CreateEngineWindow() {
+    LPCWSTR windowClass = AfxRegisterWndClass(0);
+    return CreateEx(0, windowClass, u"zbengine", WS_POPUP, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT,
+                    CW_USEDEFAULT, nullptr, nullptr);
+}
+
+int CMainWnd::OnCreate(LPCREATESTRUCT createStruct) {
+    if (CWnd::OnCreate(createStruct) == -1) return -1;
+    return SetTimer(kStatusTimer, kStatusTimerMs) ? 0 : -1;
+}
+
+void CMainWnd::OnDestroy() {
+    KillTimer(kStatusTimer);
+    CWnd::OnDestroy();
+}
+
+LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
+    CString* argument = reinterpret_cast<CString*>(text);
+    switch (code) {
+        case ENGINE_CMD_SHUTDOWN: OnShutdownCommand(); return 0;
+        case ENGINE_CMD_RESTART: OnRestartCommand(); return 0;
+        case ENGINE_CMD_LOAD:
+        case ENGINE_CMD_SAVE: return OnSettingsFileCommand(argument);
+        case ENGINE_CMD_REMOVE:
+        case ENGINE_CMD_ADD:
+        case ENGINE_CMD_SET: return FALSE;  // no run item exists to remove, hold or change
+        default: return 0;
+    }
+}
+
+void CMainWnd::OnShutdownCommand() {
+    m_strMessage.Empty();
+    g_DebugPrintf.Print(u"ZBEngine shutdown command received");
+    PostQuitMessage(0);
+}
+
+void CMainWnd::OnRestartCommand() {
+    g_DebugPrintf.Print(u"ZBEngine restart command received");
+    m_app.RestartEngine();
+}
+
+// Load and save: without a run-item list there is nothing to read profiles into or to write.
+BOOL CMainWnd::OnSettingsFileCommand(CString* text) {
+    m_strMessage.Empty();
+    if (text) *text = m_strMessage;
+    return FALSE;
+}
+
+LRESULT CMainWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_CLOSE: return OnCloseMessage();
+        case WM_QUERYENDSESSION: return OnQueryEndSessionMessage();
+        case WM_ENDSESSION: return OnEndSessionMessage(static_cast<BOOL>(wParam));
+        default: return CWnd::WindowProc(message, wParam, lParam);
+    }
+}
+
+LRESULT CMainWnd::OnCloseMessage() {
+    DebugLine(u"WM_CLOSE received");
+    PostQuitMessage(0);
+    return Default();
+}
+
+LRESULT CMainWnd::OnQueryEndSessionMessage() {
+    DebugLine(u"WM_QUERYENDSESSION received.");
+    g_DebugPrintf.Print(u"Windows shutting down...");
+    if (CdovraneApp::IsVistaOrLater()) {
+        DebugLine(u"ShutdownBlockReasonCreate");
+        ShutdownBlockReasonCreate(m_hWnd, u"ZBEngine is stopping running profiles");
+    } else {
+        g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
+    }
+    DebugLine(u"Return TRUE from WM_QUERYENDSESSION");
+    return TRUE;
+}
+
+LRESULT CMainWnd::OnEndSessionMessage(BOOL ending) {
+    DebugLine(u"WM_ENDSESSION received.");
+    if (ending)
+        OnSessionEnding();
+    else
+        OnSessionCanceled();
+    DebugLine(u"Return TRUE from WM_ENDSESSION");
+    return TRUE;
+}
+
+void CMainWnd::OnSessionCanceled() {
+    g_DebugPrintf.Print(u"Windows shutdown canceled");
+    if (CdovraneApp::IsVistaOrLater()) DestroyBlockReason(u"ShutdownBlockReasonDestroy in WM_ENDSESSION");
+}
+
+void CMainWnd::OnSessionEnding() {
+    HANDLE helper = CreateThread(nullptr, 0, &CMainWnd::ShutdownHelper, this, 0, nullptr);
+    DebugLine(u"Entering Message Queue");
+    // Without a helper thread the engine is stopped here, so the session still ends cleanly.
+    if (helper)
+        WaitForShutdownHelper(helper);
+    else
+        ShutdownHelper(this);
+    DebugLine(u"Message Queue Finished");
+    if (helper) CloseHandle(helper);
+    g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
+    if (CdovraneApp::IsVistaOrLater()) DestroyBlockReason(u"ShutdownBlockReasonDestroy in WM_ENDSESSION");
+}
+
+void CMainWnd::WaitForShutdownHelper(HANDLE helper) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD now = GetTickCount();
+        if (now < start) start = now;  // the tick count wrapped
+        if (now - start > kShutdownDelayMs) {
+            DebugLine(u"Reached delay limit of 30 seconds in shutdown procedure");
+            return;
+        }
+        if (WaitForSingleObject(helper, 5) != WAIT_TIMEOUT) {
+            DebugLine(u"ShutdownHelper ms5 handle timeout");
+            return;
+        }
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
+            if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
+                DebugLine(u"GetMessage returns false");
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+            if (WaitForSingleObject(helper, 1) != WAIT_TIMEOUT) {
+                DebugLine(u"ShutdownHelper ms1 handle timeout");
+                break;
+            }
+        }
+    }
+}
+
+void CMainWnd::DestroyBlockReason(LPCWSTR where) {
+    DebugLine(where);
+    if (!ShutdownBlockReasonDestroy(m_hWnd)) DebugLine(u"ShutdownBlockReasonDestroy returns FALSE");
+}
+
+DWORD WINAPI CMainWnd::ShutdownHelper(LPVOID param) {
+    CMainWnd* wnd = static_cast<CMainWnd*>(param);
+    DebugLine(u"ShutdownHelper > Starting ...");
+    wnd->m_app.ClearStarted();
+    DebugLine(u"ShutdownHelper > ZBEngine servers shutting down...");
+    wnd->m_app.StopEngine();
+    return 0;
+}

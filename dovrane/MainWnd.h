@@ -1,0 +1,80 @@
+// CMainWnd: the engine's hidden main window ("zbengine"), on the main thread. Commands that change
+// the engine as a whole arrive here as WM_ENGINE_COMMAND, so they run on the main thread whatever
+// thread asked: load, save, remove, add and set are sent (the caller waits for the result),
+// shutdown and restart are posted. Its timer 1 runs every 2 s while the window exists. It also handles
+// WM_CLOSE and the end of the Windows session.
+//
+// WM_ENGINE_COMMAND: wParam is the command code, lParam points at a CString holding the argument
+// of load, save, remove, add and set; load and save also write their answer into it. Shutdown
+// and restart do not read lParam; a null lParam is taken as an empty argument without answer.
+// Results: 0 for shutdown, restart and any unknown code. Load and save answer FALSE with an empty
+// answer, and remove, add and set FALSE, until the engine has its run-item list: nothing is read
+// or written, so nothing is claimed to be.
+//
+// WM_QUERYENDSESSION keeps the session's end waiting (on Vista and later through a block reason)
+// and answers TRUE. WM_ENDSESSION(TRUE) stops the engine on the shutdown helper thread while this
+// thread keeps dispatching, for at most 30 s, then logs the exit; the process ends after it.
+//
+// The window belongs to the application object, which outlives it.
+#pragma once
+
+#include "platform/CString.h"
+#include "platform/Wnd.h"
+
+class CdovraneApp;
+
+#define WM_ENGINE_COMMAND (WM_USER + 100)
+
+// Codes of WM_ENGINE_COMMAND.
+enum : WPARAM {
+    ENGINE_CMD_SHUTDOWN = 1,
+    ENGINE_CMD_LOAD = 2,
+    ENGINE_CMD_SAVE = 3,
+    ENGINE_CMD_REMOVE = 4,
+    ENGINE_CMD_ADD = 5,
+    ENGINE_CMD_SET = 6,
+    ENGINE_CMD_RESTART = 7,
+};
+
+class CMainWnd : public CWnd {
+   public:
+    explicit CMainWnd(CdovraneApp& app);
+    ~CMainWnd() override;
+
+    // Registers the window class (no style, cursor, brush or icon) and creates the window.
+    BOOL CreateEngineWindow();
+
+    // The error text of the last load or save.
+    const CString& GetMessageText() const { return m_strMessage; }
+
+    static constexpr UINT_PTR kStatusTimer = 1;
+    static constexpr UINT kStatusTimerMs = 2000;
+    // How long the end of the session waits for the shutdown helper.
+    static constexpr DWORD kShutdownDelayMs = 30000;
+
+   protected:
+    LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam) override;
+
+    int OnCreate(LPCREATESTRUCT createStruct);
+    void OnDestroy();
+    LRESULT OnEngineCommand(WPARAM code, LPARAM text);
+
+    DECLARE_MESSAGE_MAP()
+
+   private:
+    void OnShutdownCommand();
+    void OnRestartCommand();
+    BOOL OnSettingsFileCommand(CString* text);
+    LRESULT OnCloseMessage();
+    LRESULT OnQueryEndSessionMessage();
+    LRESULT OnEndSessionMessage(BOOL ending);
+    void OnSessionCanceled();
+    void OnSessionEnding();
+    // Dispatches this thread's messages until the helper ends or the delay has passed.
+    void WaitForShutdownHelper(HANDLE helper);
+    void DestroyBlockReason(LPCWSTR where);
+    static DWORD WINAPI ShutdownHelper(LPVOID param);
+
+    CdovraneApp& m_app;
+    CString m_strMessage;
+};

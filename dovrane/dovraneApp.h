@@ -1,0 +1,68 @@
+// CdovraneApp: the engine's application object. It owns the engine for the whole run of the
+// process: the hidden main window, the engine's file names and the command line; it starts the
+// engine from InitInstance, stops it from ExitInstance, and restarts it on the main window's
+// command. The program has one instance, theApp (dovrane/dovrane.cpp).
+//
+// Exit codes (the code of the quit message): 0 for the shutdown command and WM_CLOSE, 5 when the
+// start fails (started outside the Windows service while it is installed as one).
+//
+// Threads: InitInstance, StartEngine, ExitInstance and restart run on the main thread;
+// StopEngine runs there or on the main window's shutdown helper thread, while the main thread
+// keeps dispatching. The started flag may be read and cleared from either.
+#pragma once
+
+#include <atomic>
+
+#include "dovrane/EngineFileNames.h"
+#include "dovrane/MainWnd.h"
+#include "dovrane/ZBEngineCommandLine.h"
+#include "platform/WinApp.h"
+
+class CdovraneApp : public CWinApp {
+   public:
+    CdovraneApp();
+    ~CdovraneApp() override;
+
+    // Always TRUE; a failed start posts the quit message with exit code 5.
+    BOOL InitInstance() override;
+    int ExitInstance() override;
+
+    // True when the engine runs, false when the process must end.
+    bool StartEngine();
+    void StopEngine();
+    // StopEngine, a second's pause, StartEngine. When the second start fails the process goes
+    // on without an engine; its main window still takes WM_CLOSE and the session signals.
+    void RestartEngine();
+
+    // Set once the engine has started; the shutdown helper clears it.
+    bool IsStarted() const { return m_bStarted; }
+    void ClearStarted() { m_bStarted = false; }
+
+    CMainWnd& GetMainWnd() { return m_wndMain; }
+
+    // The registry key of the engine's Windows service exists.
+    static bool IsInstalledAsService();
+    // The branches of Windows Vista and later apply (the emulated Windows version).
+    static bool IsVistaOrLater();
+
+    // Registers the window class, creates the main window and makes it the application's.
+    bool CreateMainWindow();
+
+    DECLARE_MESSAGE_MAP()
+
+   private:
+    // The file names from the program path; the switch file beside it turns on detail lines.
+    void DeriveFileNames();
+    // The log at its path, else beside the program, else nowhere (the log path becomes empty).
+    void OpenLog();
+    void ParseEngineCommandLine();
+    void LogEngineInfo();
+    // The synchronisation program's path, or the text that says it is missing.
+    static CString ReadSyncProgramPath();
+    static bool RegistryDebugSwitch();
+
+    CMainWnd m_wndMain;
+    CEngineFileNames m_files;
+    CZBEngineCommandLine m_cmdInfo;
+    std::atomic<bool> m_bStarted{false};
+};

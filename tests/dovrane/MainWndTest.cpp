@@ -1,0 +1,252 @@
+// The engine's main window: its commands sent and posted from another thread, the session
+// messages, WM_CLOSE, timer 1, and the start and stop of the engine around them.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <thread>
+
+#include "dovrane/MainWnd.h"
+#include "dovrane/dovraneApp.h"
+#include "platform/Clock.h"
+#include "platform/Registry.h"
+#include "platform/TextConvert.h"
+#include "platform/WinError.h"
+#include "platform/WinUser.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+const DWORD kBoundMs = 15000;
+
+void AddServiceKey() {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Services\\ZBEngine", 0,
+                              nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+
+class MainWndTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        Pump(0);  // a quit left by an earlier test of this process (a main window that went)
+        m_quitCode = -1;
+        ASSERT_TRUE(m_app.CreateMainWindow());
+        m_hwnd = m_app.GetMainWnd().GetSafeHwnd();
+    }
+    void TearDown() override { zbw::ResetClockForTest(); }
+
+    // Runs body on another thread while this one serves its queue, as the engine's main thread
+    // does. Should the body hang in a send, the window goes, which releases the sender.
+    void OnOtherThread(const std::function<void()>& body) {
+        std::atomic<bool> done{false};
+        std::thread other([&] {
+            body();
+            done = true;
+        });
+        int64_t deadline = zbw::DeadlineAfter(kBoundMs);
+        while (!done && zbw::RemainingUntil(deadline) > 0) Pump(20);
+        if (!done) m_app.GetMainWnd().DestroyWindow();
+        other.join();
+        EXPECT_TRUE(done);
+    }
+
+    // Serves the queue for up to ms; a quit is recorded, not acted on.
+    void Pump(DWORD ms) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                m_quitCode = static_cast<int>(msg.wParam);
+                continue;
+            }
+            DispatchMessageW(&msg);
+        }
+    }
+
+    // Pumps until the condition holds (bounded).
+    bool PumpUntil(const std::function<bool()>& condition) {
+        int64_t deadline = zbw::DeadlineAfter(kBoundMs);
+        while (!condition() && zbw::RemainingUntil(deadline) > 0) Pump(20);
+        return condition();
+    }
+
+    CTestRoot m_root;
+    CdovraneApp m_app;
+    HWND m_hwnd = nullptr;
+    int m_quitCode = -1;
+};
+
+TEST_F(MainWndTest, IsTheApplicationsHiddenWindowNamedZbengine) {
+    EXPECT_EQ(AfxGetMainWnd(), &m_app.GetMainWnd());
+    EXPECT_EQ(FindWindowW(nullptr, u"zbengine"), m_hwnd);
+}
+
+struct SENTCOMMAND {
+    WPARAM code;
+    const char16_t* argument;
+    LRESULT result;
+    const char16_t* answer;
+};
+
+void PrintTo(const SENTCOMMAND& command, std::ostream* os) {
+    *os << "code " << command.code << " argument \"" << zbw::ToUtf8(command.argument) << "\"";
+}
+
+class MainWndSentCommandTest : public MainWndTest, public ::testing::WithParamInterface<SENTCOMMAND> {};
+
+// Until the run-item list exists, load and save read and write nothing and say so with FALSE
+// and an empty answer; remove, add and set find nothing to act on.
+TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
+    const SENTCOMMAND& command = GetParam();
+    ASSERT_TRUE(m_app.StartEngine());
+    CString text = command.argument;
+    LRESULT result = -1;
+    OnOtherThread([&] {
+        result = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, command.code, reinterpret_cast<LPARAM>(&text));
+    });
+    EXPECT_EQ(result, command.result);
+    EXPECT_EQ(text, CString(command.answer));
+    EXPECT_EQ(m_app.GetMainWnd().GetMessageText(), CString(u""));
+    Pump(0);
+    EXPECT_EQ(m_quitCode, -1);  // nothing asked the engine to end
+    EXPECT_TRUE(m_app.IsStarted());
+    EXPECT_TRUE(IsWindow(m_hwnd));
+}
+
+const char16_t kItem[] = u"<ITEM><PROFILE>C:\\p.fsf</PROFILE></ITEM>";
+
+INSTANTIATE_TEST_SUITE_P(Codes, MainWndSentCommandTest,
+                         ::testing::Values(SENTCOMMAND{ENGINE_CMD_LOAD, u"C:\\x.xml", FALSE, u""},
+                                           SENTCOMMAND{ENGINE_CMD_LOAD, u"", FALSE, u""},
+                                           SENTCOMMAND{ENGINE_CMD_SAVE, u"", FALSE, u""},
+                                           SENTCOMMAND{ENGINE_CMD_SAVE, u"C:\\y.xml", FALSE, u""},
+                                           SENTCOMMAND{ENGINE_CMD_REMOVE, u"p", FALSE, u"p"},
+                                           SENTCOMMAND{ENGINE_CMD_ADD, kItem, FALSE, kItem},
+                                           SENTCOMMAND{ENGINE_CMD_SET, kItem, FALSE, kItem},
+                                           SENTCOMMAND{0, u"x", 0, u"x"}, SENTCOMMAND{8, u"x", 0, u"x"},
+                                           SENTCOMMAND{1000, u"x", 0, u"x"}),
+                         [](const ::testing::TestParamInfo<SENTCOMMAND>& info) {
+                             return "Code" + std::to_string(info.param.code) + "Case" +
+                                    std::to_string(info.index);
+                         });
+
+TEST_F(MainWndTest, ACommandWithoutTextIsAnsweredWithoutOne) {
+    for (WPARAM code :
+         {ENGINE_CMD_LOAD, ENGINE_CMD_SAVE, ENGINE_CMD_REMOVE, ENGINE_CMD_ADD, ENGINE_CMD_SET}) {
+        LRESULT result = -1;
+        OnOtherThread([&] { result = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, code, 0); });
+        EXPECT_EQ(result, FALSE) << code;
+    }
+}
+
+TEST_F(MainWndTest, APostedShutdownEndsTheLoopWithZero) {
+    OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SHUTDOWN, 0)); });
+    EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
+    EXPECT_EQ(m_quitCode, 0);
+}
+
+TEST_F(MainWndTest, APostedRestartStopsAndStartsTheEngine) {
+    ASSERT_TRUE(m_app.StartEngine());
+    m_app.ClearStarted();
+    OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_RESTART, 0)); });
+    EXPECT_TRUE(PumpUntil([&] { return m_app.IsStarted(); }));
+    EXPECT_EQ(m_quitCode, -1);
+}
+
+TEST_F(MainWndTest, ARestartWhoseSecondStartFailsLeavesAWindowThatStillEndsTheEngine) {
+    ASSERT_TRUE(m_app.StartEngine());
+    m_app.ClearStarted();
+    AddServiceKey();  // the second start now refuses: installed as a service, not started by it
+    LRESULT result = -1;
+    OnOtherThread([&] { result = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_RESTART, 0); });
+    EXPECT_EQ(result, 0);
+    EXPECT_FALSE(m_app.IsStarted());
+    EXPECT_EQ(m_quitCode, -1);  // the process goes on
+    ASSERT_TRUE(IsWindow(m_hwnd));
+    OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_CLOSE, 0, 0)); });
+    EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
+    EXPECT_EQ(m_quitCode, 0);
+}
+
+TEST_F(MainWndTest, StartRefusesWhenInstalledAsAServiceButNotStartedByIt) {
+    EXPECT_FALSE(CdovraneApp::IsInstalledAsService());
+    AddServiceKey();
+    EXPECT_TRUE(CdovraneApp::IsInstalledAsService());
+    EXPECT_FALSE(m_app.StartEngine());
+    EXPECT_FALSE(m_app.IsStarted());
+}
+
+TEST_F(MainWndTest, CloseQuitsWithZeroAndDestroysTheWindow) {
+    SendMessageW(m_hwnd, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(m_hwnd));
+    Pump(0);
+    EXPECT_EQ(m_quitCode, 0);
+}
+
+TEST_F(MainWndTest, StopEngineKeepsAQuitRequestForTheMessageLoop) {
+    PostQuitMessage(7);
+    m_app.StopEngine();
+    Pump(0);
+    EXPECT_EQ(m_quitCode, 7);
+}
+
+TEST_F(MainWndTest, StopEngineDispatchesWhatWaitsInTheQueue) {
+    ASSERT_TRUE(m_app.StartEngine());
+    m_app.ClearStarted();
+    ASSERT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_RESTART, 0));
+    m_app.StopEngine();
+    EXPECT_TRUE(m_app.IsStarted());  // the restart waiting in the queue ran
+}
+
+struct SESSIONMESSAGE {
+    UINT message;
+    WPARAM wParam;
+    bool startedAfter;
+};
+
+void PrintTo(const SESSIONMESSAGE& session, std::ostream* os) {
+    *os << "message " << session.message << " wParam " << session.wParam;
+}
+
+class MainWndSessionTest : public MainWndTest, public ::testing::WithParamInterface<SESSIONMESSAGE> {};
+
+// Only the end of the session stops the engine (on the shutdown helper thread, which clears the
+// started flag); the question and a cancel stop nothing.
+TEST_P(MainWndSessionTest, AnswersTrue) {
+    ASSERT_TRUE(m_app.StartEngine());
+    EXPECT_EQ(SendMessageW(m_hwnd, GetParam().message, GetParam().wParam, 0), TRUE);
+    EXPECT_EQ(m_app.IsStarted(), GetParam().startedAfter);
+    EXPECT_TRUE(IsWindow(m_hwnd));
+}
+
+std::string SessionName(const ::testing::TestParamInfo<SESSIONMESSAGE>& info) {
+    if (info.param.message == WM_QUERYENDSESSION) return "QueryEndSession";
+    return info.param.wParam ? "EndSessionEnding" : "EndSessionCanceled";
+}
+
+INSTANTIATE_TEST_SUITE_P(Messages, MainWndSessionTest,
+                         ::testing::Values(SESSIONMESSAGE{WM_QUERYENDSESSION, 0, true},
+                                           SESSIONMESSAGE{WM_ENDSESSION, FALSE, true},
+                                           SESSIONMESSAGE{WM_ENDSESSION, TRUE, false}),
+                         SessionName);
+TEST_F(MainWndTest, TheEndOfTheSessionAlsoArrivesFromAnotherThread) {
+    ASSERT_TRUE(m_app.StartEngine());
+    LRESULT result = -1;
+    OnOtherThread([&] { result = SendMessageW(m_hwnd, WM_ENDSESSION, TRUE, 0); });
+    EXPECT_EQ(result, TRUE);
+    EXPECT_FALSE(m_app.IsStarted());
+}
+
+TEST_F(MainWndTest, TimerOneRunsEveryTwoSeconds) {
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, m_hwnd, WM_TIMER, WM_TIMER, PM_REMOVE));
+    zbw::AdvanceClock(CMainWnd::kStatusTimerMs + 1);
+    ASSERT_TRUE(PeekMessageW(&msg, m_hwnd, WM_TIMER, WM_TIMER, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, CMainWnd::kStatusTimer);
+}
+
+}  // namespace
