@@ -150,6 +150,8 @@ typedef SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
 typedef BYTE BOOLEAN;
 typedef ULONG* PULONG;
 typedef DWORD ACCESS_MASK;
+// A security identifier in its binary form (Token.h reads and copies them).
+typedef void* PSID;
 
 // Standard and generic access rights, shared by files, keys, objects and services.
 #define DELETE 0x00010000u
