@@ -19,6 +19,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/EventLog.h"
 #include "platform/WinTypes.h"
 
 class CEventLog {

@@ -1,6 +1,10 @@
 #include "dovrane/MainWnd.h"
 
+#include <optional>
+
 #include "common/DebugPrintf.h"
+#include "common/EventLog.h"
+#include "common/ShutdownBlockLoader.h"
 #include "dovrane/dovraneApp.h"
 #include "platform/Clock.h"
 #include "platform/KernelObject.h"
@@ -11,6 +15,12 @@ namespace {
 
 void DebugLine(LPCWSTR text) {
     if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"%s", text);
+}
+
+// Lifecycle commands go to the log and, as information entries, to the event log.
+void LogAndReport(LPCWSTR text) {
+    g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, text);
+    g_DebugPrintf.Print(u"%s", text);
 }
 
 }  // namespace
@@ -57,12 +67,12 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
 
 void CMainWnd::OnShutdownCommand() {
     m_strMessage.Empty();
-    g_DebugPrintf.Print(u"ZBEngine shutdown command received");
+    LogAndReport(u"ZBEngine shutdown command received");
     PostQuitMessage(0);
 }
 
 void CMainWnd::OnRestartCommand() {
-    g_DebugPrintf.Print(u"ZBEngine restart command received");
+    LogAndReport(u"ZBEngine restart command received");
     m_app.RestartEngine();
 }
 
@@ -93,7 +103,7 @@ LRESULT CMainWnd::OnQueryEndSessionMessage() {
     g_DebugPrintf.Print(u"Windows shutting down...");
     if (CdovraneApp::IsVistaOrLater()) {
         DebugLine(u"ShutdownBlockReasonCreate");
-        ShutdownBlockReasonCreate(m_hWnd, u"ZBEngine is stopping running profiles");
+        DynShutdownBlockReasonCreate(m_hWnd);
     } else {
         g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
     }
@@ -126,11 +136,19 @@ void CMainWnd::OnSessionEnding() {
         ShutdownHelper(this);
     DebugLine(u"Message Queue Finished");
     if (helper) CloseHandle(helper);
+    g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
     if (CdovraneApp::IsVistaOrLater()) DestroyBlockReason(u"ShutdownBlockReasonDestroy in WM_ENDSESSION");
 }
 
 void CMainWnd::WaitForShutdownHelper(HANDLE helper) {
+    // A quit taken off the queue here is posted again afterwards, so the main loop still ends.
+    std::optional<int> quitCode;
+    PumpUntilHelperEnds(helper, quitCode);
+    if (quitCode) PostQuitMessage(*quitCode);
+}
+
+void CMainWnd::PumpUntilHelperEnds(HANDLE helper, std::optional<int>& quitCode) {
     DWORD start = GetTickCount();
     for (;;) {
         DWORD now = GetTickCount();
@@ -146,6 +164,7 @@ void CMainWnd::WaitForShutdownHelper(HANDLE helper) {
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
             if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
+                if (msg.message == WM_QUIT) quitCode = static_cast<int>(msg.wParam);
                 DebugLine(u"GetMessage returns false");
                 break;
             }
@@ -161,7 +180,7 @@ void CMainWnd::WaitForShutdownHelper(HANDLE helper) {
 
 void CMainWnd::DestroyBlockReason(LPCWSTR where) {
     DebugLine(where);
-    if (!ShutdownBlockReasonDestroy(m_hWnd)) DebugLine(u"ShutdownBlockReasonDestroy returns FALSE");
+    if (!DynShutdownBlockReasonDestroy(m_hWnd)) DebugLine(u"ShutdownBlockReasonDestroy returns FALSE");
 }
 
 DWORD WINAPI CMainWnd::ShutdownHelper(LPVOID param) {

@@ -18,6 +18,8 @@
 // The window belongs to the application object, which outlives it.
 #pragma once
 
+#include <optional>
+
 #include "platform/CString.h"
 #include "platform/Wnd.h"
 
@@ -72,6 +74,7 @@ class CMainWnd : public CWnd {
     void OnSessionEnding();
     // Dispatches this thread's messages until the helper ends or the delay has passed.
     void WaitForShutdownHelper(HANDLE helper);
+    void PumpUntilHelperEnds(HANDLE helper, std::optional<int>& quitCode);
     void DestroyBlockReason(LPCWSTR where);
     static DWORD WINAPI ShutdownHelper(LPVOID param);
 

@@ -3,9 +3,13 @@
 #include <clocale>
 
 #include "common/DebugPrintf.h"
+#include "common/EventLog.h"
 #include "common/FolderUtils.h"
+#include "common/OSVersionText.h"
 #include "common/PumpMessages.h"
 #include "common/RegUtils.h"
+#include "common/Secur32DLL.h"
+#include "common/ShutdownBlockLoader.h"
 #include "platform/Clock.h"
 #include "platform/FileApi.h"
 #include "platform/Process.h"
@@ -45,6 +49,7 @@ CdovraneApp::~CdovraneApp() = default;
 BOOL CdovraneApp::InitInstance() {
     CWinApp::InitInstance();
     SetRegistryKey(u"ZBEngine");
+    g_EventLog.OpenEventSource(u"ZBEngine");
     CreateMainWindow();
     DeriveFileNames();
     OpenLog();
@@ -104,10 +109,9 @@ void CdovraneApp::LogEngineInfo() {
     version.AppendFormat(u" (Build %d)", kBuildNumber);
     g_DebugPrintf.Print(u"Version: %s", version);
     g_DebugPrintf.Print(u"Command Line: %s", GetCommandLineW());
-    // The version probe and the account and computer names are still to come: empty until then.
-    g_DebugPrintf.Print(u"System: ");
-    g_DebugPrintf.Print(u"Account: ");
-    g_DebugPrintf.Print(u"Computer Name: ");
+    g_DebugPrintf.Print(u"System: %s", GetOSVersionText());
+    g_DebugPrintf.Print(u"Account: %s", g_Secur32DLL.GetCurrentUserName());
+    g_DebugPrintf.Print(u"Computer Name: %s", g_Secur32DLL.GetLocalComputerName());
     g_DebugPrintf.Print(u"Zebrodyne PRO Path: %s", ReadSyncProgramPath());
 }
 
@@ -125,9 +129,10 @@ void CdovraneApp::RestartEngine() {
 int CdovraneApp::ExitInstance() {
     StopEngine();
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
+    g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     if (IsVistaOrLater()) {
         DebugLine(u"ShutdownBlockReasonDestroy in ExitInstance");
-        ShutdownBlockReasonDestroy(m_wndMain.GetSafeHwnd());
+        DynShutdownBlockReasonDestroy(m_wndMain.GetSafeHwnd());
     }
     return CWinApp::ExitInstance();
 }

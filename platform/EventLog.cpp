@@ -255,6 +255,8 @@ bool ParseEventLine(const std::string& line, EVENTRECORD* record) {
 }
 
 bool ReadEventLog(std::vector<EVENTRECORD>* records, int* badLines) {
+    int ignoredBadLines = 0;
+    if (!badLines) badLines = &ignoredBadLines;
     records->clear();
     *badLines = 0;
     const int fd = open(EventLogPath().c_str(), O_RDONLY | O_CLOEXEC);

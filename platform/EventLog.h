@@ -63,7 +63,8 @@ bool ParseEventLine(const std::string& line, EVENTRECORD* record);
 std::string EscapeEventText(const CString& text);
 // "Error", "Warning" ...; null for an unknown type.
 const char* EventTypeName(WORD type);
-// Every event of the file in the order written, and the number of lines that did not parse.
+// Every event of the file in the order written, and the number of lines that did not parse
+// (badLines may be null).
 // False only when the file exists but cannot be read; a missing file is an empty log.
 bool ReadEventLog(std::vector<EVENTRECORD>* records, int* badLines);
 

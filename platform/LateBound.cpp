@@ -74,10 +74,11 @@ std::vector<std::unique_ptr<MODULE>> MakeTable() {
     return modules;
 }
 
-// The table modules and the shared objects that are open. Call with g_lock held.
+// The table modules and the shared objects that are open. Call with g_lock held. Never freed, so
+// globals that free their libraries at exit still find it.
 std::vector<std::unique_ptr<MODULE>>& Modules() {
-    static std::vector<std::unique_ptr<MODULE>> modules = MakeTable();
-    return modules;
+    static auto* modules = new std::vector<std::unique_ptr<MODULE>>(MakeTable());
+    return *modules;
 }
 
 std::string LowerAscii(std::string text) {

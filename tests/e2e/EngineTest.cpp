@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/EventLog.h"
 #include "platform/PathMap.h"
 #include "platform/Registry.h"
 #include "platform/TextConvert.h"
@@ -93,6 +94,8 @@ class EngineTest : public ::testing::Test {
 
 TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     ASSERT_FALSE(std::filesystem::exists(m_root.Path("home/.local/share/ZBEngine")));
+    setenv("ZBW_USER_NAME", "tester", 1);
+    setenv("ZBW_COMPUTER_NAME", "TESTHOST", 1);
     StartEngine();
     ASSERT_TRUE(m_engine.Signal(SIGINT));
     ASSERT_EQ(m_engine.WaitExit(kBoundMs), 0);
@@ -120,9 +123,9 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     EXPECT_EQ(messages[3], "Version: ZBEngine 1.1 (Build 7)");
     EXPECT_EQ(messages[4].rfind("Command Line: \"", 0), 0u) << messages[4];
     EXPECT_NE(messages[4].find("zbengine.exe\""), std::string::npos) << messages[4];
-    EXPECT_EQ(messages[5], "System: ");
-    EXPECT_EQ(messages[6], "Account: ");
-    EXPECT_EQ(messages[7], "Computer Name: ");
+    EXPECT_EQ(messages[5].rfind("System: Windows Vista", 0), 0u) << messages[5];
+    EXPECT_EQ(messages[6], "Account: tester");
+    EXPECT_EQ(messages[7], "Computer Name: TESTHOST");
     EXPECT_EQ(
         messages[8],
         "Zebrodyne PRO Path: Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.");
@@ -131,6 +134,14 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     EXPECT_EQ(messages[11], DataDBLine());
     EXPECT_EQ(messages[12], "**** Shutting down ZBEngine ****");
     EXPECT_EQ(messages[13], "**** Exiting ZBEngine ****");
+
+    std::vector<zbw::EVENTRECORD> events;
+    ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].source, CString(u"ZBEngine"));
+    EXPECT_EQ(events[0].type, EVENTLOG_INFORMATION_TYPE);
+    ASSERT_EQ(events[0].strings.size(), 1u);
+    EXPECT_EQ(events[0].strings[0], CString(u"ZBEngine closing"));
 }
 
 TEST_F(EngineTest, TheRegisteredSynchronisationProgramIsLogged) {
