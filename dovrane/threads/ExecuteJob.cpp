@@ -119,7 +119,7 @@ void CExecuteJob::EndProcess() {
         SetPriorityClass(m_hProcess, HIGH_PRIORITY_CLASS);
         SetThreadPriority(m_hMainThread, THREAD_PRIORITY_TIME_CRITICAL);
         const DWORD wait = WaitForSingleObject(m_hProcess, kQuitWaitMs);
-        ended = true;
+        ended = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0;
         // Not a time-out, so nothing to wait for any more: force it at once.
         if (wait == WAIT_FAILED) break;
     }

@@ -17,9 +17,13 @@
 //
 // Threads: Execute runs on the item's caller (main thread, TCP/IP server thread or an HTTP
 // client thread); the body on the job's own thread. The lock (a CMutex) makes Execute's "is a
-// run under way, then queue a repeat" exclusive with the body's end-of-run repeat check; a lock
-// that is not had within its limit (2000 ms in Execute, 5000 ms in the body) is gone on without,
-// as the item's waits allow. The getters may be called from any thread.
+// run under way, then queue a repeat" exclusive with the body's end-of-run repeat check. When the
+// lock is not had within its limit (2000 ms in Execute, 5000 ms in the body) the caller goes on
+// without it, so an item that is slow to acknowledge delays a run but never blocks it. The
+// getters may be called from any thread.
+//
+// Failures: a program that cannot be started gives EXECNOTIFY_FAILED; Execute is false only when
+// the thread cannot be made. A program outside the layer gets each quit request as SIGTERM.
 //
 // Exit codes: GetExitCode is the last process's code (-1 after a forced end) and stays so after
 // the body has returned; GetResult (the base's thread result) is the body's own: 0 after a run,
