@@ -10,6 +10,7 @@
 #include "common/XMLFile.h"
 #include "platform/PathMap.h"
 #include "platform/TextConvert.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -33,26 +34,6 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
             entry.is_regular_file() ? ReadHostFile(entry.path().string()) : "<dir>";
     return files;
 }
-
-// Lets writes past limit bytes fail (EFBIG) for the lifetime of the object.
-class CFileSizeLimit {
-   public:
-    explicit CFileSizeLimit(rlim_t limit) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lower = m_saved;
-        lower.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~CFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-   private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int);
-};
 
 // Files live in the folder "d" of the test root.
 class XMLFileTest : public ::testing::Test {

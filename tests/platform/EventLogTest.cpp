@@ -16,6 +16,7 @@
 #include "platform/TextConvert.h"
 #include "platform/Token.h"
 #include "platform/WinError.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -180,21 +181,15 @@ TEST_F(EventLogTest, ConcurrentWritersNeverMixLines) {
 TEST_F(EventLogTest, FailedWriteLeavesNoPartOfTheLine) {
     ASSERT_TRUE(Report(EVENTLOG_INFORMATION_TYPE, {u"first"}));
     const std::string before = ReadHostFile(zbw::EventLogPath());
-    // A file-size limit just past the current end makes the next line fail part-way.
-    struct sigaction ignore {};
-    struct sigaction old {};
-    ignore.sa_handler = SIG_IGN;
-    sigaction(SIGXFSZ, &ignore, &old);
-    struct rlimit saved {};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    struct rlimit tight = saved;
-    tight.rlim_cur = before.size() + 40;
-    setrlimit(RLIMIT_FSIZE, &tight);
     const std::u16string longText(500, u'y');
-    const BOOL written = Report(EVENTLOG_INFORMATION_TYPE, {longText.c_str()});
-    const DWORD error = GetLastError();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    sigaction(SIGXFSZ, &old, nullptr);
+    BOOL written = FALSE;
+    DWORD error = ERROR_SUCCESS;
+    {
+        // A file-size limit just past the current end makes the next line fail part-way.
+        CFileSizeLimit limit(before.size() + 40);
+        written = Report(EVENTLOG_INFORMATION_TYPE, {longText.c_str()});
+        error = GetLastError();
+    }
 
     EXPECT_FALSE(written);
     EXPECT_NE(error, static_cast<DWORD>(ERROR_SUCCESS));

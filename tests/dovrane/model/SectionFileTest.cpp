@@ -9,6 +9,7 @@
 #include "dovrane/model/SectionFileReader.h"
 #include "platform/PathMap.h"
 #include "platform/TextConvert.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -237,26 +238,6 @@ TEST_F(SectionFileTest, WrittenCommentsStayComments) {
     ASSERT_EQ(back.Section(0).m_Keys.GetSize(), 2);
     EXPECT_EQ(back.Section(0).m_Keys[0].strComment, u"; one;two=2");
 }
-
-// Lets writes past limit bytes fail for the lifetime of the object.
-class CFileSizeLimit {
-   public:
-    explicit CFileSizeLimit(rlim_t limit) {
-        getrlimit(RLIMIT_FSIZE, &m_saved);
-        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit lower = m_saved;
-        lower.rlim_cur = limit;
-        setrlimit(RLIMIT_FSIZE, &lower);
-    }
-    ~CFileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &m_saved);
-        std::signal(SIGXFSZ, m_oldHandler);
-    }
-
-   private:
-    rlimit m_saved{};
-    void (*m_oldHandler)(int);
-};
 
 TEST_F(SectionFileTest, SavingFailsWhenTheFileCannotBeMadeOrWritten) {
     ASSERT_TRUE(AddSection(list, u"Settings"));
