@@ -1,0 +1,36 @@
+// CppSQLite3DB: one SQLite connection with a busy time-out, and the few statement calls the
+// history database needs. SQL texts are UTF-8; the caller escapes literals (sqlite3_mprintf "%q").
+// Owned by one object and used by one thread at a time. Errors throw CppSQLite3Exception;
+// calls without an open connection throw "Database not open". The destructor closes.
+#pragma once
+
+#include "dovrane/model/CppSQLite3Query.h"
+
+struct sqlite3;
+
+class CppSQLite3DB {
+   public:
+    CppSQLite3DB() = default;
+    CppSQLite3DB(const CppSQLite3DB&) = delete;
+    CppSQLite3DB& operator=(const CppSQLite3DB&) = delete;
+    virtual ~CppSQLite3DB();
+
+    // Opens (creating when missing) the file at a UTF-8 path and applies the busy time-out.
+    void open(const char* fileName);
+    void close();
+    bool isOpen() const { return m_db != nullptr; }
+    void setBusyTimeout(int ms);
+
+    // Runs the statements; the number of rows changed by the last one.
+    int execDML(const char* sql);
+    CppSQLite3Query execQuery(const char* sql);
+    // The integer of the first column of the first row.
+    int execScalar(const char* sql);
+    bool tableExists(const char* table);
+
+   private:
+    void checkDB() const;
+
+    sqlite3* m_db = nullptr;
+    int m_busyTimeoutMs = 60000;
+};

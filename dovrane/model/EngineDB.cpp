@@ -1,0 +1,376 @@
+#include "dovrane/model/EngineDB.h"
+
+#include <sqlite3.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "common/DebugPrintf.h"
+#include "dovrane/model/CppSQLite3Exception.h"
+#include "dovrane/model/DBBinaryCodec.h"
+#include "platform/Clock.h"
+#include "platform/FileApi.h"
+#include "platform/KernelObject.h"
+#include "platform/PathMap.h"
+#include "platform/SyncApi.h"
+#include "platform/TextConvert.h"
+#include "platform/Thread.h"
+#include "platform/Wait.h"
+
+CEngineDB g_EngineDB;
+
+// Shared with the backup thread, which may outlive a closed (or destroyed) database object.
+struct CEngineDB::CBackupState {
+    std::mutex lock;
+    CString source = u"0";  // "0": no backup pending
+    HANDLE event = nullptr;
+    bool waiting = false;
+};
+
+namespace {
+
+const int kMaxKeyUnits = 1024;
+const int kMaxValueUnits = 8192;
+const DWORD kBackupIntervalMs = 1800000;
+const LONGLONG kBackupSizeLimit = 2000000;
+const DWORD kBackupDelayMs = 60000;
+const int kBackupPathUnits = 2048;
+
+// Cuts to at most n units without leaving half a surrogate pair.
+CString CutUnits(LPCWSTR text, int n) {
+    CString cut(text);
+    if (cut.GetLength() <= n) return cut;
+    cut = cut.Left(n);
+    if (zbw::IsHighSurrogate(cut[n - 1])) cut = cut.Left(n - 1);
+    return cut;
+}
+
+// An SQL statement with its %q arguments escaped; throws when out of memory.
+template <class... A>
+std::string Statement(const char* format, A... args) {
+    char* sql = sqlite3_mprintf(format, args...);
+    if (!sql) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Cannot allocate memory");
+    std::string text = sql;
+    sqlite3_free(sql);
+    return text;
+}
+
+std::string AnsiBytes(const CString& text) {
+    int length = text.GetLength();
+    if (length == 0) return std::string();
+    std::string bytes(static_cast<size_t>(length) * 2, '\0');
+    int written = WideCharToMultiByte(CP_ACP, 0, text, length, bytes.data(), static_cast<int>(bytes.size()),
+                                      nullptr, nullptr);
+    bytes.resize(written > 0 ? written : 0);
+    return bytes;
+}
+
+DWORD RunBackup(std::shared_ptr<CEngineDB::CBackupState> state) {
+    HANDLE event;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        event = state->event;
+        state->waiting = true;
+    }
+    DWORD waited = WaitForSingleObject(event, kBackupDelayMs);
+    CString source;
+    {
+        std::lock_guard<std::mutex> guard(state->lock);
+        state->waiting = waited == WAIT_TIMEOUT;
+        source = state->source;
+    }
+    if (waited == WAIT_TIMEOUT) {
+        CString destination = source + u".bak";
+        BOOL copied = CopyFileW(source, destination, FALSE);
+        if (WaitForSingleObject(event, 1000) == WAIT_TIMEOUT) {
+            g_DebugPrintf.Print(copied ? u"Created backup db file %s" : u"Unable to create backup db file %s",
+                                destination);
+        }
+    }
+    std::lock_guard<std::mutex> guard(state->lock);
+    state->waiting = false;
+    CloseHandle(state->event);
+    state->event = nullptr;
+    state->source = u"0";
+    return 0;
+}
+
+}  // namespace
+
+CEngineDB::~CEngineDB() {
+    CloseDBFile();
+    m_db.close();
+}
+
+void CEngineDB::SetDBFilePath(LPCWSTR path) {
+    m_strFilePath = path;
+}
+
+bool CEngineDB::OpenFileObject() {
+    m_hFile = CreateFileW(m_strFilePath, GENERIC_READ | GENERIC_WRITE,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (m_hFile == INVALID_HANDLE_VALUE) m_hFile = nullptr;
+    return m_hFile != nullptr;
+}
+
+void CEngineDB::CloseFileObject() {
+    if (m_hFile) CloseHandle(m_hFile);
+    m_hFile = nullptr;
+}
+
+bool CEngineDB::TruncateFileObject() {
+    if (!m_hFile && !OpenFileObject()) return false;
+    return SetFilePointer(m_hFile, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(m_hFile);
+}
+
+LONGLONG CEngineDB::FileObjectSize() const {
+    LARGE_INTEGER size{};
+    if (!m_hFile || !GetFileSizeEx(m_hFile, &size)) return -1;
+    return size.QuadPart;
+}
+
+bool CEngineDB::OpenDBFile() {
+    if (m_bOpen) CloseDBFile();
+    if (!OpenFileObject()) {
+        m_strLastError = u"Cannot open file for reading and writing.";
+        return false;
+    }
+    m_bOpen = true;
+    int attempt = 0;
+    for (;;) {
+        if (!BeginDBTransaction()) {
+            CloseDBFile();
+            return false;
+        }
+        std::string message;
+        try {
+            InitDBTable();
+            return CommitDBTransaction();
+        } catch (const CppSQLite3Exception& e) {
+            message = e.errorMessage();
+        }
+        CommitDBTransaction();
+        if (!RecoverAfterInitFailure(message.c_str(), attempt)) return false;
+    }
+}
+
+// One step of recovery after the table could not be read or made; false when giving up.
+bool CEngineDB::RecoverAfterInitFailure(const char* message, int& attempt) {
+    CString backupPath = m_strFilePath + u".bak";
+    CString text = zbw::FromUtf8(message);
+    if (attempt == 0) {
+        g_DebugPrintf.Print(u"File %s is invalid: %s, recovering using file %s", m_strFilePath, text,
+                            backupPath);
+        CopyFileW(backupPath, m_strFilePath, FALSE);
+    } else if (attempt == 1) {
+        g_DebugPrintf.Print(u"Unable to recover file %s: %s, re-setting database...", backupPath, text);
+        TruncateFileObject();
+    } else {
+        CloseDBFile();
+        m_strLastError = u"Cannot init database file.";
+        return false;
+    }
+    ++attempt;
+    if (!m_hFile) OpenFileObject();
+    m_bOpen = true;
+    return true;
+}
+
+void CEngineDB::CloseDBFile() {
+    if (!m_bOpen) return;
+    m_bOpen = false;
+    if (m_backup) {
+        std::lock_guard<std::mutex> guard(m_backup->lock);
+        if (m_backup->event) SetEvent(m_backup->event);
+    }
+    CloseFileObject();
+}
+
+bool CEngineDB::BeginDBTransaction() {
+    if (!m_bOpen) return false;
+    try {
+        m_nBusyTimeoutMs = 60000;
+        m_db.setBusyTimeout(m_nBusyTimeoutMs);
+        m_db.open(zbw::ToHostPath(m_strFilePath).c_str());
+        m_db.execDML("begin transaction;");
+        return true;
+    } catch (const CppSQLite3Exception&) {
+        CommitDBTransaction();
+        CloseDBFile();
+        return false;
+    }
+}
+
+bool CEngineDB::CommitDBTransaction() {
+    if (!m_bOpen) {
+        m_db.close();
+        return false;
+    }
+    try {
+        m_db.execDML("commit transaction;");
+        m_db.close();
+        return true;
+    } catch (const CppSQLite3Exception&) {
+        m_db.close();
+        CloseDBFile();
+        return false;
+    }
+}
+
+bool CEngineDB::RollbackDBTransaction() {
+    bool done = false;
+    try {
+        m_db.execDML("rollback transaction;");
+        done = true;
+    } catch (const CppSQLite3Exception&) {
+    }
+    m_db.close();
+    return done;
+}
+
+void CEngineDB::InitDBTable() {
+    if (!m_db.tableExists("main"))
+        m_db.execDML(
+            Statement("CREATE TABLE main (key char(%d) UNIQUE, value char(%d))", kMaxKeyUnits, kMaxValueUnits)
+                .c_str());
+    CppSQLite3Query query = m_db.execQuery("SELECT key FROM main WHERE key='<eof>'");
+    if (query.eof()) {
+        query.finalize();
+        m_db.execDML(Statement("INSERT INTO main VALUES ('%q', '%q')", "<eof>", "<eof>").c_str());
+    }
+    query.finalize();
+}
+
+bool CEngineDB::WriteDBValue(LPCWSTR key, LPCWSTR value) {
+    if (!key || !*key) return false;
+    bool written = false;
+    try {
+        std::string utf8Key = zbw::ToUtf8(CutUnits(key, kMaxKeyUnits));
+        std::string utf8Value = zbw::ToUtf8(CutUnits(value ? value : u"", kMaxValueUnits));
+        m_db.execDML(
+            Statement("INSERT OR REPLACE INTO main VALUES ('%q', '%q')", utf8Key.c_str(), utf8Value.c_str())
+                .c_str());
+        written = true;
+    } catch (const CppSQLite3Exception&) {
+    }
+    CreateDBBackup();
+    return written;
+}
+
+CString CEngineDB::ReadDBValue(LPCWSTR key) {
+    if (!key || !*key) return CString();
+    CString result;
+    try {
+        std::string utf8Key = zbw::ToUtf8(CutUnits(key, kMaxKeyUnits));
+        CppSQLite3Query query =
+            m_db.execQuery(Statement("SELECT value FROM main WHERE key='%q'", utf8Key.c_str()).c_str());
+        if (!query.eof()) result = zbw::FromUtf8(query.fieldValue(0));
+        query.finalize();
+    } catch (const CppSQLite3Exception&) {
+        result.Empty();
+    }
+    CreateDBBackup();
+    return result;
+}
+
+bool CEngineDB::WriteDBValueInt(LPCWSTR key, int value) {
+    CString text;
+    text.Format(u"%d", value);
+    return WriteDBValue(key, text);
+}
+
+int CEngineDB::ReadDBValueInt(LPCWSTR key) {
+    std::string text = zbw::ToUtf8(ReadDBValue(key));
+    return static_cast<int>(std::strtol(text.c_str(), nullptr, 10));
+}
+
+bool CEngineDB::WriteDBBinary(LPCWSTR key, const void* data, int length) {
+    CDBBinaryCodec codec;
+    codec.setBinary(static_cast<const unsigned char*>(data), length);
+    const std::string& encoded = codec.getEncoded();
+    return WriteDBValue(key, CString(encoded.c_str(), static_cast<int>(encoded.size())));
+}
+
+void CEngineDB::ReadDBBinary(LPCWSTR key, void* buffer, int length) {
+    std::string encoded = AnsiBytes(ReadDBValue(key));
+    if (encoded.empty() || length <= 0) return;
+    try {
+        CDBBinaryCodec codec;
+        codec.setEncoded(encoded);
+        const std::vector<unsigned char>& bytes = codec.getBinary();
+        if (static_cast<int>(bytes.size()) >= length)
+            std::memcpy(buffer, bytes.data(), static_cast<size_t>(length));
+    } catch (const CppSQLite3Exception&) {
+    }
+}
+
+bool CEngineDB::DeleteDBKeys(LPCWSTR pattern) {
+    if (!pattern || !*pattern) return false;
+    try {
+        std::string utf8 = zbw::ToUtf8(CutUnits(pattern, kMaxKeyUnits));
+        m_db.execDML(Statement("DELETE FROM MAIN WHERE key GLOB '%q'", utf8.c_str()).c_str());
+        return true;
+    } catch (const CppSQLite3Exception&) {
+        return false;
+    }
+}
+
+CString CEngineDB::EscapeGlob(const CString& text) {
+    CString escaped;
+    for (int i = 0; i < text.GetLength(); ++i) {
+        char16_t ch = text[i];
+        if (ch == u'*' || ch == u'?' || ch == u'[') {
+            escaped += u'[';
+            escaped += ch;
+            escaped += u']';
+        } else {
+            escaped += ch;
+        }
+    }
+    return escaped;
+}
+
+bool CEngineDB::IsBackupPending() const {
+    if (!m_backup) return false;
+    std::lock_guard<std::mutex> guard(m_backup->lock);
+    return m_backup->source != u"0";
+}
+
+void CEngineDB::CreateDBBackup() {
+    DWORD now = GetTickCount();
+    if (m_dwLastBackupTick != 0 && m_dwLastBackupTick <= now &&
+        now <= static_cast<ULONGLONG>(m_dwLastBackupTick) + kBackupIntervalMs)
+        return;
+    m_dwLastBackupTick = now;
+    if (FileObjectSize() >= kBackupSizeLimit) {
+        g_DebugPrintf.Print(u"Skipping creation of backup db file, file too big");
+        return;
+    }
+    if (m_hFile) FlushFileBuffers(m_hFile);
+    StartBackupThread();
+}
+
+void CEngineDB::StartBackupThread() {
+    if (!m_backup) m_backup = std::make_shared<CBackupState>();
+    {
+        std::lock_guard<std::mutex> guard(m_backup->lock);
+        if (m_backup->source != u"0" || m_backup->event) return;
+        m_backup->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        if (!m_backup->event) return;
+        m_backup->source = CutUnits(m_strFilePath, kBackupPathUnits - 5);
+    }
+    std::shared_ptr<CBackupState> state = m_backup;
+    HANDLE thread = zbw::SpawnThread([state] { return RunBackup(state); }, 0, {});
+    if (!thread) {
+        g_DebugPrintf.Print(u"Unable to create thread for backing up db file");
+        std::lock_guard<std::mutex> guard(m_backup->lock);
+        CloseHandle(m_backup->event);
+        m_backup->event = nullptr;
+        m_backup->source = u"0";
+        return;
+    }
+    SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
+    CloseHandle(thread);
+}

@@ -1,0 +1,57 @@
+#include "dovrane/model/ProjectRunTime.h"
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/TextUtils.h"
+#include "platform/TextConvert.h"
+#include "platform/Time.h"
+
+namespace {
+
+const char16_t kSeparator[] = u"*?*";
+const int kSeparatorLength = 3;
+
+CString TimeText(int64_t time) {
+    return FormatTimeRelative(CTime(static_cast<time_t>(time)), FTR_DATE | FTR_TIME);
+}
+
+int64_t ParseTime(const CString& text) {
+    return static_cast<int64_t>(MakeUtcBase(text).GetTime());
+}
+
+int ParseInt(const CString& text) {
+    std::string utf8 = zbw::ToUtf8(text);
+    return static_cast<int>(std::strtol(utf8.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
+CProjectRunTime::CProjectRunTime()
+    : m_todo(NoSyncCounts()), m_done(NoSyncCounts()), m_coms(NoCompareCounts()), m_comt(NoCompareCounts()) {}
+
+CString CProjectRunTime::GetRecordText() const {
+    CString text;
+    text.Format(u"%s*?*%s*?*%d*?*%s", TimeText(m_tStart), m_strResult, m_nExitCode, TimeText(m_tEnd));
+    return text;
+}
+
+// The time and number fields never hold the separator, so the result text is whatever lies
+// between the first one and the last two: a result that contains "*?*" survives. With fewer
+// than three separators only as many fields as separators are read.
+void CProjectRunTime::SetFromRecordText(const CString& text) {
+    std::vector<int> at;
+    for (int pos = text.Find(kSeparator); pos >= 0; pos = text.Find(kSeparator, pos + kSeparatorLength))
+        at.push_back(pos);
+    int count = static_cast<int>(at.size());
+    if (count == 0) return;
+    m_tStart = ParseTime(text.Left(at[0]));
+    if (count == 1) return;
+    int resultEnd = count >= 3 ? at[count - 2] : at[1];
+    m_strResult = text.Mid(at[0] + kSeparatorLength, resultEnd - at[0] - kSeparatorLength);
+    if (count == 2) return;
+    int last = at[count - 1];
+    m_nExitCode = ParseInt(text.Mid(resultEnd + kSeparatorLength, last - resultEnd - kSeparatorLength));
+    m_tEnd = ParseTime(text.Mid(last + kSeparatorLength));
+}

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "dovrane/model/CppSQLite3Exception.h"
+#include "dovrane/model/DBBinaryCodec.h"
+#include "dovrane/model/EngineDB.h"
+#include "platform/Clock.h"
+#include "platform/PathMap.h"
+#include "platform/TextConvert.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+class EngineDBTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        hostPath = root.Path("ZBEngine.db");
+        g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(hostPath));
+        zbw::AdvanceClock(1);  // waits poll in short slices from now on, so steering reaches them
+    }
+    void TearDown() override { g_EngineDB.CloseDBFile(); }
+
+    bool Write(LPCWSTR key, LPCWSTR value) {
+        EXPECT_TRUE(g_EngineDB.BeginDBTransaction());
+        bool written = g_EngineDB.WriteDBValue(key, value);
+        EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+        return written;
+    }
+    CString Read(LPCWSTR key) {
+        EXPECT_TRUE(g_EngineDB.BeginDBTransaction());
+        CString value = g_EngineDB.ReadDBValue(key);
+        EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+        return value;
+    }
+    // Waits (bounded) for cond, moving the steered clock so the backup thread's waits end.
+    template <class COND>
+    bool AdvanceUntil(COND cond) {
+        for (int i = 0; i < 500; ++i) {
+            if (cond()) return true;
+            zbw::AdvanceClock(61000);
+            usleep(10000);
+        }
+        return cond();
+    }
+
+    CTestRoot root;
+    std::string hostPath;
+};
+
+TEST_F(EngineDBTest, ValuesRoundTrip) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    struct {
+        const char16_t* key;
+        const char16_t* value;
+    } cases[] = {
+        {u"plain", u"text"},
+        {u"it's", u"O'Brien's ''quoted'' run"},
+        {u"Gr\u00fc\u00dfe>0", u"\u65e5\u672c\u8a9e \U0001F600 \u20ac"},
+        {u"a*?[b]>0>LERR", u"*?*one*?*two"},
+        {u"empty value", u""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(Write(c.key, c.value)) << zbw::ToUtf8(c.key);
+        EXPECT_EQ(Read(c.key), CString(c.value)) << zbw::ToUtf8(c.key);
+    }
+    EXPECT_FALSE(Write(u"", u"x")) << "an empty key is refused";
+    EXPECT_TRUE(Read(u"").IsEmpty());
+    EXPECT_TRUE(Read(u"missing").IsEmpty());
+    EXPECT_TRUE(Write(u"plain", u"replaced"));
+    EXPECT_EQ(Read(u"plain"), CString(u"replaced"));
+}
+
+TEST_F(EngineDBTest, KeysAndValuesAreCut) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    CString key(u'k', 1024);
+    CString value(u'v', 9000);
+    EXPECT_TRUE(Write(key, value));
+    EXPECT_EQ(Read(key), CString(u'v', 8192));
+    EXPECT_EQ(Read(key + u"tail"), CString(u'v', 8192)) << "the key is cut to 1024 units too";
+
+    CString pair = CString(u'a', 8191) + u"\U0001F600";
+    EXPECT_TRUE(Write(u"pair", pair));
+    EXPECT_EQ(Read(u"pair"), CString(u'a', 8191)) << "no half surrogate pair is stored";
+}
+
+TEST_F(EngineDBTest, IntegersRoundTrip) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    for (int value : {0, 7, -1, 2147483647}) {
+        EXPECT_TRUE(g_EngineDB.WriteDBValueInt(u"n", value));
+        EXPECT_EQ(g_EngineDB.ReadDBValueInt(u"n"), value);
+    }
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"n", u"abc"));
+    EXPECT_EQ(g_EngineDB.ReadDBValueInt(u"n"), 0);
+    EXPECT_EQ(g_EngineDB.ReadDBValueInt(u"absent"), 0);
+    EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+}
+
+TEST(DBBinaryCodecTest, EncodingAvoidsZeroAndApostrophe) {
+    std::vector<unsigned char> zeros(576, 0);
+    CDBBinaryCodec codec;
+    codec.setBinary(zeros.data(), 576);
+    std::string encoded = codec.getEncoded();
+    ASSERT_EQ(encoded.size(), 577u);
+    EXPECT_EQ(encoded[0], '\1');
+    EXPECT_EQ(encoded.find_first_not_of('\xff', 1), std::string::npos);
+
+    std::vector<std::vector<unsigned char>> inputs = {zeros, {39, 40, 0, 1}, {}};
+    std::vector<unsigned char> every;
+    for (int i = 0; i < 256; ++i) every.insert(every.end(), 3, static_cast<unsigned char>(i));
+    inputs.push_back(every);
+    for (const auto& input : inputs) {
+        CDBBinaryCodec enc;
+        enc.setBinary(input.data(), static_cast<int>(input.size()));
+        std::string text = enc.getEncoded();
+        EXPECT_EQ(text.find('\0'), std::string::npos);
+        EXPECT_EQ(text.find('\''), std::string::npos);
+        CDBBinaryCodec dec;
+        dec.setEncoded(text);
+        EXPECT_EQ(dec.getBinary(), input);
+    }
+    CDBBinaryCodec empty;
+    empty.setBinary(nullptr, 0);
+    EXPECT_EQ(empty.getEncoded(), "x");
+
+    CDBBinaryCodec bad;
+    bad.setEncoded("\x05\x01\x09");
+    EXPECT_THROW(bad.getBinary(), CppSQLite3Exception);
+}
+
+TEST_F(EngineDBTest, BinaryValuesRoundTripEveryByte) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    std::vector<unsigned char> bytes;
+    for (int i = 1; i < 256; ++i) bytes.push_back(static_cast<unsigned char>(i));
+    for (int i = 0; i < 256; ++i) bytes.push_back(static_cast<unsigned char>(255 - i));
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    EXPECT_TRUE(g_EngineDB.WriteDBBinary(u"bin", bytes.data(), static_cast<int>(bytes.size())));
+    std::vector<unsigned char> back(bytes.size(), 0xAA);
+    g_EngineDB.ReadDBBinary(u"bin", back.data(), static_cast<int>(back.size()));
+    EXPECT_EQ(back, bytes);
+
+    // Absent, undecodable or too short values leave the buffer as it was.
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"bad", u"\x05\x01\x09"));
+    EXPECT_TRUE(g_EngineDB.WriteDBBinary(u"short", bytes.data(), 4));
+    EXPECT_TRUE(g_EngineDB.WriteDBBinary(u"none", nullptr, 0));
+    EXPECT_EQ(g_EngineDB.ReadDBValue(u"none"), CString(u"x"));
+    for (const char16_t* key : {u"absent", u"bad", u"short", u"none"}) {
+        std::vector<unsigned char> kept(8, 0x5A);
+        g_EngineDB.ReadDBBinary(key, kept.data(), 8);
+        EXPECT_EQ(kept, std::vector<unsigned char>(8, 0x5A)) << zbw::ToUtf8(key);
+    }
+    EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+}
+
+TEST_F(EngineDBTest, DeleteByEscapedPatternTouchesOnlyThatProfile) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    struct {
+        const char16_t* profile;
+        const char16_t* sibling;
+    } cases[] = {{u"A*", u"AB"}, {u"A?", u"AC"}, {u"[x]", u"x"}, {u"it's", u"its"}, {u"[*?'", u"[*?'2"}};
+    for (const auto& c : cases) {
+        CString profile(c.profile), sibling(c.sibling);
+        ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+        for (const CString& p : {profile, sibling}) {
+            EXPECT_TRUE(g_EngineDB.WriteDBValueInt(p + u">Counter", 1));
+            EXPECT_TRUE(g_EngineDB.WriteDBValue(p + u">0", u"run"));
+        }
+        EXPECT_TRUE(g_EngineDB.DeleteDBKeys(CEngineDB::EscapeGlob(profile) + u">*"));
+        EXPECT_TRUE(g_EngineDB.ReadDBValue(profile + u">Counter").IsEmpty()) << zbw::ToUtf8(profile);
+        EXPECT_TRUE(g_EngineDB.ReadDBValue(profile + u">0").IsEmpty()) << zbw::ToUtf8(profile);
+        EXPECT_EQ(g_EngineDB.ReadDBValue(sibling + u">0"), CString(u"run")) << zbw::ToUtf8(sibling);
+        EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+    }
+    EXPECT_EQ(CEngineDB::EscapeGlob(u"a*b?c[d]'"), CString(u"a[*]b[?]c[[]d]'"));
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    EXPECT_FALSE(g_EngineDB.DeleteDBKeys(u""));
+    EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+}
+
+TEST_F(EngineDBTest, OpenRecoversADamagedFile) {
+    std::string garbage(4096, 'Z');
+    enum Backup { kGoodBackup, kNoBackup, kDamagedBackup };
+    for (Backup backup : {kGoodBackup, kNoBackup, kDamagedBackup}) {
+        SCOPED_TRACE(backup);
+        unlink(hostPath.c_str());
+        unlink((hostPath + ".bak").c_str());
+        ASSERT_TRUE(g_EngineDB.OpenDBFile());
+        EXPECT_TRUE(Write(u"kept", u"value"));
+        g_EngineDB.CloseDBFile();
+        if (backup != kNoBackup) {
+            std::string bak = backup == kGoodBackup ? ReadHostFile(hostPath) : garbage;
+            ASSERT_TRUE(WriteHostFile(hostPath + ".bak", bak));
+        }
+        ASSERT_TRUE(WriteHostFile(hostPath, garbage));
+
+        ASSERT_TRUE(g_EngineDB.OpenDBFile()) << zbw::ToUtf8(g_EngineDB.GetDBLastError());
+        EXPECT_EQ(Read(u"kept"), backup == kGoodBackup ? CString(u"value") : CString());
+        EXPECT_EQ(ReadHostFile(hostPath).substr(0, 16), std::string("SQLite format 3\0", 16));
+        EXPECT_TRUE(Write(u"after", u"works"));
+        EXPECT_EQ(Read(u"after"), CString(u"works"));
+        g_EngineDB.CloseDBFile();
+    }
+}
+
+TEST_F(EngineDBTest, OpenFailuresAndClosedDatabase) {
+    g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(root.Path("missing/folder/ZBEngine.db")));
+    EXPECT_FALSE(g_EngineDB.OpenDBFile());
+    EXPECT_EQ(g_EngineDB.GetDBLastError(), CString(u"Cannot open file for reading and writing."));
+    EXPECT_FALSE(g_EngineDB.BeginDBTransaction());
+    EXPECT_FALSE(g_EngineDB.WriteDBValue(u"k", u"v")) << "no write is reported without a connection";
+    EXPECT_TRUE(g_EngineDB.ReadDBValue(u"k").IsEmpty());
+    EXPECT_FALSE(g_EngineDB.CommitDBTransaction());
+}
+
+TEST_F(EngineDBTest, FailedCommitClosesTheDatabase) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"k", u"v"));
+    EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+    EXPECT_FALSE(g_EngineDB.CommitDBTransaction()) << "a commit without a transaction fails";
+    EXPECT_FALSE(g_EngineDB.IsDBOpen());
+    EXPECT_FALSE(g_EngineDB.BeginDBTransaction());
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    EXPECT_EQ(Read(u"k"), CString(u"v"));
+}
+
+TEST_F(EngineDBTest, BackupIsCopiedAMinuteLaterAtMostEveryHalfHour) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    ASSERT_TRUE(AdvanceUntil([] { return !g_EngineDB.IsBackupPending(); }));
+    zbw::AdvanceClock(1800001);
+    EXPECT_TRUE(Write(u"k", u"v"));
+    EXPECT_TRUE(g_EngineDB.IsBackupPending());
+    std::string bak = hostPath + ".bak";
+    ASSERT_TRUE(AdvanceUntil([&] { return !g_EngineDB.IsBackupPending(); }));
+    EXPECT_EQ(ReadHostFile(bak), ReadHostFile(hostPath));
+
+    unlink(bak.c_str());
+    zbw::AdvanceClock(600000);
+    EXPECT_TRUE(Write(u"k", u"w"));
+    EXPECT_FALSE(g_EngineDB.IsBackupPending()) << "no second decision within 30 minutes";
+
+    zbw::AdvanceClock(1800001);
+    EXPECT_EQ(Read(u"k"), CString(u"w"));
+    EXPECT_TRUE(g_EngineDB.IsBackupPending());
+    g_EngineDB.CloseDBFile();
+    ASSERT_TRUE(AdvanceUntil([] { return !g_EngineDB.IsBackupPending(); }));
+    EXPECT_TRUE(ReadHostFile(bak).empty()) << "closing drops the pending copy";
+}
+
+TEST_F(EngineDBTest, LargeFileIsNotBackedUp) {
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    ASSERT_TRUE(AdvanceUntil([] { return !g_EngineDB.IsBackupPending(); }));
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    CString value(u'v', 8192);
+    for (int i = 0; i < 300; ++i) {
+        CString key;
+        key.Format(u"big>%d", i);
+        ASSERT_TRUE(g_EngineDB.WriteDBValue(key, value));
+    }
+    ASSERT_TRUE(g_EngineDB.CommitDBTransaction());
+    ASSERT_GE(ReadHostFile(hostPath).size(), 2000000u);
+    ASSERT_TRUE(AdvanceUntil([] { return !g_EngineDB.IsBackupPending(); }));
+    zbw::AdvanceClock(1800001);
+    EXPECT_TRUE(Write(u"k", u"v"));
+    EXPECT_FALSE(g_EngineDB.IsBackupPending());
+}
+
+}  // namespace
