@@ -11,7 +11,7 @@
 //
 // Exit codes of its own: 16 when the profile cannot be read, 8 when the log cannot be opened,
 // 18 for a missing profile or an unknown switch (the synchronisation program's meanings).
-// Its status blocks join later.
+// While it runs it reports through the engine's status blocks (StandInStatus.h).
 #include <cstdio>
 
 #include "platform/Clock.h"
@@ -20,6 +20,7 @@
 #include "platform/WinUser.h"
 #include "tools/zbsync/StandInLog.h"
 #include "tools/zbsync/StandInSettings.h"
+#include "tools/zbsync/StandInStatus.h"
 
 namespace {
 
@@ -124,11 +125,14 @@ int main(int argc, char** argv) {
     line.Format(u"[INFO] Process: %u", GetCurrentProcessId());
     log.Line(line);
 
+    CStandInStatus status(profile, settings.m_dSeconds);
+    status.Start();
     RUNRESULT result{kCommandLineExitCode, 0};
     if (switchesKnown)
         result = RunFor(settings, log);
     else
         log.Line(u"[ERROR] Errors on command line.");
+    status.Finish(result.nExitCode);
     LogEnd(log, runId, result);
     return result.nExitCode;
 }

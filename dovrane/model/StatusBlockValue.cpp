@@ -1,0 +1,51 @@
+#include "dovrane/model/StatusBlockValue.h"
+
+#include <algorithm>
+#include <cstring>
+
+bool ReadStatusValue(CSharedMemory& block, LPCWSTR name, std::vector<BYTE>& bytes) {
+    if (!block.IsOpen()) return false;
+    DWORD size = 0;
+    if (!block.GetValue(name, nullptr, &size)) return false;
+    // The value lies inside the block; anything larger is a damaged entry.
+    if (size == 0 || size > block.GetTotalSize()) return false;
+    bytes.assign(size, 0);
+    DWORD got = size;
+    if (!block.GetValue(name, bytes.data(), &got) || got > size) return false;
+    bytes.resize(got);
+    return true;
+}
+
+bool ReadStatusRecord(CSharedMemory& block, LPCWSTR name, void* buffer, DWORD size) {
+    std::vector<BYTE> bytes;
+    if (!ReadStatusValue(block, name, bytes) || bytes.size() < size) return false;
+    memcpy(buffer, bytes.data(), size);
+    return true;
+}
+
+CString ReadStatusText(CSharedMemory& block, LPCWSTR name, int maxChars) {
+    std::vector<BYTE> bytes;
+    if (maxChars <= 0 || !ReadStatusValue(block, name, bytes)) return CString();
+    size_t units = std::min<size_t>(bytes.size() / 2, static_cast<size_t>(maxChars));
+    std::u16string text;
+    for (size_t i = 0; i < units; ++i) {
+        char16_t ch = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+        if (ch == 0) break;
+        text += ch;
+    }
+    return CString(std::move(text));
+}
+
+bool WriteStatusText(CSharedMemory& block, LPCWSTR name, const CString& text, int maxChars) {
+    if (!block.IsOpen()) return false;
+    DWORD valueSize = 0;
+    if (!block.GetValue(name, nullptr, &valueSize) || valueSize == 0) return false;
+    size_t units = std::min<size_t>(
+        {static_cast<size_t>(text.GetLength()), static_cast<size_t>(std::max(maxChars, 0)), valueSize / 2});
+    std::vector<BYTE> bytes(std::max<size_t>(2 * units, 1), 0);
+    for (size_t i = 0; i < units; ++i) {
+        bytes[2 * i] = static_cast<BYTE>(text[static_cast<int>(i)] & 0xFF);
+        bytes[2 * i + 1] = static_cast<BYTE>(text[static_cast<int>(i)] >> 8);
+    }
+    return block.SetValue(name, bytes.data(), static_cast<DWORD>(bytes.size())) != FALSE;
+}

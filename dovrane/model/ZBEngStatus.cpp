@@ -1,0 +1,81 @@
+#include "dovrane/model/ZBEngStatus.h"
+
+#include "common/DebugPrintf.h"
+#include "dovrane/model/StatusBlockValue.h"
+#include "platform/Clock.h"
+
+namespace {
+
+const DWORD kTextBytes = 1024;
+const DWORD kLineBytes = 512;
+const int kIdChars = 512;
+const DWORD kIdPauseMs = 1000;
+
+}  // namespace
+
+CString CZBEngStatus::BlockName(DWORD processId) {
+    CString name;
+    name.Format(u"ZebrodyneProZBENG_%u", processId);
+    return name;
+}
+
+bool CZBEngStatus::Open(DWORD processId) {
+    m_pBlock.reset();
+    m_strID.Empty();
+    const CString name = BlockName(processId);
+    m_pBlock = std::make_unique<CSharedMemory>(name, kBlockSize);
+    if (!m_pBlock->IsOpen())
+        g_DebugPrintf.Print(u"SharedMem %s creation failed.", name);
+    else
+        AddMissingValues();
+    m_strID = WaitForID();
+    SetString(u"CAPT", u"1", kIdChars);
+    return m_pBlock != nullptr;
+}
+
+void CZBEngStatus::AddMissingValues() {
+    const BYTE zeros[kTextBytes] = {};
+    const SYNCCOUNTS noSync = NoSyncCounts();
+    const COMPARECOUNTS noCompare = NoCompareCounts();
+    const struct {
+        LPCWSTR name;
+        DWORD size;
+        const void* initial;
+    } values[] = {
+        {u"ID", kTextBytes, zeros},
+        {u"CAPT", kTextBytes, zeros},
+        {u"LERR", kTextBytes, zeros},
+        {u"FILE", kTextBytes, zeros},
+        {u"LINE1", kLineBytes, zeros},
+        {u"LINE2", kLineBytes, zeros},
+        {u"LINE3", kLineBytes, zeros},
+        {u"TODO", sizeof noSync, &noSync},
+        {u"DONE", sizeof noSync, &noSync},
+        {u"COMS", sizeof noCompare, &noCompare},
+        {u"COMT", sizeof noCompare, &noCompare},
+    };
+    for (const auto& value : values) {
+        if (!m_pBlock->ValueExists(value.name)) m_pBlock->AddValue(value.name, value.size, value.initial);
+    }
+}
+
+CString CZBEngStatus::WaitForID() {
+    CString id = GetString(u"ID", kIdChars);
+    for (int read = 1; read < kIdReads && id.IsEmpty(); ++read) {
+        Sleep(kIdPauseMs);
+        id = GetString(u"ID", kIdChars);
+    }
+    return id;
+}
+
+bool CZBEngStatus::GetRecord(LPCWSTR name, void* buffer, DWORD size) {
+    return m_pBlock && ReadStatusRecord(*m_pBlock, name, buffer, size);
+}
+
+CString CZBEngStatus::GetString(LPCWSTR name, int maxChars) {
+    return m_pBlock ? ReadStatusText(*m_pBlock, name, maxChars) : CString();
+}
+
+void CZBEngStatus::SetString(LPCWSTR name, const CString& text, int maxChars) {
+    if (m_pBlock) WriteStatusText(*m_pBlock, name, text, maxChars);
+}

@@ -1,0 +1,62 @@
+// CZBEngStatus: the engine's side of the synchronisation program's progress block
+// "ZebrodyneProZBENG_<pid>" (9104 bytes): identification, caption, progress lines, the last
+// error text and the count records TODO, DONE, COMS and COMT (SyncCounts.h).
+//
+// Open makes (or opens) the block, adds the values that are missing with their initial contents,
+// waits up to 61 reads one second apart for the program's "ID" and then writes "1" into "CAPT".
+// The block is written by another process and not trusted: every text is cut at its first zero
+// and at its limit, and a record is copied only when the value holds all of it.
+//
+// Threads: the run item's thread (the engine's main thread); Open blocks for up to about a
+// minute. The object owns its block object and deletes it in its destructor or at the next Open.
+// Failures: a block that cannot be made is logged ("SharedMem %s creation failed."); the texts
+// are then empty and the records stay untouched.
+#pragma once
+
+#include <memory>
+
+#include "common/SharedMemory.h"
+#include "dovrane/model/SyncCounts.h"
+#include "platform/CString.h"
+
+class CZBEngStatus {
+   public:
+    static constexpr DWORD kBlockSize = 9104;
+    static constexpr int kIdReads = 61;
+
+    CZBEngStatus() = default;
+    virtual ~CZBEngStatus() = default;
+    CZBEngStatus(const CZBEngStatus&) = delete;
+    CZBEngStatus& operator=(const CZBEngStatus&) = delete;
+
+    // The block's name for a process identifier.
+    static CString BlockName(DWORD processId);
+
+    // True when a block object exists afterwards (usable or not).
+    bool Open(DWORD processId);
+
+    CString GetCaption() { return GetString(u"CAPT", 512); }
+    CString GetLastError() { return GetString(u"LERR", 512); }
+    CString GetFile() { return GetString(u"FILE", 512); }
+    CString GetLine1() { return GetString(u"LINE1", 256); }
+    CString GetLine2() { return GetString(u"LINE2", 256); }
+    CString GetLine3() { return GetString(u"LINE3", 256); }
+    // The "ID" text read at Open.
+    const CString& GetID() const { return m_strID; }
+
+    // Copies "TODO"; false (buffer untouched) without a block or when the value cannot be read
+    // whole.
+    bool GetToDo(SYNCCOUNTS& todo) { return GetRecord(u"TODO", &todo, sizeof todo); }
+    // Copies the first size bytes of a value ("DONE", "COMS", "COMT"); false as GetToDo.
+    bool GetRecord(LPCWSTR name, void* buffer, DWORD size);
+
+    CString GetString(LPCWSTR name, int maxChars);
+    void SetString(LPCWSTR name, const CString& text, int maxChars);
+
+   private:
+    void AddMissingValues();
+    CString WaitForID();
+
+    std::unique_ptr<CSharedMemory> m_pBlock;
+    CString m_strID;
+};
