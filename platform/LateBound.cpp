@@ -41,7 +41,11 @@ FARPROC Proc(F* function) {
 }
 
 std::mutex g_lock;
-std::vector<std::string> g_hidden;
+// Hidden by tests in this process; never freed, since globals bind functions before main.
+std::vector<std::string>& Hidden() {
+    static auto* hidden = new std::vector<std::string>;
+    return *hidden;
+}
 
 MODULE* AddTableModule(std::vector<std::unique_ptr<MODULE>>& modules, const std::string& name) {
     for (auto& m : modules) {
@@ -116,7 +120,7 @@ std::vector<std::string> SplitList(const std::string& list) {
 
 // Is the module (function empty) or the function hidden? Call with g_lock held.
 bool IsHidden(const std::string& module, const std::string& function) {
-    std::vector<std::string> items = g_hidden;
+    std::vector<std::string> items = Hidden();
     if (const char* env = std::getenv("ZBW_HIDE_FUNCTIONS")) {
         std::vector<std::string> more = SplitList(env);
         items.insert(items.end(), more.begin(), more.end());
@@ -284,12 +288,12 @@ namespace zbw {
 void HideLateBound(const char* what) {
     if (!what) return;
     std::lock_guard<std::mutex> guard(g_lock);
-    for (const std::string& item : SplitList(what)) g_hidden.push_back(item);
+    for (const std::string& item : SplitList(what)) Hidden().push_back(item);
 }
 
 void ResetLateBound() {
     std::lock_guard<std::mutex> guard(g_lock);
-    g_hidden.clear();
+    Hidden().clear();
 }
 
 void AddLateBound(const char* module, const char* function, FARPROC address, DWORD sinceMajor,

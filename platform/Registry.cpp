@@ -28,7 +28,11 @@ const REGSAM kWriteRights =
     KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
 
 std::mutex g_keysLock;
-std::unordered_map<uintptr_t, OPENKEY> g_keys;
+// Built on first use and never freed: globals of other files open keys before main and at exit.
+std::unordered_map<uintptr_t, OPENKEY>& OpenKeys() {
+    static auto* keys = new std::unordered_map<uintptr_t, OPENKEY>;
+    return *keys;
+}
 uintptr_t g_lastKey = 0x10000;
 
 bool MachineReadOnlyByEnvironment() {
@@ -50,8 +54,8 @@ bool Resolve(HKEY hKey, OPENKEY* out) {
         return true;
     }
     std::lock_guard<std::mutex> guard(g_keysLock);
-    auto it = g_keys.find(reinterpret_cast<uintptr_t>(hKey));
-    if (it == g_keys.end()) return false;
+    auto it = OpenKeys().find(reinterpret_cast<uintptr_t>(hKey));
+    if (it == OpenKeys().end()) return false;
     *out = it->second;
     return true;
 }
@@ -59,7 +63,7 @@ bool Resolve(HKEY hKey, OPENKEY* out) {
 HKEY NewKeyHandle(OPENKEY key) {
     std::lock_guard<std::mutex> guard(g_keysLock);
     g_lastKey += 4;
-    g_keys[g_lastKey] = std::move(key);
+    OpenKeys()[g_lastKey] = std::move(key);
     return reinterpret_cast<HKEY>(g_lastKey);
 }
 
@@ -175,7 +179,7 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM s
 LONG RegCloseKey(HKEY hKey) {
     if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER) return ERROR_SUCCESS;
     std::lock_guard<std::mutex> guard(g_keysLock);
-    return g_keys.erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    return OpenKeys().erase(reinterpret_cast<uintptr_t>(hKey)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
