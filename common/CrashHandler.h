@@ -97,4 +97,5 @@ class CCrashHandler {
     std::atomic<bool> m_bOnce{false};
 };
 
+// The program's crash reporter; each program that wants one defines it among its globals.
 extern CCrashHandler g_CrashHandler;

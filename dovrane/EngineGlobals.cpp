@@ -1,5 +1,7 @@
 #include "dovrane/EngineGlobals.h"
 
+#include "common/CrashHandler.h"
+
 namespace {
 
 constexpr std::array<int, 256> MakeBase64DecodeTable() {
@@ -13,5 +15,8 @@ constexpr std::array<int, 256> MakeBase64DecodeTable() {
 }  // namespace
 
 CMutex g_RunItemsMutex __attribute__((init_priority(104)));
+
+// Installed right after theApp, so a crash anywhere later is reported.
+CCrashHandler g_CrashHandler __attribute__((init_priority(106)));
 
 constexpr std::array<int, 256> g_Base64DecodeTable = MakeBase64DecodeTable();

@@ -1,13 +1,14 @@
 // The engine's shared global objects that are not owned by one class. They are built before
 // main in this order, and destroyed in the reverse order, through init_priority:
 //   101 g_DebugPrintf (common/DebugPrintf.h)
+//   102 g_EventLog (common/EventLog.h)
+//   103 g_EngineDB (dovrane/model/EngineDB.h)
 //   104 g_RunItemsMutex (here)
 //   105 theApp (dovrane/dovrane.cpp)
+//   106 g_CrashHandler (here; common/CrashHandler.h)
 // then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
 // (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable is a constant made at compile time, so
-// it exists before any of them. The numbers between are kept for the globals still to come, in
-// their places: the event-log writer (102) and the run-history database (103) before the mutex,
-// the crash reporter and the TCP/IP client tables after theApp.
+// it exists before any of them. The TCP/IP client tables, still to come, follow the crash reporter.
 #pragma once
 
 #include <array>

@@ -10,6 +10,7 @@
 #include "common/RegUtils.h"
 #include "common/Secur32DLL.h"
 #include "common/ShutdownBlockLoader.h"
+#include "dovrane/model/EngineDB.h"
 #include "platform/Clock.h"
 #include "platform/FileApi.h"
 #include "platform/Process.h"
@@ -95,6 +96,7 @@ bool CdovraneApp::StartEngine() {
             u"Console.");
         return false;
     }
+    if (!OpenDatabase()) return false;
     LogEngineInfo();
     g_DebugPrintf.Print(m_cmdInfo.m_bService ? u"Running as a Windows Service"
                                              : u"Not running as a Windows Service");
@@ -102,6 +104,18 @@ bool CdovraneApp::StartEngine() {
     g_DebugPrintf.Print(u"DB File: %s", m_files.m_strDBPath);
     m_bStarted = true;
     return true;
+}
+
+// Without the engine settings there is no engine error text to hold the failure yet, so a
+// database that cannot be opened ends the start at once (the same exit code 5).
+bool CdovraneApp::OpenDatabase() {
+    g_EngineDB.SetDBFilePath(m_files.m_strDBPath);
+    if (g_EngineDB.OpenDBFile()) return true;
+    CString error;
+    error.Format(u"Failed creating/opening \"%s\": %s", m_files.m_strDBPath, g_EngineDB.GetDBLastError());
+    g_DebugPrintf.Print(u"%s", error);
+    g_EventLog.WriteEventLog(EVENTLOG_ERROR_TYPE, error);
+    return false;
 }
 
 void CdovraneApp::LogEngineInfo() {

@@ -56,6 +56,7 @@ class CdovraneApp : public CWinApp {
     // The log at its path, else beside the program, else nowhere (the log path becomes empty).
     void OpenLog();
     void ParseEngineCommandLine();
+    bool OpenDatabase();
     void LogEngineInfo();
     // The synchronisation program's path, or the text that says it is missing.
     static CString ReadSyncProgramPath();

@@ -18,7 +18,7 @@
 #include "platform/Thread.h"
 #include "platform/Wait.h"
 
-CEngineDB g_EngineDB;
+CEngineDB g_EngineDB __attribute__((init_priority(103)));
 
 // Shared with the backup thread, which may outlive a closed (or destroyed) database object.
 struct CEngineDB::CBackupState {

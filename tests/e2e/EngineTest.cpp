@@ -163,6 +163,23 @@ TEST_F(EngineTest, InstalledAsAServiceButStartedWithoutServEndsWithFive) {
     EXPECT_EQ(Text().find("Version: "), std::string::npos) << "nothing more of the start ran";
 }
 
+TEST_F(EngineTest, ADatabaseThatCannotBeOpenedEndsTheStartWithFive) {
+    // A folder where the database file should be: SQLite cannot open it.
+    std::string db = m_root.Path("home/.local/share/ZBEngine/ZBEngine.db");
+    std::filesystem::create_directories(db);
+    ASSERT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
+    EXPECT_EQ(m_engine.WaitExit(kBoundMs), 5);
+    std::vector<std::string> messages = Messages();
+    ASSERT_GE(messages.size(), 4u) << Text();
+    EXPECT_EQ(messages[3].rfind("Failed creating/opening \"" + WindowsPath(db) + "\": ", 0), 0u) << Text();
+    EXPECT_EQ(Text().find("Version: "), std::string::npos) << "nothing more of the start ran";
+
+    std::vector<zbw::EVENTRECORD> events;
+    ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
+    ASSERT_GE(events.size(), 1u);
+    EXPECT_EQ(events[0].type, EVENTLOG_ERROR_TYPE);
+}
+
 struct SERVICECASE {
     std::vector<std::string> args;
     bool serviceKey;

@@ -1,0 +1,78 @@
+// CFolderMonThreadJob: the folder change monitor of one run item. Its thread watches the item's
+// source and target folders with change notifications, lets a burst of changes settle and then
+// posts the owner window that changes were detected.
+//
+// The folder list is "path|flag|path|flag|..." (one trailing "|" allowed); a flag other than 0
+// watches the subtree, a path without its flag at the end is watched with the subtree. Paths
+// are trimmed and get a "\" unless they end in "\" or "/". Folders that cannot be reached at the
+// start are skipped without a message; empty paths are skipped too (they would name the root of
+// the current drive).
+//
+// Notifications (posted, never waited for): the owner's message with wParam a FOLDERMONNOTIFY
+// code and lParam the monitor thread's id, except that a folder that cannot be watched gives
+// (FOLDERMON_ENDED, 1) first, with the error flag and the failing folder set before it is posted.
+// One wait covers at most MAXIMUM_WAIT_OBJECTS - 1 folders (the stop event takes a place); a
+// list with more reachable folders fails on the first one beyond, as a folder that cannot be
+// watched does.
+//
+// Settling: after a change the thread pauses 500 ms (on the stop event), re-arms and looks 100 ms
+// for a further change; it goes on while changes come and less than the settle time has passed
+// since the first one, then posts FOLDERMON_CHANGES. A stop during the settling still posts it.
+//
+// Threads: Start, Stop (the base's) and the getters belong to the owner; Run is the job thread.
+// The getters of the error are valid once the failure notification has arrived.
+#pragma once
+
+#include <atomic>
+#include <vector>
+
+#include "common/ThreadJob.h"
+#include "platform/CString.h"
+#include "platform/WinTypes.h"
+
+// wParam of the monitor's notification.
+enum FOLDERMONNOTIFY {
+    FOLDERMON_CHANGES = 0,
+    FOLDERMON_ENDED = 1,
+    FOLDERMON_STARTED = 2,
+};
+
+// One watched folder.
+struct FOLDERINFO {
+    CString path;  // ends with "\" or "/"
+    bool watchSubtree = true;
+    HANDLE hNotification = nullptr;
+};
+
+class CFolderMonThreadJob : public CThreadJob {
+   public:
+    CFolderMonThreadJob() = default;
+    ~CFolderMonThreadJob() override;
+
+    // False, changing nothing, while the job runs; else stores the list and the settle time and
+    // starts the thread with the owner window and message (owner thread 0).
+    bool Start(const CString& folderList, HWND owner, UINT message, DWORD settleMs);
+
+    bool IsStarted() const { return m_bStarted; }
+    bool HasError() const { return m_bError; }
+    const CString& GetErrorFolder() const { return m_strErrorFolder; }
+
+   protected:
+    void Run() override;
+
+   private:
+    void ParseFolders();
+    // Adds the folders' notifications to handles; false after a failure was reported.
+    bool WatchFolders(std::vector<HANDLE>& handles);
+    void ReportFailure(const CString& path);
+    // Waits until the changes of one folder have settled.
+    void Settle(HANDLE notification);
+    void CloseFolders();
+
+    CString m_strFolders;
+    DWORD m_dwSettleMs = 0;
+    std::vector<FOLDERINFO> m_folders;
+    std::atomic<bool> m_bStarted{false};
+    std::atomic<bool> m_bError{false};
+    CString m_strErrorFolder;
+};
