@@ -27,7 +27,8 @@ class UninstallToolTest : public ::testing::Test {
 
     RESULT Run(const std::vector<std::string>& args) {
         std::string out = m_root.Path("out.txt");
-        std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" > '" + out + "'", BinDir() + "/zbengschtask"};
+        std::vector<std::string> shellArgs = {"-c", "exec \"$0\" \"$@\" > '" + out + "'",
+                                              BinDir() + "/zbengschtask"};
         shellArgs.insert(shellArgs.end(), args.begin(), args.end());
         CChildProcess child;
         EXPECT_TRUE(child.Start("/bin/sh", shellArgs));
