@@ -47,12 +47,12 @@ class CdovraneApp : public CWinApp {
 
     // Registers the window class, creates the main window and makes it the application's.
     bool CreateMainWindow();
+    // The file names from the program path; the switch file beside it turns on detail lines.
+    void DeriveFileNames();
 
     DECLARE_MESSAGE_MAP()
 
    private:
-    // The file names from the program path; the switch file beside it turns on detail lines.
-    void DeriveFileNames();
     // The log at its path, else beside the program, else nowhere (the log path becomes empty).
     void OpenLog();
     void ParseEngineCommandLine();

@@ -106,16 +106,32 @@ const SErrorText kTexts[] = {
      u"An operation was attempted on a non-blocking socket that already had an operation in "
      u"progress."},
     {10038, u"An operation was attempted on something that is not a socket."},
+    {10039, u"A required address was omitted from an operation on a socket."},
     {10040,
      u"A message sent on a datagram socket was larger than the internal message buffer or some "
      u"other network limit, or the buffer used to receive a datagram into was smaller than the "
      u"datagram itself."},
+    {10041,
+     u"A protocol was specified in the socket function call that does not support the semantics of "
+     u"the socket type requested."},
+    {10042,
+     u"An unknown, invalid, or unsupported option or level was specified in a getsockopt or "
+     u"setsockopt call."},
+    {10043,
+     u"The requested protocol has not been configured into the system, or no implementation for it "
+     u"exists."},
+    {10044, u"The support for the specified socket type does not exist in this address family."},
+    {10045, u"The attempted operation is not supported for the type of object referenced."},
+    {10047, u"An address incompatible with the requested protocol was used."},
     {10048,
      u"Only one usage of each socket address (protocol/network address/port) is normally "
      u"permitted."},
     {10049, u"The requested address is not valid in its context."},
     {10050, u"A socket operation encountered a dead network."},
     {10051, u"A socket operation was attempted to an unreachable network."},
+    {10052,
+     u"The connection has been broken due to keep-alive activity detecting a failure while the "
+     u"operation was in progress."},
     {10053, u"An established connection was aborted by the software in your host machine."},
     {10054, u"An existing connection was forcibly closed by the remote host."},
     {10055,
@@ -133,7 +149,9 @@ const SErrorText kTexts[] = {
      u"period of time, or established connection failed because connected host has failed to "
      u"respond."},
     {10061, u"No connection could be made because the target machine actively refused it."},
+    {10064, u"A socket operation failed because the destination host was down."},
     {10065, u"A socket operation was attempted to an unreachable host."},
+    {10092, u"The Windows Sockets version requested is not supported."},
     {10093, u"Either the application has not called WSAStartup, or WSAStartup failed."},
     {11001, u"No such host is known."},
     {11002,

@@ -35,9 +35,9 @@ class MainWndTest : public ::testing::Test {
         Pump(0);  // a quit left by an earlier test of this process (a main window that went)
         m_quitCode = -1;
         ASSERT_TRUE(m_app.CreateMainWindow());
+        m_app.DeriveFileNames();  // the database lies in the test's data folder
         m_hwnd = m_app.GetMainWnd().GetSafeHwnd();
     }
-    void TearDown() override { zbw::ResetClockForTest(); }
 
     // Runs body on another thread while this one serves its queue, as the engine's main thread
     // does. Should the body hang in a send, the window goes, which releases the sender.
