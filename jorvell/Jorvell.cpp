@@ -10,24 +10,6 @@
 
 namespace {
 
-// Holds one reference and drops it on scope exit, so every exit releases what it obtained.
-template <class T>
-class CRef {
-   public:
-    CRef() = default;
-    CRef(const CRef&) = delete;
-    CRef& operator=(const CRef&) = delete;
-    ~CRef() {
-        if (m_p) m_p->Release();
-    }
-    T** operator&() { return &m_p; }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-
-   private:
-    T* m_p = nullptr;
-};
-
 class CBstr {
    public:
     explicit CBstr(LPCWSTR text) : m_text(SysAllocString(text ? text : u"")) {}
@@ -120,7 +102,7 @@ HRESULT CreateService(ITaskService** service) {
 }
 
 // The service, connected, and its root folder; a return code other than 0 on failure.
-int ConnectRoot(CMessage& message, CRef<ITaskService>& service, CRef<ITaskFolder>& root,
+int ConnectRoot(CMessage& message, CComRef<ITaskService>& service, CComRef<ITaskFolder>& root,
                 CStepResult step = {nullptr}) {
     HRESULT hr = step = CreateService(&service);
     if (FAILED(hr)) {
@@ -141,8 +123,8 @@ int ConnectRoot(CMessage& message, CRef<ITaskService>& service, CRef<ITaskFolder
 }
 
 // COM, its security, the service and the root folder, as every task function but Stop starts.
-int CommonStart(CMessage& message, CApartment& apartment, CRef<ITaskService>& service,
-                CRef<ITaskFolder>& root, CStepResult step = {nullptr}) {
+int CommonStart(CMessage& message, CApartment& apartment, CComRef<ITaskService>& service,
+                CComRef<ITaskFolder>& root, CStepResult step = {nullptr}) {
     HRESULT hr = step = apartment.Initialise();
     if (FAILED(hr)) {
         message.PutStep(u"CoInitializeEx failed", hr);
@@ -158,7 +140,7 @@ int CommonStart(CMessage& message, CApartment& apartment, CRef<ITaskService>& se
 }
 
 int FillPrincipalAndSettings(CMessage& message, CStepResult& step, ITaskDefinition* task) {
-    CRef<IPrincipal> principal;
+    CComRef<IPrincipal> principal;
     if (FAILED(step = task->get_Principal(&principal))) {
         message.PutCode(u"Cannot get principal pointer", *step.out);
         return JORVELL_CREATE_FAILED;
@@ -167,7 +149,7 @@ int FillPrincipalAndSettings(CMessage& message, CStepResult& step, ITaskDefiniti
         message.PutCode(u"Cannot put run level", *step.out);
         return JORVELL_CREATE_FAILED;
     }
-    CRef<ITaskSettings> settings;
+    CComRef<ITaskSettings> settings;
     if (FAILED(step = task->get_Settings(&settings))) {
         message.PutCode(u"Cannot get settings pointer", *step.out);
         return JORVELL_CREATE_FAILED;
@@ -187,17 +169,17 @@ int FillPrincipalAndSettings(CMessage& message, CStepResult& step, ITaskDefiniti
 }
 
 int AddLogonTrigger(CMessage& message, CStepResult& step, ITaskDefinition* task) {
-    CRef<ITriggerCollection> triggers;
+    CComRef<ITriggerCollection> triggers;
     if (FAILED(step = task->get_Triggers(&triggers))) {
         message.PutCode(u"Cannot get trigger collection", *step.out);
         return JORVELL_CREATE_FAILED;
     }
-    CRef<ITrigger> trigger;
+    CComRef<ITrigger> trigger;
     if (FAILED(step = triggers->Create(TASK_TRIGGER_LOGON, &trigger))) {
         message.PutCode(u"Cannot create the trigger", *step.out);
         return JORVELL_CREATE_FAILED;
     }
-    CRef<ILogonTrigger> logon;
+    CComRef<ILogonTrigger> logon;
     if (FAILED(step = trigger->QueryInterface(IID_ILogonTrigger, reinterpret_cast<void**>(&logon)))) {
         message.PutCode(u"QueryInterface call failed for ILogonTrigger", *step.out);
         return JORVELL_CREATE_FAILED;
@@ -217,17 +199,17 @@ int AddLogonTrigger(CMessage& message, CStepResult& step, ITaskDefinition* task)
 }
 
 int AddExecAction(CMessage& message, CStepResult& step, ITaskDefinition* task, LPCWSTR programPath) {
-    CRef<IActionCollection> actions;
+    CComRef<IActionCollection> actions;
     if (FAILED(step = task->get_Actions(&actions))) {
         message.PutCode(u"Cannot get task collection pointer", *step.out);
         return JORVELL_CREATE_FAILED;
     }
-    CRef<IAction> action;
+    CComRef<IAction> action;
     if (FAILED(step = actions->Create(TASK_ACTION_EXEC, &action))) {
         message.PutCode(u"Cannot create action", *step.out);
         return JORVELL_CREATE_FAILED;
     }
-    CRef<IExecAction> exec;
+    CComRef<IExecAction> exec;
     if (FAILED(step = action->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(&exec)))) {
         message.PutCode(u"QueryInterface call failed for IExecAction", *step.out);
         return JORVELL_CREATE_FAILED;
@@ -241,7 +223,7 @@ int AddExecAction(CMessage& message, CStepResult& step, ITaskDefinition* task, L
 
 int DefineTask(CMessage& message, CStepResult& step, ITaskDefinition* task, LPCWSTR programPath,
                LPCWSTR author) {
-    CRef<IRegistrationInfo> info;
+    CComRef<IRegistrationInfo> info;
     if (FAILED(step = task->get_RegistrationInfo(&info))) {
         message.PutCode(u"Cannot get identification pointer", *step.out);
         return JORVELL_CREATE_FAILED;
@@ -258,9 +240,9 @@ int DefineTask(CMessage& message, CStepResult& step, ITaskDefinition* task, LPCW
 
 // Deletes the tasks of a folder by walking its collection, taken once, by index.
 void DeleteTasksOf(ITaskFolder* root, LPCWSTR path) {
-    CRef<ITaskFolder> folder;
+    CComRef<ITaskFolder> folder;
     if (FAILED(root->GetFolder(CBstr(path), &folder))) return;
-    CRef<IRegisteredTaskCollection> tasks;
+    CComRef<IRegisteredTaskCollection> tasks;
     if (FAILED(folder->GetTasks(0, &tasks))) return;
     LONG count = 0;
     tasks->get_Count(&count);
@@ -268,7 +250,7 @@ void DeleteTasksOf(ITaskFolder* root, LPCWSTR path) {
         VARIANT index = Empty();
         index.vt = VT_I4;
         index.lVal = i;
-        CRef<IRegisteredTask> task;
+        CComRef<IRegisteredTask> task;
         BSTR name = nullptr;
         if (SUCCEEDED(tasks->get_Item(index, &task)) && SUCCEEDED(task->get_Name(&name)))
             folder->DeleteTask(name, 0);
@@ -284,19 +266,19 @@ extern "C" int DLL_CreateSchedulerTask(HRESULT* hr, LPCWSTR taskPath, LPCWSTR pr
     CStepResult step{hr ? hr : &ignored};
     CMessage message(messageBuffer, messageLength);
     CApartment apartment;
-    CRef<ITaskService> service;
-    CRef<ITaskFolder> root;
+    CComRef<ITaskService> service;
+    CComRef<ITaskFolder> root;
     int result = CommonStart(message, apartment, service, root, step);
     if (result != JORVELL_OK) return result;
     step = root->DeleteTask(CBstr(taskPath), 0);
-    CRef<ITaskDefinition> task;
+    CComRef<ITaskDefinition> task;
     if (FAILED(step = service->NewTask(0, &task))) {
         message.PutCode(u"Failed to create a task definition", *step.out);
         return JORVELL_CREATE_FAILED;
     }
     result = DefineTask(message, step, task.Get(), programPath, author);
     if (result != JORVELL_OK) return result;
-    CRef<IRegisteredTask> registered;
+    CComRef<IRegisteredTask> registered;
     VARIANT sddl = Empty();
     sddl.vt = VT_BSTR;
     sddl.bstrVal = SysAllocString(u"");
@@ -313,11 +295,11 @@ extern "C" int DLL_CreateSchedulerTask(HRESULT* hr, LPCWSTR taskPath, LPCWSTR pr
 extern "C" int DLL_SchedulerTaskExists(LPCWSTR taskPath, LPWSTR messageBuffer, int messageLength) {
     CMessage message(messageBuffer, messageLength);
     CApartment apartment;
-    CRef<ITaskService> service;
-    CRef<ITaskFolder> root;
+    CComRef<ITaskService> service;
+    CComRef<ITaskFolder> root;
     int result = CommonStart(message, apartment, service, root);
     if (result != JORVELL_OK) return result;
-    CRef<IRegisteredTask> task;
+    CComRef<IRegisteredTask> task;
     HRESULT hr = root->GetTask(CBstr(taskPath), &task);
     if (FAILED(hr)) {
         message.PutStep(u"Task does not exist", hr);
@@ -330,8 +312,8 @@ extern "C" int DLL_DeleteSchedulerTask(LPCWSTR path, BOOL isFolder, BOOL deleteT
                                        LPWSTR messageBuffer, int messageLength) {
     CMessage message(messageBuffer, messageLength);
     CApartment apartment;
-    CRef<ITaskService> service;
-    CRef<ITaskFolder> root;
+    CComRef<ITaskService> service;
+    CComRef<ITaskFolder> root;
     int result = CommonStart(message, apartment, service, root);
     if (result != JORVELL_OK) return result;
     if (!LowByte(isFolder)) {
@@ -353,11 +335,11 @@ extern "C" int DLL_DeleteSchedulerTask(LPCWSTR path, BOOL isFolder, BOOL deleteT
 
 extern "C" int DLL_StopSchedulerTask(LPCWSTR taskPath, LPWSTR messageBuffer, int messageLength) {
     CMessage message(messageBuffer, messageLength);
-    CRef<ITaskService> service;
-    CRef<ITaskFolder> root;
+    CComRef<ITaskService> service;
+    CComRef<ITaskFolder> root;
     int result = ConnectRoot(message, service, root);
     if (result != JORVELL_OK) return result;
-    CRef<IRegisteredTask> task;
+    CComRef<IRegisteredTask> task;
     HRESULT hr = root->GetTask(CBstr(taskPath), &task);
     if (FAILED(hr)) {
         CString text;
@@ -378,11 +360,11 @@ extern "C" int DLL_EnableSchedulerTask(LPCWSTR taskPath, int* enabled, BOOL set,
                                        int messageLength) {
     CMessage message(messageBuffer, messageLength);
     CApartment apartment;
-    CRef<ITaskService> service;
-    CRef<ITaskFolder> root;
+    CComRef<ITaskService> service;
+    CComRef<ITaskFolder> root;
     int result = CommonStart(message, apartment, service, root);
     if (result != JORVELL_OK) return result;
-    CRef<IRegisteredTask> task;
+    CComRef<IRegisteredTask> task;
     HRESULT hr = root->GetTask(CBstr(taskPath), &task);
     if (FAILED(hr)) {
         message.PutStep(u"Task does not exist", hr);

@@ -119,3 +119,15 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     service->Release();
     return hr;
 }
+
+namespace zbw {
+
+VARIANT IndexVariant(LONG i) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = i;
+    return v;
+}
+
+}  // namespace zbw

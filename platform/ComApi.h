@@ -68,6 +68,11 @@ void VariantInit(VARIANT* v);
 // Frees a BSTR the variant holds and makes it empty.
 HRESULT VariantClear(VARIANT* v);
 
+namespace zbw {
+// A VT_I4 variant, as collections take their 1-based index.
+VARIANT IndexVariant(LONG i);
+}  // namespace zbw
+
 // The base of every object: reference counting and interface lookup.
 class IUnknown {
    public:
@@ -86,6 +91,24 @@ class IUnknown {
 
    private:
     std::atomic<ULONG> m_refs{1};
+};
+
+// Holds one interface reference and drops it on scope exit, so every exit releases what it got.
+template <class T>
+class CComRef {
+   public:
+    CComRef() = default;
+    CComRef(const CComRef&) = delete;
+    CComRef& operator=(const CComRef&) = delete;
+    ~CComRef() {
+        if (m_p) m_p->Release();
+    }
+    T** operator&() { return &m_p; }
+    T* operator->() const { return m_p; }
+    T* Get() const { return m_p; }
+
+   private:
+    T* m_p = nullptr;
 };
 
 #define COINIT_MULTITHREADED 0x0u

@@ -19,13 +19,6 @@ VARIANT Empty() {
     return v;
 }
 
-VARIANT Index(LONG i) {
-    VARIANT v = Empty();
-    v.vt = VT_I4;
-    v.lVal = i;
-    return v;
-}
-
 TEST(ComApiTest, ApartmentsAndSecurityFollowWindows) {
     EXPECT_EQ(CO_E_NOTINITIALIZED,
               CoInitializeSecurity(nullptr, -1, nullptr, nullptr, 6, 3, nullptr, 0, nullptr));
@@ -306,7 +299,7 @@ TEST_F(TaskSchedulerTest, DeletesTasksThenFolders) {
     ASSERT_EQ(2, count);
     for (LONG i = 1; i <= count; ++i) {
         IRegisteredTask* task = nullptr;
-        ASSERT_EQ(S_OK, tasks->get_Item(Index(i), &task)) << "the collection is a snapshot";
+        ASSERT_EQ(S_OK, tasks->get_Item(zbw::IndexVariant(i), &task)) << "the collection is a snapshot";
         CText name;
         task->get_Name(&name.text);
         EXPECT_EQ(S_OK, folder->DeleteTask(name.text, 0));
@@ -329,7 +322,7 @@ TEST_F(TaskSchedulerTest, ListsSubfolders) {
     ITaskFolderCollection* folders = nullptr;
     ASSERT_EQ(S_OK, p->GetFolders(0, &folders));
     ITaskFolder* q = nullptr;
-    ASSERT_EQ(S_OK, folders->get_Item(Index(1), &q));
+    ASSERT_EQ(S_OK, folders->get_Item(zbw::IndexVariant(1), &q));
     CText path;
     q->get_Path(&path.text);
     EXPECT_EQ(CString(u"\\P\\Q"), path.Get());

@@ -10,24 +10,6 @@
 
 namespace {
 
-// The references this tool takes, released on scope exit.
-template <class T>
-class CRef {
-   public:
-    CRef() = default;
-    CRef(const CRef&) = delete;
-    CRef& operator=(const CRef&) = delete;
-    ~CRef() {
-        if (m_p) m_p->Release();
-    }
-    T** operator&() { return &m_p; }
-    T* operator->() const { return m_p; }
-    T* Get() const { return m_p; }
-
-   private:
-    T* m_p = nullptr;
-};
-
 bool FiresFor(const zbw::TASKDATA& task, const CString& user) {
     if (!task.enabled) return false;
     for (const zbw::TASKTRIGGERDATA& trigger : task.triggers)
@@ -37,24 +19,17 @@ bool FiresFor(const zbw::TASKDATA& task, const CString& user) {
     return false;
 }
 
-VARIANT Index(LONG i) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = i;
-    return v;
-}
-
 // Starts the folder's tasks for user, then those of its subfolders; false when one failed.
 bool LogOnIn(ITaskFolder* folder, const CString& user) {
     bool ok = true;
-    CRef<IRegisteredTaskCollection> tasks;
+    CComRef<IRegisteredTaskCollection> tasks;
     LONG count = 0;
     if (SUCCEEDED(folder->GetTasks(0, &tasks))) tasks->get_Count(&count);
     for (LONG i = 1; i <= count; ++i) {
-        CRef<IRegisteredTask> task;
-        CRef<ITaskDefinition> definition;
-        if (FAILED(tasks->get_Item(Index(i), &task)) || FAILED(task->get_Definition(&definition))) continue;
+        CComRef<IRegisteredTask> task;
+        CComRef<ITaskDefinition> definition;
+        if (FAILED(tasks->get_Item(zbw::IndexVariant(i), &task)) || FAILED(task->get_Definition(&definition)))
+            continue;
         if (!FiresFor(definition->Data(), user)) continue;
         BSTR path = nullptr;
         task->get_Path(&path);
@@ -66,12 +41,12 @@ bool LogOnIn(ITaskFolder* folder, const CString& user) {
         SysFreeString(path);
         ok = ok && SUCCEEDED(hr);
     }
-    CRef<ITaskFolderCollection> folders;
+    CComRef<ITaskFolderCollection> folders;
     count = 0;
     if (SUCCEEDED(folder->GetFolders(0, &folders))) folders->get_Count(&count);
     for (LONG i = 1; i <= count; ++i) {
-        CRef<ITaskFolder> sub;
-        if (SUCCEEDED(folders->get_Item(Index(i), &sub))) ok = LogOnIn(sub.Get(), user) && ok;
+        CComRef<ITaskFolder> sub;
+        if (SUCCEEDED(folders->get_Item(zbw::IndexVariant(i), &sub))) ok = LogOnIn(sub.Get(), user) && ok;
     }
     return ok;
 }
@@ -93,8 +68,8 @@ int main(int argc, char** argv) {
     CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     bool ok = false;
     {
-        CRef<ITaskService> service;
-        CRef<ITaskFolder> root;
+        CComRef<ITaskService> service;
+        CComRef<ITaskFolder> root;
         VARIANT empty;
         VariantInit(&empty);
         BSTR rootPath = SysAllocString(u"\\");
