@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 
@@ -138,6 +139,10 @@ struct CRASHCASE {
     int signal;
     const char* codeLine;
 };
+
+void PrintTo(const CRASHCASE& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class CrashHandlerSignals : public CrashHandlerTest, public ::testing::WithParamInterface<CRASHCASE> {};
 

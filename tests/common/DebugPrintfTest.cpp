@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <ostream>
 #include <regex>
 #include <string>
 
@@ -248,6 +249,10 @@ struct CutCase {
     size_t
         lines;  // of 200 bytes each, then a tail of 200 bytes: an odd count puts the middle at a line start
 };
+
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class DebugPrintfCutTest : public DebugPrintfTest, public ::testing::WithParamInterface<CutCase> {};
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "common/EncryptString.h"
@@ -19,6 +20,10 @@ struct RoundTripCase {
     const char16_t* text;
     bool marked;
 };
+
+void PrintTo(const RoundTripCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class EncryptStringRoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,10 @@ struct SplitCase {
     std::u16string kept;  // szPath
     std::u16string drive, dir, name, ext, server, share;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << zbw::ToUtf8(c.path);
+}
 
 class SplitLongPathTest : public ::testing::TestWithParam<SplitCase> {};
 
@@ -95,6 +100,10 @@ struct ShortenCase {
     int max;
     std::u16string expected;
 };
+
+void PrintTo(const ShortenCase& c, std::ostream* os) {
+    *os << zbw::ToUtf8(c.path) << " in " << c.max;
+}
 
 class ShortenPathTest : public ::testing::TestWithParam<ShortenCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <ostream>
 
 #include "platform/Process.h"
 #include "platform/TextConvert.h"
@@ -20,6 +21,10 @@ struct SplitCase {
     const char16_t* line;
     Args expected;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* os) {
+    *os << zbw::ToUtf8(c.line);
+}
 
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
 

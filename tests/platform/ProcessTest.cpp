@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 
 #include "platform/Clock.h"
 #include "platform/PathMap.h"
@@ -87,6 +88,10 @@ struct ExitCase {
     const char* script;
     DWORD code;
 };
+
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 template <class T>
 std::string CaseName(const ::testing::TestParamInfo<T>& info) {
@@ -220,6 +225,10 @@ struct FailureCase {
     const char* what;
     DWORD error;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ProcessFailureTest : public ProcessTest, public ::testing::WithParamInterface<FailureCase> {};
 

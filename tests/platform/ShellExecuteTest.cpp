@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <ostream>
 
 #include "platform/KernelObject.h"
 #include "platform/PathMap.h"
@@ -88,6 +89,10 @@ struct FailureCase {
     uintptr_t seCode;
     DWORD error;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class ShellExecuteFailureTest : public ShellExecuteTest, public ::testing::WithParamInterface<FailureCase> {};
 
