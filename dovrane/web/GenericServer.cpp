@@ -1,0 +1,491 @@
+#include "dovrane/web/GenericServer.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/Clock.h"
+#include "platform/Thread.h"
+#include "platform/Wait.h"
+#include "platform/Winsock.h"
+
+namespace {
+
+constexpr DWORD kHandshakeTimeoutMs = 30000;
+constexpr DWORD kStopWaitMs = 1000;
+constexpr DWORD kReapIntervalMs = 100;
+constexpr int kReceiveBytes = 100000;
+constexpr size_t kSendPieceBytes = 200000;
+constexpr DWORD kStrayReportMs = 5000;
+
+}  // namespace
+
+struct CGenericServer::CLIENTPARAM {
+    CGenericServer* pServer;
+    SOCKET socket;
+    char szAddress[33];
+};
+
+CGenericServer::CGenericServer() {
+    InitializeCriticalSection(&m_csClients);
+    InitializeCriticalSection(&m_csEnded);
+}
+
+CGenericServer::CGenericServer(CDebugPrintf& log) : CLog(log) {
+    InitializeCriticalSection(&m_csClients);
+    InitializeCriticalSection(&m_csEnded);
+}
+
+CGenericServer::~CGenericServer() {
+    ShutdownAndWait();
+    if (m_hShutdownEvent) WSACloseEvent(m_hShutdownEvent);
+    if (m_hHandshakeEvent) CloseHandle(m_hHandshakeEvent);
+    DeleteCriticalSection(&m_csEnded);
+    DeleteCriticalSection(&m_csClients);
+}
+
+int CGenericServer::Start(WORD port, DWORD timeoutMs) {
+    if (m_bStarted) {
+        LogTrace("_beginthreadex(...) failure, for Launch Thread", "Run", errno);
+        return 0;
+    }
+    if (!ReapStrays()) {
+        LogTrace("Threads of an earlier run still running", "Run", static_cast<int>(m_strayThreads.size()));
+        return 0;
+    }
+    m_nPort = port;
+    m_dwTimeoutMs = timeoutMs;
+    if (!CreateEvents()) return 0;
+    if (!StartThread(AcceptThread, m_hAcceptThread, m_dwAcceptThreadId,
+                     "_beginthreadex(...) failure, for Launch Thread") ||
+        !AwaitHandshake("Unable to get response from Accept Thread withing specified Timeout ->")) {
+        StopThreads();
+        return 0;
+    }
+    ResetEvent(m_hHandshakeEvent);
+    if (!StartThread(HelperThread, m_hHelperThread, m_dwHelperThreadId,
+                     "_beginthreadex(...) failure, for Helper Thread") ||
+        !AwaitHandshake("Unable to get response from Helper Thread within specified Timeout ->")) {
+        StopThreads();
+        return 0;
+    }
+    m_bStarted = true;
+    return 1;
+}
+
+bool CGenericServer::CreateEvents() {
+    if (!m_hHandshakeEvent) m_hHandshakeEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!m_hShutdownEvent) m_hShutdownEvent = WSACreateEvent();
+    if (!m_hHandshakeEvent || !m_hShutdownEvent) {
+        LogTrace("WSACreateEvent(...) failure for ShutdownEvent", "Run", static_cast<int>(GetLastError()));
+        return false;
+    }
+    ResetEvent(m_hHandshakeEvent);
+    WSAResetEvent(m_hShutdownEvent);
+    return true;
+}
+
+bool CGenericServer::StartThread(unsigned (*body)(void*), HANDLE& handle, DWORD& id, const char* failure) {
+    unsigned threadId = 0;
+    handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, this, 0, &threadId));
+    if (!handle) {
+        LogTrace(failure, "Run", errno);
+        return false;
+    }
+    id = threadId;
+    return true;
+}
+
+bool CGenericServer::AwaitHandshake(const char* timeoutMessage) {
+    if (WaitForSingleObject(m_hHandshakeEvent, kHandshakeTimeoutMs) == WAIT_OBJECT_0) return true;
+    LogTrace(timeoutMessage, "Run", static_cast<int>(kHandshakeTimeoutMs));
+    return false;
+}
+
+int CGenericServer::Shutdown() {
+    if (!m_bStarted) return 1;
+    return StopThreads();
+}
+
+void CGenericServer::ShutdownAndWait() {
+    Shutdown();
+    WaitForEverything();
+}
+
+int CGenericServer::GetClientCount() {
+    EnterCriticalSection(&m_csClients);
+    int count = static_cast<int>(m_activeClients.size());
+    LeaveCriticalSection(&m_csClients);
+    return count;
+}
+
+// The stop of Shutdown, also used to undo a failed Start.
+int CGenericServer::StopThreads() {
+    WSASetEvent(m_hShutdownEvent);
+    bool ended = StopServerThreads();
+    // Every client thread waits on the shutdown event too.
+    while (GetClientCount() > 0) Sleep(kReapIntervalMs);
+    if (!StopEndedClients()) ended = false;
+    m_bStarted = false;
+    return ended ? 1 : 0;
+}
+
+bool CGenericServer::StopServerThreads() {
+    HANDLE threads[2];
+    DWORD count = 0;
+    if (m_hAcceptThread) threads[count++] = m_hAcceptThread;
+    if (m_hHelperThread) threads[count++] = m_hHelperThread;
+    if (count == 0) return true;
+    bool ended = WaitForMultipleObjects(count, threads, TRUE, kStopWaitMs) == WAIT_OBJECT_0;
+    if (!ended) LogTrace("WaitForMultipleObjects(...) timed out", "Shutdown", 0);
+    KeepRunning(m_hAcceptThread);
+    KeepRunning(m_hHelperThread);
+    return ended;
+}
+
+// Closes the handle of an ended thread; one that runs on is kept, since it cannot be killed.
+void CGenericServer::KeepRunning(HANDLE& thread) {
+    if (!thread) return;
+    if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0) {
+        CloseHandle(thread);
+    } else {
+        LogTrace("Thread cannot be terminated, left running", "Shutdown", 0);
+        m_strayThreads.push_back(thread);
+    }
+    thread = nullptr;
+}
+
+bool CGenericServer::StopEndedClients() {
+    EnterCriticalSection(&m_csEnded);
+    std::vector<ENDEDTHREAD> ended;
+    ended.swap(m_endedClients);
+    LeaveCriticalSection(&m_csEnded);
+    bool allEnded = true;
+    for (ENDEDTHREAD& entry : ended) {
+        if (WaitForSingleObject(entry.hThread, kStopWaitMs) == WAIT_OBJECT_0) {
+            CloseHandle(entry.hThread);
+        } else {
+            LogTrace("WaitForSingleObject(...) timed out", "Shutdown", 0);
+            m_strayThreads.push_back(entry.hThread);
+            allEnded = false;
+        }
+    }
+    return allEnded;
+}
+
+// True when no thread of an earlier run is left.
+bool CGenericServer::ReapStrays() {
+    std::vector<HANDLE> running;
+    for (HANDLE thread : m_strayThreads) {
+        if (WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
+            CloseHandle(thread);
+        else
+            running.push_back(thread);
+    }
+    m_strayThreads.swap(running);
+    return m_strayThreads.empty();
+}
+
+// The memory of the server goes after this; every thread it started must have ended.
+void CGenericServer::WaitForEverything() {
+    int64_t reportAt = zbw::TickNow64() + kStrayReportMs;
+    bool reported = false;
+    for (;;) {
+        EnterCriticalSection(&m_csEnded);
+        for (ENDEDTHREAD& entry : m_endedClients) m_strayThreads.push_back(entry.hThread);
+        m_endedClients.clear();
+        LeaveCriticalSection(&m_csEnded);
+        if (ReapStrays() && GetClientCount() == 0) return;
+        if (!reported && zbw::TickNow64() >= reportAt) {
+            fprintf(stderr, "CGenericServer: waiting for %d server threads to end\n",
+                    static_cast<int>(m_strayThreads.size()) + GetClientCount());
+            reported = true;
+        }
+        Sleep(kReapIntervalMs);
+    }
+}
+
+unsigned CGenericServer::AcceptThread(void* server) {
+    static_cast<CGenericServer*>(server)->RunAccept();
+    return THREAD_EXIT_CODE;
+}
+
+void CGenericServer::RunAccept() {
+    WSADATA data;
+    int result = WSAStartup(MAKEWORD(2, 2), &data);
+    if (result != 0) {
+        LogTrace("WSAStartup(...) failure", "AcceptThread", result);
+        return;
+    }
+    if (data.wVersion != MAKEWORD(2, 2)) {
+        LogTrace("Requested Socket version not exist", "AcceptThread", 0);
+        WSACleanup();
+        return;
+    }
+    SOCKET listenSocket = WSASocketW(AF_INET, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    if (listenSocket == INVALID_SOCKET) {
+        LogTrace("WSASocket(...) failure", "AcceptThread", WSAGetLastError());
+        WSACleanup();
+        return;
+    }
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    local.sin_port = htons(m_nPort);
+    const char* failure = nullptr;
+    if (bind(listenSocket, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR)
+        failure = "bind(...) failure";
+    else if (listen(listenSocket, SOMAXCONN) == SOCKET_ERROR)
+        failure = "listen(...) failure";
+    if (failure) {
+        LogTrace(failure, "AcceptThread", WSAGetLastError());
+        closesocket(listenSocket);
+        WSACleanup();
+        return;
+    }
+    WSAEVENT listenEvent = WSACreateEvent();
+    if (listenEvent == WSA_INVALID_EVENT) {
+        LogTrace("WSACreateEvent(...) failure for Event", "AcceptThread", WSAGetLastError());
+    } else if (WSAEventSelect(listenSocket, listenEvent, FD_ACCEPT) == SOCKET_ERROR) {
+        LogTrace("WSAEventSelect(...) failure", "AcceptThread", WSAGetLastError());
+    } else {
+        SetEvent(m_hHandshakeEvent);
+        HANDLE events[2] = {m_hShutdownEvent, listenEvent};
+        for (;;) {
+            DWORD wait = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+            if (wait == WAIT_OBJECT_0) break;
+            if (wait != WAIT_OBJECT_0 + 1) {
+                LogTrace("WaitForMultipleObjects(...) failure", "AcceptThread",
+                         static_cast<int>(GetLastError()));
+                break;
+            }
+            WSANETWORKEVENTS network{};
+            if (WSAEnumNetworkEvents(listenSocket, listenEvent, &network) == SOCKET_ERROR) {
+                LogTrace("WSAEnumNetworkEvents(...) failure", "AcceptThread", WSAGetLastError());
+                break;
+            }
+            if (network.lNetworkEvents == FD_ACCEPT) AcceptOne(listenSocket);
+        }
+    }
+    if (listenEvent != WSA_INVALID_EVENT) WSACloseEvent(listenEvent);
+    closesocket(listenSocket);
+    WSACleanup();
+}
+
+void CGenericServer::AcceptOne(SOCKET listenSocket) {
+    sockaddr_in peer{};
+    int length = sizeof(peer);
+    SOCKET client = WSAAccept(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
+    if (client == INVALID_SOCKET) {
+        LogTrace("WSAAccept(...) failure", "AcceptThread", WSAGetLastError());
+        return;
+    }
+    char address[33];
+    snprintf(address, sizeof(address), "%d.%d.%d.%d", peer.sin_addr.S_un.S_un_b.s_b1,
+             peer.sin_addr.S_un.S_un_b.s_b2, peer.sin_addr.S_un.S_un_b.s_b3, peer.sin_addr.S_un.S_un_b.s_b4);
+    if (!OnAccept(address, ntohs(peer.sin_port)) || !AddClient(client, address)) {
+        LogTrace("AddClient(...) failure", "AcceptThread", 0);
+        closesocket(client);
+    }
+}
+
+int CGenericServer::AddClient(SOCKET socket, const char* address) {
+    int added = 0;
+    EnterCriticalSection(&m_csClients);
+    if (WaitForSingleObject(m_hShutdownEvent, 0) == WAIT_OBJECT_0) {
+        LogTrace("Server is stopping, client not served", "AddClient", 0);
+    } else if (static_cast<int>(m_activeClients.size()) >= MAX_CLIENTS) {
+        LogTrace("Too many clients, client not served", "AddClient", MAX_CLIENTS);
+    } else {
+        CLIENTPARAM* param = new CLIENTPARAM{this, socket, {}};
+        snprintf(param->szAddress, sizeof(param->szAddress), "%s", address);
+        unsigned threadId = 0;
+        HANDLE thread =
+            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, param, 0, &threadId));
+        if (thread) {
+            m_activeClients.push_back({thread, threadId});
+            added = 1;
+        } else {
+            LogTrace("_beginthreadex(...) failure", "AddClient", errno);
+            delete param;
+        }
+    }
+    LeaveCriticalSection(&m_csClients);
+    return added;
+}
+
+unsigned CGenericServer::HelperThread(void* server) {
+    static_cast<CGenericServer*>(server)->RunHelper();
+    return THREAD_EXIT_CODE;
+}
+
+void CGenericServer::RunHelper() {
+    SetEvent(m_hHandshakeEvent);
+    while (WaitForSingleObject(m_hShutdownEvent, kReapIntervalMs) == WAIT_TIMEOUT) ReapEnded();
+}
+
+// Waits outside the lock, so client threads that end meanwhile are not held up.
+void CGenericServer::ReapEnded() {
+    EnterCriticalSection(&m_csEnded);
+    std::vector<ENDEDTHREAD> ended;
+    ended.swap(m_endedClients);
+    LeaveCriticalSection(&m_csEnded);
+    std::vector<ENDEDTHREAD> running;
+    for (ENDEDTHREAD& entry : ended) {
+        if (WaitForSingleObject(entry.hThread, kStopWaitMs) == WAIT_OBJECT_0) {
+            CloseHandle(entry.hThread);
+            continue;
+        }
+        // It cannot be killed: kept for the next round, reported once.
+        if (!entry.bReported) LogTrace("WaitForSingleObject(...) timed out", "HelperThread", 0);
+        entry.bReported = true;
+        running.push_back(entry);
+    }
+    if (running.empty()) return;
+    EnterCriticalSection(&m_csEnded);
+    m_endedClients.insert(m_endedClients.end(), running.begin(), running.end());
+    LeaveCriticalSection(&m_csEnded);
+}
+
+unsigned CGenericServer::ClientThread(void* param) {
+    CLIENTPARAM* client = static_cast<CLIENTPARAM*>(param);
+    client->pServer->RunClient(client);
+    return THREAD_EXIT_CODE;
+}
+
+namespace {
+
+// One connection's state between wake-ups.
+struct CONNECTION {
+    SOCKET socket = INVALID_SOCKET;
+    std::string request;
+    std::string response;
+    bool keepAlive = false;
+    size_t sendPos = 0;
+    bool sendPending = false;
+    bool readDeferred = false;
+    std::vector<char> buffer = std::vector<char>(kReceiveBytes);
+};
+
+}  // namespace
+
+void CGenericServer::RunClient(CLIENTPARAM* param) {
+    WSAEVENT socketEvent = WSACreateEvent();
+    if (socketEvent == WSA_INVALID_EVENT) {
+        LogTrace("WSACreateEvent(...) failure", "ClientThread", WSAGetLastError());
+        EndClient(param);
+        return;
+    }
+    if (WSAEventSelect(param->socket, socketEvent, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
+        LogTrace("WSAEventSelect(...) failure", "ClientThread", WSAGetLastError());
+        WSACloseEvent(socketEvent);
+        EndClient(param);
+        return;
+    }
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    CONNECTION conn;
+    conn.socket = param->socket;
+    HANDLE events[2] = {socketEvent, m_hShutdownEvent};
+    DWORD timeout = m_dwTimeoutMs ? m_dwTimeoutMs : WSA_INFINITE;
+    enum { Wait, Close } next = Wait;
+
+    // Sends from the remembered position; false ends the connection.
+    auto sendRest = [&]() -> bool {
+        while (conn.sendPos < conn.response.size()) {
+            size_t piece = conn.response.size() - conn.sendPos;
+            if (piece > kSendPieceBytes) piece = kSendPieceBytes;
+            WSABUF buffer{static_cast<ULONG>(piece), conn.response.data() + conn.sendPos};
+            DWORD sent = 0;
+            if (WSASend(conn.socket, &buffer, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR) {
+                if (WSAGetLastError() == WSAEWOULDBLOCK) {
+                    conn.sendPending = true;
+                    return true;
+                }
+                LogTrace("WSASend(...) failure", "ClientThread, Primary Send", WSAGetLastError());
+                return false;
+            }
+            conn.sendPos += sent;
+        }
+        OnDataSent(static_cast<DWORD>(conn.response.size()));
+        if (!conn.keepAlive) return false;
+        conn.request.clear();
+        return true;
+    };
+
+    // Receives once and answers a complete request; false ends the connection.
+    auto readOnce = [&]() -> bool {
+        if (conn.sendPending) {
+            conn.readDeferred = true;
+            return true;
+        }
+        WSABUF wsaBuffer{static_cast<ULONG>(conn.buffer.size()), conn.buffer.data()};
+        DWORD received = 0;
+        DWORD flags = 0;
+        if (WSARecv(conn.socket, &wsaBuffer, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK) return true;
+            LogTrace("WSARecv(...) failure", "ClientThread", WSAGetLastError());
+            return false;
+        }
+        if (received == 0) return true;
+        conn.request.append(conn.buffer.data(), received);
+        if (conn.request.size() > MAX_REQUEST_BYTES) {
+            LogTrace("Request too large", "ClientThread", static_cast<int>(conn.request.size()));
+            return false;
+        }
+        if (!IsRequestComplete(conn.request)) return true;
+        conn.response.clear();
+        if (!ProcessRequest(conn.request, conn.response, conn.keepAlive, param->szAddress)) return false;
+        conn.sendPos = 0;
+        return sendRest();
+    };
+
+    while (next == Wait) {
+        DWORD wait = WSAWaitForMultipleEvents(2, events, FALSE, timeout, FALSE);
+        if (wait == WSA_WAIT_FAILED) {
+            LogTrace("WSAWaitForMultipleEvents(...) failure", "ClientThread", WSAGetLastError());
+            break;
+        }
+        if (wait != WSA_WAIT_EVENT_0) break;
+        WSANETWORKEVENTS network{};
+        if (WSAEnumNetworkEvents(conn.socket, socketEvent, &network) == SOCKET_ERROR) {
+            LogTrace("WSAEnumNetworkEvents(...) failure", "ClientThread", WSAGetLastError());
+            continue;
+        }
+        if ((network.lNetworkEvents & FD_READ) && !readOnce()) next = Close;
+        if (next == Wait && (network.lNetworkEvents & FD_WRITE) && conn.sendPending) {
+            conn.sendPending = false;
+            if (!sendRest()) next = Close;
+            if (next == Wait && !conn.sendPending && conn.readDeferred) {
+                conn.readDeferred = false;
+                if (!readOnce()) next = Close;
+            }
+        }
+        if (network.lNetworkEvents & FD_CLOSE) next = Close;
+    }
+    WSACloseEvent(socketEvent);
+    EndClient(param);
+}
+
+void CGenericServer::EndClient(CLIENTPARAM* param) {
+    closesocket(param->socket);
+    DWORD self = GetCurrentThreadId();
+    HANDLE thread = nullptr;
+    EnterCriticalSection(&m_csClients);
+    delete param;
+    for (size_t i = 0; i < m_activeClients.size(); ++i) {
+        if (m_activeClients[i].dwThreadId != self) continue;
+        thread = m_activeClients[i].hThread;
+        m_activeClients.erase(m_activeClients.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+    }
+    if (!thread) {
+        LeaveCriticalSection(&m_csClients);
+        LogTrace("Thread not found in the list", "ClientThread", 0);
+        return;
+    }
+    // Both lists change under the client lock, so a stop never finds the thread in neither.
+    EnterCriticalSection(&m_csEnded);
+    m_endedClients.push_back({thread, false});
+    LeaveCriticalSection(&m_csEnded);
+    LeaveCriticalSection(&m_csClients);
+}

@@ -1,0 +1,118 @@
+// CGenericServer: the engine's multi-threaded TCP server base. One listening socket on a port
+// (any local address), an accept thread, a helper thread that reaps ended client threads every
+// 100 ms, and one client thread per accepted connection at the lowest priority. A subclass
+// filters new clients (OnAccept, on the accept thread) and, on the client threads, decides when
+// the bytes received form a request (IsRequestComplete) and answers it (ProcessRequest). The
+// handlers run concurrently; the subclass serialises what it must. Every failure is one trace
+// line (CLog) and never reaches the client except as a closed connection.
+//
+// Threads: Start, Shutdown and the destructor belong to one owner thread. Start waits up to
+// 30000 ms for each of its threads to answer; Shutdown waits 1000 ms for both, then until every
+// client thread has left, then up to 1000 ms for each ended client thread.
+//
+// Kept of the Windows behaviour: the events and waits, the trace texts, the exit code 4660.
+// Changed: threads cannot be killed on this host. A thread that outlives a stop is not
+// "terminated" (that would only mark its handle ended while it runs on); the server keeps its
+// handle instead, Shutdown returns 0, a later Start fails while it runs, and the destructor
+// waits for it without limit, so no thread of the server ever runs on freed memory. A subclass
+// calls ShutdownAndWait first in its own destructor, because its handlers may still run until
+// then. The shutdown and handshake events live as long as the server, so no late thread signals
+// or waits on a closed handle. At most MAX_CLIENTS connections are served at once; further ones
+// are closed at once. AddClient reports its failures, so the refused socket is closed.
+// A receive that brings no bytes does not run the handlers, a request is limited to
+// MAX_REQUEST_BYTES, and bytes arriving while a response is still being sent are read only
+// once it is complete.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "common/Log.h"
+#include "platform/SyncApi.h"
+#include "platform/WinTypes.h"
+
+class CDebugPrintf;
+
+class CGenericServer : public CLog {
+   public:
+    static constexpr int MAX_CLIENTS = 64;
+    static constexpr size_t MAX_REQUEST_BYTES = 4000000;
+    static constexpr DWORD THREAD_EXIT_CODE = 4660;
+
+    CGenericServer();
+    // Traces go to log instead of g_DebugPrintf; it must outlive the server.
+    explicit CGenericServer(CDebugPrintf& log);
+    ~CGenericServer() override;
+
+    // 1 when both threads answered, else 0 (also while started). timeoutMs 0 = clients may
+    // stay idle forever.
+    int Start(WORD port, DWORD timeoutMs);
+    // 1 when every thread ended in the time allowed (or not started), else 0.
+    int Shutdown();
+
+    // Running client threads.
+    int GetClientCount();
+    bool IsStarted() const { return m_bStarted; }
+
+   protected:
+    // Shutdown, then waits without limit for every thread the server ever started.
+    void ShutdownAndWait();
+
+    // Non-zero accepts the connection.
+    virtual int OnAccept(const char* address, int port) = 0;
+    virtual int OnDataSent(DWORD bytesSent) = 0;
+    // Non-zero when request (all bytes so far) is complete.
+    virtual int IsRequestComplete(const std::string& request) = 0;
+    // Non-zero sends response; 0 closes the connection without an answer.
+    virtual int ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
+                               const char* address) = 0;
+
+   private:
+    struct CLIENTPARAM;
+    struct CLIENTTHREAD {
+        HANDLE hThread;
+        DWORD dwThreadId;
+    };
+    struct ENDEDTHREAD {
+        HANDLE hThread;
+        bool bReported;
+    };
+
+    static unsigned AcceptThread(void* server);
+    static unsigned HelperThread(void* server);
+    static unsigned ClientThread(void* param);
+
+    int AddClient(UINT_PTR socket, const char* address);
+    void RunAccept();
+    void AcceptOne(UINT_PTR listenSocket);
+    void RunHelper();
+    void ReapEnded();
+    void RunClient(CLIENTPARAM* param);
+    void EndClient(CLIENTPARAM* param);
+
+    bool CreateEvents();
+    bool StartThread(unsigned (*body)(void*), HANDLE& handle, DWORD& id, const char* failure);
+    bool AwaitHandshake(const char* timeoutMessage);
+    int StopThreads();
+    bool StopServerThreads();
+    bool StopEndedClients();
+    void KeepRunning(HANDLE& thread);
+    bool ReapStrays();
+    void WaitForEverything();
+
+    HANDLE m_hAcceptThread = nullptr;
+    DWORD m_dwAcceptThreadId = 0;
+    HANDLE m_hHelperThread = nullptr;
+    DWORD m_dwHelperThreadId = 0;
+    HANDLE m_hShutdownEvent = nullptr;
+    HANDLE m_hHandshakeEvent = nullptr;
+    std::vector<CLIENTTHREAD> m_activeClients;
+    std::vector<ENDEDTHREAD> m_endedClients;
+    // Threads that outlived a stop; waited for before the server's memory goes.
+    std::vector<HANDLE> m_strayThreads;
+    WORD m_nPort = 0;
+    DWORD m_dwTimeoutMs = 0;
+    CRITICAL_SECTION m_csClients;
+    CRITICAL_SECTION m_csEnded;
+    bool m_bStarted = false;
+};

@@ -1,0 +1,441 @@
+// The socket server base on loopback: an echo subclass, several clients, the client filter, the
+// stop, a port already in use and the limits.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/DebugPrintf.h"
+#include "dovrane/web/ClientFilter.h"
+#include "dovrane/web/GenericServer.h"
+#include "platform/Clock.h"
+#include "platform/TextConvert.h"
+#include "platform/Winsock.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kBound = std::chrono::seconds(10);
+const std::string kBigCommand = "BIG\n";
+const size_t kBigSize = 16 * 1024 * 1024;
+
+std::string BigResponse() {
+    std::string big(kBigSize, 'x');
+    for (size_t i = 0; i < big.size(); i += 4096) big[i] = static_cast<char>('a' + (i / 4096) % 26);
+    return big;
+}
+
+// Echoes a request ending in "\n"; "BIG\n" answers kBigSize bytes.
+class CEchoServer : public CGenericServer {
+   public:
+    explicit CEchoServer(CDebugPrintf& log) : CGenericServer(log) {}
+    ~CEchoServer() override {
+        Release();
+        ShutdownAndWait();
+    }
+
+    CClientFilter m_filter;
+    bool m_bKeepAlive = false;
+    int m_nBarrier = 0;  // requests that must be inside ProcessRequest at once
+    std::atomic<bool> m_bHoldAccept{false};
+
+    std::atomic<int> m_nAccepts{0};
+    std::atomic<int> m_nRequests{0};
+    std::atomic<DWORD> m_dwLastSent{0};
+    std::atomic<int> m_nMaxInside{0};
+    std::atomic<bool> m_bAcceptEntered{false};
+
+    void Release() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_bReleased = true;
+        m_cv.notify_all();
+    }
+
+   protected:
+    int OnAccept(const char* address, int) override {
+        ++m_nAccepts;
+        if (m_bHoldAccept) {
+            m_bAcceptEntered = true;
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_cv.wait_for(lock, kBound, [this] { return m_bReleased; });
+        }
+        return m_filter.Check(CString(address)) == CClientFilter::ALLOWED;
+    }
+    int OnDataSent(DWORD bytesSent) override {
+        m_dwLastSent = bytesSent;
+        return 0;
+    }
+    int IsRequestComplete(const std::string& request) override {
+        return !request.empty() && request.back() == '\n';
+    }
+    int ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
+                       const char*) override {
+        ++m_nRequests;
+        WaitAtBarrier();
+        response = request == kBigCommand ? BigResponse() : request;
+        keepAlive = m_bKeepAlive;
+        return 1;
+    }
+
+   private:
+    void WaitAtBarrier() {
+        if (m_nBarrier == 0) return;
+        std::unique_lock<std::mutex> lock(m_lock);
+        int inside = ++m_nInside;
+        if (inside > m_nMaxInside) m_nMaxInside = inside;
+        m_cv.notify_all();
+        m_cv.wait_for(lock, kBound, [this] { return m_nInside >= m_nBarrier; });
+    }
+
+    std::mutex m_lock;
+    std::condition_variable m_cv;
+    int m_nInside = 0;
+    bool m_bReleased = false;
+};
+
+WORD FreePort() {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    int length = sizeof(addr);
+    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length);
+    closesocket(s);
+    return ntohs(addr.sin_port);
+}
+
+SOCKET Connect(WORD port) {
+    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == SOCKET_ERROR) {
+        closesocket(s);
+        return INVALID_SOCKET;
+    }
+    return s;
+}
+
+void SendText(SOCKET s, const std::string& text) {
+    ASSERT_EQ(send(s, text.data(), static_cast<int>(text.size()), 0), static_cast<int>(text.size()));
+}
+
+// Reads until the peer closes, limit bytes have come or the bound passes; closed tells which.
+std::string Read(SOCKET s, size_t limit, bool* closed = nullptr) {
+    std::string data;
+    std::vector<char> buffer(65536);
+    auto end = Clock::now() + kBound;
+    if (closed) *closed = false;
+    while (data.size() < limit && Clock::now() < end) {
+        WSAFDSET set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval slice{0, 50000};
+        if (select(0, &set, nullptr, nullptr, &slice) <= 0) continue;
+        int got = recv(s, buffer.data(), static_cast<int>(std::min(buffer.size(), limit - data.size())), 0);
+        if (got <= 0) {
+            if (closed) *closed = true;
+            break;
+        }
+        data.append(buffer.data(), static_cast<size_t>(got));
+    }
+    return data;
+}
+
+std::string ReadUntilClosed(SOCKET s, bool* closed) {
+    return Read(s, static_cast<size_t>(-1), closed);
+}
+
+template <class Pred>
+bool WaitUntil(Pred pred) {
+    auto end = Clock::now() + kBound;
+    while (!pred()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// The UTF-16LE bytes of an ASCII text, as the debug log holds it.
+std::string Wide(const std::string& text) {
+    std::string wide;
+    for (char c : text) {
+        wide += c;
+        wide += '\0';
+    }
+    return wide;
+}
+
+class GenericServerTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        WSADATA data;
+        ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+        ASSERT_TRUE(m_log.Init(CString(m_root.Path("server.log").c_str())));
+        m_server = std::make_unique<CEchoServer>(m_log);
+        m_port = FreePort();
+    }
+    void TearDown() override {
+        m_server.reset();
+        WSACleanup();
+    }
+
+    bool LogHas(const std::string& line) {
+        return ReadHostFile(m_root.Path("server.log")).find(Wide(line)) != std::string::npos;
+    }
+
+    CTestRoot m_root;
+    CDebugPrintf m_log;
+    std::unique_ptr<CEchoServer> m_server;
+    WORD m_port = 0;
+};
+
+TEST_F(GenericServerTest, EchoesRequestAndClosesWithoutKeepAlive) {
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    ASSERT_NE(s, INVALID_SOCKET);
+    SendText(s, "hello\n");
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "hello\n");
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(m_server->m_dwLastSent, 6u);
+    closesocket(s);
+    EXPECT_EQ(m_server->Shutdown(), 1);
+}
+
+TEST_F(GenericServerTest, SplitRequestIsAnsweredOnceWhenComplete) {
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    SendText(s, "hel");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(m_server->m_nRequests, 0);
+    SendText(s, "lo\n");
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "hello\n");
+    EXPECT_EQ(m_server->m_nRequests, 1);
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, KeepAliveAnswersNextRequestFromFreshText) {
+    m_server->m_bKeepAlive = true;
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    SendText(s, "one\n");
+    EXPECT_EQ(Read(s, 4), "one\n");
+    SendText(s, "two\n");
+    EXPECT_EQ(Read(s, 4), "two\n");
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, ServesSeveralClientsAtOnce) {
+    const int kClients = 4;
+    m_server->m_nBarrier = kClients;
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    std::vector<SOCKET> clients;
+    for (int i = 0; i < kClients; ++i) {
+        clients.push_back(Connect(m_port));
+        SendText(clients.back(), "client " + std::to_string(i) + "\n");
+    }
+    for (int i = 0; i < kClients; ++i) {
+        bool closed = false;
+        EXPECT_EQ(ReadUntilClosed(clients[i], &closed), "client " + std::to_string(i) + "\n");
+        closesocket(clients[i]);
+    }
+    EXPECT_EQ(m_server->m_nMaxInside, kClients);
+}
+
+TEST_F(GenericServerTest, FilteredAddressIsClosedWithoutAByte) {
+    const struct {
+        const char16_t* filter;
+        bool served;
+    } cases[] = {{u"10.*", false}, {u"27.0.0.1", false}, {u"127.0.0.*", true}, {u"", true}};
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    for (const auto& c : cases) {
+        m_server->m_filter.SetFilter(c.filter);
+        int requests = m_server->m_nRequests;
+        SOCKET s = Connect(m_port);
+        SendText(s, "hi\n");
+        bool closed = false;
+        EXPECT_EQ(ReadUntilClosed(s, &closed), c.served ? "hi\n" : "") << zbw::ToUtf8(c.filter);
+        EXPECT_TRUE(closed);
+        EXPECT_EQ(m_server->m_nRequests - requests, c.served ? 1 : 0);
+        closesocket(s);
+    }
+    EXPECT_TRUE(LogHas("AddClient(...) failure.\t[AcceptThread]\t[0]"));
+}
+
+TEST(ClientFilterTest, MatchesTheWholeAddress) {
+    const struct {
+        const char16_t* filter;
+        const char16_t* address;
+        CClientFilter::RESULT result;
+    } cases[] = {
+        {u"", u"1.2.3.4", CClientFilter::ALLOWED},
+        {u"*", u"1.2.3.4", CClientFilter::ALLOWED},
+        {u"192.168.1.*", u"192.168.1.20", CClientFilter::ALLOWED},
+        {u"192.168.1.*", u"192.168.10.20", CClientFilter::REFUSED},
+        {u"192.168.1.2", u"192.168.1.20", CClientFilter::REFUSED},
+        {u"2.168.1.20", u"192.168.1.20", CClientFilter::REFUSED},
+        {u"127.0.0.?", u"127.0.0.1", CClientFilter::ALLOWED},
+        {u"127.0.0.?", u"127.0.0.10", CClientFilter::REFUSED},
+        {u"127.0.0.1", u"127x0x0x1", CClientFilter::REFUSED},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CClientFilter(c.filter).Check(c.address), c.result)
+            << zbw::ToUtf8(c.filter) << " " << zbw::ToUtf8(c.address);
+}
+
+TEST_F(GenericServerTest, ShutdownEndsEveryClientThread) {
+    const int kClients = 5;
+    ASSERT_EQ(m_server->Start(m_port, 0), 1);
+    std::vector<SOCKET> clients;
+    for (int i = 0; i < kClients; ++i) clients.push_back(Connect(m_port));
+    ASSERT_TRUE(WaitUntil([&] { return m_server->GetClientCount() == kClients; }));
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    EXPECT_EQ(m_server->GetClientCount(), 0);
+    EXPECT_FALSE(m_server->IsStarted());
+    for (SOCKET s : clients) {
+        bool closed = false;
+        EXPECT_EQ(ReadUntilClosed(s, &closed), "");
+        EXPECT_TRUE(closed);
+        closesocket(s);
+    }
+    EXPECT_EQ(Connect(m_port), INVALID_SOCKET);
+}
+
+TEST_F(GenericServerTest, PortInUseFailsTheStartAfterTheHandshakeTimeOut) {
+    SOCKET holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = htons(m_port);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(listen(holder, 5), 0);
+    // The 30000 ms handshake wait runs on the layer's clock: move it on once the bind failed.
+    zbw::AdvanceClock(0);
+    std::atomic<bool> done{false};
+    std::thread steer([&] {
+        auto end = Clock::now() + kBound;
+        while (!done && Clock::now() < end) {
+            if (LogHas("bind(...) failure")) zbw::AdvanceClock(1000);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    EXPECT_EQ(m_server->Start(m_port, 5000), 0);
+    done = true;
+    steer.join();
+    EXPECT_FALSE(m_server->IsStarted());
+    EXPECT_TRUE(LogHas("bind(...) failure.\t[AcceptThread]\t[10048]"));
+    EXPECT_TRUE(
+        LogHas("Unable to get response from Accept Thread withing specified Timeout ->.\t[Run]\t[30000]"));
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    closesocket(holder);
+    EXPECT_EQ(m_server->Start(m_port, 5000), 1);
+}
+
+TEST_F(GenericServerTest, SecondStartFailsAndUnstartedShutdownSucceeds) {
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    EXPECT_EQ(m_server->Start(m_port, 5000), 0);
+    EXPECT_TRUE(LogHas("_beginthreadex(...) failure, for Launch Thread.\t[Run]"));
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    EXPECT_EQ(m_server->Shutdown(), 1);
+}
+
+TEST_F(GenericServerTest, IdleClientIsDisconnectedAfterTheTimeOut) {
+    ASSERT_EQ(m_server->Start(m_port, 200), 1);
+    SOCKET s = Connect(m_port);
+    auto start = Clock::now();
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(150));
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, LargeResponseIsCompletedAfterTheSocketDrains) {
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    SendText(s, kBigCommand);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    bool closed = false;
+    std::string got = ReadUntilClosed(s, &closed);
+    EXPECT_EQ(got.size(), kBigSize);
+    EXPECT_TRUE(got == BigResponse());
+    EXPECT_EQ(m_server->m_dwLastSent, kBigSize);
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, RequestArrivingDuringAPendingSendWaitsForIt) {
+    m_server->m_bKeepAlive = true;
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    SendText(s, kBigCommand);
+    ASSERT_TRUE(WaitUntil([&] { return m_server->m_nRequests == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    SendText(s, "next\n");
+    std::string got = Read(s, kBigSize + 5);
+    ASSERT_EQ(got.size(), kBigSize + 5);
+    EXPECT_TRUE(got.compare(0, kBigSize, BigResponse()) == 0);
+    EXPECT_EQ(got.substr(kBigSize), "next\n");
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, RequestBeyondTheLimitClosesTheConnection) {
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    const std::string piece(100000, 'r');
+    for (size_t sent = 0; sent <= CGenericServer::MAX_REQUEST_BYTES; sent += piece.size())
+        if (send(s, piece.data(), static_cast<int>(piece.size()), 0) == SOCKET_ERROR) break;
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(m_server->m_nRequests, 0);
+    EXPECT_TRUE(LogHas("Request too large.\t[ClientThread]"));
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
+    ASSERT_EQ(m_server->Start(m_port, 0), 1);
+    std::vector<SOCKET> clients;
+    for (int i = 0; i < CGenericServer::MAX_CLIENTS; ++i) clients.push_back(Connect(m_port));
+    ASSERT_TRUE(WaitUntil([&] { return m_server->GetClientCount() == CGenericServer::MAX_CLIENTS; }));
+    SOCKET extra = Connect(m_port);
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(extra, &closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(m_server->GetClientCount(), CGenericServer::MAX_CLIENTS);
+    EXPECT_TRUE(LogHas("Too many clients, client not served.\t[AddClient]"));
+    closesocket(extra);
+    SendText(clients.front(), "still\n");
+    EXPECT_EQ(ReadUntilClosed(clients.front(), &closed), "still\n");
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    for (SOCKET s : clients) closesocket(s);
+}
+
+TEST_F(GenericServerTest, ThreadOutlivingAStopIsWaitedForNotAbandoned) {
+    m_server->m_bHoldAccept = true;
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    ASSERT_TRUE(WaitUntil([&] { return m_server->m_bAcceptEntered.load(); }));
+    EXPECT_EQ(m_server->Shutdown(), 0);
+    EXPECT_TRUE(LogHas("WaitForMultipleObjects(...) timed out.\t[Shutdown]\t[0]"));
+    // The held accept thread still runs in the server: no new run while it does.
+    EXPECT_EQ(m_server->Start(m_port, 5000), 0);
+    m_server->m_bHoldAccept = false;
+    m_server->Release();
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "");
+    closesocket(s);
+    EXPECT_TRUE(WaitUntil([&] { return m_server->Start(m_port, 5000) == 1; }));
+    EXPECT_EQ(m_server->Shutdown(), 1);
+}
+
+}  // namespace
