@@ -227,9 +227,6 @@ TEST_F(CscSocketTest, ClientFailuresFreeTheirEntry) {
     EXPECT_EQ(ErrorText(-WSAECONNREFUSED), "Connection refused by remote host.");
     EXPECT_EQ(cscClient("0.0.0.0", port), CSCVS_ZERO_ADDRESS);
     EXPECT_EQ(cscClient(std::string(128, 'h').c_str(), port), CSCVS_HOST_TOO_LONG);
-    int unknown = cscClient("no-such-host.invalid", port);
-    EXPECT_TRUE(unknown == -WSAHOST_NOT_FOUND || unknown == -WSATRY_AGAIN || unknown == -WSANO_DATA)
-        << unknown;
     // The single entry is still free.
     ASSERT_EQ(cscServer("", port), CSCVS_OK);
     EXPECT_EQ(cscClient("127.0.0.1", port), 0);

@@ -314,10 +314,7 @@ TEST_F(WinsockTest, NameLookups) {
     ASSERT_NE(h, nullptr);
     EXPECT_EQ(ntohl(reinterpret_cast<in_addr*>(h->h_addr)->s_addr) >> 24, 127u);
 
-    EXPECT_EQ(gethostbyname("no-such-host.invalid"), nullptr);
-    int err = WSAGetLastError();
-    EXPECT_TRUE(err == WSAHOST_NOT_FOUND || err == WSATRY_AGAIN || err == WSANO_DATA) << err;
-
+    // Names the hosts file does not hold are left out: their lookup would leave this machine.
     addrinfo hints = {};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
