@@ -1,0 +1,6 @@
+#include "service/ServiceProgram.h"
+
+int main() {
+    CServiceProgram program;
+    return program.Run();
+}
