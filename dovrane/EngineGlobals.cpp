@@ -19,4 +19,6 @@ CMutex g_RunItemsMutex __attribute__((init_priority(104)));
 // Installed right after theApp, so a crash anywhere later is reported.
 CCrashHandler g_CrashHandler __attribute__((init_priority(106)));
 
+CSchedulerTaskLib g_SchedulerTaskLib __attribute__((init_priority(107)));
+
 constexpr std::array<int, 256> g_Base64DecodeTable = MakeBase64DecodeTable();

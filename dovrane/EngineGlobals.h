@@ -6,6 +6,7 @@
 //   104 g_RunItemsMutex (here)
 //   105 theApp (dovrane/dovrane.cpp)
 //   106 g_CrashHandler (here; common/CrashHandler.h)
+//   107 g_SchedulerTaskLib (here; common/SchedulerTaskLib.h)
 // then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
 // (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable is a constant made at compile time, so
 // it exists before any of them. The TCP/IP client tables, still to come, follow the crash reporter.
@@ -13,11 +14,16 @@
 
 #include <array>
 
+#include "common/SchedulerTaskLib.h"
 #include "platform/Mutex.h"
 
 // Guards the run-item list and the engine settings: unnamed, so re-entrant for its owner
 // thread, and not owned at start. Any thread may lock it.
 extern CMutex g_RunItemsMutex;
+
+// The task-scheduler library of the autostart, loaded before main for the Windows version the
+// process starts on; the Vista flag also picks the shutdown-block branches. Main thread only.
+extern CSchedulerTaskLib g_SchedulerTaskLib;
 
 // Base64 decoding: "A".."Z", "a".."z", "0".."9", "+" and "/" give 0..63, every other byte
 // (including the padding "=") gives -1.

@@ -5,6 +5,7 @@
 #include "common/DebugPrintf.h"
 #include "common/EventLog.h"
 #include "common/ShutdownBlockLoader.h"
+#include "dovrane/AutoStart.h"
 #include "dovrane/dovraneApp.h"
 #include "platform/Clock.h"
 #include "platform/KernelObject.h"
@@ -67,6 +68,7 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
 
 void CMainWnd::OnShutdownCommand() {
     m_strMessage.Empty();
+    SetAutoStart(true);
     LogAndReport(u"ZBEngine shutdown command received");
     PostQuitMessage(0);
 }

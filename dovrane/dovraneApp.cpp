@@ -10,6 +10,7 @@
 #include "common/RegUtils.h"
 #include "common/Secur32DLL.h"
 #include "common/ShutdownBlockLoader.h"
+#include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
 #include "platform/Clock.h"
 #include "platform/FileApi.h"
@@ -98,8 +99,12 @@ bool CdovraneApp::StartEngine() {
     }
     if (!OpenDatabase()) return false;
     LogEngineInfo();
-    g_DebugPrintf.Print(m_cmdInfo.m_bService ? u"Running as a Windows Service"
-                                             : u"Not running as a Windows Service");
+    if (m_cmdInfo.m_bService) {
+        g_DebugPrintf.Print(u"Running as a Windows Service");
+    } else {
+        g_DebugPrintf.Print(u"Not running as a Windows Service");
+        SetAutoStart(false);
+    }
     g_DebugPrintf.Print(u"Log File: %s", m_files.m_strLogPath);
     g_DebugPrintf.Print(u"DB File: %s", m_files.m_strDBPath);
     m_bStarted = true;

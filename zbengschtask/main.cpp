@@ -2,36 +2,32 @@
 // its task folders. One argument: -d deletes, -a does nothing; texts go to standard output.
 #include <cstdio>
 
-#include "platform/Accounts.h"
+#include "common/SchedulerTaskLib.h"
 #include "platform/CString.h"
 #include "platform/TextConvert.h"
-#include "zbengschtask/SchedulerTaskLib.h"
 
 namespace {
-
-const int kMessageLength = 255;
 
 void Print(const CString& text) {
     std::fputs(zbw::ToUtf8(text).c_str(), stdout);
 }
 
-// One deletion step: the library's message on failure, else the success text; true on success.
-bool DeleteStep(CSchedulerTaskLib& library, LPCWSTR path, BOOL isFolder, LPCWSTR successText) {
-    char16_t message[kMessageLength + 1] = {};
-    int result = library.DeleteSchedulerTask(path, isFolder, FALSE, message, kMessageLength);
+// Prints the library's message on failure, else the success text; true on success.
+bool ReportStep(int result, LPCWSTR message, LPCWSTR successText) {
     Print(result != 0 ? CString(message) : CString(successText));
     Print(u"\n");
     return result == 0;
 }
 
 int DeleteEngineTasks(CSchedulerTaskLib& library) {
-    char16_t user[1024] = {};
-    DWORD size = 1024;
-    GetUserNameW(user, &size);
-    CString taskPath = CString(u"Quarn Software\\ZBEngine Tasks\\Start ZBEngine for ") + user;
-    DeleteStep(library, taskPath, FALSE, u"Task deleted.");
-    DeleteStep(library, u"\\Quarn Software\\ZBEngine Tasks", TRUE, u"Task folder deleted.");
-    return DeleteStep(library, u"\\Quarn Software", TRUE, u"Task folder deleted.") ? 0 : -1;
+    char16_t message[CSchedulerTaskLib::kMessageLength] = {};
+    ReportStep(library.DeleteEngineSchedulerTask(message), message, u"Task deleted.");
+    char16_t folderMessage[CSchedulerTaskLib::kMessageLength] = {};
+    ReportStep(library.DeleteSchedulerTaskFolder(folderMessage, TRUE, CSchedulerTaskLib::kTaskFolder),
+               folderMessage, u"Task folder deleted.");
+    char16_t companyMessage[CSchedulerTaskLib::kMessageLength] = {};
+    int last = library.DeleteSchedulerTaskFolder(companyMessage, TRUE, CSchedulerTaskLib::kCompanyFolder);
+    return ReportStep(last, companyMessage, u"Task folder deleted.") ? 0 : -1;
 }
 
 }  // namespace

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 #include <ostream>
 #include <string>
 #include <thread>
 
+#include "dovrane/EngineGlobals.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/dovraneApp.h"
 #include "platform/Clock.h"
@@ -147,6 +149,32 @@ TEST_F(MainWndTest, APostedShutdownEndsTheLoopWithZero) {
     OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SHUTDOWN, 0)); });
     EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
     EXPECT_EQ(m_quitCode, 0);
+}
+
+// Started outside the service the engine adds its logon task (Vista, the default); only the
+// shutdown command takes it away again.
+TEST_F(MainWndTest, TheShutdownCommandRemovesTheLogonTaskTheStartAdded) {
+    unsetenv("ZBW_WINVER");
+    unsetenv("ZBW_HIDE_FUNCTIONS");
+    g_SchedulerTaskLib.Load();
+    char16_t message[CSchedulerTaskLib::kMessageLength] = {};
+    ASSERT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_NO_TASK);
+    ASSERT_TRUE(m_app.StartEngine());
+    EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_OK);
+    OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SHUTDOWN, 0)); });
+    EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
+    EXPECT_EQ(m_quitCode, 0);
+    EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_NO_TASK);
+}
+
+TEST_F(MainWndTest, CloseKeepsTheLogonTask) {
+    unsetenv("ZBW_WINVER");
+    unsetenv("ZBW_HIDE_FUNCTIONS");
+    g_SchedulerTaskLib.Load();
+    ASSERT_TRUE(m_app.StartEngine());
+    SendMessageW(m_hwnd, WM_CLOSE, 0, 0);
+    char16_t message[CSchedulerTaskLib::kMessageLength] = {};
+    EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_OK);
 }
 
 TEST_F(MainWndTest, APostedRestartStopsAndStartsTheEngine) {

@@ -116,7 +116,7 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     }
 
     std::vector<std::string> messages = Messages();
-    ASSERT_EQ(messages.size(), 14u) << text;
+    ASSERT_EQ(messages.size(), 17u) << text;
     EXPECT_EQ(messages[0], " ");
     EXPECT_EQ(messages[1], "*************************************");
     EXPECT_EQ(messages[2], "**** Starting ZBEngine ****");
@@ -130,10 +130,15 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
         messages[8],
         "Zebrodyne PRO Path: Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.");
     EXPECT_EQ(messages[9], "Not running as a Windows Service");
-    EXPECT_EQ(messages[10], "Log File: " + WindowsPath(m_log));
-    EXPECT_EQ(messages[11], DataDBLine());
-    EXPECT_EQ(messages[12], "**** Shutting down ZBEngine ****");
-    EXPECT_EQ(messages[13], "**** Exiting ZBEngine ****");
+    EXPECT_TRUE(
+        std::regex_match(messages[10], std::regex("(Low|Medium|High|System) Process Integrity Level")))
+        << messages[10];
+    EXPECT_EQ(messages[11], "ZBEngine Scheduler Task does not exist.");
+    EXPECT_EQ(messages[12], "ZBEngine Scheduler Task added.");
+    EXPECT_EQ(messages[13], "Log File: " + WindowsPath(m_log));
+    EXPECT_EQ(messages[14], DataDBLine());
+    EXPECT_EQ(messages[15], "**** Shutting down ZBEngine ****");
+    EXPECT_EQ(messages[16], "**** Exiting ZBEngine ****");
 
     std::vector<zbw::EVENTRECORD> events;
     ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
