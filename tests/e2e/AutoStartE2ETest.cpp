@@ -42,29 +42,6 @@ std::optional<std::string> RunValue() {
     return zbw::ToUtf8(data);
 }
 
-// The sanitizer runtime of this compiler can misread the dynamic thread-local block of a loaded
-// library (the task-scheduler library has one) and crash its leak check at the program's exit;
-// its own switch turns that interception off for the programs the tests start.
-class CSanitizerOptions {
-   public:
-    CSanitizerOptions() {
-        const char* old = std::getenv("ASAN_OPTIONS");
-        if (old) m_saved = old;
-        std::string options = m_saved ? *m_saved + ":" : std::string();
-        setenv("ASAN_OPTIONS", (options + "intercept_tls_get_addr=0").c_str(), 1);
-    }
-    ~CSanitizerOptions() {
-        if (m_saved) {
-            setenv("ASAN_OPTIONS", m_saved->c_str(), 1);
-        } else {
-            unsetenv("ASAN_OPTIONS");
-        }
-    }
-
-   private:
-    std::optional<std::string> m_saved;
-};
-
 class AutoStartE2ETest : public ::testing::Test {
    protected:
     void SetUp() override { setenv("ZBW_USER_NAME", "tester", 1); }
@@ -112,7 +89,6 @@ class AutoStartE2ETest : public ::testing::Test {
     std::string LogLine() const { return "Log File: " + zbw::ToUtf8(zbw::ToWindowsPath(m_log)); }
     std::string Text() const { return zbtest::ReadUtf16Log(m_log); }
 
-    CSanitizerOptions m_sanitizer;
     CTestRoot m_root;
     std::string m_log = m_root.Path("home/.local/share/ZBEngine/ZBEngine.log");
     CChildProcess m_engine;
