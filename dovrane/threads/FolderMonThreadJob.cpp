@@ -1,6 +1,7 @@
 #include "dovrane/threads/FolderMonThreadJob.h"
 
 #include "common/MultiFoldersParser.h"
+#include "dovrane/threads/FolderCheckThreadJob.h"
 #include "platform/ChangeNotification.h"
 #include "platform/Clock.h"
 #include "platform/FileApi.h"
@@ -17,15 +18,6 @@ constexpr DWORD kFilterFolderOnly = kFilterSubtree & ~FILE_NOTIFY_CHANGE_DIR_NAM
 constexpr DWORD kSettlePauseMs = 500;
 constexpr DWORD kSettleLookMs = 100;
 constexpr size_t kMaxFolders = MAXIMUM_WAIT_OBJECTS - 1;
-
-bool IsReachable(const CString& path) {
-    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES) return true;
-    HANDLE file = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    CloseHandle(file);
-    return true;
-}
 
 CString WithSeparator(CString path) {
     path.Trim();
@@ -90,7 +82,7 @@ void CFolderMonThreadJob::ParseFolders() {
 
 bool CFolderMonThreadJob::WatchFolders(std::vector<HANDLE>& handles) {
     for (FOLDERINFO& folder : m_folders) {
-        if (!IsReachable(folder.path)) continue;
+        if (!IsFolderAccessible(folder.path)) continue;
         HANDLE notification = INVALID_HANDLE_VALUE;
         if (handles.size() <= kMaxFolders)
             notification = FindFirstChangeNotificationW(
