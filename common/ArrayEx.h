@@ -2,7 +2,7 @@
 // CArray; it exists so the system's arrays share one type above the class library's.
 #pragma once
 
-#include "platform/Array.h"
+#include "platform/classlib/Array.h"
 
 template <class TYPE, class ARG_TYPE = const TYPE&>
 class CArrayEx : public CArray<TYPE, ARG_TYPE> {};

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 namespace {
 

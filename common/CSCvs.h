@@ -7,7 +7,7 @@
 // Windows' "blocking call in progress" waits are left out: there are no blocking hooks here.
 #pragma once
 
-#include "platform/Winsock.h"
+#include "platform/win32/Winsock.h"
 
 #define CSCVS_OK 1000
 #define CSCVS_SLOTS 6

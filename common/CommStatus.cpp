@@ -1,12 +1,12 @@
 #include "common/CommStatus.h"
 
 #include "common/DebugPrintf.h"
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/Thread.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

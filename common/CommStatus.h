@@ -23,7 +23,7 @@
 #include <memory>
 
 #include "common/CommStatusMem.h"
-#include "platform/Security.h"
+#include "platform/win32/Security.h"
 
 #define COMMSTATUS_NAME_GLOBAL u"Global\\DovraneCommStatusGlobal"
 #define COMMSTATUS_NAME_LOCAL u"Local\\DovraneCommStatusLocal"

@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/Semaphore.h"
-#include "platform/SingleLock.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/Semaphore.h"
+#include "platform/classlib/SingleLock.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <memory>
 
 #include "common/SharedMemory.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 #define COMMSTATUS_BLOCK_SIZE 33000
 #define COMMSTATUS_COMMAND_BYTES 32000

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "common/OSVersionText.h"
-#include "platform/ErrorText.h"
-#include "platform/LateBound.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
+#include "platform/base/ErrorText.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 

@@ -44,8 +44,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 // What the dump stand-in gets for the crashed thread.
 struct CRASHEXCEPTIONINFO {

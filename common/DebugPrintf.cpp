@@ -3,11 +3,11 @@
 #include <string>
 
 #include "common/SafeReplaceFile.h"
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/StdioFile.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/StdioFile.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Thread.h"
 
 // First in, last out: other globals may log while they are built and torn down.
 CDebugPrintf g_DebugPrintf __attribute__((init_priority(101)));

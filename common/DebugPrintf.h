@@ -33,10 +33,10 @@
 // lost; lines before Init are lost too; write failures are ignored.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/StringFormat.h"
-#include "platform/SyncApi.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/StringFormat.h"
+#include "platform/base/WinTypes.h"
+#include "platform/win32/SyncApi.h"
 
 class CStdioFile;
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 const char* const g_szStringPassphrase = "7B31C0D94A2E60F85A1D3C7B09E";
 const char16_t* const g_szEncryptionMarker = u"EFE0E000OO";

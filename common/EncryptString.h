@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // The passphrase the program holds.
 extern const char* const g_szStringPassphrase;

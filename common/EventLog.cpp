@@ -4,13 +4,13 @@
 #include <cstring>
 #include <string>
 
-#include "platform/CString.h"
-#include "platform/EventLog.h"
-#include "platform/PathMap.h"
-#include "platform/Registry.h"
-#include "platform/Thread.h"
-#include "platform/Token.h"
-#include "platform/WinError.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/EventLogApi.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Token.h"
 
 CEventLog g_EventLog __attribute__((init_priority(102)));
 

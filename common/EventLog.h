@@ -19,8 +19,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/EventLog.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/win32/EventLogApi.h"
 
 class CEventLog {
    public:

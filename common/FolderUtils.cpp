@@ -2,9 +2,9 @@
 
 #include <vector>
 
-#include "platform/FileApi.h"
-#include "platform/LateBound.h"
-#include "platform/Shell.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Shell.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 // Paths are Windows paths; CreateDirectoryTree works on backslash-separated paths only.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 // The user's application-data folder + "\ZBEngine\" (with the trailing backslash), created when
 // missing; empty when the folder cannot be found or made.

@@ -3,12 +3,12 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/Winsock.h"
 
 namespace {
 

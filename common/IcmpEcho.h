@@ -18,7 +18,7 @@
 // threads' pings of the same process look alike (sequence 0) and may be taken for ours.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 struct PINGRESULT {
     DWORD dwAddress;  // the IPv4 address that answered, network order

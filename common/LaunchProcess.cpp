@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "platform/KernelObject.h"
+#include "platform/host/KernelObject.h"
 
 HANDLE LaunchProcess(LPCWSTR program, LPCWSTR commandLine, DWORD* threadId, PROCESS_INFORMATION* info) {
     STARTUPINFOW startup{};

@@ -12,8 +12,8 @@
 // last error of CreateProcessW.
 #pragma once
 
-#include "platform/Process.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/win32/Process.h"
 
 // program may be null (the program is then the command line's first token); threadId and info
 // may be null.

@@ -5,7 +5,7 @@
 // unless the owner names another one; it must outlive the trace.
 #pragma once
 
-#include "platform/SyncApi.h"
+#include "platform/win32/SyncApi.h"
 
 class CDebugPrintf;
 

@@ -1,7 +1,7 @@
 #include "common/Markup.h"
 
-#include "platform/InvalidArgException.h"
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
+#include "platform/classlib/InvalidArgException.h"
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CMarkup {
    public:

@@ -4,8 +4,8 @@
 // text gives no item. One thread at a time per object.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/StringArray.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/StringArray.h"
 
 class CMultiFoldersParser {
    public:

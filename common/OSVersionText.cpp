@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "common/RegUtils.h"
-#include "platform/LateBound.h"
-#include "platform/Registry.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 // given; the text is then "Failed in call to GetOSVersion\n".
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 // Flags of the record beyond the suite mask of the version record.
 enum OSVERSIONFLAG : DWORD {

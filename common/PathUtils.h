@@ -13,8 +13,8 @@
 // form is used only when head, "\...", the separator and the last component all fit.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 struct PATHPARTS {
     // Clears every part, then splits path when one is given.

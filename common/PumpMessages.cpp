@@ -1,6 +1,6 @@
 #include "common/PumpMessages.h"
 
-#include "platform/WinUser.h"
+#include "platform/win32/WinUser.h"
 
 void PumpMessages() {
     MSG msg;

@@ -7,9 +7,9 @@
 // number of threads may read one object.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/Object.h"
-#include "platform/StringArray.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Object.h"
+#include "platform/classlib/StringArray.h"
 
 class CQStringParser : public CObject {
    public:

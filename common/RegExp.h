@@ -13,8 +13,8 @@
 // keeps the text of its last match, so one thread at a time may match with it.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 struct REGEXP;
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "platform/Registry.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 // is not kept).
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 bool ReadRegStringLM(LPCWSTR keyPath, LPCWSTR valueName, CString& text);
 bool ReadRegStringCU(LPCWSTR keyPath, LPCWSTR valueName, CString& text);

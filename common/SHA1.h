@@ -6,7 +6,7 @@
 // texts is in SHA1Text.h. One object per thread; no shared state.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 class SHA1 {
    public:

@@ -4,7 +4,7 @@
 // ids. Stateless; any thread.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // Digest text of text; all five groups print as zeros if the digest state became corrupted.
 CString SHA1HashText(const CString& text);

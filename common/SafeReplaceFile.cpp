@@ -1,7 +1,7 @@
 #include "common/SafeReplaceFile.h"
 
-#include "platform/FileApi.h"
-#include "platform/LateBound.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/LateBound.h"
 
 namespace {
 

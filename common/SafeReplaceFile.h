@@ -7,7 +7,7 @@
 // never deleted first: when both ways fail it is still there, unchanged. Any thread may call it.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 // True when the replacement now has the replaced file's name.
 bool SafeReplaceFile(LPCWSTR replaced, LPCWSTR replacement);

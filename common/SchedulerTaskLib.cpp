@@ -1,7 +1,7 @@
 #include "common/SchedulerTaskLib.h"
 
-#include "platform/Accounts.h"
-#include "platform/WinVersion.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

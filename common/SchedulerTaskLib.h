@@ -12,8 +12,8 @@
 #pragma once
 
 #include "jorvell/Jorvell.h"
-#include "platform/CString.h"
-#include "platform/LateBound.h"
+#include "platform/base/CString.h"
+#include "platform/win32/LateBound.h"
 
 class CSchedulerTaskLib {
    public:

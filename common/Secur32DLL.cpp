@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "platform/LateBound.h"
+#include "platform/win32/LateBound.h"
 
 CSecur32DLL g_Secur32DLL;
 

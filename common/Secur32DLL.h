@@ -14,10 +14,10 @@
 
 #include <mutex>
 
-#include "platform/Accounts.h"
-#include "platform/CString.h"
-#include "platform/Object.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/Object.h"
+#include "platform/win32/Accounts.h"
 
 class CSecur32DLL : public CObject {
    public:

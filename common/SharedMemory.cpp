@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/Semaphore.h"
-#include "platform/SingleLock.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/Semaphore.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/WinVersion.h"
 
 static_assert(std::endian::native == std::endian::little, "the block layout is little-endian");
 

@@ -34,10 +34,10 @@
 
 #include <memory>
 
-#include "platform/CString.h"
-#include "platform/Object.h"
-#include "platform/Security.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/Object.h"
+#include "platform/win32/Security.h"
 
 class CSemaphore;
 

@@ -13,8 +13,8 @@
 
 #include <mutex>
 
-#include "platform/LateBound.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/win32/LateBound.h"
 
 class CShutdownBlockLoader {
    public:

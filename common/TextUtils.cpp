@@ -1,6 +1,6 @@
 #include "common/TextUtils.h"
 
-#include "platform/Locale.h"
+#include "platform/win32/Locale.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 // matches.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/OleDateTime.h"
-#include "platform/Time.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/OleDateTime.h"
+#include "platform/classlib/Time.h"
 
 // Flags of FormatTimeRelative and FormatDateTimeRelative.
 #define FTR_TIME 0x1u

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "platform/SyncApi.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/WinUser.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 
 #include <atomic>
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 class CThreadJob {
    public:

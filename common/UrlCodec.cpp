@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "common/UtfConvert.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

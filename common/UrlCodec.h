@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // "+" becomes a blank, then "%hh" (either case) the byte it names; a "%" without two hex digits
 // after it is dropped. The bytes are read as UTF-8; the text ends before the first byte sequence

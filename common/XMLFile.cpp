@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <string>
 
-#include "platform/FileApi.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #pragma once
 
 #include "common/Markup.h"
-#include "platform/CString.h"
-#include "platform/Object.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Object.h"
 
 class CXMLFile : public CObject {
    public:

@@ -5,8 +5,8 @@
 #include <mutex>
 
 #include "common/CSCvs.h"
-#include "platform/Accounts.h"
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/Accounts.h"
 
 namespace {
 

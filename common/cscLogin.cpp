@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "common/csc.h"
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 
 #include "common/DebugPrintf.h"
 #include "dovrane/EngineGlobals.h"
-#include "platform/PathMap.h"
-#include "platform/Registry.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Registry.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 // there is one, with its own. A plain value, used by one thread at a time.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CEngineFileNames {
    public:

@@ -15,7 +15,7 @@
 #include <array>
 
 #include "common/SchedulerTaskLib.h"
-#include "platform/Mutex.h"
+#include "platform/classlib/Mutex.h"
 
 // Guards the run-item list and the engine settings: unnamed, so re-entrant for its owner
 // thread, and not owned at start. Any thread may lock it.

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 
 #include "common/XMLFile.h"
 #include "dovrane/LaunchItem.h"
-#include "platform/Array.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Array.h"
 
 class CLaunchArray : public CArray<CLaunchItem> {
    public:

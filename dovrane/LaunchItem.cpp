@@ -2,7 +2,7 @@
 
 #include "common/TextUtils.h"
 #include "dovrane/threads/NextRunTime.h"
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "common/Markup.h"
 #include "dovrane/threads/ScheduleInfo.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // Bits of CLaunchItem::m_nMonitor and of m_nAsAvailable.
 enum : int {

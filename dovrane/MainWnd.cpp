@@ -7,10 +7,10 @@
 #include "common/ShutdownBlockLoader.h"
 #include "dovrane/AutoStart.h"
 #include "dovrane/dovraneApp.h"
-#include "platform/Clock.h"
-#include "platform/KernelObject.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
+#include "platform/base/Clock.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 
 #include <optional>
 
-#include "platform/CString.h"
-#include "platform/Wnd.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Wnd.h"
 
 class CdovraneApp;
 

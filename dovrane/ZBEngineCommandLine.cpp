@@ -1,6 +1,6 @@
 #include "dovrane/ZBEngineCommandLine.h"
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 void CZBEngineCommandLine::ParseParam(LPCWSTR pszParam, BOOL bFlag, BOOL bLast) {
     CCommandLineInfo::ParseParam(pszParam, bFlag, bLast);

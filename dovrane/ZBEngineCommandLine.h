@@ -5,7 +5,7 @@
 // library's own flags are accepted as they come. One thread uses an object at a time.
 #pragma once
 
-#include "platform/CommandLineInfo.h"
+#include "platform/classlib/CommandLineInfo.h"
 
 class CZBEngineCommandLine : public CCommandLineInfo {
    public:

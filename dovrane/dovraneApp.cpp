@@ -12,11 +12,11 @@
 #include "common/ShutdownBlockLoader.h"
 #include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/Process.h"
-#include "platform/Registry.h"
-#include "platform/WinVersion.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "dovrane/EngineFileNames.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/ZBEngineCommandLine.h"
-#include "platform/WinApp.h"
+#include "platform/classlib/WinApp.h"
 
 class CdovraneApp : public CWinApp {
    public:

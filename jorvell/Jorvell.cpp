@@ -1,12 +1,12 @@
 #include "jorvell/Jorvell.h"
 
-#include "platform/Accounts.h"
-#include "platform/CString.h"
-#include "platform/ErrorText.h"
-#include "platform/KernelObject.h"
-#include "platform/TaskScheduler.h"
-#include "platform/Thread.h"
-#include "platform/Token.h"
+#include "platform/base/CString.h"
+#include "platform/base/ErrorText.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/TaskScheduler.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Token.h"
 
 namespace {
 

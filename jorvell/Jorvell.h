@@ -13,7 +13,7 @@
 // that the library sees the program's COM state.
 #pragma once
 
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
 
 // Return codes of the task functions.
 enum JORVELL_RESULT {

@@ -15,9 +15,9 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/CString.h"
-#include "platform/Process.h"
-#include "platform/ServiceManager.h"
+#include "platform/base/CString.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/ServiceManager.h"
 
 class CServiceProgram {
    public:

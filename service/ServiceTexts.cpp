@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "platform/ErrorText.h"
-#include "platform/TextConvert.h"
+#include "platform/base/ErrorText.h"
+#include "platform/base/TextConvert.h"
 
 namespace service {
 

@@ -1,8 +1,8 @@
 // The service program's console texts and error texts. Any thread may call these.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 namespace service {
 

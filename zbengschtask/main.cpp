@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "common/SchedulerTaskLib.h"
-#include "platform/CString.h"
-#include "platform/TextConvert.h"
+#include "platform/base/CString.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

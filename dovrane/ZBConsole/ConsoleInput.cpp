@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 BOOL CConsoleInput::ReadLine(CString& line) {
     std::string bytes;

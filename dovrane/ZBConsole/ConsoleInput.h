@@ -3,7 +3,7 @@
 // waited on; tests derive from it to feed lines. One thread uses an object.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 #define CONSOLE_LINE_MAX 255
 

@@ -4,9 +4,9 @@
 
 #include "common/csc.h"
 #include "dovrane/ZBConsole/ConsoleCommandLine.h"
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/StdioFile.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/StdioFile.h"
+#include "platform/host/PathMap.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 void CConsoleOutput::Write(const CString& text) {
     std::fputs(zbw::ToUtf8(text).c_str(), stdout);

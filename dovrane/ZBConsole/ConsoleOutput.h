@@ -3,7 +3,7 @@
 // comes; tests derive from it to capture the texts. One thread uses an object.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CConsoleOutput {
    public:

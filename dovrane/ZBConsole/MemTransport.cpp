@@ -1,6 +1,6 @@
 #include "dovrane/ZBConsole/MemTransport.h"
 
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "common/SHA1Text.h"
 #include "common/csc.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // ZBConsole: drives the engine from a command window or a script (see ConsoleLoop.h).
 #include "dovrane/ZBConsole/ConsoleLoop.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 int main(int argc, char** argv) {
     std::vector<CString> arguments;

@@ -12,8 +12,8 @@
 #pragma once
 
 #include "dovrane/model/ProjectRunTime.h"
-#include "platform/CString.h"
-#include "platform/List.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/List.h"
 
 class CDBEngList : public CList<CProjectRunTime, CProjectRunTime&> {
    public:

@@ -9,14 +9,14 @@
 #include "common/DebugPrintf.h"
 #include "dovrane/model/CppSQLite3Exception.h"
 #include "dovrane/model/DBBinaryCodec.h"
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/KernelObject.h"
-#include "platform/PathMap.h"
-#include "platform/SyncApi.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
 
 CEngineDB g_EngineDB __attribute__((init_priority(103)));
 

@@ -19,8 +19,8 @@
 #include <memory>
 
 #include "dovrane/model/CppSQLite3DB.h"
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 class CEngineDB {
    public:

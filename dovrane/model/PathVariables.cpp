@@ -1,9 +1,9 @@
 #include "dovrane/model/PathVariables.h"
 
 #include "common/PathUtils.h"
-#include "platform/Accounts.h"
-#include "platform/Environment.h"
-#include "platform/FileApi.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/Environment.h"
+#include "platform/win32/FileApi.h"
 
 namespace {
 

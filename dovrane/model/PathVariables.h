@@ -14,9 +14,9 @@
 // ("invalid parameter syntax, too many parameters" / "..., parameter <x> expands too far").
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/OleDateTime.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/OleDateTime.h"
 
 constexpr int MaxPathVariableRounds = 64;
 constexpr int MaxExpandedPathLength = 32767;

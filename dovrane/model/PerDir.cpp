@@ -1,6 +1,6 @@
 #include "dovrane/model/PerDir.h"
 
-#include "platform/InvalidArgException.h"
+#include "platform/classlib/InvalidArgException.h"
 
 CPerDir::CPerDir() : m_bFlags{false, false, true, true, false} {}
 

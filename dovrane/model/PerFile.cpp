@@ -1,6 +1,6 @@
 #include "dovrane/model/PerFile.h"
 
-#include "platform/InvalidArgException.h"
+#include "platform/classlib/InvalidArgException.h"
 
 CPerFile& CPerFile::operator=(const CPerFile& other) {
     CPerString::operator=(other);

@@ -1,6 +1,6 @@
 #include "dovrane/model/PerInt.h"
 
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
 
 CPerInt& CPerInt::operator=(const CPerInt& other) {
     CRegEntry::operator=(other);

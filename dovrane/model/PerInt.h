@@ -11,8 +11,8 @@
 
 #include "dovrane/model/RegEntry.h"
 #include "dovrane/model/SectionList.h"
-#include "platform/CString.h"
-#include "platform/StringArray.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/StringArray.h"
 
 class CPerInt : public CRegEntry {
    public:

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "dovrane/model/RegEntry.h"
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
 
 namespace {
 

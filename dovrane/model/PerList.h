@@ -13,8 +13,8 @@
 #pragma once
 
 #include "dovrane/model/SectionList.h"
-#include "platform/CString.h"
-#include "platform/StringArray.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/StringArray.h"
 
 class CPerList : public CStringArray {
    public:

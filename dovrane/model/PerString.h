@@ -10,7 +10,7 @@
 
 #include "dovrane/model/RegEntry.h"
 #include "dovrane/model/SectionList.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CPerString : public CRegEntry {
    public:

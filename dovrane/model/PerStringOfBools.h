@@ -5,7 +5,7 @@
 #pragma once
 
 #include "dovrane/model/PerString.h"
-#include "platform/Array.h"
+#include "platform/classlib/Array.h"
 
 class CPerStringOfBools : public CPerString {
    public:

@@ -2,7 +2,7 @@
 
 #include "common/MultiFoldersParser.h"
 #include "common/TextUtils.h"
-#include "platform/OleDateTime.h"
+#include "platform/classlib/OleDateTime.h"
 
 namespace {
 

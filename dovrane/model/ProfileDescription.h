@@ -10,7 +10,7 @@
 #pragma once
 
 #include "dovrane/model/Settings.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 void BuildProfileDescription(const CSettings& settings, CString& out);
 void BuildComparisonDescription(const CSettings& settings, CString& out);

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "common/SortedArray.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 struct CPROFILETORUNINFO {
     CPROFILETORUNINFO() = default;

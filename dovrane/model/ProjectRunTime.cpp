@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "common/TextUtils.h"
-#include "platform/TextConvert.h"
-#include "platform/Time.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/Time.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "dovrane/model/SyncCounts.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CProjectRunTime {
    public:

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "platform/WinApp.h"
+#include "platform/classlib/WinApp.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 // writes do nothing. Entries are not thread-safe: one thread at a time per entry.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 class CRegEntry {
    public:

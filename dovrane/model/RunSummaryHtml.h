@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 struct SIDEFLAGS {
     bool bCompressed;

@@ -4,9 +4,9 @@
 // One thread at a time per object. Names may repeat; lookups take the first.
 #pragma once
 
-#include "platform/Array.h"
-#include "platform/CString.h"
-#include "platform/Object.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Array.h"
+#include "platform/classlib/Object.h"
 
 // Where a section or key came from.
 enum : int {

@@ -5,8 +5,8 @@
 
 #include "common/TextUtils.h"
 #include "dovrane/model/SectionFileReader.h"
-#include "platform/File.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/File.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <string>
 
 #include "dovrane/model/SectionList.h"
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 bool LoadSectionFile(LPCWSTR path, CSectionList& list);
 // Creates or empties the file and writes every section with its keys.

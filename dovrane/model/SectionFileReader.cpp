@@ -1,7 +1,7 @@
 #include "dovrane/model/SectionFileReader.h"
 
 #include "dovrane/model/SectionFile.h"
-#include "platform/File.h"
+#include "platform/classlib/File.h"
 
 namespace {
 

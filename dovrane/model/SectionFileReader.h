@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CSectionFileReader {
    public:

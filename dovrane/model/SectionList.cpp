@@ -1,6 +1,6 @@
 #include "dovrane/model/SectionList.h"
 
-#include "platform/InvalidArgException.h"
+#include "platform/classlib/InvalidArgException.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #pragma once
 
 #include "dovrane/model/Section.h"
-#include "platform/Array.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/Array.h"
 
 class CSectionList : public CArray<CSection*, CSection*> {
    public:

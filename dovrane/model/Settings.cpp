@@ -6,7 +6,7 @@
 
 #include "common/MultiFoldersParser.h"
 #include "dovrane/model/SectionFile.h"
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
 
 namespace {
 

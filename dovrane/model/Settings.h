@@ -22,7 +22,7 @@
 #include "dovrane/model/PerList.h"
 #include "dovrane/model/PerString.h"
 #include "dovrane/model/PerStringOfBools.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // The header sections that name a profile file's format.
 #define PROFILE_HEADER_CURRENT u"Zebrodyne Profile - File Version 4.0.0"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/SharedMemory.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 // The whole value, or false when it is missing or cannot be read.
 bool ReadStatusValue(CSharedMemory& block, LPCWSTR name, std::vector<BYTE>& bytes);

@@ -2,8 +2,8 @@
 // run summaries and stored with each run. Stateless; any thread may call GetExitCodeText.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 enum SyncExitCode : DWORD {
     SYNC_OK = 0,

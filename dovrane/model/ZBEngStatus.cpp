@@ -2,7 +2,7 @@
 
 #include "common/DebugPrintf.h"
 #include "dovrane/model/StatusBlockValue.h"
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 
 #include "common/SharedMemory.h"
 #include "dovrane/model/SyncCounts.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CZBEngStatus {
    public:

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "common/SharedMemory.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CZBStatus {
    public:

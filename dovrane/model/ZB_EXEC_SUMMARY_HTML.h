@@ -5,8 +5,8 @@
 #pragma once
 
 #include "dovrane/model/SyncCounts.h"
-#include "platform/CString.h"
-#include "platform/Object.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Object.h"
 
 class CZB_EXEC_SUMMARY_HTML : public CObject {
    public:

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "dovrane/model/SyncCounts.h"
-#include "platform/CString.h"
-#include "platform/Object.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/Object.h"
 
 class CZB_TODO_HTML : public CObject {
    public:

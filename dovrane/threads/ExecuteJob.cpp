@@ -2,14 +2,14 @@
 
 #include "common/DebugPrintf.h"
 #include "common/LaunchProcess.h"
-#include "platform/Clock.h"
-#include "platform/KernelObject.h"
-#include "platform/Process.h"
-#include "platform/SingleLock.h"
-#include "platform/Thread.h"
-#include "platform/Time.h"
-#include "platform/Wait.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/classlib/Time.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

@@ -34,9 +34,9 @@
 #include <cstdint>
 
 #include "common/ThreadJob.h"
-#include "platform/CString.h"
-#include "platform/Mutex.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/Mutex.h"
 
 // wParam of the job's notification.
 enum EXECNOTIFY {

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "platform/ChangeNotification.h"
-#include "platform/Clock.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinThread.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/WinThread.h"
+#include "platform/win32/ChangeNotification.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "dovrane/threads/FileInfo.h"
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 // Codes of CFileChangeEvent::OnFileChange.
 enum FILECHANGE {

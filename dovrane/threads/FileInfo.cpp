@@ -1,8 +1,8 @@
 #include "dovrane/threads/FileInfo.h"
 
-#include "platform/FileApi.h"
-#include "platform/FileTimeApi.h"
-#include "platform/PathMap.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/FileTimeApi.h"
 
 namespace {
 

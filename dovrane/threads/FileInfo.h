@@ -10,8 +10,8 @@
 // so a file that is open elsewhere can still be looked at. Value type; one thread at a time.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/OleDateTime.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/OleDateTime.h"
 
 class CFileInfo {
    public:

@@ -1,7 +1,7 @@
 #include "dovrane/threads/FolderCheck.h"
 
 #include "common/PathUtils.h"
-#include "platform/WinUser.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

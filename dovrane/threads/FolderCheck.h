@@ -12,7 +12,7 @@
 #pragma once
 
 #include "dovrane/threads/FolderCheckThreadJob.h"
-#include "platform/Object.h"
+#include "platform/classlib/Object.h"
 
 class CFolderCheck : public CObject {
    public:

@@ -4,9 +4,9 @@
 
 #include "common/IcmpEcho.h"
 #include "common/PathUtils.h"
-#include "platform/FileApi.h"
-#include "platform/SingleLock.h"
-#include "platform/Wait.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Wait.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 
 #include "common/SortedArray.h"
 #include "common/ThreadJob.h"
-#include "platform/CString.h"
-#include "platform/CriticalSection.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/CriticalSection.h"
 
 struct PATHPARTS;
 

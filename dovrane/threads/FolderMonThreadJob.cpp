@@ -2,12 +2,12 @@
 
 #include "common/MultiFoldersParser.h"
 #include "dovrane/threads/FolderCheckThreadJob.h"
-#include "platform/ChangeNotification.h"
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/WideChar.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WideChar.h"
+#include "platform/win32/ChangeNotification.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
 
 namespace {
 

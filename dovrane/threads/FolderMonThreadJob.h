@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "common/ThreadJob.h"
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 // wParam of the monitor's notification.
 enum FOLDERMONNOTIFY {

@@ -9,8 +9,8 @@
 #pragma once
 
 #include "dovrane/threads/ScheduleInfo.h"
-#include "platform/CString.h"
-#include "platform/OleDateTime.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/OleDateTime.h"
 
 // Whether the date's weekday is excluded; false for a date that has no weekday.
 bool IsExcludedDay(const COleDateTime& date, const SCHEDULEINFO& schedule);

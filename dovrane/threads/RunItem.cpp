@@ -9,10 +9,10 @@
 #include "common/RegUtils.h"
 #include "common/TextUtils.h"
 #include "dovrane/threads/NextRunTime.h"
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/SingleLock.h"
-#include "platform/Time.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/classlib/Time.h"
+#include "platform/win32/FileApi.h"
 
 namespace {
 

@@ -27,10 +27,10 @@
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/RunItemOwner.h"
 #include "dovrane/threads/ScheduleInfo.h"
-#include "platform/CString.h"
-#include "platform/CriticalSection.h"
-#include "platform/OleDateTime.h"
-#include "platform/Wnd.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/CriticalSection.h"
+#include "platform/classlib/OleDateTime.h"
+#include "platform/classlib/Wnd.h"
 
 class CRunItem : public CWnd {
    public:

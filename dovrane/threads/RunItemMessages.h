@@ -2,7 +2,7 @@
 // run-item list and the pages share. Plain constants; any thread.
 #pragma once
 
-#include "platform/WinUser.h"
+#include "platform/win32/WinUser.h"
 
 // Posted by the folder monitor: wParam a FOLDERMONNOTIFY code, lParam its detail.
 #define WM_RUNITEM_CHANGES (WM_USER + 101)

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "dovrane/model/ProfileToRunInfo.h"
-#include "platform/Mutex.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/classlib/Mutex.h"
 
 // Answers of RunProfile.
 enum RUNPROFILERESULT {

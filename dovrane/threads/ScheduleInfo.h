@@ -4,8 +4,8 @@
 // globals, valid from the start of main (global constructors of other files must not read them).
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/OleDateTime.h"
+#include "platform/base/CString.h"
+#include "platform/classlib/OleDateTime.h"
 
 // A date not set (1980-01-01 00:00), no scheduled run: manual (2080-01-01 00:00), and a schedule
 // that finds no allowed weekday (2080-01-01 01:00).

@@ -5,7 +5,7 @@
 // at once; SetFilter belongs to the owner while no check runs. Failures are the INVALID result.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CClientFilter {
    public:

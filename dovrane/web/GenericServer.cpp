@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/Clock.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/Winsock.h"
 
 namespace {
 

@@ -28,8 +28,8 @@
 #include <vector>
 
 #include "common/Log.h"
-#include "platform/SyncApi.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinTypes.h"
+#include "platform/win32/SyncApi.h"
 
 class CDebugPrintf;
 

@@ -6,9 +6,9 @@
 
 #include "common/Secur32DLL.h"
 #include "common/ShutdownBlockLoader.h"
-#include "platform/Accounts.h"
-#include "platform/LateBound.h"
-#include "platform/WinUser.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "common/CommStatus.h"
-#include "platform/Clock.h"
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/SyncApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

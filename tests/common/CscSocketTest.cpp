@@ -8,7 +8,7 @@
 
 #include "common/CSCvs.h"
 #include "common/csc.h"
-#include "platform/Winsock.h"
+#include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

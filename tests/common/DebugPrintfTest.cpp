@@ -11,10 +11,10 @@
 
 #include "common/DebugPrintf.h"
 #include "common/Log.h"
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Thread.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "common/EncryptString.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

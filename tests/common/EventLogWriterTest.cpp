@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "common/EventLog.h"
-#include "platform/Accounts.h"
-#include "platform/EventLog.h"
-#include "platform/PathMap.h"
-#include "platform/Registry.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/EventLogApi.h"
+#include "platform/win32/Registry.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "common/FolderUtils.h"
-#include "platform/LateBound.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/LateBound.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

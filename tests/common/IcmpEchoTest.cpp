@@ -4,11 +4,11 @@
 #include <vector>
 
 #include "common/IcmpEcho.h"
-#include "platform/Clock.h"
-#include "platform/SyncApi.h"
-#include "platform/Thread.h"
-#include "platform/WinError.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "common/LaunchProcess.h"
-#include "platform/KernelObject.h"
-#include "platform/PathMap.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "common/Markup.h"
-#include "platform/InvalidArgException.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/InvalidArgException.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "common/MultiFoldersParser.h"
 #include "common/QStringParser.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/PathUtils.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

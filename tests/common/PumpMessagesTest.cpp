@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/PumpMessages.h"
-#include "platform/WinUser.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

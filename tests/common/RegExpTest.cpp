@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "common/RegExp.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

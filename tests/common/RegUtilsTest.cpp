@@ -4,8 +4,8 @@
 #include <string>
 
 #include "common/RegUtils.h"
-#include "platform/Registry.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -5,7 +5,7 @@
 
 #include "common/SHA1.h"
 #include "common/SHA1Text.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "common/SafeReplaceFile.h"
-#include "platform/LateBound.h"
-#include "platform/PathMap.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/LateBound.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

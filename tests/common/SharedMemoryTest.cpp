@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "common/SharedMemory.h"
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/SyncApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

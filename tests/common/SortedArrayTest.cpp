@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/SortedArray.h"
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "common/RegExp.h"
 #include "common/TextUtils.h"
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
-#include "platform/Time.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/Time.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -4,12 +4,12 @@
 #include <functional>
 
 #include "common/ThreadJob.h"
-#include "platform/Clock.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -5,11 +5,11 @@
 
 #include "common/OSVersionText.h"
 #include "common/RegUtils.h"
-#include "platform/LateBound.h"
-#include "platform/Registry.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinVersion.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "common/XMLFile.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 

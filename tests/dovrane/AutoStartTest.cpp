@@ -12,12 +12,12 @@
 #include "common/DebugPrintf.h"
 #include "dovrane/AutoStart.h"
 #include "dovrane/EngineGlobals.h"
-#include "platform/PathMap.h"
-#include "platform/Registry.h"
-#include "platform/TaskScheduler.h"
-#include "platform/TaskStore.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/host/TaskStore.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/TaskScheduler.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

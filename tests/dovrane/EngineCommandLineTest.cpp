@@ -7,7 +7,7 @@
 
 #include "dovrane/EngineFileNames.h"
 #include "dovrane/ZBEngineCommandLine.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

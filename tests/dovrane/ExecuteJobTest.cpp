@@ -18,12 +18,12 @@
 
 #include "common/DebugPrintf.h"
 #include "dovrane/threads/ExecuteJob.h"
-#include "platform/Clock.h"
-#include "platform/EmulationRoot.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/Time.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/Time.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

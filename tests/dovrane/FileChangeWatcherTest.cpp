@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "dovrane/threads/FileChangeEvent.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

@@ -9,11 +9,11 @@
 
 #include "common/PathUtils.h"
 #include "dovrane/threads/FolderCheck.h"
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/WinUser.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/WinUser.h"
+#include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "dovrane/threads/FolderMonThreadJob.h"
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

@@ -7,8 +7,8 @@
 #include "common/XMLFile.h"
 #include "dovrane/LaunchArray.h"
 #include "dovrane/LaunchItem.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/dovrane/ScheduleTestEnv.h"
 
 // So failures show the item as its ITEM text.

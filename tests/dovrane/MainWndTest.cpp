@@ -12,11 +12,11 @@
 #include "dovrane/EngineGlobals.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/dovraneApp.h"
-#include "platform/Clock.h"
-#include "platform/Registry.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dovrane/threads/NextRunTime.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 #include "tests/dovrane/ScheduleTestEnv.h"
 
 namespace {

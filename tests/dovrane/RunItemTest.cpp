@@ -11,9 +11,9 @@
 #include "common/RegUtils.h"
 #include "dovrane/threads/NextRunTime.h"
 #include "dovrane/threads/RunItem.h"
-#include "platform/Clock.h"
-#include "platform/SingleLock.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/win32/WinUser.h"
 #include "tests/dovrane/ScheduleTestEnv.h"
 
 namespace {

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/Time.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/Time.h"
 #include "tests/support/TestRoot.h"
 
 namespace zbtest {

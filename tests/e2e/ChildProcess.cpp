@@ -4,7 +4,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 extern char** environ;
 

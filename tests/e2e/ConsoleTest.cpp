@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/CommStatus.h"
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/support/TestRoot.h"
 

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/EventLog.h"
-#include "platform/PathMap.h"
-#include "platform/Registry.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/EventLogApi.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinUser.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"

@@ -1,7 +1,7 @@
 #include "tests/e2e/LogFiles.h"
 
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
 namespace zbtest {

@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "common/CommStatus.h"
-#include "platform/Clock.h"
-#include "platform/Registry.h"
-#include "platform/ServiceManager.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/ServiceManager.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 

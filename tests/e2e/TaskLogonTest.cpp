@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Clock.h"
-#include "platform/TaskScheduler.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/TaskScheduler.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/support/TestRoot.h"
 

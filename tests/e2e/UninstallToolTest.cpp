@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/TaskScheduler.h"
+#include "platform/win32/TaskScheduler.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/support/TestRoot.h"
 

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
 #include "jorvell/Jorvell.h"
-#include "platform/Accounts.h"
-#include "platform/LateBound.h"
-#include "platform/TaskScheduler.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/TaskScheduler.h"
 #include "tests/support/TestRoot.h"
 
 // The library links its own copy of the platform layer and binds to this program's exported

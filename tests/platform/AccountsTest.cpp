@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Accounts.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Accounts.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

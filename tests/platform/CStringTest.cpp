@@ -4,7 +4,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 TEST(CStringTest, ConstructsFromEachSource) {
     EXPECT_EQ(CString(u"abc"), u"abc");

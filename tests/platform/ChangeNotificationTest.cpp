@@ -7,11 +7,11 @@
 #include <functional>
 #include <string>
 
-#include "platform/ChangeNotification.h"
-#include "platform/PathMap.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/ChangeNotification.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -1,11 +1,11 @@
-#include "platform/Clock.h"
-
 #include <gtest/gtest.h>
 
 #include <thread>
 
+#include "platform/base/Clock.h"
+
 class ClockTest : public ::testing::Test {
-protected:
+   protected:
     void TearDown() override { zbw::ResetClockForTest(); }
 };
 

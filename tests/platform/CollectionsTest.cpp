@@ -3,9 +3,9 @@
 #include <functional>
 #include <vector>
 
-#include "platform/Array.h"
-#include "platform/List.h"
-#include "platform/StringArray.h"
+#include "platform/classlib/Array.h"
+#include "platform/classlib/List.h"
+#include "platform/classlib/StringArray.h"
 
 namespace {
 

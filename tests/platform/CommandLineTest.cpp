@@ -4,8 +4,8 @@
 #include <iterator>
 #include <ostream>
 
-#include "platform/Process.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Process.h"
 
 namespace {
 

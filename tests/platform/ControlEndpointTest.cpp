@@ -11,15 +11,15 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/CString.h"
-#include "platform/Clock.h"
-#include "platform/ControlEndpoint.h"
-#include "platform/EmulationRoot.h"
-#include "platform/Process.h"
-#include "platform/TextConvert.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
-#include "platform/WinUser.h"
+#include "platform/base/CString.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/win32/ControlEndpoint.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

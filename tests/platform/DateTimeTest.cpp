@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/FileTimeApi.h"
-#include "platform/Locale.h"
-#include "platform/OleDateTime.h"
-#include "platform/Time.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/OleDateTime.h"
+#include "platform/classlib/Time.h"
+#include "platform/win32/FileTimeApi.h"
+#include "platform/win32/Locale.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

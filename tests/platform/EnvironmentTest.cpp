@@ -2,13 +2,13 @@
 
 #include <cstdlib>
 
-#include "platform/Environment.h"
-#include "platform/FileApi.h"
-#include "platform/LateBound.h"
-#include "platform/PathMap.h"
-#include "platform/Shell.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Environment.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Shell.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

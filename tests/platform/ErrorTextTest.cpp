@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/CString.h"
-#include "platform/ErrorText.h"
-#include "platform/TextConvert.h"
+#include "platform/base/CString.h"
+#include "platform/base/ErrorText.h"
+#include "platform/base/TextConvert.h"
 
 namespace {
 

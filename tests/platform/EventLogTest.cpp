@@ -9,13 +9,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Accounts.h"
-#include "platform/EventLog.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/TextConvert.h"
-#include "platform/Token.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/EventLogApi.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Token.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 

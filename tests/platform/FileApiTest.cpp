@@ -5,9 +5,9 @@
 
 #include <string>
 
-#include "platform/EmulationRoot.h"
-#include "platform/FileApi.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/win32/FileApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

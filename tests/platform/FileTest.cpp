@@ -2,10 +2,10 @@
 
 #include <string>
 
-#include "platform/File.h"
-#include "platform/FileApi.h"
-#include "platform/StdioFile.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/File.h"
+#include "platform/classlib/StdioFile.h"
+#include "platform/win32/FileApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <string>
 
-#include "platform/CString.h"
-#include "platform/StringFormat.h"
+#include "platform/base/CString.h"
+#include "platform/base/StringFormat.h"
 
 namespace {
 

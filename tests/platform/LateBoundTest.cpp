@@ -6,13 +6,13 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/Accounts.h"
-#include "platform/FileApi.h"
-#include "platform/LateBound.h"
-#include "platform/Shell.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/LateBound.h"
+#include "platform/win32/Shell.h"
+#include "platform/win32/WinVersion.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/CString.h"
-#include "platform/Clock.h"
-#include "platform/Locale.h"
-#include "platform/WinError.h"
+#include "platform/base/CString.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Locale.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

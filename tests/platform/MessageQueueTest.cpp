@@ -6,9 +6,9 @@
 #include <future>
 #include <thread>
 
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

@@ -9,8 +9,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/WinUser.h"
 
 struct SEEN_MESSAGE {
     HWND hwnd;

@@ -13,13 +13,13 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/NamedObject.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/host/NamedObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <iterator>
 #include <string>
 
-#include "platform/NotifyIcon.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/NotifyIcon.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

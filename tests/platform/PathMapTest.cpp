@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "platform/EmulationRoot.h"
-#include "platform/FileApi.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/FileApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

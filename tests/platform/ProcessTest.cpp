@@ -8,12 +8,12 @@
 #include <fstream>
 #include <ostream>
 
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/Process.h"
-#include "platform/TextConvert.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/EmulationRoot.h"
-#include "platform/Registry.h"
-#include "platform/WinError.h"
-#include "platform/WinTypes.h"
+#include "platform/base/WinError.h"
+#include "platform/base/WinTypes.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/win32/Registry.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -2,10 +2,10 @@
 
 #include <vector>
 
-#include "platform/KernelObject.h"
-#include "platform/Security.h"
-#include "platform/Thread.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Security.h"
+#include "platform/win32/Thread.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

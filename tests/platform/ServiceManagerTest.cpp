@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Registry.h"
-#include "platform/ServiceManager.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/ServiceManager.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

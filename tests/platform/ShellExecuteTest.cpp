@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <ostream>
 
-#include "platform/KernelObject.h"
-#include "platform/PathMap.h"
-#include "platform/Process.h"
-#include "platform/ShellExecute.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/ShellExecute.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -3,15 +3,15 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/Clock.h"
-#include "platform/CriticalSection.h"
-#include "platform/Event.h"
-#include "platform/Mutex.h"
-#include "platform/Semaphore.h"
-#include "platform/SingleLock.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/CriticalSection.h"
+#include "platform/classlib/Event.h"
+#include "platform/classlib/Mutex.h"
+#include "platform/classlib/Semaphore.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "platform/Clock.h"
-#include "platform/TaskScheduler.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/TaskScheduler.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/CString.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
+#include "platform/base/CString.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
 
 namespace {
 

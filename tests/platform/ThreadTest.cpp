@@ -4,12 +4,12 @@
 
 #include <atomic>
 
-#include "platform/Clock.h"
-#include "platform/SyncApi.h"
-#include "platform/Thread.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
-#include "platform/WinThread.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/WinThread.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

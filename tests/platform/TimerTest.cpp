@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

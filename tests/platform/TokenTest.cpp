@@ -2,13 +2,13 @@
 
 #include <vector>
 
-#include "platform/Accounts.h"
-#include "platform/KernelObject.h"
-#include "platform/SyncApi.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
-#include "platform/Token.h"
-#include "platform/WinError.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/Token.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/Clock.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/WinError.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

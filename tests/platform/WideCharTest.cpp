@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/WideChar.h"
+#include "platform/base/WideChar.h"
 
 TEST(WideCharTest, WtoiReadsLeadingDigits) {
     const struct {

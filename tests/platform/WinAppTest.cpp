@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/Registry.h"
-#include "platform/WinApp.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/WinApp.h"
+#include "platform/win32/Registry.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

@@ -3,8 +3,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/WinVersion.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <deque>
 #include <vector>
 
-#include "platform/LateBound.h"
-#include "platform/WinError.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/LateBound.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

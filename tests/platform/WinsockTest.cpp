@@ -5,10 +5,10 @@
 #include <string>
 #include <thread>
 
-#include "platform/Clock.h"
-#include "platform/SyncApi.h"
-#include "platform/Wait.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/WinError.h"
-#include "platform/Wnd.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/Wnd.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
 

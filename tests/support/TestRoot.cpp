@@ -8,8 +8,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "platform/Clock.h"
-#include "platform/Time.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/Time.h"
 
 namespace {
 

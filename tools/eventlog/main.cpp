@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/CString.h"
-#include "platform/EventLog.h"
-#include "platform/TextConvert.h"
+#include "platform/base/CString.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/EventLogApi.h"
 
 namespace {
 

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/CString.h"
-#include "platform/ErrorText.h"
-#include "platform/Registry.h"
-#include "platform/TextConvert.h"
-#include "platform/WideChar.h"
+#include "platform/base/CString.h"
+#include "platform/base/ErrorText.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WideChar.h"
+#include "platform/win32/Registry.h"
 
 namespace {
 

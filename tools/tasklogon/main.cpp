@@ -4,9 +4,9 @@
 // Exit code 0, or 1 when a task could not be started (its line says why).
 #include <cstdio>
 
-#include "platform/Accounts.h"
-#include "platform/TaskScheduler.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/TaskScheduler.h"
 
 namespace {
 

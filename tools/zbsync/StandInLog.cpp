@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "platform/Clock.h"
-#include "platform/FileApi.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/FileApi.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 // again. One thread uses an object at a time.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CStandInLog {
    public:

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/FileApi.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/FileApi.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 // so the rest of a real profile does no harm. One thread uses an object at a time.
 #pragma once
 
-#include "platform/CString.h"
+#include "platform/base/CString.h"
 
 class CStandInSettings {
    public:

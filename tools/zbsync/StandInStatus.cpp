@@ -5,10 +5,10 @@
 
 #include "common/SharedMemory.h"
 #include "dovrane/model/SyncCounts.h"
-#include "platform/Clock.h"
-#include "platform/FileMapping.h"
-#include "platform/KernelObject.h"
-#include "platform/Thread.h"
+#include "platform/base/Clock.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/FileMapping.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 

@@ -26,8 +26,8 @@
 #include <memory>
 #include <thread>
 
-#include "platform/CString.h"
-#include "platform/WinTypes.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
 
 class CSharedMemory;
 

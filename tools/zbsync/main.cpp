@@ -14,10 +14,10 @@
 // While it runs it reports through the engine's status blocks (StandInStatus.h).
 #include <cstdio>
 
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
-#include "platform/Thread.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/WinUser.h"
 #include "tools/zbsync/StandInLog.h"
 #include "tools/zbsync/StandInSettings.h"
 #include "tools/zbsync/StandInStatus.h"

@@ -21,11 +21,11 @@
 #include <cstring>
 #include <string>
 
-#include "platform/CString.h"
-#include "platform/ControlEndpoint.h"
-#include "platform/TextConvert.h"
-#include "platform/WinError.h"
-#include "platform/WinUser.h"
+#include "platform/base/CString.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/ControlEndpoint.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

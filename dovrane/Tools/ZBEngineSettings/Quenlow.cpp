@@ -3,9 +3,9 @@
 // the loop with exit code 1 instead of repeating for ever.
 #include <cstdio>
 
-#include "platform/Clock.h"
-#include "platform/WinApp.h"
-#include "platform/WinUser.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/WinApp.h"
+#include "platform/win32/WinUser.h"
 
 namespace {
 

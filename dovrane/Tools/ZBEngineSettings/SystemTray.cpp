@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 // icon handles stay the caller's. Failures are FALSE results.
 #pragma once
 
-#include "platform/CString.h"
-#include "platform/NotifyIcon.h"
-#include "platform/WinUser.h"
+#include "platform/base/CString.h"
+#include "platform/win32/NotifyIcon.h"
+#include "platform/win32/WinUser.h"
 
 class CSystemTray {
    public:

@@ -3,17 +3,17 @@
 // autostart value, and ends on "Hide Icon" or a WM_QUIT from Quenlow.
 #include "common/CommStatus.h"
 #include "dovrane/Tools/ZBEngineSettings/SystemTray.h"
-#include "platform/Clock.h"
-#include "platform/KernelObject.h"
-#include "platform/PathMap.h"
-#include "platform/Process.h"
-#include "platform/Registry.h"
-#include "platform/Security.h"
-#include "platform/ShellExecute.h"
-#include "platform/SyncApi.h"
-#include "platform/WinApp.h"
-#include "platform/WinError.h"
-#include "platform/WinVersion.h"
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+#include "platform/classlib/WinApp.h"
+#include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Process.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Security.h"
+#include "platform/win32/ShellExecute.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/WinVersion.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dovrane/ZBConsole/AnswerPrinter.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 #include "tests/dovrane/ZBConsole/ConsoleFakes.h"
 
 namespace {

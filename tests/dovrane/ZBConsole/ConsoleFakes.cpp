@@ -7,7 +7,7 @@
 #include "common/CSCvs.h"
 #include "common/SHA1Text.h"
 #include "common/csc.h"
-#include "platform/Clock.h"
+#include "platform/base/Clock.h"
 
 namespace {
 

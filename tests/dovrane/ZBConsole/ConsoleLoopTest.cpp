@@ -2,8 +2,8 @@
 
 #include "common/csc.h"
 #include "dovrane/ZBConsole/ConsoleCommandLine.h"
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "tests/dovrane/ZBConsole/ConsoleFakes.h"
 #include "tests/support/TestRoot.h"
 

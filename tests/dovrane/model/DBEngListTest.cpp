@@ -10,7 +10,7 @@
 #include "dovrane/model/ZB_EXEC_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_STATUS_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_TODO_HTML.h"
-#include "platform/PathMap.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include "dovrane/model/CppSQLite3Exception.h"
 #include "dovrane/model/DBBinaryCodec.h"
 #include "dovrane/model/EngineDB.h"
-#include "platform/Clock.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

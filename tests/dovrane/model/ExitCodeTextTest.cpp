@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dovrane/model/SyncExitCode.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

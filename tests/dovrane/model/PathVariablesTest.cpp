@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "dovrane/model/PathVariables.h"
-#include "platform/Environment.h"
-#include "platform/FileApi.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Environment.h"
+#include "platform/win32/FileApi.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

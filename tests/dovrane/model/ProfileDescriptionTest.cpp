@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "dovrane/model/ProfileDescription.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

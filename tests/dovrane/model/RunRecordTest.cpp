@@ -5,9 +5,9 @@
 #include "common/TextUtils.h"
 #include "dovrane/model/ProfileToRunInfo.h"
 #include "dovrane/model/ProjectRunTime.h"
-#include "platform/InvalidArgException.h"
-#include "platform/TextConvert.h"
-#include "platform/Time.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/InvalidArgException.h"
+#include "platform/classlib/Time.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include "dovrane/model/ZB_EXEC_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_STATUS_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_TODO_HTML.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

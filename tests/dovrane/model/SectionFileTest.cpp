@@ -7,8 +7,8 @@
 
 #include "dovrane/model/SectionFile.h"
 #include "dovrane/model/SectionFileReader.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestRoot.h"
 

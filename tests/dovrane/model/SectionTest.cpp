@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "dovrane/model/SectionList.h"
-#include "platform/InvalidArgException.h"
+#include "platform/classlib/InvalidArgException.h"
 
 namespace {
 

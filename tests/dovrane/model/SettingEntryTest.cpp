@@ -14,9 +14,9 @@
 #include "dovrane/model/PerString.h"
 #include "dovrane/model/PerStringOfBools.h"
 #include "dovrane/model/SectionFileReader.h"
-#include "platform/InvalidArgException.h"
-#include "platform/TextConvert.h"
-#include "platform/WinApp.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/InvalidArgException.h"
+#include "platform/classlib/WinApp.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

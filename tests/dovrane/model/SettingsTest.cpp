@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "dovrane/model/Settings.h"
-#include "platform/PathMap.h"
-#include "platform/TextConvert.h"
-#include "platform/WinApp.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/WinApp.h"
+#include "platform/host/PathMap.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include "common/SharedMemory.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

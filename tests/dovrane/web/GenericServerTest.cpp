@@ -12,9 +12,9 @@
 #include "common/DebugPrintf.h"
 #include "dovrane/web/ClientFilter.h"
 #include "dovrane/web/GenericServer.h"
-#include "platform/Clock.h"
-#include "platform/TextConvert.h"
-#include "platform/Winsock.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
 namespace {

@@ -1,0 +1,54 @@
+#include "platform/host/EmulationRoot.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace zbw {
+namespace {
+
+std::string Ensure(const std::string& path) {
+    MakeHostDirs(path);
+    return path;
+}
+
+}  // namespace
+
+bool MakeHostDirs(const std::string& path) {
+    if (path.empty()) return false;
+    for (size_t pos = 1; pos <= path.size(); ++pos) {
+        if (pos == path.size() || path[pos] == '/') {
+            std::string prefix = path.substr(0, pos);
+            if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
+        }
+    }
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string RootDir() {
+    const char* root = std::getenv("ZBW_ROOT");
+    if (root && *root) return Ensure(root);
+    const char* home = std::getenv("HOME");
+    return Ensure(std::string(home && *home ? home : "/tmp") + "/.zbwin");
+}
+
+std::string MachineDir() {
+    return Ensure(RootDir() + "/machine");
+}
+
+std::string UserDir() {
+    return Ensure(RootDir() + "/user-" + std::to_string(getuid()));
+}
+
+std::string MachineSubdir(const std::string& name) {
+    return Ensure(MachineDir() + "/" + name);
+}
+
+std::string UserSubdir(const std::string& name) {
+    return Ensure(UserDir() + "/" + name);
+}
+
+}  // namespace zbw

@@ -1,0 +1,113 @@
+// CMessageQueue: one thread's message queue (see WinUser.h for the rules it keeps).
+//
+// It holds posted messages in order, messages sent by other threads with their reply slots,
+// timers and the quit state, and an eventfd that turns readable whenever any of them changes.
+// Any thread may post, send, set timers or wake; only the owner thread retrieves, serves sends
+// and drains the eventfd. A queue lives as long as someone holds it; when its thread ends it
+// refuses new messages and releases every waiting sender with 0. Window procedures are never
+// called here: the message functions do that on the owner thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "platform/win32/WinUser.h"
+
+class CMessageQueue {
+   public:
+    // A message sent from another thread; the sender waits until Complete.
+    struct SENT {
+        HWND hwnd;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+        std::shared_ptr<CMessageQueue> sender;
+        LRESULT result = 0;
+        std::atomic<bool> done{false};
+
+        void Complete(LRESULT value);
+    };
+
+    // Which messages a retrieval takes: a window (null = any, -1 = thread messages only) and
+    // a message range (0, 0 = all).
+    struct FILTER {
+        HWND hwnd;
+        UINT min;
+        UINT max;
+
+        bool Matches(HWND msgHwnd, UINT message) const;
+        bool TakesQuit() const;
+    };
+
+    explicit CMessageQueue(DWORD threadId);
+    ~CMessageQueue();
+    CMessageQueue(const CMessageQueue&) = delete;
+    CMessageQueue& operator=(const CMessageQueue&) = delete;
+
+    // The calling thread's queue, made on first use (the first one of the process starts the
+    // control endpoint); null when the eventfd cannot be made or the thread is ending.
+    static std::shared_ptr<CMessageQueue> OfCurrentThread();
+    // The calling thread's queue if it has one.
+    static std::shared_ptr<CMessageQueue> Existing();
+    // The queue of a live thread of this process, or null.
+    static std::shared_ptr<CMessageQueue> OfThread(DWORD threadId);
+
+    DWORD ThreadId() const { return m_threadId; }
+    int WakeFd() const { return m_wakeFd; }
+
+    // False once the thread has ended.
+    bool Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    void PostQuit(int exitCode);
+    bool Send(const std::shared_ptr<SENT>& sent);
+    // Owner: the oldest waiting send, or null.
+    std::shared_ptr<SENT> TakeSent();
+
+    // Timers of windows owned by this queue's thread (or thread timers with a null window).
+    UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc);
+    bool KillTimer(HWND hwnd, UINT_PTR id);
+    bool IsTimerProc(HWND hwnd, UINT_PTR id, TIMERPROC proc);
+    // A destroyed window: its timers and posted messages go, its senders get 0.
+    void ForgetWindow(HWND hwnd);
+
+    // Owner: posted message, then quit state, then a due timer. With remove, a timer restarts
+    // its period from now.
+    bool Retrieve(const FILTER& filter, bool remove, MSG* msg);
+    // Tick of the next timer due that the filter takes, -1 when there is none.
+    int64_t NextTimerDue(const FILTER& filter);
+    // Something of the QS_* mask is waiting now.
+    bool HasInput(DWORD wakeMask);
+
+    void Wake();
+    // Owner: empties the eventfd before it looks at the state again.
+    void DrainWake();
+    // The thread ended.
+    void Shutdown();
+
+   private:
+    struct TIMER {
+        HWND hwnd;
+        UINT_PTR id;
+        UINT intervalMs;
+        int64_t due;
+        TIMERPROC proc;
+    };
+
+    TIMER* FindTimer(HWND hwnd, UINT_PTR id);
+    TIMER* DueTimer(const FILTER& filter, int64_t now);
+    UINT_PTR NewThreadTimerId();
+
+    const DWORD m_threadId;
+    const int m_wakeFd;
+    std::mutex m_lock;
+    bool m_ended = false;
+    std::deque<MSG> m_posted;
+    std::deque<std::shared_ptr<SENT>> m_sent;
+    std::vector<TIMER> m_timers;
+    UINT_PTR m_nextThreadTimerId = 1;
+    bool m_quit = false;
+    int m_quitCode = 0;
+};

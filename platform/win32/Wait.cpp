@@ -1,0 +1,127 @@
+#include "platform/win32/Wait.h"
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <vector>
+
+#include "platform/base/Clock.h"
+#include "platform/base/WinError.h"
+
+namespace zbw {
+namespace {
+
+constexpr DWORD kNone = 0xFFFFFFFEu;
+// Objects without a descriptor are looked at again after this long at most.
+constexpr int kMaxBlindSliceMs = 10;
+
+DWORD Result(CKernelObject::Acquire got, DWORD index) {
+    return got == CKernelObject::Acquire::Abandoned ? WAIT_ABANDONED_0 + index : WAIT_OBJECT_0 + index;
+}
+
+DWORD TryAny(CKernelObject* const* objs, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+        CKernelObject::Acquire got = objs[i]->TryAcquire();
+        if (got != CKernelObject::Acquire::No) return Result(got, i);
+    }
+    return kNone;
+}
+
+// All or nothing: what was taken before a refusal is given back.
+DWORD TryAll(CKernelObject* const* objs, DWORD count) {
+    for (DWORD i = 0; i < count; ++i) {
+        if (!objs[i]->IsSignalled()) return kNone;
+    }
+    DWORD result = WAIT_OBJECT_0;
+    for (DWORD i = 0; i < count; ++i) {
+        CKernelObject::Acquire got = objs[i]->TryAcquire();
+        if (got == CKernelObject::Acquire::No) {
+            while (i-- > 0) objs[i]->Unacquire();
+            return kNone;
+        }
+        if (got == CKernelObject::Acquire::Abandoned && result == WAIT_OBJECT_0)
+            result = WAIT_ABANDONED_0 + i;
+    }
+    return result;
+}
+
+bool CheckArguments(CKernelObject* const* objs, DWORD count, bool waitAll) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    for (DWORD i = 0; i < count; ++i) {
+        if (!objs[i] || !objs[i]->IsWaitable()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        if (waitAll && std::find(objs, objs + i, objs[i]) != objs + i) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sleeps until a descriptor turns readable or the slice ends. A wait for all sleeps only on the
+// objects not yet signalled, since the others' descriptors are readable already.
+void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64_t remainingMs,
+                    int& blindSliceMs) {
+    std::vector<pollfd> fds;
+    bool blind = false;
+    for (DWORD i = 0; i < count; ++i) {
+        if (waitAll && objs[i]->IsSignalled()) continue;
+        int fd = objs[i]->WaitFd();
+        if (fd < 0) {
+            blind = true;
+            continue;
+        }
+        fds.push_back(pollfd{fd, POLLIN, 0});
+    }
+    if (fds.empty() && !blind) blind = true;  // all signalled, yet taking them raced: look again soon
+    int sliceMs = PollSliceMs(remainingMs);
+    if (blind) {
+        sliceMs = sliceMs < 0 ? blindSliceMs : std::min(sliceMs, blindSliceMs);
+        blindSliceMs = std::min(blindSliceMs * 2, kMaxBlindSliceMs);
+    }
+    if (poll(fds.data(), fds.size(), sliceMs) < 0 && errno != EINTR) {
+        poll(nullptr, 0, std::min(sliceMs < 0 ? kMaxBlindSliceMs : sliceMs, kMaxBlindSliceMs));
+    }
+}
+
+}  // namespace
+
+DWORD WaitForObjects(CKernelObject* const* objs, DWORD count, bool waitAll, DWORD timeoutMs) {
+    if (!CheckArguments(objs, count, waitAll)) return WAIT_FAILED;
+    int64_t deadline = DeadlineAfter(timeoutMs);
+    int blindSliceMs = 1;
+    for (;;) {
+        DWORD result = waitAll ? TryAll(objs, count) : TryAny(objs, count);
+        if (result != kNone) return result;
+        int64_t remaining = RemainingUntil(deadline);
+        if (remaining == 0) return WAIT_TIMEOUT;
+        SleepOnObjects(objs, count, waitAll, remaining, blindSliceMs);
+    }
+}
+
+}  // namespace zbw
+
+DWORD WaitForSingleObject(HANDLE handle, DWORD timeoutMs) {
+    return WaitForMultipleObjects(1, &handle, FALSE, timeoutMs);
+}
+
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD timeoutMs) {
+    if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    std::vector<CKernelRef> refs;
+    std::vector<CKernelObject*> objs;
+    for (DWORD i = 0; i < count; ++i) {
+        refs.push_back(zbw::LookupHandle(handles[i]));
+        if (!refs.back()) return WAIT_FAILED;
+        objs.push_back(refs.back().Get());
+    }
+    return zbw::WaitForObjects(objs.data(), count, waitAll != FALSE, timeoutMs);
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Fails when a file includes a room of the platform layer above its own (base < host < win32 <
+# classlib), or when the layer includes anything outside it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rank() {
+  case "$1" in base) echo 0 ;; host) echo 1 ;; win32) echo 2 ;; classlib) echo 3 ;; *) echo 9 ;; esac
+}
+
+bad=0
+for room in base host win32 classlib; do
+  own=$(rank "$room")
+  while IFS=: read -r file line text; do
+    target=$(sed -E 's/.*#include "([^"]*)".*/\1/' <<<"$text")
+    case "$target" in
+      platform/*/*) other=$(cut -d/ -f2 <<<"$target") ;;
+      *) other=outside ;;
+    esac
+    if [ "$other" = outside ] || [ "$(rank "$other")" -gt "$own" ]; then
+      echo "$file:$line: $room includes $target" >&2
+      bad=1
+    fi
+  done < <(grep -Hn '#include "' platform/"$room"/*.h platform/"$room"/*.cpp 2>/dev/null || true)
+done
+exit $bad
