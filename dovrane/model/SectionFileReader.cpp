@@ -9,6 +9,8 @@ namespace {
 
 const UINT kChunk = 65536;
 const size_t kProbeBytes = 4096;
+// A first line the writer makes from one it read: at most MaxLine units, brackets and CR LF.
+const size_t kFirstLineBytes = 2 * (CSectionFileReader::MaxLine + 4);
 
 // Splits units into lines of at most MaxLine units that end after a line feed; of a longer line
 // the rest up to its line feed is dropped. unitAt(i) gives unit i of count.
@@ -38,17 +40,25 @@ CSectionFileReader::Encoding CSectionFileReader::Probe(const std::string& bytes)
 }
 
 // ANSI text holds no zero bytes; UTF-16LE text holds one in the high byte of every ASCII
-// character (brackets, "=", line ends), whatever script its names and values are in. So the
-// units of the first lines decide: a few ASCII units, and far more of them than units with a
-// zero low byte (which ASCII text never has and other scripts seldom).
+// character, whatever script its names and values are in. So the units of the first lines
+// decide: a line end (CR LF as units) within the first line's reach, or a few ASCII units and
+// far more of them than units with a zero low byte (which ASCII text never has, other scripts
+// seldom).
 bool CSectionFileReader::LooksLikeUtf16(const std::string& bytes) {
-    const size_t probed = std::min(bytes.size(), kProbeBytes) & ~size_t{1};
+    const size_t units = std::min(bytes.size(), kFirstLineBytes) / 2;
+    auto unitAt = [&](size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    };
     size_t ascii = 0;
     size_t zeroLow = 0;
-    for (size_t i = 0; i < probed; i += 2) {
-        if (bytes[i] == 0)
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = unitAt(i);
+        if (unit == u'\n' && i > 0 && unitAt(i - 1) == u'\r') return true;
+        if (2 * i >= kProbeBytes) continue;
+        if ((unit & 0xFF) == 0)
             ++zeroLow;
-        else if (bytes[i + 1] == 0)
+        else if (unit < 0x100)
             ++ascii;
     }
     return ascii >= 2 && ascii > 2 * zeroLow;

@@ -1,8 +1,9 @@
 // CSectionFileReader: reads the lines of a profile file, whichever of its three encodings it
 // has: UTF-16LE with the byte-order mark FF FE, UTF-16LE without it (recognised by the bytes
-// non-zero, zero, non-zero, zero at its start, as ASCII text gives, or else, in its first 4096
-// bytes, by at least two ASCII units and more than twice as many of them as units with a zero
-// low byte, as the brackets, "=" and line ends of a file in any script give), or ANSI text (the ANSI code
+// non-zero, zero, non-zero, zero at its start, as ASCII text gives, or else by a CR LF in
+// units within its first line's reach, or by at least two ASCII units in its first 4096 bytes
+// and more than twice as many of them as units with a zero low byte, as the brackets, "=" and
+// line ends of a file in any script give), or ANSI text (the ANSI code
 // page, each byte one character). The file is read whole at once, so the section and key passes of the caller
 // see the same text even when the file changes meanwhile.
 //
