@@ -197,12 +197,13 @@ DWORD CSharedMemory::Append(LPCWSTR name, DWORD size, const void* data) {
     if (!name) return ERROR_INVALID_PARAMETER;
     const size_t length = std::char_traits<char16_t>::length(name);
     if (length + 1 > kNameChars) return RPC_S_STRING_TOO_LONG;
+    WALK walk = Walk(name);
     // A negative count is as good as none: start the directory afresh.
-    if (Read32(0) <= 0) {
+    if (walk.count <= 0) {
         std::memset(m_pView + kHeaderBytes, 0, m_dwTotalSize - kHeaderBytes);
         Write32(0, 0);
+        walk = WALK();
     }
-    WALK walk = Walk(name);
     if (walk.found) return ERROR_ALREADY_EXISTS;
     if (!walk.whole) return ERROR_OUTOFMEMORY;
     const uint64_t end = uint64_t{walk.end} + kEntryHeadBytes + size;
