@@ -38,7 +38,8 @@ void CCommStatusMem::WriteCommand(int type, LPCWSTR text) {
     if (!m_pSync2) return;
     CSingleLock lock(m_pSync2.get());
     if (!lock.Lock()) return;
-    const LONG count = ReadInt(kCount) + 1;
+    // Any process may have written the count: it wraps rather than overflows.
+    const LONG count = static_cast<LONG>(static_cast<ULONG>(ReadInt(kCount)) + 1u);
     SetValue(kType, &type, sizeof type);
     SetValue(kCount, &count, sizeof count);
     const size_t length = text ? std::char_traits<char16_t>::length(text) : 0;

@@ -1,11 +1,14 @@
 #include "dovrane/model/SectionFileReader.h"
 
+#include <algorithm>
+
 #include "dovrane/model/SectionFile.h"
 #include "platform/classlib/File.h"
 
 namespace {
 
 const UINT kChunk = 65536;
+const size_t kProbeBytes = 4096;
 
 // Splits units into lines of at most MaxLine units that end after a line feed; of a longer line
 // the rest up to its line feed is dropped. unitAt(i) gives unit i of count.
@@ -31,7 +34,24 @@ CSectionFileReader::Encoding CSectionFileReader::Probe(const std::string& bytes)
     auto byteAt = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : -1; };
     if (byteAt(0) > 0 && byteAt(1) == 0 && byteAt(2) > 0 && byteAt(3) == 0) return encodingUtf16;
     if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) return encodingUtf16Bom;
-    return encodingAnsi;
+    return LooksLikeUtf16(bytes) ? encodingUtf16 : encodingAnsi;
+}
+
+// ANSI text holds no zero bytes; UTF-16LE text holds one in the high byte of every ASCII
+// character (brackets, "=", line ends), whatever script its names and values are in. So the
+// units of the first lines decide: a few ASCII units, and far more of them than units with a
+// zero low byte (which ASCII text never has and other scripts seldom).
+bool CSectionFileReader::LooksLikeUtf16(const std::string& bytes) {
+    const size_t probed = std::min(bytes.size(), kProbeBytes) & ~size_t{1};
+    size_t ascii = 0;
+    size_t zeroLow = 0;
+    for (size_t i = 0; i < probed; i += 2) {
+        if (bytes[i] == 0)
+            ++zeroLow;
+        else if (bytes[i + 1] == 0)
+            ++ascii;
+    }
+    return ascii >= 2 && ascii > 2 * zeroLow;
 }
 
 bool CSectionFileReader::Read(const CString& path) {

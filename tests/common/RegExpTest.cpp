@@ -125,3 +125,13 @@ TEST(RegExpTest, LongTextsNeitherOverflowTheStackNorMatchLate) {
     EXPECT_EQ(RegExpMatch(loop.get(), CString(u'a', 100) + u"b"), 0);
     EXPECT_EQ(RegExpMatch(loop.get(), text + u"b"), -1);
 }
+
+TEST(RegExpTest, NestedRepeatsAreGivenUpNotBacktrackedForEver) {
+    CString stars;
+    for (int i = 0; i < 20; ++i) stars += u".*";
+    CRegExpPtr bad = Compile(u"^(" + stars + u"a)$");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(RegExpMatch(bad.get(), u"1.2.3.4.5.6.7.8.9.10.11"), -1);
+    CRegExpPtr good = Compile(u"^(.*1.*2.*3)$");
+    EXPECT_EQ(RegExpMatch(good.get(), u"x1y2z3"), 0);
+    EXPECT_EQ(RegExpMatch(bad.get(), u"1.2.3a"), 0);
+}

@@ -286,6 +286,11 @@ TEST(ClientFilterTest, MatchesTheWholeAddress) {
         {u"127.0.0.?", u"127.0.0.1", CClientFilter::ALLOWED},
         {u"127.0.0.?", u"127.0.0.10", CClientFilter::REFUSED},
         {u"127.0.0.1", u"127x0x0x1", CClientFilter::REFUSED},
+        // Filters that backtrack without end are cut short: refused, and soon.
+        {u"********************a", u"192.168.100.200", CClientFilter::REFUSED},
+        {u"*?*?*?*?*?*?*?*?*?*?*?*?*?*?*a", u"192.168.100.200", CClientFilter::REFUSED},
+        {u"*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*x", u"111.111.111.111", CClientFilter::REFUSED},
+        {u"1**1**.*?.**1", u"111.111.111.111", CClientFilter::ALLOWED},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CClientFilter(c.filter).Check(c.address), c.result)
