@@ -1,6 +1,7 @@
 #include "common/CommStatusMem.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -77,7 +78,9 @@ BOOL CCommStatusMem::IsAlive(DWORD timeoutMs) {
     DWORD time = 0;
     DWORD size = sizeof time;
     if (!GetValue(kTime, &time, &size) || time == 0) return FALSE;
-    return GetTickCount() - time <= timeoutMs ? TRUE : FALSE;
+    // Signed: a heartbeat written just after this reader took its tick lies a little ahead.
+    const int64_t age = static_cast<int32_t>(GetTickCount() - time);
+    return age <= static_cast<int64_t>(timeoutMs) && -age <= static_cast<int64_t>(timeoutMs) ? TRUE : FALSE;
 }
 
 LONG CCommStatusMem::ReadInt(LPCWSTR name) {
