@@ -43,8 +43,10 @@ CHttpRequest::COMPLETENESS CHttpRequest::CheckComplete(std::string_view bytes) {
 }
 
 bool CHttpRequest::Parse(const std::string& bytes) {
+    // The method and the target come from the request line: a blank only in a later line
+    // leaves no method to read (and no target to cut from the line).
     size_t blank = bytes.find(' ');
-    if (blank == std::string::npos) return false;
+    if (blank == std::string::npos || blank > bytes.find("\r\n")) return false;
     m_strMethod = bytes.substr(0, blank);
     size_t headerEnd = bytes.find(kBlankLine);
     m_strHeaders = bytes.substr(0, headerEnd == std::string::npos ? bytes.size() : headerEnd + 2);

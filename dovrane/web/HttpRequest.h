@@ -22,7 +22,7 @@ class CHttpRequest {
     // waits for more; any other method is complete at once. Too large: REFUSED.
     static COMPLETENESS CheckComplete(std::string_view bytes);
 
-    // False when the text has no blank, so no method can be read.
+    // False when the request line has no blank, so no method can be read.
     bool Parse(const std::string& bytes);
 
     // The value of a header line "\n<name>: " up to its CR LF; name as the browsers spell it.

@@ -6,6 +6,6 @@ const FUZZTARGET kFuzzTargets[] = {
     {"client_filter", &FuzzClientFilter}, {"url_utf", &FuzzUrlAndUtf},
     {"csc_frame", &FuzzCscFrame},         {"shared_memory", &FuzzSharedMemory},
     {"command_block", &FuzzCommandBlock}, {"status_blocks", &FuzzStatusBlocks},
-    {"hive_text", &FuzzHiveText},
+    {"hive_text", &FuzzHiveText},         {"http_request", &FuzzHttpRequest},
 };
 const size_t kFuzzTargetCount = sizeof kFuzzTargets / sizeof kFuzzTargets[0];

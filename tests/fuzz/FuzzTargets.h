@@ -39,6 +39,7 @@ int FuzzSharedMemory(const uint8_t* data, size_t size);
 int FuzzCommandBlock(const uint8_t* data, size_t size);
 int FuzzStatusBlocks(const uint8_t* data, size_t size);
 int FuzzHiveText(const uint8_t* data, size_t size);
+int FuzzHttpRequest(const uint8_t* data, size_t size);
 
 // Every target, for the replay test.
 extern const FUZZTARGET kFuzzTargets[];

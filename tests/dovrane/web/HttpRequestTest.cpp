@@ -64,6 +64,9 @@ TEST(HttpRequestTest, ReadsTargetHeadersAndBody) {
     EXPECT_EQ(close.m_strPath, "/");
     EXPECT_FALSE(close.m_bKeepAlive);
     EXPECT_FALSE(CHttpRequest().Parse("GARBAGE"));
+    // A client's request line without a blank, followed by lines that have one.
+    EXPECT_FALSE(CHttpRequest().Parse("0\r\nContent-Length: 99 99\r\n\r\n"));
+    EXPECT_FALSE(CHttpRequest().Parse("GET\r\nHost: a b\r\n\r\n"));
 }
 
 }  // namespace
