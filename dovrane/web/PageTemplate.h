@@ -12,6 +12,8 @@
 // stays in the page, an index outside the snapshot counts as no profile.
 #pragma once
 
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "dovrane/EngineSettings.h"
@@ -66,6 +68,11 @@ class CPageTemplate {
     int GetCurrentProfile() const { return m_nProfile; }
 
    private:
+    void ScanTags(const CString& text);
+    bool Has(LPCWSTR tag) const;
+    void Put(CString& text, LPCWSTR tag, const CString& value);
+    void Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep);
+
     // The page link with the selection that the page's own links repeat.
     CString PageLink() const;
     CString CommandLink(LPCWSTR command, const CString& value) const;
@@ -96,4 +103,5 @@ class CPageTemplate {
     const PAGECONTEXT& m_context;
     int m_nProfile;
     int m_nCategory;
+    std::unordered_set<std::u16string> m_present;  // the tags of the text being replaced
 };
