@@ -393,36 +393,34 @@ CHttpActions::ANSWER CHttpActions::RunForm(const std::string& path, const std::s
         m_context.strErrorText = u"Sorry, invalid action specified.";
         return ANSWER_PAGE;
     }
-    m_context.strPage = kErrorPage;
     CString sentToken;
     for (const PAIR& pair : Split(body)) {
         if (Is(pair.key, u"token")) sentToken = pair.value;
     }
-    if (!IsSameSite(site) || token.IsEmpty() || sentToken != token) {
-        m_context.strErrorText = kRefusedText;
-        return ANSWER_PAGE;
-    }
+    if (!IsSameSite(site) || token.IsEmpty() || sentToken != token) return ShowError(kRefusedText);
     CLaunchItem item;
     bool cancel = false;
     ReadForm(body, item, cancel);
+    m_context.strPage = kStatusPage;
     if (cancel) return ANSWER_SEE_OTHER;
     CString validation;
-    if (!item.Validate(&validation)) {
-        m_context.strErrorText = u"Invalid settings specified. " + validation;
-        return ANSWER_PAGE;
-    }
+    if (!item.Validate(&validation)) return ShowError(u"Invalid settings specified. " + validation);
     CString xml = u"<SETTINGS>" + item.ToXmlText() + u"</SETTINGS>";
     if (!m_commands.send(add ? ENGINE_CMD_ADD : ENGINE_CMD_SET, xml)) {
-        m_context.strErrorText =
+        return ShowError(
             add ? u"Error adding new profile to list: a profile with the same name already exists."
-                : u"This profile does not exists in the list.";
-        return ANSWER_PAGE;
+                : u"This profile does not exists in the list.");
     }
     CString save;
     m_commands.send(ENGINE_CMD_SAVE, save);
     Sleep(m_dwFormPauseMs);
-    m_context.strPage = kStatusPage;
     return ANSWER_SEE_OTHER;
+}
+
+CHttpActions::ANSWER CHttpActions::ShowError(const CString& text) {
+    m_context.strErrorText = text;
+    m_context.strPage = kErrorPage;
+    return ANSWER_PAGE;
 }
 
 std::string CHttpActions::Location() const {

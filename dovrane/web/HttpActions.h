@@ -88,6 +88,8 @@ class CHttpActions {
     void SelectProfile(const CString& name);
     bool ShowsProfile() const;
     CString CategoryOrAll() const;
+    // The error page with text.
+    ANSWER ShowError(const CString& text);
     bool ReadForm(const std::string& body, CLaunchItem& item, bool& cancel) const;
 
     CRunItemList& m_list;
