@@ -23,8 +23,8 @@ const int kRequiredVersion = 20140000;
 // can form a tag that a later step would expand.
 CString Html(const CString& text) {
     CString escaped = HtmlEscape(text);
-    escaped.Replace(u"'", u"&#39;");
     escaped.Replace(u"#", u"&#35;");
+    escaped.Replace(u"'", u"&#39;");
     return escaped;
 }
 
