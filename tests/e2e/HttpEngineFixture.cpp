@@ -81,7 +81,7 @@ void CHttpEngineTest::WriteSettings(const std::vector<TESTPROFILE>& profiles, co
 }
 
 std::vector<TESTPROFILE> CHttpEngineTest::FourProfiles() const {
-    return {{"alpha.fsf", "Work", "First &amp; best &lt;b&gt;", 30},
+    return {{"alpha.fsf", "Work", "Mine &amp; &lt;b&gt;", 30},
             {"beta.fsf", "Work", "Second", 30},
             {"gamma.fsf", "Home", "Photos", 30},
             {"delta.fsf", "Home", "Music", 30}};
