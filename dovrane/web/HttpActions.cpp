@@ -88,7 +88,8 @@ bool CHttpActions::IsSameSite(const REQUESTSITE& site) {
     std::string host = Lower(site.host);
     if (!site.origin.empty() && (site.origin == "null" || Authority(site.origin) != host)) return false;
     if (!site.referer.empty() && Authority(site.referer) != host) return false;
-    return true;
+    std::string fetchSite = Lower(site.fetchSite);
+    return fetchSite.empty() || fetchSite == "same-origin" || fetchSite == "none";
 }
 
 bool CHttpActions::IsStateChange(const CString& key) const {
