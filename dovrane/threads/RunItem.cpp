@@ -47,14 +47,14 @@ bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
 
-CString ShortName(const CString& name) {
+}  // namespace
+
+CString CRunItem::ShortDisplayName(const CString& name) {
     std::u16string raw(static_cast<LPCWSTR>(name), name.GetLength());
     raw.push_back(u'\0');
     ShortenPath(raw.data(), kShortNameChars);
     return CString(raw.c_str());
 }
-
-}  // namespace
 
 BEGIN_MESSAGE_MAP(CRunItem, CWnd)
 ON_WM_TIMER()
@@ -348,12 +348,6 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
         m_dtLastRunEnd = g_DateNone;
     }
     if (next == NEXTRUN_NOW) ComputeNextRunTime();
-    // A run asked for while a stop is under way would be taken as the stopped run's repeat and
-    // dropped with it: it starts once the stop has ended.
-    if (m_bStopping) {
-        m_nRunAfterStop = reason;
-        return true;
-    }
     LaunchRun(m_launchCommand, reason);
     return true;
 }
@@ -489,7 +483,7 @@ CString CRunItem::GetChainText() {
     const int current = m_runList.GetCurrentIndex();
     if (current <= 0 || current >= m_runList.GetSize() || m_runList[current].m_nAddedAsProfileAfter == 0)
         return CString();
-    return u"- After " + ShortName(m_runList[current - 1].m_strName) + u" ";
+    return u"- After " + ShortDisplayName(m_runList[current - 1].m_strName) + u" ";
 }
 
 CString CRunItem::GetRunReasonText(int reason) {
@@ -778,8 +772,6 @@ LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
     // Everything of the job's run has been read: let it end before the chain starts others.
     AcknowledgeJob();
     ContinueChain();
-    const int runAfterStop = m_nRunAfterStop.exchange(kNoRun);
-    if (runAfterStop != kNoRun) LaunchRun(m_launchCommand, runAfterStop);
     return 0;
 }
 
