@@ -77,9 +77,14 @@ bool IsActiveState(int state) {
 CPageTemplate::CPageTemplate(const PAGECONTEXT& context)
     : m_context(context), m_nProfile(context.nSelectedProfile), m_nCategory(context.nSelectedCategory) {}
 
+// A profile loop inside the category loop is that loop's own: it lists each category's profiles.
 CString CPageTemplate::Expand(const CString& page) {
     CString text = page;
-    ReplaceLoop(text, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
+    int categories = text.Find(u"#LOOP-CATEGORIES#");
+    int categoriesEnd = categories < 0 ? -1 : text.Find(u"#ENDLOOP-CATEGORIES#", categories);
+    int profiles = text.Find(u"#LOOP-PROFILES#");
+    bool nested = categoriesEnd >= 0 && profiles > categories && profiles < categoriesEnd;
+    if (!nested) ReplaceLoop(text, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
     ReplaceLoop(text, u"#LOOP-CATEGORIES#", u"#ENDLOOP-CATEGORIES#", false);
     ReplaceTags(text);
     return text;
