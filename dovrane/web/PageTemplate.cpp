@@ -219,32 +219,80 @@ CString CPageTemplate::CommandLink(LPCWSTR command, const CString& value) const 
     return link + command + u"=" + Encoded(value);
 }
 
+bool CPageTemplate::HasStatusSections() const {
+    for (const char16_t* tag :
+         {u"#IF_PROFILE_STATUSACTIVE#", u"#IF_PROFILE_STATUSNONACTIVE#", u"#IF_PROFILE_STATUSRUNNING#",
+          u"#IF_PROFILE_STATUSNOTRUNNING#", u"#IF_PROFILE_STATUSNOTAVAIL#", u"#IF_PROFILE_STATUSDISABLED#",
+          u"#IF_PROFILE_STATUSERROR#"}) {
+        if (Has(tag)) return true;
+    }
+    return false;
+}
+
 bool CPageTemplate::Has(LPCWSTR tag) const {
     return m_present.count(std::u16string(tag)) != 0;
 }
 
-void CPageTemplate::Put(CString& text, LPCWSTR tag, const CString& value) {
-    if (Has(tag)) text.Replace(tag, value);
+// Values are gathered and put in by one pass over the text at the end of ReplaceTags.
+void CPageTemplate::Put(CString&, LPCWSTR tag, const CString& value) {
+    if (Has(tag)) m_values[std::u16string(tag)] = value;
+}
+
+void CPageTemplate::Set(LPCWSTR tag, const CString& value) {
+    m_values[std::u16string(tag)] = value;
+}
+
+// One pass: each "#NAME#" with a value gives way to it. A value that holds tags itself (the run
+// items' HTML carries log links) has them put in too, once.
+CString CPageTemplate::Substitute(const CString& text, bool inner) const {
+    const std::u16string& units = text.GetStdString();
+    std::u16string out;
+    out.reserve(units.size() + units.size() / 4);
+    size_t at = 0;
+    for (;;) {
+        size_t open = units.find(u'#', at);
+        size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
+        if (close == std::u16string::npos) break;
+        auto found = IsTagName(units, open, close) ? m_values.find(units.substr(open, close - open + 1))
+                                                   : m_values.end();
+        if (found == m_values.end()) {
+            out.append(units, at, close - at);
+            at = close;
+            continue;
+        }
+        out.append(units, at, open - at);
+        const CString& value = found->second;
+        out +=
+            !inner && value.Find(u'#') >= 0 ? Substitute(value, true).GetStdString() : value.GetStdString();
+        at = close + 1;
+    }
+    out.append(units, at, std::u16string::npos);
+    return CString(std::move(out));
 }
 
 void CPageTemplate::Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep) {
     if (Has(start)) KeepSection(text, start, end, keep);
 }
 
+bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t close) {
+    if (close <= open + 1) return false;
+    for (size_t i = open + 1; i < close; ++i) {
+        char16_t ch = units[i];
+        if (!((ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9') || ch == u'_' || ch == u'-'))
+            return false;
+    }
+    return true;
+}
+
 // Every "#NAME#" of the text, so that each step touches only the tags that occur.
 void CPageTemplate::ScanTags(const CString& text) {
     m_present.clear();
     const std::u16string& units = text.GetStdString();
-    auto isTagChar = [](char16_t ch) {
-        return (ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9') || ch == u'_' || ch == u'-';
-    };
     size_t open = units.find(u'#');
     while (open != std::u16string::npos) {
         size_t close = units.find(u'#', open + 1);
         if (close == std::u16string::npos) break;
-        bool tag = close > open + 1;
-        for (size_t i = open + 1; tag && i < close; ++i) tag = isTagChar(units[i]);
-        if (tag) {
+        if (IsTagName(units, open, close)) {
             m_present.insert(units.substr(open, close - open + 1));
             open = units.find(u'#', close + 1);
         } else {
@@ -254,6 +302,7 @@ void CPageTemplate::ScanTags(const CString& text) {
 }
 
 void CPageTemplate::ReplaceTags(CString& text) {
+    m_values.clear();
     ScanTags(text);
     ReplaceClientSections(text);
     ReplaceNameBox(text);
@@ -265,12 +314,13 @@ void CPageTemplate::ReplaceTags(CString& text) {
     ReplaceFormTags(text);
     ReplaceProfileTags(text);
     const CZBProjectRunItemData* item = CurrentProfile();
-    KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
+    if (HasStatusSections()) KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
     ReplaceSelectedCategorySections(text);
     ReplaceSettingsTags(text);
     ReplaceEngineTags(text);
     ReplaceScriptTags(text);
     ReplaceFileTags(text);
+    if (!m_values.empty()) text = Substitute(text, false);
 }
 
 void CPageTemplate::ReplaceClientSections(CString& text) {
@@ -389,12 +439,11 @@ void CPageTemplate::ReplaceProfileTags(CString& text) {
     Put(text, u"#PROFILE_DETAILS_EXTRA#", item->GetProgressHtml());
     Put(text, u"#PROFILE_DETAILS#", Html(item->GetDetails()));
     ReplaceRunTexts(text, *item);
-    ScanTags(text);  // the run texts bring their log links
-    // After the run texts, whose log links hold these tags.
+    // Also inside the run texts, whose log links hold these tags.
     CString logView = CString(kLogFilePage) + u"?SHOWPROFILE=" + Encoded(item->GetName()) + u"&URL=" +
                       Encoded(item->GetLogFilePath());
-    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", logView);
-    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND#", logView);
+    Set(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", logView);
+    Set(u"#PROFILE_SHOWLOGFILE_COMMAND#", logView);
     ReplaceLogFileTags(text, *item);
     ReplaceProfileLinks(text, item->GetName());
     ReplaceScheduleValues(text, *item);
@@ -488,6 +537,9 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
     Put(text, u"#PROFILE_ASAVAIL#", Checked(launch.m_nAsAvailable != 0));
     Put(text, u"#PROFILE_RUNAFTERNOTONERROR#", Checked(launch.m_bNotOnError));
     Put(text, u"#PROFILE_PING#", Checked(launch.m_nPing));
+    if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
+        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
+    if (!Has(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#")) return;
     CString options;
     static const struct {
         int value;
@@ -502,7 +554,6 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
                              launch.m_nAsAvailableFrequency == frame.value ? u"selected" : u"", frame.label);
     }
     Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#", options);
-    Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
 }
 
 CString CPageTemplate::ProfileAfterOptions(const CString& selected) const {
@@ -574,7 +625,8 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
     Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
         u"<option value='immidiately'>Immediately<option value='hourly'>Hourly<option "
         u"value='daily'>Daily<option value='weekly'>Weekly");
-    Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
+    if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
+        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
     static const char16_t* const kLinks[] = {
         u"#PROFILE_RUN_COMMAND#",      u"#PROFILE_STOP_COMMAND#",           u"#PROFILE_ENABLE_COMMAND#",
         u"#PROFILE_DISABLE_COMMAND#",  u"#PROFILE_REMOVE_COMMAND#",         u"#PROFILE_MOVEUP_COMMAND#",

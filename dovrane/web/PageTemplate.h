@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -70,7 +71,11 @@ class CPageTemplate {
    private:
     void ScanTags(const CString& text);
     bool Has(LPCWSTR tag) const;
+    bool HasStatusSections() const;
     void Put(CString& text, LPCWSTR tag, const CString& value);
+    void Set(LPCWSTR tag, const CString& value);
+    CString Substitute(const CString& text, bool inner) const;
+    static bool IsTagName(const std::u16string& units, size_t open, size_t close);
     void Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep);
 
     // The page link with the selection that the page's own links repeat.
@@ -103,5 +108,6 @@ class CPageTemplate {
     const PAGECONTEXT& m_context;
     int m_nProfile;
     int m_nCategory;
-    std::unordered_set<std::u16string> m_present;  // the tags of the text being replaced
+    std::unordered_set<std::u16string> m_present;          // the tags of the text being replaced
+    std::unordered_map<std::u16string, CString> m_values;  // what they become
 };
