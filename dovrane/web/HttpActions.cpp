@@ -390,10 +390,7 @@ CHttpActions::ANSWER CHttpActions::RunForm(const std::string& path, const std::s
     for (const PAIR& pair : Split(urlQuery)) {
         if (Is(pair.key, u"REF") && m_strReturnPage.empty()) m_strReturnPage = zbw::ToUtf8(pair.value);
     }
-    if (!add && !edit) {
-        m_context.strErrorText = u"Sorry, invalid action specified.";
-        return ANSWER_PAGE;
-    }
+    if (!add && !edit) return ShowError(u"Sorry, invalid action specified.");
     CString sentToken;
     for (const PAIR& pair : Split(body)) {
         if (Is(pair.key, u"token")) sentToken = pair.value;
