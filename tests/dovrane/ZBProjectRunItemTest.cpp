@@ -454,4 +454,59 @@ TEST_F(ZBProjectRunItemTest, ProgramTextsAreEscapedInHtml) {
     EXPECT_NE(html.Find(u"<span class='tablehigh'>Synchronization ended with exit code 3.</span>"), -1);
 }
 
+long long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+TEST_F(ZBProjectRunItemTest, RunStartDoesNotWaitForTheProgramsIdentification) {
+    STANDIN standIn;
+    standIn.id = "";  // the program never fills "ID"
+    CZBProjectRunItem& item = Enabled(Launch(WriteProfile("anonymous.fsf", standIn)));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    ASSERT_TRUE(RunEnds(item, 1));
+    EXPECT_LT(ElapsedMs(start), 10000) << "the main thread waited for the identification";
+    const CProjectRunTime run = History(item).GetHead();
+    EXPECT_EQ(run.m_strResult, CString(u"(Manual Run) - Successful."));
+    EXPECT_TRUE(run.GetLogID().IsEmpty());
+    // No identification: icon and run text only.
+    EXPECT_EQ(item.GetLastRunsHtml().Find(u"More Info..."), -1);
+}
+
+TEST_F(ZBProjectRunItemTest, EnablingARunningItemKeepsItsRun) {
+    STANDIN standIn;
+    standIn.seconds = 1.5;
+    const CLaunchItem launch = Launch(WriteProfile("busy.fsf", standIn));
+    CZBProjectRunItem& item = Enabled(launch);
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    ASSERT_TRUE(RunStarts(item));
+    EXPECT_TRUE(item.Enable(launch));
+    EXPECT_EQ(item.GetState(), RUNSTATE_RUNNING);
+    ASSERT_TRUE(RunEnds(item, 1));
+    EXPECT_EQ(History(item).GetHead().m_nExitCode, 0) << "the run was cut short";
+    EXPECT_EQ(item.GetState(), RUNSTATE_SUCCEEDED);
+}
+
+TEST_F(ZBProjectRunItemTest, StopReturnsAtOnceAndTheRunEndsLater) {
+    STANDIN standIn;
+    standIn.seconds = 600;
+    standIn.ignoreQuit = true;
+    CZBProjectRunItem& item = Enabled(Launch(WriteProfile("stubborn.fsf", standIn)));
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    // Under way once it reports progress (so it takes the quit requests as messages).
+    ASSERT_TRUE(Pump([&] { return item.GetProgressPercent() >= 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(item.Stop());
+    EXPECT_LT(ElapsedMs(start), 1000) << "Stop waited for a program that ignores the quit";
+    EXPECT_TRUE(item.IsStopping());
+    EXPECT_EQ(item.GetState(), RUNSTATE_RUNNING);
+    // The item's window goes on serving its timers meanwhile.
+    Tick(item);
+    // The job asks 60 times a second apart, then ends the program by force.
+    ASSERT_TRUE(Pump([&] { return item.GetState() != RUNSTATE_RUNNING; }, kBoundMs, 500));
+    EXPECT_FALSE(item.IsStopping());
+    EXPECT_EQ(History(item).GetHead().m_nExitCode, -1);
+}
+
 }  // namespace
