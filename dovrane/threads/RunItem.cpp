@@ -25,10 +25,10 @@ const int kShortNameChars = 15;
 const DWORD kIgnoreChangesAfterStopMs = 3000;
 const DWORD kMonitorSettleMs = 3000;
 
-// The schedule tick is armed for each whole minute, and a run is due at the tick of the minute
-// it falls in: up to 20 s after that minute, since the tick may come late (a busy main thread,
-// a clock step), and up to 1 s before it, since timers are rounded and may fire a little early.
-// A next run time that lies further back is a missed run.
+// The schedule tick is armed for each whole minute and compares the next run time with the current
+// time taken to the minute, so a run is due at any tick within its minute. The window around that
+// minute (20 s back, 1 s ahead) keeps the rule for a run time that is not a whole minute; a run
+// time further back is a missed run.
 const long long kDueLateMs = 20000;
 const long long kDueEarlyMs = 1000;
 // A due time that passed after the previous tick, while the main thread was held up, is still

@@ -27,6 +27,7 @@
 #include "platform/classlib/WinApp.h"
 #include "platform/host/EmulationRoot.h"
 #include "platform/host/PathMap.h"
+#include "platform/win32/Environment.h"
 #include "platform/win32/WinUser.h"
 #include "tests/dovrane/ScheduleTestEnv.h"
 
@@ -102,11 +103,15 @@ class ZBProjectRunItemTest : public zbtest::CScheduleTest {
     CString Win(const std::string& relative) const { return zbw::ToWindowsPath(m_root.Path(relative)); }
 
     // A profile of the synchronisation program with the stand-in's section; its Windows path.
-    CString WriteProfile(const std::string& name, const STANDIN& standIn = {}) {
+    // settings: the [Settings] lines; by default the test's source and target and method 1.
+    CString WriteProfile(const std::string& name, const STANDIN& standIn = {}, std::u16string settings = {}) {
         std::u16string text = u"[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\n";
-        text += u"Source Folder=" + std::u16string(Win("src")) + u"\r\n";
-        text += u"Target Folder=" + std::u16string(Win("tgt")) + u"\r\n";
-        text += u"Execution Method=1\r\n";
+        if (settings.empty()) {
+            settings = u"Source Folder=" + std::u16string(Win("src")) + u"\r\n";
+            settings += u"Target Folder=" + std::u16string(Win("tgt")) + u"\r\n";
+            settings += u"Execution Method=1\r\n";
+        }
+        text += settings;
         text += u"Log File=" + std::u16string(Win(name + ".log")) + u"\r\n";
         text += u"[StandIn]\r\nExitCode=" + Utf16(std::to_string(standIn.exitCode)) + u"\r\n";
         text += u"Seconds=" + Utf16(std::to_string(standIn.seconds)) + u"\r\n";
@@ -452,6 +457,128 @@ TEST_F(ZBProjectRunItemTest, ProgramTextsAreEscapedInHtml) {
     EXPECT_NE(html.Find(u"Run ID: &lt;b&gt;&quot;7&quot;&amp;x&lt;/b&gt;</span>"), -1) << zbw::ToUtf8(html);
     EXPECT_NE(html.Find(u"LID=%3cb%3e%227%22%26x%3c%2fb%3e\""), -1) << zbw::ToUtf8(html);
     EXPECT_NE(html.Find(u"<span class='tablehigh'>Synchronization ended with exit code 3.</span>"), -1);
+}
+
+long long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+TEST_F(ZBProjectRunItemTest, RunStartDoesNotWaitForTheProgramsIdentification) {
+    STANDIN standIn;
+    standIn.id = "";  // the program never fills "ID"
+    CZBProjectRunItem& item = Enabled(Launch(WriteProfile("anonymous.fsf", standIn)));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    ASSERT_TRUE(RunEnds(item, 1));
+    EXPECT_LT(ElapsedMs(start), 10000) << "the main thread waited for the identification";
+    const CProjectRunTime run = History(item).GetHead();
+    EXPECT_EQ(run.m_strResult, CString(u"(Manual Run) - Successful."));
+    EXPECT_TRUE(run.GetLogID().IsEmpty());
+    // No identification: icon and run text only.
+    EXPECT_EQ(item.GetLastRunsHtml().Find(u"More Info..."), -1);
+}
+
+TEST_F(ZBProjectRunItemTest, EnablingARunningItemKeepsItsRun) {
+    STANDIN standIn;
+    standIn.seconds = 1.5;
+    const CLaunchItem launch = Launch(WriteProfile("busy.fsf", standIn));
+    CZBProjectRunItem& item = Enabled(launch);
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    ASSERT_TRUE(RunStarts(item));
+    EXPECT_TRUE(item.Enable(launch));
+    EXPECT_EQ(item.GetState(), RUNSTATE_RUNNING);
+    ASSERT_TRUE(RunEnds(item, 1));
+    EXPECT_EQ(History(item).GetHead().m_nExitCode, 0) << "the run was cut short";
+    EXPECT_EQ(item.GetState(), RUNSTATE_SUCCEEDED);
+}
+
+TEST_F(ZBProjectRunItemTest, StopReturnsAtOnceAndTheRunEndsLater) {
+    STANDIN standIn;
+    standIn.seconds = 600;
+    standIn.ignoreQuit = true;
+    CZBProjectRunItem& item = Enabled(Launch(WriteProfile("stubborn.fsf", standIn)));
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    // Under way once it reports progress (so it takes the quit requests as messages).
+    ASSERT_TRUE(Pump([&] { return item.GetProgressPercent() >= 0; }));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(item.Stop());
+    EXPECT_LT(ElapsedMs(start), 1000) << "Stop waited for a program that ignores the quit";
+    EXPECT_TRUE(item.IsStopping());
+    EXPECT_EQ(item.GetState(), RUNSTATE_RUNNING);
+    // The item's window goes on serving its timers meanwhile.
+    Tick(item);
+    // The job asks 60 times a second apart, then ends the program by force.
+    ASSERT_TRUE(Pump([&] { return item.GetState() != RUNSTATE_RUNNING; }, kBoundMs, 500));
+    EXPECT_FALSE(item.IsStopping());
+    EXPECT_EQ(History(item).GetHead().m_nExitCode, -1);
+}
+
+TEST_F(ZBProjectRunItemTest, LaunchSwitchFollowsTheZbrunSetting) {
+    const struct {
+        int zbrun;
+        const char16_t* launchSwitch;
+    } cases[] = {{0, u" /hiddenautosync /zbeng"},
+                 {1, u" "},
+                 {2, u" /autosync /zbeng"},
+                 {3, u" /dialogautosync /zbeng"}};
+    const CLaunchItem launch = Launch(WriteProfile("switch.fsf"));
+    CZBProjectRunItem& item = Add(launch);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.zbrun);
+        ASSERT_TRUE(m_app.WriteProfileInt(u"Settings", u"zbrun", c.zbrun));
+        ASSERT_TRUE(item.Enable(launch));
+        EXPECT_EQ(item.GetLaunchCommand().strProgram, zbw::ToWindowsPath(BinDir() + "/zbsync"));
+        EXPECT_EQ(item.GetLaunchCommand().strArguments, u"\"" + item.GetName() + u"\"" + c.launchSwitch);
+    }
+}
+
+TEST_F(ZBProjectRunItemTest, ItemThatCannotBeEnabledShowsWhy) {
+    const CString noMethod = WriteProfile(
+        "nomethod.fsf", {}, u"Source Folder=" + std::u16string(Win("src")) + u"\r\nExecution Method=0\r\n");
+    const struct {
+        CString profile;
+        bool installed;
+        CString text;
+    } cases[] = {
+        {WriteProfile("ok.fsf"), false,
+         u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro."},
+        {noMethod, true, u"No execution method specified in this Zebrodyne profile."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(zbw::ToUtf8(c.text));
+        if (!c.installed) {
+            ASSERT_TRUE(WriteRegStringLM(kSyncProgramKey, u"path", u""));
+        }
+        CZBProjectRunItem& item = Add(Launch(c.profile));
+        EXPECT_FALSE(item.Enable(Launch(c.profile)));
+        EXPECT_EQ(item.GetState(), RUNSTATE_ERROR);
+        ExpectTexts(TextsOf(item),
+                    {u"Error", c.text, u"Run every hour, start on 3/1/2024 08:00 AM", u"None", u"None", u""});
+        ASSERT_TRUE(WriteRegStringLM(kSyncProgramKey, u"path", zbw::ToWindowsPath(BinDir() + "/zbsync")));
+    }
+}
+
+TEST_F(ZBProjectRunItemTest, FolderListsResolveTheFoldersAndFollowTheMonitorBits) {
+    SetEnvironmentVariableW(u"ZBTEST_BASE", zbw::ToWindowsPath(m_root.Dir()));
+    const std::u16string base = u"<zbtest_base>";
+    const CString profile = WriteProfile("lists.fsf", {},
+                                         u"Source Folder=" + base +
+                                             u"/a|C:\\b\r\nTarget Folder=D:\\c|D:\\d\r\n"
+                                             u"Include Subfolders Flags=1|0\r\nExecution Method=2\r\n");
+    CLaunchItem launch = Launch(profile);
+    launch.m_nMonitor = MONITOR_SOURCE;
+    launch.m_nAsAvailable = MONITOR_TARGET;
+    CZBProjectRunItem& item = Add(launch);
+    item.Enable(launch);
+    CString monitor;
+    CString access;
+    ASSERT_TRUE(item.GetFolderLists(monitor, access));
+    SetEnvironmentVariableW(u"ZBTEST_BASE", nullptr);
+    const CString sources = zbw::ToWindowsPath(m_root.Dir()) + u"/a|1|C:\\b|0|";
+    EXPECT_EQ(zbw::ToUtf8(monitor), zbw::ToUtf8(sources));
+    EXPECT_EQ(zbw::ToUtf8(access), zbw::ToUtf8(sources + u"D:\\c|1|D:\\d|0|"));
+    EXPECT_EQ(item.GetExecutionMethodText(), CString(u"Backup (Mirror Source to Target)"));
 }
 
 }  // namespace
