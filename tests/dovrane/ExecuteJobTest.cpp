@@ -106,8 +106,13 @@ class ExecuteJobTest : public ::testing::Test {
         if (m_bAcknowledge) job->Acknowledge();
     }
 
+    // command: the program, "|" and its arguments (the whole text is the program without "|").
     bool Execute(const CString& command, int reason = 1) {
-        return m_job->Execute(command, reason, m_hWnd, kExecuteMessage);
+        LAUNCHCOMMAND launch;
+        const int bar = command.Find(u'|');
+        launch.strProgram = bar < 0 ? command : command.Left(bar);
+        if (bar >= 0) launch.strArguments = command.Mid(bar + 1);
+        return m_job->Execute(launch, reason, m_hWnd, kExecuteMessage);
     }
     void PumpMessages() {
         MSG msg;
