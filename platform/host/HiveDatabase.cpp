@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 
 #include "platform/base/WideChar.h"
 #include "platform/base/WinError.h"
@@ -33,7 +32,7 @@ const char kSchema[] =
     " fold BLOB NOT NULL, name BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL);"
     "CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);"
     "CREATE INDEX vals_by_key ON vals(key);"
-    "INSERT INTO meta VALUES('format', 1), ('written', 0);"
+    "INSERT INTO meta VALUES('format', 1);"
     "INSERT INTO keys(id, parent, fold, name) VALUES(1, 0, x'', x'');";
 
 // Holds an exclusive flock on a file for one scope, when it can be taken.
@@ -94,13 +93,6 @@ LONG ErrorOf(int sqliteCode, bool writing) {
         case SQLITE_CANTOPEN: return ERROR_CANTOPEN;
         default: return writing ? ERROR_CANTWRITE : ERROR_CANTREAD;
     }
-}
-
-int64_t FileTimeNow() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    // 100 ns units since 1601; the Unix epoch is 11644473600 s later.
-    return (static_cast<int64_t>(now.tv_sec) + 11644473600ll) * 10000000ll + now.tv_nsec / 100;
 }
 
 // Names a host file by what changes when it is replaced or edited.
@@ -232,8 +224,10 @@ LONG CHiveDatabase::Ready() {
     struct stat st {};
     const bool exists = stat(path.c_str(), &st) == 0;
     if (m_db) {
-        if (exists ? !m_inMemory && st.st_dev == m_dev && st.st_ino == m_ino : m_inMemory)
-            return ERROR_SUCCESS;
+        // An in-memory hive lasts while the folder cannot be written.
+        const bool current = exists ? !m_inMemory && st.st_dev == m_dev && st.st_ino == m_ino
+                                    : m_inMemory && access(m_folder.c_str(), W_OK) != 0;
+        if (current) return ERROR_SUCCESS;
         Close();
     }
     if (exists) return OpenFile(st);
@@ -429,12 +423,6 @@ LONG CHiveDatabase::PutValue(int64_t key, const VALUE& value) {
         .Run(true);
 }
 
-LONG CHiveDatabase::Touch() {
-    return CStatement(*this, "UPDATE meta SET value=?1 WHERE name='written'")
-        .Bind(1, FileTimeNow())
-        .Run(true);
-}
-
 LONG CHiveDatabase::Resolve(const KEYPATH& path, size_t known, int64_t* id, KEYPATH* stored, size_t* found) {
     int64_t at = kRoot;
     if (stored) stored->clear();
@@ -527,8 +515,7 @@ LONG CHiveDatabase::CreateKey(const KEYPATH& path, size_t known, bool mayCreate,
         if (rc != ERROR_SUCCESS) return Finish(rc);
         stored->push_back(path[i]);
     }
-    rc = Touch();
-    if (rc == ERROR_SUCCESS) rc = transaction.Commit();
+    rc = transaction.Commit();
     *created = rc == ERROR_SUCCESS;
     return Finish(rc);
 }
@@ -552,7 +539,6 @@ LONG CHiveDatabase::DeleteKey(const KEYPATH& path, size_t known) {
     if (!writable) return ERROR_ACCESS_DENIED;
     rc = CStatement(*this, "DELETE FROM vals WHERE key=?1").Bind(1, id).Run(true);
     if (rc == ERROR_SUCCESS) rc = CStatement(*this, "DELETE FROM keys WHERE id=?1").Bind(1, id).Run(true);
-    if (rc == ERROR_SUCCESS) rc = Touch();
     if (rc == ERROR_SUCCESS) rc = transaction.Commit();
     return Finish(rc);
 }
@@ -590,7 +576,6 @@ LONG CHiveDatabase::SetValue(const KEYPATH& key, const VALUE& value) {
     if (rc != ERROR_SUCCESS) return Finish(rc);
     if (!writable) return ERROR_ACCESS_DENIED;
     rc = PutValue(id, value);
-    if (rc == ERROR_SUCCESS) rc = Touch();
     if (rc == ERROR_SUCCESS) rc = transaction.Commit();
     return Finish(rc);
 }
@@ -613,7 +598,6 @@ LONG CHiveDatabase::DeleteValue(const KEYPATH& key, const std::u16string& name) 
     if (!writable) return ERROR_ACCESS_DENIED;
     const int64_t row = sqlite3_column_int64(*find, 0);
     rc = CStatement(*this, "DELETE FROM vals WHERE id=?1").Bind(1, row).Run(true);
-    if (rc == ERROR_SUCCESS) rc = Touch();
     if (rc == ERROR_SUCCESS) rc = transaction.Commit();
     return Finish(rc);
 }
@@ -690,15 +674,22 @@ LONG CHiveDatabase::QueryInfo(const KEYPATH& key, KEYINFO* info) {
     return ERROR_SUCCESS;
 }
 
-LONG CHiveDatabase::LastWriteTime(FILETIME* time) {
-    std::lock_guard<std::mutex> guard(m_lock);
-    LONG rc = Ready();
-    if (rc != ERROR_SUCCESS) return rc;
-    CStatement written(*this, "SELECT value FROM meta WHERE name='written'");
-    int step = written.Step();
-    if (step != SQLITE_ROW) return Finish(ErrorOf(step, false));
-    const uint64_t t = static_cast<uint64_t>(sqlite3_column_int64(*written, 0));
-    time->dwLowDateTime = static_cast<DWORD>(t);
-    time->dwHighDateTime = static_cast<DWORD>(t >> 32);
-    return ERROR_SUCCESS;
+FILETIME CHiveDatabase::LastWriteTime() const {
+    // A commit writes the WAL file, a checkpoint the database itself.
+    timespec latest{};
+    for (const char* suffix : {"", "-wal"}) {
+        struct stat st {};
+        if (stat((m_folder + "/registry.db" + suffix).c_str(), &st) != 0) continue;
+        if (st.st_mtim.tv_sec > latest.tv_sec ||
+            (st.st_mtim.tv_sec == latest.tv_sec && st.st_mtim.tv_nsec > latest.tv_nsec))
+            latest = st.st_mtim;
+    }
+    FILETIME time{0, 0};
+    if (latest.tv_sec == 0 && latest.tv_nsec == 0) return time;
+    // 100 ns units since 1601; the Unix epoch is 11644473600 s later.
+    const uint64_t t = (static_cast<uint64_t>(latest.tv_sec) + 11644473600ull) * 10000000ull +
+                       static_cast<uint64_t>(latest.tv_nsec) / 100;
+    time.dwLowDateTime = static_cast<DWORD>(t);
+    time.dwHighDateTime = static_cast<DWORD>(t >> 32);
+    return time;
 }

@@ -88,8 +88,8 @@ class CHiveDatabase {
     LONG EnumValue(const KEYPATH& key, DWORD index, VALUE* value);
     LONG EnumKey(const KEYPATH& key, DWORD index, std::u16string* name);
     LONG QueryInfo(const KEYPATH& key, KEYINFO* info);
-    // Time of the hive's last change; zero when it never changed.
-    LONG LastWriteTime(FILETIME* time);
+    // When the hive's files were last written; zero before there are any.
+    FILETIME LastWriteTime() const;
 
    private:
     struct CURSOR {
@@ -117,7 +117,6 @@ class CHiveDatabase {
     LONG FindChild(int64_t parent, const std::u16string& name, int64_t* id, std::u16string* stored);
     LONG AddChild(int64_t parent, const std::u16string& name, int64_t* id);
     LONG PutValue(int64_t key, const VALUE& value);
-    LONG Touch();
     int64_t Stamp();
     LONG Nth(const char* fromRow, const char* byOffset, int64_t parent, DWORD index, CURSOR& cursor,
              int64_t* row);

@@ -244,7 +244,7 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
         lpClass[0] = 0;
         *lpcchClass = 0;
     }
-    if (lpftLastWriteTime) return db->LastWriteTime(lpftLastWriteTime);
+    if (lpftLastWriteTime) *lpftLastWriteTime = db->LastWriteTime();
     return ERROR_SUCCESS;
 }
 
@@ -268,6 +268,6 @@ LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD, LP
     if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = info.maxValueName;
     if (lpcbMaxValueLen) *lpcbMaxValueLen = info.maxValueData;
     if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-    if (lpftLastWriteTime) return db->LastWriteTime(lpftLastWriteTime);
+    if (lpftLastWriteTime) *lpftLastWriteTime = db->LastWriteTime();
     return ERROR_SUCCESS;
 }
