@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/CommStatus.h"
 #include "common/DebugPrintf.h"
@@ -165,6 +166,36 @@ TEST_F(CommStatusTest, CommandAndAnswerChangeTheCountOnce) {
     EXPECT_TRUE(client.ReadCommand(type, text));
     EXPECT_EQ(type, COMMSTATUS_ANSWER);
     EXPECT_EQ(text, CString(u"100-OK"));
+}
+
+TEST_F(CommStatusTest, ExchangeTakesOnlyTheAnswerToItsCommand) {
+    CCommStatus engine;
+    engine.Open();
+    engine.SendCommand(COMMSTATUS_ANSWER, u"an older answer");
+    CCommStatus client(TRUE, FALSE);
+    ASSERT_TRUE(client.IsOpen());
+    CString answer = u"x";
+    EXPECT_FALSE(client.ExchangeCommand(u"STATUS", 100, answer)) << "the older answer is not taken";
+    EXPECT_TRUE(answer.IsEmpty());
+
+    std::thread server([&engine] {
+        const int64_t deadline = zbw::DeadlineAfter(5000);
+        int type = COMMSTATUS_IDLE;
+        CString text;
+        while (zbw::RemainingUntil(deadline) > 0) {
+            if (engine.ReadCommand(type, text) && type == COMMSTATUS_COMMAND && text == u"PING") {
+                engine.SendCommand(COMMSTATUS_ANSWER, u"PONG");
+                return;
+            }
+            Sleep(1);
+        }
+    });
+    EXPECT_TRUE(client.ExchangeCommand(u"PING", 5000, answer));
+    server.join();
+    EXPECT_EQ(answer, CString(u"PONG"));
+
+    CCommStatus none(TRUE, TRUE);  // never opened
+    EXPECT_FALSE(none.ExchangeCommand(u"PING", 5000, answer));
 }
 
 TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
