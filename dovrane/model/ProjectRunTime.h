@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
 
 class CProjectRunTime {
