@@ -26,11 +26,6 @@ const int kShortNameChars = 15;
 // Exit code of a run that was stopped: no rerun, no chain.
 const int kExitStopped = 4;
 
-template <class... A>
-void DebugLine(LPCWSTR format, const A&... args) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(format, args...);
-}
-
 bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
@@ -117,12 +112,12 @@ CString CRunItem::GetNextRunText() {
 
 bool CRunItem::ArmTimer(UINT_PTR id, UINT elapseMs) {
     if (SetTimer(id, elapseMs) == 0) {
-        DebugLine(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-                  kSourceFile, __LINE__);
+        g_DebugPrintf.PrintDebug(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                                 static_cast<int>(elapseMs), kSourceFile, __LINE__);
         return false;
     }
-    DebugLine(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-              kSourceFile, __LINE__);
+    g_DebugPrintf.PrintDebug(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                             static_cast<int>(elapseMs), kSourceFile, __LINE__);
     return true;
 }
 
@@ -295,11 +290,11 @@ bool CRunItem::Run(int reason, const CProfileRunList* runList) {
     const int state = GetState();
     if (!IsActive()) {
         if (!(state == RUNSTATE_RUNNING && reason == RUNREASON_CHANGES)) {
-            DebugLine(u"Profile not active and not running");
+            g_DebugPrintf.PrintDebug(u"Profile not active and not running");
             return true;
         }
     }
-    DebugLine(u"Running profile ...");
+    g_DebugPrintf.PrintDebug(u"Running profile ...");
     if (runList != nullptr && state != RUNSTATE_RUNNING && !IsExecuting()) SetRunList(*runList);
     {
         CSingleLock lock(&m_cs1, TRUE);
@@ -317,7 +312,7 @@ bool CRunItem::Run(int reason, const CProfileRunList* runList) {
 }
 
 bool CRunItem::Stop() {
-    DebugLine(u"[%s] Stopping... ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopping... ", m_strProfileName);
     m_bStopping = true;
     while (!StopJob(1000)) Sleep(100);
     Sleep(100);
@@ -327,7 +322,7 @@ bool CRunItem::Stop() {
         Sleep(100);
     m_bStopping = false;
     m_dwIgnoreChangesUntil = GetTickCount() + 3000;
-    DebugLine(u"[%s] Stopped. ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopped. ", m_strProfileName);
     return true;
 }
 
@@ -338,8 +333,8 @@ void CRunItem::ComputeNextRunTime() {
     m_dtNextScheduledRun = ::GetNextRunTime(base, m_schedule, 0);
     m_dtNextRunTime = m_dtNextScheduledRun;
     m_strNextRunText = ::GetNextRunText(m_dtNextRunTime);
-    DebugLine(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
-    DebugLine(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
     m_bNextIsRerun = false;
     m_bNextIsAsAvailable = false;
     const COleDateTime currentMinute = CurrentMinute();
@@ -360,7 +355,7 @@ void CRunItem::ComputeNextRunTime() {
             m_strNextRunText = text + u")";
             m_bNextIsRerun = true;
             rerun = true;
-            DebugLine(u"Next Run Time (After on error): %s\n", t.Format());
+            g_DebugPrintf.PrintDebug(u"Next Run Time (After on error): %s\n", t.Format());
         }
     }
     if (!rerun && m_nRunState != RUNSTATE_NOT_ACCESSIBLE && m_nAsAvailableFolders != 0 &&
@@ -372,7 +367,7 @@ void CRunItem::ComputeNextRunTime() {
             m_strNextRunText = FormatDateTimeRelative(available, FTR_DATE | FTR_TIME | FTR_RELATIVE);
             m_bNextIsAsAvailable = true;
         }
-        DebugLine(u"Next As Soon As Available: %s\n", available.Format());
+        g_DebugPrintf.PrintDebug(u"Next As Soon As Available: %s\n", available.Format());
     }
     m_nDayOfComputation = COleDateTime::GetCurrentTime().GetDayOfYear();
 }
@@ -446,7 +441,7 @@ void CRunItem::OnTimer(UINT_PTR id) {
 
 void CRunItem::ScheduleTick() {
     if (m_bChangesPending && m_bAsSoonAsChanged) {
-        DebugLine(u"Changes Detected: Running Profile.");
+        g_DebugPrintf.PrintDebug(u"Changes Detected: Running Profile.");
         m_bChangesPending = false;
         Run(RUNREASON_CHANGES);
         return;
@@ -455,12 +450,12 @@ void CRunItem::ScheduleTick() {
     GetLocalTime(&st);
     m_nScheduleInterval = 60000 - st.wSecond * 1000 - st.wMilliseconds;
     ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval);
-    DebugLine(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
+    g_DebugPrintf.PrintDebug(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
     const COleDateTime now = CurrentMinute();
-    DebugLine(u"Current Time rounded to lowr minute: %s\n", now.Format());
+    g_DebugPrintf.PrintDebug(u"Current Time rounded to lowr minute: %s\n", now.Format());
     if (IsNone(GetNextRunTime())) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
     const COleDateTime nextRun = GetNextRunTime();
     const long long deltaMs = std::llround((FirstExistingMinute(nextRun) - now).GetTotalSeconds() * 1000.0);
@@ -486,7 +481,7 @@ void CRunItem::ScheduleTick() {
                 : m_bNextIsAsAvailable ? RUNREASON_ACCESSIBLE
                                        : RUNREASON_SCHEDULED);
         } else {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         }
     } else if (deltaMs < -1000) {
         handled = true;
@@ -498,18 +493,18 @@ void CRunItem::ScheduleTick() {
             SaveLastRun();
         }
         if (m_bOnlyIfChanged && !m_bChangesPending) {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         } else {
             m_bChangesPending = false;
             if (m_bRunMissed) {
-                DebugLine(u"Running now skipped runs... ");
+                g_DebugPrintf.PrintDebug(u"Running now skipped runs... ");
                 Run(RUNREASON_MISSED);
             }
         }
     }
     if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != m_nDayOfComputation) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
 }
 
@@ -561,7 +556,7 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     int intervalMs = 0;
     if (!m_strAccessFolders.IsEmpty() && IsFolderMissing(folder, intervalMs) == 1) {
         if (wParam == 0) {
-            DebugLine(u"Changes detected.");
+            g_DebugPrintf.PrintDebug(u"Changes detected.");
             m_bChangesWhileInaccessible = true;
         }
         return 0;
@@ -572,10 +567,10 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     }
     if (IsExecuting() && IsRepeatQueued()) return 0;
     if (OnFolderMonitorEvent(0, lParam) < 1) return 0;
-    DebugLine(u"Changes detected.");
+    g_DebugPrintf.PrintDebug(u"Changes detected.");
     m_bChangesPending = true;
     if (m_bAsSoonAsChanged) {
-        DebugLine(u"Starting profile.");
+        g_DebugPrintf.PrintDebug(u"Starting profile.");
         ScheduleTick();
     }
     return 0;
@@ -652,8 +647,8 @@ void CRunItem::RunAfterEnd(int exitCode) {
 }
 
 LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
-    DebugLine(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
-              static_cast<int>(code), static_cast<int>(lParam));
+    g_DebugPrintf.PrintDebug(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
+                             static_cast<int>(code), static_cast<int>(lParam));
     if (code != EXECNOTIFY_ENDED) {
         OnExecuteEvent(code, lParam);
     } else {
