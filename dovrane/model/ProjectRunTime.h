@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
 
 class CProjectRunTime {

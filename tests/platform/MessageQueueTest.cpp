@@ -54,7 +54,7 @@ class COwnerThread {
             PumpUntil([this] { return m_stop.load(); }, 30000);
             DestroyWindow(hwnd);
         });
-        m_hwnd = ready.get();
+        m_hwnd = GetWithinBound(std::move(ready));
     }
     ~COwnerThread() {
         m_stop = true;
@@ -257,11 +257,11 @@ TEST_F(MessageQueueTest, SendersWaitingOnEachOtherServeEachOther) {
     std::thread asker([&] {
         HWND askerWindow = MakeRecordingWindow(&askerRecorder);
         made.set_value(askerWindow);
-        while (!go) Sleep(1);
+        EXPECT_TRUE(WaitForFlag(go));
         answer.set_value(SendMessageW(owner.Hwnd(), WM_USER + 5, 0, 0));
         DestroyWindow(askerWindow);
     });
-    HWND askerWindow = made.get_future().get();
+    HWND askerWindow = GetWithinBound(made.get_future());
     // The owner answers by sending back to the asker, which is blocked in its own send.
     ownerRecorder.reply = [askerWindow](HWND h, UINT m, WPARAM w, LPARAM l) {
         return m == WM_USER + 5 ? SendMessageW(askerWindow, WM_USER + 6, 0, 0) + 1
@@ -301,10 +301,10 @@ TEST_F(MessageQueueTest, SendReturnsZeroWhenTheOwnerThreadEnds) {
     std::atomic<bool> sendWaiting{false};
     std::thread owner([&] {
         made.set_value(MakeRecordingWindow(&recorder));
-        while (!sendWaiting) Sleep(5);
+        EXPECT_TRUE(WaitForFlag(sendWaiting));
         Sleep(50);  // ends without pumping, the window still alive
     });
-    HWND hwnd = made.get_future().get();
+    HWND hwnd = GetWithinBound(made.get_future());
     std::promise<LRESULT> sent;
     std::thread sender([&] {
         sendWaiting = true;
@@ -339,9 +339,11 @@ TEST_F(MessageQueueTest, ThreadMessagesNeedAQueue) {
     std::atomic<bool> makeQueue{false};
     std::atomic<bool> stop{false};
     std::atomic<UINT> received{0};
+    std::atomic<bool> started{false};
     std::thread worker([&] {
         threadId = static_cast<DWORD>(gettid());
-        while (!makeQueue) Sleep(2);
+        started = true;
+        EXPECT_TRUE(WaitForFlag(makeQueue));
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
         int64_t deadline = zbw::DeadlineAfter(5000);
@@ -350,7 +352,7 @@ TEST_F(MessageQueueTest, ThreadMessagesNeedAQueue) {
             if (PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) received = msg.message;
         }
     });
-    while (threadId == 0) Sleep(1);
+    ASSERT_TRUE(WaitForFlag(started));
     SetLastError(0);
     EXPECT_FALSE(PostThreadMessageW(threadId, WM_APP, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 
 #include "platform/base/Clock.h"
@@ -30,14 +29,22 @@ std::u16string WindowsPath(const std::string& host) {
 }
 
 // True once pid is no longer a child of ours (reaped, or the number reused by someone else).
+// Plain reads: the file vanishes when the child is reaped, which is what the caller waits for, so
+// any failure to open or read it means "gone".
 bool IsGone(DWORD pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buffer[512];
+    ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0) return true;
+    std::string text(buffer, static_cast<size_t>(got));
     size_t close = text.rfind(')');
     if (close == std::string::npos) return true;
     char state = 0;
     int ppid = 0;
-    sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid);
+    if (sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) != 2) return true;
     return ppid != getpid();
 }
 
