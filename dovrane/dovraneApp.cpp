@@ -49,6 +49,7 @@ CdovraneApp::CdovraneApp() : m_wndMain(*this) {}
 CdovraneApp::~CdovraneApp() = default;
 
 BOOL CdovraneApp::InitInstance() {
+    zbw::RaiseHandleLimit();  // hundreds of profiles hold handles the host counts as descriptors
     CWinApp::InitInstance();
     SetRegistryKey(u"ZBEngine");
     g_EventLog.OpenEventSource(u"ZBEngine");

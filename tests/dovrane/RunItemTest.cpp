@@ -2,10 +2,12 @@
 // acknowledgements that the item asks for instead of starting programs; a fake owner list
 // answers profile look-ups and chained starts. Ticks are driven by hand or by the item's timers
 // with the clock advanced; every pump is bounded.
+#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "common/RegUtils.h"
@@ -560,6 +562,39 @@ TEST_F(RunItemTest, ChainTextNamesThePreviousProfile) {
     list.SetCurrentIndex(0);
     m_item.SetRunListForTest(list);
     EXPECT_EQ(m_item.GetChainText(), CString());
+}
+
+}  // namespace
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+// An engine schedules hundreds of profiles: an item that waits for its time holds no descriptor.
+TEST_F(RunItemTest, IdleItemsHoldNoDescriptors) {
+    ASSERT_TRUE(m_item.Activate());
+    Pump(100);
+    const int before = OpenDescriptors();
+    std::vector<std::unique_ptr<CRunItem>> items;
+    for (int n = 0; n < 3; ++n) {
+        auto item = std::make_unique<CRunItem>();
+        item->SetProfileName(kProfile + CString(u'0' + n, 1));
+        item->SetSchedule(Hourly());
+        item->SetLaunchCommand(u"/bin/true|");
+        ASSERT_TRUE(item->CreateItemWindow());
+        ASSERT_TRUE(item->Activate());
+        items.push_back(std::move(item));
+    }
+    Pump(100);
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
