@@ -481,6 +481,7 @@ TEST_F(RegistryTest, TextHiveBreakingTheLimitsIsRefusedAndKept) {
         {"512 levels", deep(512), ERROR_SUCCESS},
         {"513 levels", deep(513), ERROR_BADDB},
         {"20,000 levels", deep(20000), ERROR_BADDB},
+        {"300,000 levels", deep(300000), ERROR_BADDB},
         {"a 256-character name", "[Software\\" + std::string(256, 'n') + "]\n", ERROR_BADDB},
     };
     for (const CASE& c : cases) {
