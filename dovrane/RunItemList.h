@@ -91,6 +91,9 @@ class CRunItemList : public CRunItemOwner {
     void EnableCategory(LPCWSTR category);
     bool DisableProfile(LPCWSTR name);
     void DisableCategory(LPCWSTR category);
+    // The engine stop: disables the matching items that are not running, so a synchronisation
+    // under way goes on.
+    void DisableIdleItems(LPCWSTR category);
     // RUNPROFILE_STARTED, _RUNNING, _NOT_ACTIVE or _NOT_FOUND.
     int RunProfile(LPCWSTR name, int reason, const CProfileRunList* runList) override;
     void RunCategory(LPCWSTR category);

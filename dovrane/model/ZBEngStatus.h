@@ -1,27 +1,29 @@
 // CZBEngStatus: the engine's side of the synchronisation program's progress block
 // "ZebrodyneProZBENG_<pid>" (9104 bytes): identification, caption, progress lines, the last
-// error text and the count records TODO, DONE, COMS and COMT (SyncCounts.h).
+// error text and the count records TODO, DONE, COMS and COMT (common/SyncStatusBlocks.h).
 //
-// Open makes (or opens) the block, adds the values that are missing with their initial contents,
-// waits up to 61 reads one second apart for the program's "ID" and then writes "1" into "CAPT".
+// Attach makes (or opens) the block and adds the values that are missing with their initial
+// contents, without waiting; PollID then reads "ID" once per call until the program has filled it
+// and writes "1" into "CAPT" when it has, or when 61 reads found nothing. Open does both and
+// waits for "ID", reading it up to 61 times one second apart.
 // The block is written by another process and not trusted: every text is cut at its first zero
 // and at its limit, and a record is copied only when the value holds all of it.
 //
-// Threads: the run item's thread (the engine's main thread); Open blocks for up to about a
-// minute. The object owns its block object and deletes it in its destructor or at the next Open.
-// Failures: a block that cannot be made is logged ("SharedMem %s creation failed."); the texts
-// are then empty and the records stay untouched.
+// Threads: the run item's thread (the engine's main thread), which attaches and polls from its
+// timer; only Open blocks (for up to about a minute). The object owns its block object and deletes it in its
+// destructor or at the next Open. Failures: a block that cannot be made is logged ("SharedMem %s creation
+// failed."); the texts are then empty and the records stay untouched.
 #pragma once
 
 #include <memory>
 
 #include "common/SharedMemory.h"
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncStatusBlocks.h"
 #include "platform/base/CString.h"
 
 class CZBEngStatus {
    public:
-    static constexpr DWORD kBlockSize = 9104;
+    static constexpr DWORD kBlockSize = kProgressBlockSize;
     static constexpr int kIdReads = 61;
 
     CZBEngStatus() = default;
@@ -34,19 +36,22 @@ class CZBEngStatus {
 
     // True when a block object exists afterwards (usable or not).
     bool Open(DWORD processId);
+    bool Attach(DWORD processId);
+    // One read of "ID" while it is not known; true once it is (GetID), or once the reads are spent.
+    bool PollID();
 
-    CString GetCaption() { return GetString(u"CAPT", 512); }
-    CString GetLastError() { return GetString(u"LERR", 512); }
-    CString GetFile() { return GetString(u"FILE", 512); }
-    CString GetLine1() { return GetString(u"LINE1", 256); }
-    CString GetLine2() { return GetString(u"LINE2", 256); }
-    CString GetLine3() { return GetString(u"LINE3", 256); }
+    CString GetCaption() { return GetString(SYNCSTATUS_CAPTION, 512); }
+    CString GetLastError() { return GetString(SYNCSTATUS_LAST_ERROR, 512); }
+    CString GetFile() { return GetString(SYNCSTATUS_FILE, 512); }
+    CString GetLine1() { return GetString(SYNCSTATUS_LINE1, 256); }
+    CString GetLine2() { return GetString(SYNCSTATUS_LINE2, 256); }
+    CString GetLine3() { return GetString(SYNCSTATUS_LINE3, 256); }
     // The "ID" text read at Open.
     const CString& GetID() const { return m_strID; }
 
     // Copies "TODO"; false (buffer untouched) without a block or when the value cannot be read
     // whole.
-    bool GetToDo(SYNCCOUNTS& todo) { return GetRecord(u"TODO", &todo, sizeof todo); }
+    bool GetToDo(SYNCCOUNTS& todo) { return GetRecord(SYNCSTATUS_TODO, &todo, sizeof todo); }
     // Copies the first size bytes of a value ("DONE", "COMS", "COMT"); false as GetToDo.
     bool GetRecord(LPCWSTR name, void* buffer, DWORD size);
 
@@ -55,8 +60,8 @@ class CZBEngStatus {
 
    private:
     void AddMissingValues();
-    CString WaitForID();
 
     std::unique_ptr<CSharedMemory> m_pBlock;
     CString m_strID;
+    int m_nIdReads = 0;
 };

@@ -88,7 +88,8 @@ bool CHttpActions::IsSameSite(const REQUESTSITE& site) {
     std::string host = Lower(site.host);
     if (!site.origin.empty() && (site.origin == "null" || Authority(site.origin) != host)) return false;
     if (!site.referer.empty() && Authority(site.referer) != host) return false;
-    return true;
+    std::string fetchSite = Lower(site.fetchSite);
+    return fetchSite.empty() || fetchSite == "same-origin" || fetchSite == "none";
 }
 
 bool CHttpActions::IsStateChange(const CString& key) const {
@@ -389,40 +390,35 @@ CHttpActions::ANSWER CHttpActions::RunForm(const std::string& path, const std::s
     for (const PAIR& pair : Split(urlQuery)) {
         if (Is(pair.key, u"REF") && m_strReturnPage.empty()) m_strReturnPage = zbw::ToUtf8(pair.value);
     }
-    if (!add && !edit) {
-        m_context.strErrorText = u"Sorry, invalid action specified.";
-        return ANSWER_PAGE;
-    }
-    m_context.strPage = kErrorPage;
+    if (!add && !edit) return ShowError(u"Sorry, invalid action specified.");
     CString sentToken;
     for (const PAIR& pair : Split(body)) {
         if (Is(pair.key, u"token")) sentToken = pair.value;
     }
-    if (!IsSameSite(site) || token.IsEmpty() || sentToken != token) {
-        m_context.strErrorText = kRefusedText;
-        return ANSWER_PAGE;
-    }
+    if (!IsSameSite(site) || token.IsEmpty() || sentToken != token) return ShowError(kRefusedText);
     CLaunchItem item;
     bool cancel = false;
     ReadForm(body, item, cancel);
+    m_context.strPage = kStatusPage;
     if (cancel) return ANSWER_SEE_OTHER;
     CString validation;
-    if (!item.Validate(&validation)) {
-        m_context.strErrorText = u"Invalid settings specified. " + validation;
-        return ANSWER_PAGE;
-    }
+    if (!item.Validate(&validation)) return ShowError(u"Invalid settings specified. " + validation);
     CString xml = u"<SETTINGS>" + item.ToXmlText() + u"</SETTINGS>";
     if (!m_commands.send(add ? ENGINE_CMD_ADD : ENGINE_CMD_SET, xml)) {
-        m_context.strErrorText =
+        return ShowError(
             add ? u"Error adding new profile to list: a profile with the same name already exists."
-                : u"This profile does not exists in the list.";
-        return ANSWER_PAGE;
+                : u"This profile does not exists in the list.");
     }
     CString save;
     m_commands.send(ENGINE_CMD_SAVE, save);
     Sleep(m_dwFormPauseMs);
-    m_context.strPage = kStatusPage;
     return ANSWER_SEE_OTHER;
+}
+
+CHttpActions::ANSWER CHttpActions::ShowError(const CString& text) {
+    m_context.strErrorText = text;
+    m_context.strPage = kErrorPage;
+    return ANSWER_PAGE;
 }
 
 std::string CHttpActions::Location() const {

@@ -5,8 +5,9 @@
 //
 // Each pair of the query is split at "&" and at its first "=" before it is URL-decoded, so
 // names holding "&" or "=" survive. A state change is refused when the request's Origin or
-// Referer names another site than its Host, and the forms must carry the server's token, so
-// a page of another site cannot steer the engine through the browser. A file view shows only
+// Referer names another site than its Host (or the browser's Sec-Fetch-Site says it came from
+// elsewhere, which holds even when a page sends no Referer), and the forms must carry the
+// server's token, so a page of another site cannot steer the engine through the browser. A file view shows only
 // the engine's own log and settings files and the log files of its profiles.
 //
 // Runs on the HTTP client thread that holds the server's lock. Commands that change the list
@@ -37,11 +38,12 @@ class CHttpActions {
 
     enum ANSWER { ANSWER_PAGE, ANSWER_NO_CONTENT, ANSWER_SEE_OTHER };
 
-    // Origin, Referer and Host of the request, as sent.
+    // Origin, Referer, Host and Sec-Fetch-Site of the request, as sent.
     struct REQUESTSITE {
         std::string origin;
         std::string referer;
         std::string host;
+        std::string fetchSite;
     };
 
     CHttpActions(CRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
@@ -62,7 +64,8 @@ class CHttpActions {
     // selected profile and category.
     std::string Location() const;
 
-    // Both sites name this server (or are not sent).
+    // Origin and Referer name this server (or are not sent), and the browser, when it says,
+    // calls the request same-origin or typed by the user.
     static bool IsSameSite(const REQUESTSITE& site);
     // The key=value pairs of a query, decoded; pairs without "=" are skipped.
     static std::vector<std::pair<CString, CString>> SplitQuery(const std::string& query);
@@ -88,6 +91,8 @@ class CHttpActions {
     void SelectProfile(const CString& name);
     bool ShowsProfile() const;
     CString CategoryOrAll() const;
+    // The error page with text.
+    ANSWER ShowError(const CString& text);
     bool ReadForm(const std::string& body, CLaunchItem& item, bool& cancel) const;
 
     CRunItemList& m_list;

@@ -97,7 +97,8 @@ std::string CHttpAnswer::SafeLocation(const std::string& location) {
     std::string safe;
     for (char ch : location) {
         unsigned char byte = static_cast<unsigned char>(ch);
-        if (byte >= 0x20 && byte != 0x7F) safe += ch;
+        if (byte < 0x20 || byte == 0x7F) break;
+        safe += ch;
     }
     if (safe.size() < 1 || safe[0] != '/' || (safe.size() > 1 && (safe[1] == '/' || safe[1] == '\\')))
         return "/status.htm";

@@ -3,7 +3,7 @@
 // request (401) and the missing file (404). Stateless; any thread.
 //
 // Texts that reach a header are made safe here: a Location keeps only a path of this server
-// (it must start with a single "/" and loses every control character), so no caller can split
+// (it must start with a single "/" and ends before any control character), so no caller can split
 // the answer or send the browser to another site. The 404 body shows the request path
 // HTML-escaped and never the folder it was looked for in.
 #pragma once
@@ -30,8 +30,8 @@ class CHttpAnswer {
     static std::string Unauthorized();
     static std::string NotFound(const std::string& requestPath);
 
-    // location as a path of this server: control characters dropped; "/status.htm" when it does
-    // not start with exactly one "/" (so "//host" and "http:" are refused).
+    // location as a path of this server: cut before its first control character; "/status.htm"
+    // when it does not start with exactly one "/" (so "//host" and "http:" are refused).
     static std::string SafeLocation(const std::string& location);
 
     static const char* ConnectionText(bool keepAlive) { return keepAlive ? "keep-alive" : "close"; }

@@ -1,5 +1,6 @@
 #include "dovrane/web/PageTemplate.h"
 
+#include <string>
 #include <vector>
 
 #include "common/PathUtils.h"
@@ -22,8 +23,8 @@ const int kRequiredVersion = 20140000;
 // can form a tag that a later step would expand.
 CString Html(const CString& text) {
     CString escaped = HtmlEscape(text);
-    escaped.Replace(u"'", u"&#39;");
     escaped.Replace(u"#", u"&#35;");
+    escaped.Replace(u"'", u"&#39;");
     return escaped;
 }
 
@@ -76,9 +77,14 @@ bool IsActiveState(int state) {
 CPageTemplate::CPageTemplate(const PAGECONTEXT& context)
     : m_context(context), m_nProfile(context.nSelectedProfile), m_nCategory(context.nSelectedCategory) {}
 
+// A profile loop inside the category loop is that loop's own: it lists each category's profiles.
 CString CPageTemplate::Expand(const CString& page) {
     CString text = page;
-    ReplaceLoop(text, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
+    int categories = text.Find(u"#LOOP-CATEGORIES#");
+    int categoriesEnd = categories < 0 ? -1 : text.Find(u"#ENDLOOP-CATEGORIES#", categories);
+    int profiles = text.Find(u"#LOOP-PROFILES#");
+    bool nested = categoriesEnd >= 0 && profiles > categories && profiles < categoriesEnd;
+    if (!nested) ReplaceLoop(text, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
     ReplaceLoop(text, u"#LOOP-CATEGORIES#", u"#ENDLOOP-CATEGORIES#", false);
     ReplaceTags(text);
     return text;
@@ -159,6 +165,7 @@ CString CPageTemplate::WrapEscaped(const CString& text, int n) {
 }
 
 void CPageTemplate::KeepStatusSections(CString& text, int runState) {
+    if (text.Find(u"#IF_PROFILE_STATUS") < 0) return;
     if (runState == kNoProfileState) {
         for (const char16_t* state :
              {u"ACTIVE", u"NONACTIVE", u"RUNNING", u"NOTRUNNING", u"NOTAVAIL", u"DISABLED", u"ERROR"})
@@ -212,9 +219,94 @@ CString CPageTemplate::CommandLink(LPCWSTR command, const CString& value) const 
     return link + command + u"=" + Encoded(value);
 }
 
+bool CPageTemplate::HasStatusSections() const {
+    for (const char16_t* tag :
+         {u"#IF_PROFILE_STATUSACTIVE#", u"#IF_PROFILE_STATUSNONACTIVE#", u"#IF_PROFILE_STATUSRUNNING#",
+          u"#IF_PROFILE_STATUSNOTRUNNING#", u"#IF_PROFILE_STATUSNOTAVAIL#", u"#IF_PROFILE_STATUSDISABLED#",
+          u"#IF_PROFILE_STATUSERROR#"}) {
+        if (Has(tag)) return true;
+    }
+    return false;
+}
+
+bool CPageTemplate::Has(LPCWSTR tag) const {
+    return m_present.count(std::u16string(tag)) != 0;
+}
+
+// Values are gathered and put in by one pass over the text at the end of ReplaceTags.
+void CPageTemplate::Put(CString&, LPCWSTR tag, const CString& value) {
+    if (Has(tag)) m_values[std::u16string(tag)] = value;
+}
+
+void CPageTemplate::Set(LPCWSTR tag, const CString& value) {
+    m_values[std::u16string(tag)] = value;
+}
+
+// One pass: each "#NAME#" with a value gives way to it. A value that holds tags itself (the run
+// items' HTML carries log links) has them put in too, once.
+CString CPageTemplate::Substitute(const CString& text, bool inner) const {
+    const std::u16string& units = text.GetStdString();
+    std::u16string out;
+    out.reserve(units.size() + units.size() / 4);
+    size_t at = 0;
+    for (;;) {
+        size_t open = units.find(u'#', at);
+        size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
+        if (close == std::u16string::npos) break;
+        auto found = IsTagName(units, open, close) ? m_values.find(units.substr(open, close - open + 1))
+                                                   : m_values.end();
+        if (found == m_values.end()) {
+            out.append(units, at, close - at);
+            at = close;
+            continue;
+        }
+        out.append(units, at, open - at);
+        const CString& value = found->second;
+        out +=
+            !inner && value.Find(u'#') >= 0 ? Substitute(value, true).GetStdString() : value.GetStdString();
+        at = close + 1;
+    }
+    out.append(units, at, std::u16string::npos);
+    return CString(std::move(out));
+}
+
+void CPageTemplate::Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep) {
+    if (Has(start)) KeepSection(text, start, end, keep);
+}
+
+bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t close) {
+    if (close <= open + 1) return false;
+    for (size_t i = open + 1; i < close; ++i) {
+        char16_t ch = units[i];
+        if (!((ch >= u'A' && ch <= u'Z') || (ch >= u'0' && ch <= u'9') || ch == u'_' || ch == u'-'))
+            return false;
+    }
+    return true;
+}
+
+// Every "#NAME#" of the text, so that each step touches only the tags that occur.
+void CPageTemplate::ScanTags(const CString& text) {
+    m_present.clear();
+    const std::u16string& units = text.GetStdString();
+    size_t open = units.find(u'#');
+    while (open != std::u16string::npos) {
+        size_t close = units.find(u'#', open + 1);
+        if (close == std::u16string::npos) break;
+        if (IsTagName(units, open, close)) {
+            m_present.insert(units.substr(open, close - open + 1));
+            open = units.find(u'#', close + 1);
+        } else {
+            open = close;
+        }
+    }
+}
+
 void CPageTemplate::ReplaceTags(CString& text) {
+    m_values.clear();
+    ScanTags(text);
     ReplaceClientSections(text);
     ReplaceNameBox(text);
+    if (Has(u"#PROFILE_NAME_BOX#")) ScanTags(text);
     ReplaceCategoryTags(text);
     ReplaceCommandLinks(text);
     ReplaceEngineSections(text);
@@ -222,27 +314,27 @@ void CPageTemplate::ReplaceTags(CString& text) {
     ReplaceFormTags(text);
     ReplaceProfileTags(text);
     const CZBProjectRunItemData* item = CurrentProfile();
-    KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
+    if (HasStatusSections()) KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
     ReplaceSelectedCategorySections(text);
     ReplaceSettingsTags(text);
     ReplaceEngineTags(text);
     ReplaceScriptTags(text);
     ReplaceFileTags(text);
+    if (!m_values.empty()) text = Substitute(text, false);
 }
 
 void CPageTemplate::ReplaceClientSections(CString& text) {
     bool local = m_context.bLocalClient;
     bool edit = CurrentProfile() != nullptr;
-    KeepSection(text, u"#IF_LOCAL_CLIENT#", u"#END_IF_LOCAL_CLIENT#", local);
-    KeepSection(text, u"#IF_NOT_LOCAL_CLIENT#", u"#END_IF_NOT_LOCAL_CLIENT#", !local);
-    KeepSection(text, u"#IF_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_LOCAL_CLIENT_OR_EDIT#", local || edit);
-    KeepSection(text, u"#IF_NOT_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_NOT_LOCAL_CLIENT_OR_EDIT#",
-                !(local || edit));
-    KeepSection(text, u"#IF_FORM_ACTIONADD#", u"#ENDIF_FORM_ACTIONADD#", !edit);
+    Keep(text, u"#IF_LOCAL_CLIENT#", u"#END_IF_LOCAL_CLIENT#", local);
+    Keep(text, u"#IF_NOT_LOCAL_CLIENT#", u"#END_IF_NOT_LOCAL_CLIENT#", !local);
+    Keep(text, u"#IF_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_LOCAL_CLIENT_OR_EDIT#", local || edit);
+    Keep(text, u"#IF_NOT_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_NOT_LOCAL_CLIENT_OR_EDIT#", !(local || edit));
+    Keep(text, u"#IF_FORM_ACTIONADD#", u"#ENDIF_FORM_ACTIONADD#", !edit);
 }
 
 void CPageTemplate::ReplaceNameBox(CString& text) {
-    text.Replace(u"#ONCLICK_REFRESH#", u" window.setTimeout(\"CheckRefresh(true)\", 500);");
+    Put(text, u"#ONCLICK_REFRESH#", u" window.setTimeout(\"CheckRefresh(true)\", 500);");
     if (CurrentProfile()) {
         text.Replace(
             u"#PROFILE_NAME_BOX#",
@@ -261,10 +353,10 @@ void CPageTemplate::ReplaceNameBox(CString& text) {
 void CPageTemplate::ReplaceCategoryTags(CString& text) {
     const CString* category = CurrentCategory();
     CString name = category ? *category : CString();
-    text.Replace(u"#CATEGORY_NAME#", Html(name));
-    text.Replace(u"#SHOW_CATEGORY_COMMAND#", m_context.strPage + u"?CATEGORY=" + Encoded(name));
+    Put(text, u"#CATEGORY_NAME#", Html(name));
+    Put(text, u"#SHOW_CATEGORY_COMMAND#", m_context.strPage + u"?CATEGORY=" + Encoded(name));
     CString add = CString(kFormPage) + u"?CATEGORY=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage);
-    text.Replace(u"#ADD_COMMAND#", add);
+    Put(text, u"#ADD_COMMAND#", add);
 }
 
 void CPageTemplate::ReplaceCommandLinks(CString& text) {
@@ -280,23 +372,23 @@ void CPageTemplate::ReplaceCommandLinks(CString& text) {
         {u"#RESTART_COMMAND#", u"RESTART", u"ALL"},
     };
     for (const auto& link : kLinks) {
-        if (text.Find(link.tag) >= 0) text.Replace(link.tag, CommandLink(link.command, link.value));
+        if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, link.value));
     }
     CString logView = CString(kLogFilePage) + u"?URL=";
-    text.Replace(u"#VIEW_ZBENGINE_LOG#", logView + Encoded(m_context.settings.m_strLogPath));
-    text.Replace(u"#VIEW_ZBENGINE_XML#", logView + Encoded(m_context.settings.m_strSettingsPath));
+    Put(text, u"#VIEW_ZBENGINE_LOG#", logView + Encoded(m_context.settings.m_strLogPath));
+    Put(text, u"#VIEW_ZBENGINE_XML#", logView + Encoded(m_context.settings.m_strSettingsPath));
 }
 
 void CPageTemplate::ReplaceEngineSections(CString& text) {
     const CEngineSettings& settings = m_context.settings;
     bool empty = !m_context.pSnapshot || m_context.pSnapshot->GetSize() == 0;
-    KeepSection(text, u"#IF_NOSAVE#", u"#END_IF_NOSAVE#", !settings.m_bSaved);
-    KeepSection(text, u"#IF_NODB#", u"#END_IF_NODB#", m_context.bDatabaseMissing);
-    KeepSection(text, u"#IF_NOPROFILES#", u"#END_IF_NOPROFILES#", empty);
-    KeepSection(text, u"#IF_NOZB#", u"#END_IF_NOZB#", settings.m_nSyncProgramMissing != 0);
-    KeepSection(text, u"#IF_NOT_REQUIRED_VERSION#", u"#END_IF_NOT_REQUIRED_VERSION#",
-                settings.m_nSyncProgramBuild < kRequiredVersion);
-    KeepSection(text, u"#IF_NEWINSTALL#", u"#END_IF_NEWINSTALL#", m_context.bShowNewInstall);
+    Keep(text, u"#IF_NOSAVE#", u"#END_IF_NOSAVE#", !settings.m_bSaved);
+    Keep(text, u"#IF_NODB#", u"#END_IF_NODB#", m_context.bDatabaseMissing);
+    Keep(text, u"#IF_NOPROFILES#", u"#END_IF_NOPROFILES#", empty);
+    Keep(text, u"#IF_NOZB#", u"#END_IF_NOZB#", settings.m_nSyncProgramMissing != 0);
+    Keep(text, u"#IF_NOT_REQUIRED_VERSION#", u"#END_IF_NOT_REQUIRED_VERSION#",
+         settings.m_nSyncProgramBuild < kRequiredVersion);
+    Keep(text, u"#IF_NEWINSTALL#", u"#END_IF_NEWINSTALL#", m_context.bShowNewInstall);
 }
 
 void CPageTemplate::ReplaceErrorTags(CString& text) {
@@ -306,21 +398,21 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
         m_context.nSelectedCategory < static_cast<int>(m_context.pCategories->size()))
         home += u"?CATEGORY=" +
                 Encoded((*m_context.pCategories)[static_cast<size_t>(m_context.nSelectedCategory)]);
-    text.Replace(u"#HOME#", home);
-    text.Replace(u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : m_context.strReturnPage);
-    text.Replace(u"#ERROR_TEXT#", Html(m_context.strErrorText));
-    KeepSection(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
-    KeepSection(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
-    text.Replace(u"#SHOW_ALL_CATEGORY_COMMAND#", m_context.strPage);
+    Put(text, u"#HOME#", home);
+    Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : m_context.strReturnPage);
+    Put(text, u"#ERROR_TEXT#", Html(m_context.strErrorText));
+    Keep(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
+    Keep(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
+    Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", m_context.strPage);
 }
 
 void CPageTemplate::ReplaceFormTags(CString& text) {
     bool edit = CurrentProfile() != nullptr;
     CString back = m_context.strReturnPage.IsEmpty() ? CString(kStatusPage) : m_context.strReturnPage;
-    text.Replace(u"#FORM_ACTION#", CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back));
-    text.Replace(u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
-    text.Replace(u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
-    text.Replace(u"#FORM_TOKEN#", Html(m_context.strFormToken));
+    Put(text, u"#FORM_ACTION#", CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back));
+    Put(text, u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
+    Put(text, u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
+    Put(text, u"#FORM_TOKEN#", Html(m_context.strFormToken));
 }
 
 void CPageTemplate::ReplaceProfileTags(CString& text) {
@@ -330,43 +422,41 @@ void CPageTemplate::ReplaceProfileTags(CString& text) {
         return;
     }
     const CLaunchItem& launch = item->GetLaunchItem();
-    text.Replace(u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
-    text.Replace(u"#PROFILE_NAME_ABBREVIATION#",
-                 WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation));
-    text.Replace(u"#PROFILE_NAME#", Html(item->GetName()));
-    text.Replace(u"#PROFILE_DESCRIPTION_ABBREVIATION#",
-                 WrapEscaped(launch.m_strDescription, kWrapAbbreviation));
-    text.Replace(u"#PROFILE_DESCRIPTION#", Html(launch.m_strDescription));
-    text.Replace(u"#PROFILE_CATEGORY#", Html(launch.m_strCategory));
-    text.Replace(u"#PROFILE_STATUS#", item->GetStatusText());
-    text.Replace(u"#PROFILE_SETTINGS_HTML#", item->GetSettingsHtml());
-    text.Replace(u"#PROFILE_SETTINGS#", Html(item->GetSettingsText()));
-    text.Replace(u"#PROFILE_SOURCE#", Html(item->GetSource()));
-    text.Replace(u"#PROFILE_TARGET#", Html(item->GetTarget()));
-    text.Replace(u"#PROFILE_EXECUTION_METHOD#", Html(item->GetExecutionMethod()));
-    KeepSection(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#",
-                !item->GetProgressHtml().IsEmpty());
-    text.Replace(u"#PROFILE_DETAILS_EXTRA#", item->GetProgressHtml());
-    text.Replace(u"#PROFILE_DETAILS#", Html(item->GetDetails()));
+    Put(text, u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
+    Put(text, u"#PROFILE_NAME_ABBREVIATION#", WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation));
+    Put(text, u"#PROFILE_NAME#", Html(item->GetName()));
+    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#", WrapEscaped(launch.m_strDescription, kWrapAbbreviation));
+    Put(text, u"#PROFILE_DESCRIPTION#", Html(launch.m_strDescription));
+    Put(text, u"#PROFILE_CATEGORY#", Html(launch.m_strCategory));
+    Put(text, u"#PROFILE_STATUS#", item->GetStatusText());
+    Put(text, u"#PROFILE_SETTINGS_HTML#", item->GetSettingsHtml());
+    Put(text, u"#PROFILE_SETTINGS#", Html(item->GetSettingsText()));
+    Put(text, u"#PROFILE_SOURCE#", Html(item->GetSource()));
+    Put(text, u"#PROFILE_TARGET#", Html(item->GetTarget()));
+    Put(text, u"#PROFILE_EXECUTION_METHOD#", Html(item->GetExecutionMethod()));
+    Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#",
+         !item->GetProgressHtml().IsEmpty());
+    Put(text, u"#PROFILE_DETAILS_EXTRA#", item->GetProgressHtml());
+    Put(text, u"#PROFILE_DETAILS#", Html(item->GetDetails()));
     ReplaceRunTexts(text, *item);
-    // After the run texts, whose log links hold these tags.
+    // Also inside the run texts, whose log links hold these tags.
     CString logView = CString(kLogFilePage) + u"?SHOWPROFILE=" + Encoded(item->GetName()) + u"&URL=" +
                       Encoded(item->GetLogFilePath());
-    text.Replace(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", logView);
-    text.Replace(u"#PROFILE_SHOWLOGFILE_COMMAND#", logView);
+    Set(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", logView);
+    Set(u"#PROFILE_SHOWLOGFILE_COMMAND#", logView);
     ReplaceLogFileTags(text, *item);
     ReplaceProfileLinks(text, item->GetName());
     ReplaceScheduleValues(text, *item);
 }
 
 void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& item) {
-    text.Replace(u"#PROFILE_LASTRUNS#", [&] {
+    Put(text, u"#PROFILE_LASTRUNS#", [&] {
         CString runs = item.GetLastRuns();
         runs.Replace(u"*?*", u"<br>");
         return runs;
     }());
-    text.Replace(u"#PROFILE_LASTRUN#", item.GetLastRun());
-    text.Replace(u"#PROFILE_LASTOKRUN#", Html(item.GetLastOkRun()));
+    Put(text, u"#PROFILE_LASTRUN#", item.GetLastRun());
+    Put(text, u"#PROFILE_LASTOKRUN#", Html(item.GetLastOkRun()));
     CString next = item.GetNextRun();
     CString nextRuns = Html(next);
     if (next != u"None" && next != u"Manual" && next.Find(u"As soon as all folders") < 0) {
@@ -375,24 +465,24 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
                                        &item.GetNextRunText4(), &item.GetNextRunText5()})
             nextRuns += u"<br>" + Html(*further);
     }
-    text.Replace(u"#PROFILE_NEXTRUNS#", nextRuns);
-    text.Replace(u"#PROFILE_NEXTRUN#", Html(next));
+    Put(text, u"#PROFILE_NEXTRUNS#", nextRuns);
+    Put(text, u"#PROFILE_NEXTRUN#", Html(next));
 }
 
 void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemData& item) {
     bool none = item.GetLogFilePath().IsEmpty();
-    KeepSection(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", none);
+    Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", none);
     if (none) {
-        text.Replace(u"#PROFILE_LOGFILE_PATH_SPECIAL#", u"None");
-        text.Replace(u"#PROFILE_LOGFILE_PATH#", u"None");
-        text.Replace(u"#PROFILE_LOGFILE_CONTENT#", u" ");
+        Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", u"None");
+        Put(text, u"#PROFILE_LOGFILE_PATH#", u"None");
+        Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
         return;
     }
     CString special = item.GetLogFilePath();
     special.Replace(u"\\", u"\\\\");
-    text.Replace(u"#PROFILE_LOGFILE_PATH_SPECIAL#", Html(special));
-    text.Replace(u"#PROFILE_LOGFILE_PATH#", Html(item.GetLogFilePath()));
-    text.Replace(u"#PROFILE_LOGFILE_CONTENT#", u" ");
+    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", Html(special));
+    Put(text, u"#PROFILE_LOGFILE_PATH#", Html(item.GetLogFilePath()));
+    Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
 }
 
 void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
@@ -413,40 +503,43 @@ void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
         {u"#RESET_LASTRUNS_COMMAND#", u"RESETLASTRUNS"},
     };
     for (const auto& link : kLinks) {
-        if (text.Find(link.tag) >= 0) text.Replace(link.tag, CommandLink(link.command, name));
+        if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, name));
     }
-    text.Replace(u"#PROFILE_SHOW_COMMAND#", CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name));
-    text.Replace(u"#PROFILE_EDIT_COMMAND#", CString(kFormPage) + u"?SHOWPROFILE=" + Encoded(name) + u"&REF=" +
-                                                Encoded(m_context.strPage));
+    Put(text, u"#PROFILE_SHOW_COMMAND#", CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name));
+    Put(text, u"#PROFILE_EDIT_COMMAND#",
+        CString(kFormPage) + u"?SHOWPROFILE=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage));
 }
 
 void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItemData& item) {
     const CLaunchItem& launch = item.GetLaunchItem();
     const SCHEDULEINFO& schedule = launch.m_schedule;
     auto count = [](int value) { return value > 0 ? Number(value) : CString(); };
-    text.Replace(u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
-    text.Replace(u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
-    text.Replace(u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
-    text.Replace(u"#PROFILE_STARTTIME#", Html(item.GetStartTimeText()));
+    Put(text, u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
+    Put(text, u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
+    Put(text, u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
+    Put(text, u"#PROFILE_STARTTIME#", Html(item.GetStartTimeText()));
     static const char16_t* const kDays[] = {u"#PROFILE_SUN#", u"#PROFILE_MON#", u"#PROFILE_TUE#",
                                             u"#PROFILE_WED#", u"#PROFILE_THU#", u"#PROFILE_FRI#",
                                             u"#PROFILE_SAT#"};
-    for (int day = 0; day < 7; ++day) text.Replace(kDays[day], Checked(schedule.nExcludeDays & (1 << day)));
-    text.Replace(u"#PROFILE_ONERROR_RERUN#", Number(launch.m_nOnErrorRerun));
-    text.Replace(u"#PROFILE_MAX_RERUN#", Number(launch.m_nMaxRerun));
-    text.Replace(u"#PROFILE_RUNMISSED#", Checked(launch.m_nRunMissed));
-    text.Replace(u"#PROFILE_SOURCEONLYIF#",
-                 Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
-    text.Replace(u"#PROFILE_TARGETONLYIF#",
-                 Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_TARGET)));
-    text.Replace(u"#PROFILE_STARTUP#", Checked(launch.m_nStartup));
-    text.Replace(u"#PROFILE_SOURCESOON#",
-                 Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
-    text.Replace(u"#PROFILE_TARGETSOON#",
-                 Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_TARGET)));
-    text.Replace(u"#PROFILE_ASAVAIL#", Checked(launch.m_nAsAvailable != 0));
-    text.Replace(u"#PROFILE_RUNAFTERNOTONERROR#", Checked(launch.m_bNotOnError));
-    text.Replace(u"#PROFILE_PING#", Checked(launch.m_nPing));
+    for (int day = 0; day < 7; ++day) Put(text, kDays[day], Checked(schedule.nExcludeDays & (1 << day)));
+    Put(text, u"#PROFILE_ONERROR_RERUN#", Number(launch.m_nOnErrorRerun));
+    Put(text, u"#PROFILE_MAX_RERUN#", Number(launch.m_nMaxRerun));
+    Put(text, u"#PROFILE_RUNMISSED#", Checked(launch.m_nRunMissed));
+    Put(text, u"#PROFILE_SOURCEONLYIF#",
+        Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
+    Put(text, u"#PROFILE_TARGETONLYIF#",
+        Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_TARGET)));
+    Put(text, u"#PROFILE_STARTUP#", Checked(launch.m_nStartup));
+    Put(text, u"#PROFILE_SOURCESOON#",
+        Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
+    Put(text, u"#PROFILE_TARGETSOON#",
+        Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_TARGET)));
+    Put(text, u"#PROFILE_ASAVAIL#", Checked(launch.m_nAsAvailable != 0));
+    Put(text, u"#PROFILE_RUNAFTERNOTONERROR#", Checked(launch.m_bNotOnError));
+    Put(text, u"#PROFILE_PING#", Checked(launch.m_nPing));
+    if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
+        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
+    if (!Has(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#")) return;
     CString options;
     static const struct {
         int value;
@@ -460,8 +553,7 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
         options.AppendFormat(u"<option value='%s' %s>%s", frame.key,
                              launch.m_nAsAvailableFrequency == frame.value ? u"selected" : u"", frame.label);
     }
-    text.Replace(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#", options);
-    text.Replace(u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
+    Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#", options);
 }
 
 CString CPageTemplate::ProfileAfterOptions(const CString& selected) const {
@@ -477,8 +569,8 @@ CString CPageTemplate::ProfileAfterOptions(const CString& selected) const {
 }
 
 void CPageTemplate::ReplaceNoProfileTags(CString& text) {
-    text.Replace(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", u"");
-    text.Replace(u"#PROFILE_SHOWLOGFILE_COMMAND#", u"");
+    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", u"");
+    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND#", u"");
     static const char16_t* const kEmpty[] = {
         u"#PROFILE_COUNTER#",
         u"#PROFILE_NAME_ABBREVIATION#",
@@ -521,19 +613,20 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
         u"#PROFILE_RUNAFTERNOTONERROR#",
         u"#PROFILE_PING#",
     };
-    KeepSection(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#", false);
-    KeepSection(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
-    for (const char16_t* tag : kEmpty) text.Replace(tag, u"");
+    Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#", false);
+    Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
+    for (const char16_t* tag : kEmpty) Put(text, tag, u"");
     const CString* category = CurrentCategory();
-    text.Replace(u"#PROFILE_CATEGORY#", category ? Html(*category) : CString());
+    Put(text, u"#PROFILE_CATEGORY#", category ? Html(*category) : CString());
     COleDateTime now = COleDateTime::GetCurrentTime();
-    text.Replace(u"#PROFILE_STARTTIME#", Html(FormatDateTimeShort(now)));
-    text.Replace(u"#PROFILE_ONERROR_RERUN#", u"0");
-    text.Replace(u"#PROFILE_MAX_RERUN#", u"0");
-    text.Replace(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
-                 u"<option value='immidiately'>Immediately<option value='hourly'>Hourly<option "
-                 u"value='daily'>Daily<option value='weekly'>Weekly");
-    text.Replace(u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
+    Put(text, u"#PROFILE_STARTTIME#", Html(FormatDateTimeShort(now)));
+    Put(text, u"#PROFILE_ONERROR_RERUN#", u"0");
+    Put(text, u"#PROFILE_MAX_RERUN#", u"0");
+    Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
+        u"<option value='immidiately'>Immediately<option value='hourly'>Hourly<option "
+        u"value='daily'>Daily<option value='weekly'>Weekly");
+    if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
+        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
     static const char16_t* const kLinks[] = {
         u"#PROFILE_RUN_COMMAND#",      u"#PROFILE_STOP_COMMAND#",           u"#PROFILE_ENABLE_COMMAND#",
         u"#PROFILE_DISABLE_COMMAND#",  u"#PROFILE_REMOVE_COMMAND#",         u"#PROFILE_MOVEUP_COMMAND#",
@@ -541,44 +634,44 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
         u"#PROFILE_OPEN_COMMAND#",     u"#RESET_LASTRUNS_COMMAND#",         u"#PROFILE_SHOW_COMMAND#",
         u"#PROFILE_EDIT_COMMAND#",
     };
-    for (const char16_t* tag : kLinks) text.Replace(tag, CString(kStatusPage));
+    for (const char16_t* tag : kLinks) Put(text, tag, CString(kStatusPage));
 }
 
 void CPageTemplate::ReplaceSelectedCategorySections(CString& text) {
     bool selected = m_context.nSelectedCategory >= 0 && m_nCategory == m_context.nSelectedCategory;
-    KeepSection(text, u"#IF_IS_SELECTED_CATEGORY#", u"#END_IF#", selected);
-    KeepSection(text, u"#IF_NO_SELECTED_CATEGORY#", u"#END_IF#", m_context.nSelectedCategory < 0);
+    Keep(text, u"#IF_IS_SELECTED_CATEGORY#", u"#END_IF#", selected);
+    Keep(text, u"#IF_NO_SELECTED_CATEGORY#", u"#END_IF#", m_context.nSelectedCategory < 0);
 }
 
 void CPageTemplate::ReplaceSettingsTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    text.Replace(u"#CLIENT_IP#", Html(m_context.strClientIp));
-    text.Replace(u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
-    text.Replace(u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
-    text.Replace(u"#HTTP_PORT#", Number(settings.m_nHttpPort));
-    text.Replace(u"#HTTP_CLIENTS#", Html(settings.m_strHttpClients));
-    text.Replace(u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
-    KeepSection(text, u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
-    text.Replace(u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
-    text.Replace(u"#TCPIP_SERVERIP#", Html(settings.m_strTcpAddress));
-    text.Replace(u"#TCPIP_CLIENTS#", Html(settings.m_strTcpClients));
-    text.Replace(u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
+    Put(text, u"#CLIENT_IP#", Html(m_context.strClientIp));
+    Put(text, u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
+    Put(text, u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
+    Put(text, u"#HTTP_PORT#", Number(settings.m_nHttpPort));
+    Put(text, u"#HTTP_CLIENTS#", Html(settings.m_strHttpClients));
+    Put(text, u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
+    Keep(text, u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
+    Put(text, u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
+    Put(text, u"#TCPIP_SERVERIP#", Html(settings.m_strTcpAddress));
+    Put(text, u"#TCPIP_CLIENTS#", Html(settings.m_strTcpClients));
+    Put(text, u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
 }
 
 void CPageTemplate::ReplaceEngineTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    text.Replace(u"#XMLFILE_PATH#", Html(settings.m_strSettingsPath));
-    text.Replace(u"#DBFILE_PATH#", Html(settings.m_strDBPath));
-    text.Replace(u"#ZBENGINE_LOGFILE_PATH#", Html(settings.m_strLogPath));
-    text.Replace(u"#ZBENGINE_START_TIME#", Html(FormatDateTimeShort(settings.m_dtEngineStart)));
-    text.Replace(u"#ZBENGINE_VERSION#", Html(settings.m_strVersion));
-    text.Replace(u"#ZBENGINE_COMMANDLINE#", Html(settings.m_strCommandLine));
-    text.Replace(u"#ZBENGINE_SYSTEM#", Html(settings.m_strSystem));
-    text.Replace(u"#ZBENGINE_ACCOUNT#", Html(settings.m_strAccount));
-    text.Replace(u"#ZBENGINE_COMPUTER#", Html(settings.m_strComputerName));
-    text.Replace(u"#ZBENGINE_ZEBRODYNE_PATH#", Html(settings.m_strSyncProgramPath));
-    text.Replace(u"#ZBENGINE_SERVICE_TEXT#",
-                 settings.m_nService ? u"Running as a Windows Service" : u"Not running as a Windows Service");
+    Put(text, u"#XMLFILE_PATH#", Html(settings.m_strSettingsPath));
+    Put(text, u"#DBFILE_PATH#", Html(settings.m_strDBPath));
+    Put(text, u"#ZBENGINE_LOGFILE_PATH#", Html(settings.m_strLogPath));
+    Put(text, u"#ZBENGINE_START_TIME#", Html(FormatDateTimeShort(settings.m_dtEngineStart)));
+    Put(text, u"#ZBENGINE_VERSION#", Html(settings.m_strVersion));
+    Put(text, u"#ZBENGINE_COMMANDLINE#", Html(settings.m_strCommandLine));
+    Put(text, u"#ZBENGINE_SYSTEM#", Html(settings.m_strSystem));
+    Put(text, u"#ZBENGINE_ACCOUNT#", Html(settings.m_strAccount));
+    Put(text, u"#ZBENGINE_COMPUTER#", Html(settings.m_strComputerName));
+    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", Html(settings.m_strSyncProgramPath));
+    Put(text, u"#ZBENGINE_SERVICE_TEXT#",
+        settings.m_nService ? u"Running as a Windows Service" : u"Not running as a Windows Service");
 }
 
 void CPageTemplate::ReplaceScriptTags(CString& text) {
@@ -587,13 +680,13 @@ void CPageTemplate::ReplaceScriptTags(CString& text) {
         u"<script type=\"text/javascript\"> var refreshonexit = true; var timeout = %d; var timeout_ac = "
         u"%d; </script>",
         m_context.settings.m_nCheckNew, m_context.settings.m_nCheckNewAfterChange);
-    text.Replace(u"#INSERT_CHECKNEW_VALUE#", values);
-    text.Replace(u"#ONLOAD#", u"onload=\"window.setTimeout('CheckRefresh()', 2000);\"");
+    Put(text, u"#INSERT_CHECKNEW_VALUE#", values);
+    Put(text, u"#ONLOAD#", u"onload=\"window.setTimeout('CheckRefresh()', 2000);\"");
 }
 
 void CPageTemplate::ReplaceFileTags(CString& text) {
     bool section = !m_context.strFileContent.IsEmpty();
-    text.Replace(u"#FILE_NAME#", Html(m_context.strFileName));
-    KeepSection(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", section);
-    text.Replace(u"#FILE_CONTENT#", Html(m_context.strFileContent));
+    Put(text, u"#FILE_NAME#", Html(m_context.strFileName));
+    Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", section);
+    Put(text, u"#FILE_CONTENT#", Html(m_context.strFileContent));
 }

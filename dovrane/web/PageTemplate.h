@@ -12,6 +12,9 @@
 // stays in the page, an index outside the snapshot counts as no profile.
 #pragma once
 
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "dovrane/EngineSettings.h"
@@ -66,6 +69,15 @@ class CPageTemplate {
     int GetCurrentProfile() const { return m_nProfile; }
 
    private:
+    void ScanTags(const CString& text);
+    bool Has(LPCWSTR tag) const;
+    bool HasStatusSections() const;
+    void Put(CString& text, LPCWSTR tag, const CString& value);
+    void Set(LPCWSTR tag, const CString& value);
+    CString Substitute(const CString& text, bool inner) const;
+    static bool IsTagName(const std::u16string& units, size_t open, size_t close);
+    void Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep);
+
     // The page link with the selection that the page's own links repeat.
     CString PageLink() const;
     CString CommandLink(LPCWSTR command, const CString& value) const;
@@ -96,4 +108,6 @@ class CPageTemplate {
     const PAGECONTEXT& m_context;
     int m_nProfile;
     int m_nCategory;
+    std::unordered_set<std::u16string> m_present;          // the tags of the text being replaced
+    std::unordered_map<std::u16string, CString> m_values;  // what they become
 };
