@@ -211,7 +211,7 @@ TEST_F(RunItemListRunTest, RecordsOfIdleDisabledErroneousAndRunningItems) {
                                                "5",
                                                "Error",
                                                "Run manually",
-                                               "",
+                                               "No execution method specified in this Zebrodyne profile.",
                                                "",
                                                "None",
                                                "None",
