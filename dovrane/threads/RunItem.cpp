@@ -25,10 +25,10 @@ const int kShortNameChars = 15;
 const DWORD kIgnoreChangesAfterStopMs = 3000;
 const DWORD kMonitorSettleMs = 3000;
 
-// The schedule tick is armed for each whole minute, and a run is due at the tick of the minute
-// it falls in: up to 20 s after that minute, since the tick may come late (a busy main thread,
-// a clock step), and up to 1 s before it, since timers are rounded and may fire a little early.
-// A next run time that lies further back is a missed run.
+// The schedule tick is armed for each whole minute and compares the next run time with the current
+// time taken to the minute, so a run is due at any tick within its minute. The window around that
+// minute (20 s back, 1 s ahead) keeps the rule for a run time that is not a whole minute; a run
+// time further back is a missed run.
 const long long kDueLateMs = 20000;
 const long long kDueEarlyMs = 1000;
 // A due time that passed after the previous tick, while the main thread was held up, is still
@@ -38,23 +38,18 @@ const double kStallGraceMinutes = 10;
 // Exit code of a run that was stopped: no rerun, no chain.
 const int kExitStopped = 4;
 
-template <class... A>
-void DebugLine(LPCWSTR format, const A&... args) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(format, args...);
-}
-
 bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
 
-CString ShortName(const CString& name) {
+}  // namespace
+
+CString CRunItem::ShortDisplayName(const CString& name) {
     std::u16string raw(static_cast<LPCWSTR>(name), name.GetLength());
     raw.push_back(u'\0');
     ShortenPath(raw.data(), kShortNameChars);
     return CString(raw.c_str());
 }
-
-}  // namespace
 
 BEGIN_MESSAGE_MAP(CRunItem, CWnd)
 ON_WM_TIMER()
@@ -133,12 +128,12 @@ CString CRunItem::GetNextRunText() {
 
 bool CRunItem::ArmTimer(UINT_PTR id, UINT elapseMs) {
     if (SetTimer(id, elapseMs) == 0) {
-        DebugLine(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-                  kSourceFile, __LINE__);
+        g_DebugPrintf.PrintDebug(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                                 static_cast<int>(elapseMs), kSourceFile, __LINE__);
         return false;
     }
-    DebugLine(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-              kSourceFile, __LINE__);
+    g_DebugPrintf.PrintDebug(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                             static_cast<int>(elapseMs), kSourceFile, __LINE__);
     return true;
 }
 
@@ -331,11 +326,11 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
     const int state = GetState();
     if (!IsActive()) {
         if (!(state == RUNSTATE_RUNNING && reason == RUNREASON_CHANGES)) {
-            DebugLine(u"Profile not active and not running");
+            g_DebugPrintf.PrintDebug(u"Profile not active and not running");
             return true;
         }
     }
-    DebugLine(u"Running profile ...");
+    g_DebugPrintf.PrintDebug(u"Running profile ...");
     if (runList != nullptr && state != RUNSTATE_RUNNING && !IsExecuting()) SetRunList(*runList);
     {
         CSingleLock lock(&m_csState, TRUE);
@@ -348,12 +343,6 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
         m_dtLastRunEnd = g_DateNone;
     }
     if (next == NEXTRUN_NOW) ComputeNextRunTime();
-    // A run asked for while a stop is under way would be taken as the stopped run's repeat and
-    // dropped with it: it starts once the stop has ended.
-    if (m_bStopping) {
-        m_nRunAfterStop = reason;
-        return true;
-    }
     LaunchRun(m_launchCommand, reason);
     return true;
 }
@@ -361,10 +350,10 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
 void CRunItem::RunAtStartup() {
     m_bChangesPending = false;
     if (!IsActive()) {
-        DebugLine(u"Profile not active and not running");
+        g_DebugPrintf.PrintDebug(u"Profile not active and not running");
         return;
     }
-    DebugLine(u"Running profile ...");
+    g_DebugPrintf.PrintDebug(u"Running profile ...");
     {
         CSingleLock lock(&m_csState, TRUE);
         m_dtLastScheduledRun = CurrentMinute();
@@ -377,7 +366,7 @@ void CRunItem::RunAtStartup() {
 }
 
 bool CRunItem::Stop() {
-    DebugLine(u"[%s] Stopping... ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopping... ", m_strProfileName);
     m_bStopping = true;
     // Asks and returns: a program that ignores the quit requests takes up to a minute to end,
     // and its end arrives as the job's "ended" (OnExecuteJobNotify), which finishes the stop.
@@ -396,7 +385,7 @@ void CRunItem::FinishStop() {
     }
     m_dwIgnoreChangesUntil = GetTickCount() + kIgnoreChangesAfterStopMs;
     m_bStopping = false;
-    DebugLine(u"[%s] Stopped. ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopped. ", m_strProfileName);
 }
 
 void CRunItem::ComputeNextRunTime() {
@@ -406,8 +395,8 @@ void CRunItem::ComputeNextRunTime() {
     m_dtNextScheduledRun = ::GetNextRunTime(base, m_schedule, 0);
     m_dtNextRunTime = m_dtNextScheduledRun;
     m_strNextRunText = ::GetNextRunText(m_dtNextRunTime);
-    DebugLine(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
-    DebugLine(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
     m_bNextIsRerun = false;
     m_bNextIsAsAvailable = false;
     const COleDateTime currentMinute = CurrentMinute();
@@ -427,7 +416,7 @@ void CRunItem::ComputeNextRunTime() {
             if (m_nMaxReruns >= 1) text.AppendFormat(u" of %d", m_nMaxReruns);
             m_strNextRunText = text + u")";
             m_bNextIsRerun = true;
-            DebugLine(u"Next Run Time (After on error): %s\n", t.Format());
+            g_DebugPrintf.PrintDebug(u"Next Run Time (After on error): %s\n", t.Format());
         }
     }
     if (!m_bNextIsRerun && m_nRunState != RUNSTATE_NOT_ACCESSIBLE && m_nAsAvailableFolders != 0 &&
@@ -439,7 +428,7 @@ void CRunItem::ComputeNextRunTime() {
             m_strNextRunText = FormatDateTimeRelative(available, FTR_DATE | FTR_TIME | FTR_RELATIVE);
             m_bNextIsAsAvailable = true;
         }
-        DebugLine(u"Next As Soon As Available: %s\n", available.Format());
+        g_DebugPrintf.PrintDebug(u"Next As Soon As Available: %s\n", available.Format());
     }
     m_nDayOfComputation = COleDateTime::GetCurrentTime().GetDayOfYear();
 }
@@ -489,7 +478,7 @@ CString CRunItem::GetChainText() {
     const int current = m_runList.GetCurrentIndex();
     if (current <= 0 || current >= m_runList.GetSize() || m_runList[current].m_nAddedAsProfileAfter == 0)
         return CString();
-    return u"- After " + ShortName(m_runList[current - 1].m_strName) + u" ";
+    return u"- After " + ShortDisplayName(m_runList[current - 1].m_strName) + u" ";
 }
 
 CString CRunItem::GetRunReasonText(int reason) {
@@ -521,7 +510,7 @@ void CRunItem::OnTimer(UINT_PTR id) {
 
 void CRunItem::ScheduleTick() {
     if (m_bChangesPending && m_bAsSoonAsChanged) {
-        DebugLine(u"Changes Detected: Running Profile.");
+        g_DebugPrintf.PrintDebug(u"Changes Detected: Running Profile.");
         m_bChangesPending = false;
         Run(RUNREASON_CHANGES);
         return;
@@ -530,12 +519,12 @@ void CRunItem::ScheduleTick() {
     GetLocalTime(&st);
     m_nScheduleInterval = 60000 - st.wSecond * 1000 - st.wMilliseconds;
     ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval);
-    DebugLine(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
+    g_DebugPrintf.PrintDebug(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
     const COleDateTime now = CurrentMinute();
-    DebugLine(u"Current Time rounded to lowr minute: %s\n", now.Format());
+    g_DebugPrintf.PrintDebug(u"Current Time rounded to lowr minute: %s\n", now.Format());
     if (IsNone(GetNextRunTime())) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
     COleDateTime nextRun;
     bool nextIsAsAvailable = false;
@@ -574,7 +563,7 @@ void CRunItem::ScheduleTick() {
                                          : RUNREASON_SCHEDULED,
                      nullptr, NEXTRUN_BY_CALLER);
         } else {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         }
     } else if (deltaMs < -kDueEarlyMs) {
         handled = true;
@@ -586,11 +575,11 @@ void CRunItem::ScheduleTick() {
             SaveLastRun();
         }
         if (m_bOnlyIfChanged && !m_bChangesPending) {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         } else {
             m_bChangesPending = false;
             if (m_bRunMissed) {
-                DebugLine(u"Running now skipped runs... ");
+                g_DebugPrintf.PrintDebug(u"Running now skipped runs... ");
                 StartRun(RUNREASON_MISSED, nullptr, NEXTRUN_BY_CALLER);
             }
         }
@@ -602,7 +591,7 @@ void CRunItem::ScheduleTick() {
     }
     if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != dayOfComputation) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
 }
 
@@ -650,7 +639,7 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     if (m_bStopping || static_cast<int>(GetTickCount() - m_dwIgnoreChangesUntil) < 0) return 0;
     if (!m_strAccessFolders.IsEmpty() && m_folderCheck.IsFolderMissing() == FOLDERCHECK_MISSING) {
         if (wParam == FOLDERMON_CHANGES) {
-            DebugLine(u"Changes detected.");
+            g_DebugPrintf.PrintDebug(u"Changes detected.");
             m_bChangesWhileInaccessible = true;
         }
         return 0;
@@ -661,10 +650,10 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     }
     if (IsExecuting() && IsRepeatQueued()) return 0;
     if (OnFolderMonitorEvent(FOLDERMON_CHANGES, lParam) != RUNITEMEVENT_GO_ON) return 0;
-    DebugLine(u"Changes detected.");
+    g_DebugPrintf.PrintDebug(u"Changes detected.");
     m_bChangesPending = true;
     if (m_bAsSoonAsChanged) {
-        DebugLine(u"Starting profile.");
+        g_DebugPrintf.PrintDebug(u"Starting profile.");
         ScheduleTick();
     }
     return 0;
@@ -755,8 +744,8 @@ void CRunItem::StartChainEntry() {
 }
 
 LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
-    DebugLine(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
-              static_cast<int>(code), static_cast<int>(lParam));
+    g_DebugPrintf.PrintDebug(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
+                             static_cast<int>(code), static_cast<int>(lParam));
     if (code != EXECNOTIFY_ENDED) {
         OnExecuteEvent(code, lParam);
         AcknowledgeJob();
@@ -778,8 +767,6 @@ LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
     // Everything of the job's run has been read: let it end before the chain starts others.
     AcknowledgeJob();
     ContinueChain();
-    const int runAfterStop = m_nRunAfterStop.exchange(kNoRun);
-    if (runAfterStop != kNoRun) LaunchRun(m_launchCommand, runAfterStop);
     return 0;
 }
 

@@ -161,6 +161,8 @@ class CRunItem : public CWnd {
     CString NotAccessibleText(const CString& folder, int intervalSec) const;
     void ReportNotAccessible(int intervalMs);
     static COleDateTime CurrentMinute();
+    // A profile name shortened for display (15 characters).
+    static CString ShortDisplayName(const CString& name);
     // The first minute at or after the given wall time that exists in local time.
     static COleDateTime FirstExistingMinute(const COleDateTime& time);
 
@@ -203,8 +205,6 @@ class CRunItem : public CWnd {
     std::atomic<bool> m_bChangesPending{false};
     std::atomic<bool> m_bStopping{false};
     std::atomic<DWORD> m_dwIgnoreChangesUntil{0};
-    static const int kNoRun = -1;
-    std::atomic<int> m_nRunAfterStop{kNoRun};  // reason of a run asked for during a stop
 
     // Main thread only.
     UINT m_nScheduleInterval = SCHEDULE_FIRST_MS;

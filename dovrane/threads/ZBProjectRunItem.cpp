@@ -6,7 +6,6 @@
 #include "common/DebugPrintf.h"
 #include "common/EventLog.h"
 #include "common/MultiFoldersParser.h"
-#include "common/PathUtils.h"
 #include "common/RegUtils.h"
 #include "common/TextUtils.h"
 #include "common/UrlCodec.h"
@@ -31,22 +30,9 @@ const char16_t kNoMethod[] = u"No execution method specified in this Zebrodyne p
 const char16_t kProfileChanged[] =
     u", ZBEngine has detected changes in this Zebrodyne profile and has disabled the scheduled run(s): "
     u"manual reactivation required.";
-const int kShortNameChars = 15;
 const int kIdChars = 512;
 const int kFirstMethod = 1;
 const int kLastMethod = 7;
-
-template <class... A>
-void DebugLine(LPCWSTR format, const A&... args) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(format, args...);
-}
-
-CString ShortName(const CString& name) {
-    std::u16string raw(static_cast<LPCWSTR>(name), name.GetLength());
-    raw.push_back(u'\0');
-    ShortenPath(raw.data(), kShortNameChars);
-    return CString(raw.c_str());
-}
 
 CString MonitorWhere(int bits, LPCWSTR source, LPCWSTR target, LPCWSTR both) {
     switch (bits & (MONITOR_SOURCE | MONITOR_TARGET)) {
@@ -192,7 +178,7 @@ void CZBProjectRunItem::RegisterWatch() {
 bool CZBProjectRunItem::Enable(const CLaunchItem& item) {
     SetInfo(item);
     CopyOptions();
-    DebugLine(u"Enabling profile %s - step 1", GetName());
+    g_DebugPrintf.PrintDebug(u"Enabling profile %s - step 1", GetName());
     if (!ReadProgramPath()) {
         SetState(RUNSTATE_ERROR, kNotInstalled);
         return false;
@@ -428,7 +414,7 @@ LRESULT CZBProjectRunItem::OnExecuteEvent(WPARAM code, LPARAM) {
             g_EventLog.WriteEventLog(EVENTLOG_ERROR_TYPE, kLaunchError);
             break;
         case EXECNOTIFY_REPEATED:
-            DebugLine(u"Repeating...");
+            g_DebugPrintf.PrintDebug(u"Repeating...");
             OnRunStarted();
             break;
         case EXECNOTIFY_STARTED: OnRunStarted(); break;
@@ -453,7 +439,7 @@ void CZBProjectRunItem::OnRunStarted() {
 }
 
 void CZBProjectRunItem::ResetProgress() {
-    m_strProgressStatus.Empty();
+    m_strStatusText.Empty();
     m_nPercent = -1;
     m_strFile.Empty();
     m_strCaption.Empty();
@@ -471,7 +457,7 @@ void CZBProjectRunItem::TakeRunId() {
 
 void CZBProjectRunItem::ReadProgress() {
     CSingleLock run(&m_csRun, TRUE);
-    m_strProgressStatus = m_status.GetStatusText();
+    m_strStatusText = m_status.GetStatusText();
     m_nPercent = m_status.GetPercent();
     m_strFile = m_engStatus.GetFile();
     m_strCaption = m_engStatus.GetCaption();
@@ -487,7 +473,7 @@ CString CZBProjectRunItem::RunDescription(const CString& result) {
     CString text;
     const int current = m_runList.GetCurrentIndex();
     if (current > 0 && current < m_runList.GetSize() && m_runList[current].m_nAddedAsProfileAfter != 0)
-        text = u"After " + ShortName(m_runList[current - 1].m_strName) + u" ";
+        text = u"After " + ShortDisplayName(m_runList[current - 1].m_strName) + u" ";
     return text + GetRunReasonText(GetJobReason()) + u" - " + result;
 }
 
@@ -521,7 +507,7 @@ void CZBProjectRunItem::OnRunEnded() {
     g_EventLog.WriteEventLog(exitCode != 0 ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, line);
     m_history.AddHeadEntry(record);
     m_history.TrimAfterRun(exitCode);
-    DebugLine(u"Saving last runs to registry.");
+    g_DebugPrintf.PrintDebug(u"Saving last runs to registry.");
     m_history.SaveToDB();
     run.Unlock();
     if (!IsRepeatQueued())
@@ -561,7 +547,7 @@ CString CZBProjectRunItem::GetSettingsText() {
 
 CString CZBProjectRunItem::GetDetailsText() {
     CSingleLock run(&m_csRun, TRUE);
-    CString text = m_strProgressStatus;
+    CString text = m_strStatusText;
     if (!text.IsEmpty() && GetState() == RUNSTATE_RUNNING && m_nPercent >= 0 && m_nPercent <= 99)
         text.AppendFormat(u" (%d%%)", m_nPercent);
     return text;
@@ -630,10 +616,10 @@ CString HighlightAfter(const CString& line, LPCWSTR label) {
 
 CString CZBProjectRunItem::GetProgressHtml() {
     CSingleLock run(&m_csRun, TRUE);
-    if (m_strProgressStatus.IsEmpty() || GetState() != RUNSTATE_RUNNING || m_nPercent < 0 ||
-        m_nPercent > 99 || m_strFile.IsEmpty())
+    if (m_strStatusText.IsEmpty() || GetState() != RUNSTATE_RUNNING || m_nPercent < 0 || m_nPercent > 99 ||
+        m_strFile.IsEmpty())
         return CString();
-    CString html = u"<br><strong>Progress of \"" + HtmlEscape(m_strProgressStatus) + u"\" :</strong><br>";
+    CString html = u"<br><strong>Progress of \"" + HtmlEscape(m_strStatusText) + u"\" :</strong><br>";
     html += u"<span class='highlight'>" + HtmlEscape(m_strFile) + u"</span>";
     if (!m_strLine2.IsEmpty()) html += u"<br>" + HtmlEscape(m_strLine2);
     if (!m_strLine1.IsEmpty()) html += u"<br>" + HighlightAfter(m_strLine1, u"Estimated Time Left:");

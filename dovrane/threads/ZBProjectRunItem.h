@@ -1,10 +1,10 @@
 // CZBProjectRunItem: the run item of one synchronisation profile: the CRunItem schedule plus what
-// knows the synchronisation program. It holds the profile's CLaunchItem (its ITEM element) and
-// the settings read from its profile file. Enabling builds the program's launch command, watches
-// the profile file and arms the schedule; while a run is under way a one-second timer reads the
+// knows the synchronisation program. It holds the profile's CLaunchItem (its ITEM element) and the
+// settings read from its profile file. Enabling builds the program's launch command, watches the
+// profile file and arms the schedule; while a run is under way a one-second timer reads the
 // program's status blocks; at the end of a run the exit code becomes a result text, the run is
-// recorded at the head of the history (CDBEngList, saved to the run-history database) and the
-// state set. It also gives the texts and HTML fragments that command answers and pages show.
+// recorded at the head of the history (CDBEngList, saved to the run-history database) and the state
+// set. It also gives the texts and HTML fragments that command answers and pages show.
 //
 // Threads: the window, its timers and the job reports run on the main thread. Enable, Disable,
 // SetInfo and the texts are also called by list operations on the TCP/IP server thread and HTTP
@@ -12,15 +12,15 @@
 // progress values, the history and the texts kept by SetState; SetState takes m_csRun, then
 // m_csState. The profile watcher's thread waits in its sent message until OnProjectChanged ran.
 //
-// Ownership: created and deleted by the run-item list; owns its settings, status readers,
-// history and profile watcher. The owner window (set by the list) gets the owner message posted,
-// wParam 0 and lParam 0, after every state change.
+// Ownership: created and deleted by the run-item list; owns its settings, status readers, history
+// and profile watcher. The owner window (set by the list) gets the owner message posted, wParam 0
+// and lParam 0, after every state change.
 //
 // Failures are states with texts: 5 "Unable to locate Zebrodyne Pro on this computer. Please
 // install Zebrodyne Pro.", the profile reader's error, "No execution method specified in this
 // Zebrodyne profile.", "Initialization failure.", "Windows can not monitor folder: ...", and 0
-// "Error launching Zebrodyne Pro. Application not found on this computer.". Timer 2 retries
-// Enable every minute while the item is in error or its folders cannot be listed.
+// "Error launching Zebrodyne Pro. Application not found on this computer.". Timer 2 retries Enable
+// every minute while the item is in error or its folders cannot be listed.
 //
 // Changed from the original: opening the status blocks does not wait for the program's
 // identification (timer 3 picks it up); Enable on an item whose run is under way re-arms it and
@@ -28,10 +28,10 @@
 // inside links).
 #pragma once
 
+#include "common/SyncCounts.h"
 #include "dovrane/LaunchItem.h"
 #include "dovrane/model/DBEngList.h"
 #include "dovrane/model/Settings.h"
-#include "dovrane/model/SyncCounts.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
 #include "dovrane/threads/LaunchCommand.h"
@@ -71,7 +71,7 @@ class CZBProjectRunItem : public CRunItem {
     // Deletes the run history and stores the empty history; false when it could not be saved.
     bool ResetLastRuns();
 
-    // Texts (any thread; see the Part of the texts for each).
+    // The texts that command answers and pages show (any thread, under the list's mutex).
     CString GetStatusText();
     CString GetStatusHtml();
     CString GetDetailsText();
@@ -124,14 +124,14 @@ class CZBProjectRunItem : public CRunItem {
     HWND m_hWndOwner = nullptr;
     UINT m_uOwnerMessage = 0;
 
-    // Guarded by m_csRun: what the last SetState kept, the progress of the run under way, the
-    // status readers and the run history.
+    // Guarded by m_csRun: what the last SetState kept, the progress of the run under way (whose
+    // status text replaces the SetState text while it runs), the status readers and the run
+    // history.
     int m_nShownState = RUNSTATE_DISABLED;
     CString m_strStateName;
     CString m_strSettingsText;
-    CString m_strStatusText;
+    CString m_strStatusText;  // the last SetState's text; while running, the program's status text
     CString m_strChainText;
-    CString m_strProgressStatus;
     int m_nPercent = -1;
     CString m_strFile;
     CString m_strCaption;

@@ -44,6 +44,10 @@ class CZBProjectRunItemData {
     const CString& GetExecutionMethod() const { return m_strExecutionMethod; }
     const CString& GetSettingsHtml() const { return m_strSettingsHtml; }
     int GetRunState() const { return m_nRunState; }
+    // The start of the last run (seconds since 1970, UTC), 0 when the profile never ran, and
+    // whether that run failed; the feeds show them.
+    LONGLONG GetLastRunTime() const { return m_tLastRun; }
+    bool HasLastRunFailed() const { return m_bLastRunFailed; }
     // The launch item's start time as "%x %H:%M" (or "%x %I:%M %p" in a 12-hour locale); the
     // current minute when the start time is not set.
     CString GetStartTimeText() const;
@@ -67,4 +71,6 @@ class CZBProjectRunItemData {
     CString m_strSettingsHtml;
     CString m_strProfileName;
     int m_nRunState = 0;
+    LONGLONG m_tLastRun = 0;
+    bool m_bLastRunFailed = false;
 };

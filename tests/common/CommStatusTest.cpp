@@ -5,11 +5,15 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/CommStatus.h"
+#include "common/DebugPrintf.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
 #include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/FileMapping.h"
 #include "platform/win32/SyncApi.h"
 #include "tests/support/TestRoot.h"
@@ -164,6 +168,53 @@ TEST_F(CommStatusTest, CommandAndAnswerChangeTheCountOnce) {
     EXPECT_EQ(text, CString(u"100-OK"));
 }
 
+// Every local process may write the block: a count at its largest wraps to the smallest.
+TEST_F(CommStatusTest, ForgedCountAtItsLargestWraps) {
+    CCommStatus engine;
+    engine.Open();
+    ASSERT_TRUE(engine.IsOpen());
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, COMMSTATUS_NAME_GLOBAL);
+    ASSERT_NE(mapping, nullptr);
+    auto* bytes = static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(bytes, nullptr);
+    const LONG largest = 0x7FFFFFFF;
+    std::memcpy(bytes + 180, &largest, sizeof largest);
+    engine.SendCommand(COMMSTATUS_ANSWER, u"100-OK");
+    EXPECT_EQ(CRawBlock(COMMSTATUS_NAME_GLOBAL).Get32(180), static_cast<LONG>(0x80000000u));
+    UnmapViewOfFile(bytes);
+    CloseHandle(mapping);
+}
+
+TEST_F(CommStatusTest, ExchangeTakesOnlyTheAnswerToItsCommand) {
+    CCommStatus engine;
+    engine.Open();
+    engine.SendCommand(COMMSTATUS_ANSWER, u"an older answer");
+    CCommStatus client(TRUE, FALSE);
+    ASSERT_TRUE(client.IsOpen());
+    CString answer = u"x";
+    EXPECT_FALSE(client.ExchangeCommand(u"STATUS", 100, answer)) << "the older answer is not taken";
+    EXPECT_TRUE(answer.IsEmpty());
+
+    std::thread server([&engine] {
+        const int64_t deadline = zbw::DeadlineAfter(5000);
+        int type = COMMSTATUS_IDLE;
+        CString text;
+        while (zbw::RemainingUntil(deadline) > 0) {
+            if (engine.ReadCommand(type, text) && type == COMMSTATUS_COMMAND && text == u"PING") {
+                engine.SendCommand(COMMSTATUS_ANSWER, u"PONG");
+                return;
+            }
+            Sleep(1);
+        }
+    });
+    EXPECT_TRUE(client.ExchangeCommand(u"PING", 5000, answer));
+    server.join();
+    EXPECT_EQ(answer, CString(u"PONG"));
+
+    CCommStatus none(TRUE, TRUE);  // never opened
+    EXPECT_FALSE(none.ExchangeCommand(u"PING", 5000, answer));
+}
+
 TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
     CCommStatus engine;
     engine.Open();
@@ -179,7 +230,8 @@ TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
         {"fresh", 5000000, 100, 500, true},
         {"stale", 5000000, 600, 500, false},
         {"at the limit", 5000000, 500, 500, true},
-        {"ahead of this clock", 5000000, static_cast<DWORD>(-100), 500, false},
+        {"written just after the reader's tick", 5000000, static_cast<DWORD>(-100), 500, true},
+        {"far ahead of this clock", 5000000, static_cast<DWORD>(-600), 500, false},
         {"time + timeout wraps", 0xFFFFFF00u, 10, 500, true},
         {"tick count wrapped since", 0x00000010u, 0x20, 500, true},
         {"stale across the wrap", 0x00001000u, 0x2000, 500, false},
@@ -306,6 +358,37 @@ TEST_F(CommStatusTest, ExistingSmallerBlockKeepsItsSize) {
 
 TEST_F(CommStatusTest, EnableGlobalPrivilegeSucceeds) {
     EXPECT_TRUE(CCommStatus::EnableGlobalPrivilege());
+}
+
+std::string ReadUtf16(const std::string& path) {
+    const std::string bytes = ReadHostFile(path);
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
+    return zbw::ToUtf8(text.c_str());
+}
+
+// The one test of this program that opens the process's debug log.
+TEST_F(CommStatusTest, RefusedGlobalPrivilegeIsLoggedAndTheEngineTakesTheLocalBlock) {
+    const std::string log = m_root.Path("engine.log");
+    ASSERT_TRUE(g_DebugPrintf.Init(zbw::ToWindowsPath(log)));
+    setenv("ZBW_REFUSE_PRIVILEGES", "SeDebugPrivilege,SeCreateGlobalPrivilege", 1);
+    EXPECT_FALSE(CCommStatus::EnableGlobalPrivilege());
+    {
+        CCommStatus engine;
+        engine.Open();
+        EXPECT_EQ(engine.GetName(), CString(COMMSTATUS_NAME_LOCAL));
+        EXPECT_FALSE(NameExists(COMMSTATUS_NAME_GLOBAL)) << "no global block without the privilege";
+        EXPECT_NE(ReadUtf16(log).find("SeCreateGlobalPrivilege: privilege not enabled\r\n"),
+                  std::string::npos)
+            << ReadUtf16(log);
+    }
+    // A global block that already exists is still taken.
+    CCommStatusMem global(COMMSTATUS_NAME_GLOBAL, nullptr);
+    CCommStatus engine;
+    engine.Open();
+    EXPECT_EQ(engine.GetName(), CString(COMMSTATUS_NAME_GLOBAL));
 }
 
 TEST_F(CommStatusTest, TwoProcessesExchangeACommand) {

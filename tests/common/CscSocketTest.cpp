@@ -4,10 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/CSCvs.h"
 #include "common/csc.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/SyncApi.h"
 #include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
@@ -118,16 +121,21 @@ TEST(CscLoginTest, ChallengeIsUpperCaseHex) {
 }
 
 TEST(CscLoginTest, ResponseIsFixedAndBothEndsAgree) {
+    // Pinned pairs: every client in the field computes these, so a change of the digit table,
+    // multiplier, rotation or mask breaks the login and must show here.
+    const struct {
+        const char* challenge;
+        const char* response;
+    } vectors[] = {
+        {"00000000", "5A3CC3A5"},  // zero stays zero until the mask
+        {"00000001", "DA3CC1ED"}, {"80000000", "1A3CC681"}, {"1234ABCD", "EB6294DE"},
+        {"1234ABCE", "6B629261"}, {"DEADBEEF", "8BC41B51"}, {"FFFFFFFF", "8A67BD70"},
+    };
     char a[CSC_CHALLENGE_LEN + 1];
-    char b[CSC_CHALLENGE_LEN + 1];
-    EXPECT_EQ(cscResponse("00000000", a), CSC_CHALLENGE_LEN);
-    EXPECT_STREQ(a, "5A3CC3A5");  // zero stays zero until the mask
-    cscResponse("1234ABCD", a);
-    cscResponse("1234ABCD", b);
-    EXPECT_STREQ(a, b);
-    EXPECT_EQ(std::strlen(a), 8u);
-    cscResponse("1234ABCE", b);
-    EXPECT_STRNE(a, b);
+    for (const auto& v : vectors) {
+        EXPECT_EQ(cscResponse(v.challenge, a), CSC_CHALLENGE_LEN);
+        EXPECT_STREQ(a, v.response) << v.challenge;
+    }
 
     // Anything that is not eight upper-case digits reads as the value -1, on both sides alike.
     char minusOne[CSC_CHALLENGE_LEN + 1];
@@ -264,6 +272,37 @@ TEST_F(CscSocketTest, AcceptWithoutSlotClosesTheConnection) {
     EXPECT_EQ(cscClient("127.0.0.1", port), CSCVS_NO_FREE_SLOT);
     ASSERT_EQ(cscAwaitConnect(), 1);
     EXPECT_EQ(cscAcceptConnect(), CSCVS_NO_ACCEPT_SLOT);
+}
+
+TEST_F(CscSocketTest, ActivityWaitWakesForStopConnectsDataAndCloses) {
+    auto [client, server] = Connected();
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(cscAwaitActivity(stop, 50), CSC_ACTIVITY_TIMEOUT);
+    ASSERT_EQ(cscPutData(client, "VER", 3), 3);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);
+    EXPECT_EQ(Receive(server, 3), "VER");
+    EXPECT_EQ(cscAwaitActivity(stop, 50), CSC_ACTIVITY_TIMEOUT);  // nothing new since
+
+    // A watched socket is non-blocking; a send larger than the socket buffers still goes whole.
+    std::string big(4 * 1024 * 1024, 'z');
+    std::thread reader([&] { EXPECT_EQ(Receive(client, big.size()).size(), big.size()); });
+    EXPECT_EQ(cscPutData(server, big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    reader.join();
+
+    const int second = cscClient("127.0.0.1", m_port);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);
+    ASSERT_EQ(cscAwaitConnect(), 1);
+    const int accepted = cscAcceptConnect();
+    ASSERT_GE(accepted, 0);
+    EXPECT_EQ(cscClose(second), CSC_OK);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);  // the accepted one is watched too
+    char buf[16];
+    EXPECT_EQ(cscGetData(accepted, buf, sizeof buf), CSC_EOF);
+
+    SetEvent(stop);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_STOP);
+    CloseHandle(stop);
 }
 
 TEST_F(CscSocketTest, ComputerName) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -146,7 +147,8 @@ TEST_F(FolderMonitorTest, NothingWatchableStillStartsAndEndsOnStop) {
 }
 
 TEST_F(FolderMonitorTest, FolderBeyondOneWaitFailsTheMonitor) {
-    // One wait takes the stop event and 63 folders.
+    // One wait takes the stop event and 63 folders. The list is refused before any notification
+    // is made, so the test needs none of the user's shared budget of them.
     CString many;
     for (int i = 0; i < 64; ++i) {
         std::string dir = "many" + std::to_string(i);
@@ -160,6 +162,7 @@ TEST_F(FolderMonitorTest, FolderBeyondOneWaitFailsTheMonitor) {
     EXPECT_EQ(seen[0].lParam, 1);
     EXPECT_EQ(static_cast<DWORD>(seen[1].lParam), m_job->GetThreadId());
     EXPECT_TRUE(m_job->HasError());
+    EXPECT_EQ(m_job->GetErrorKind(), FOLDERMON_ERROR_WAIT_LIMIT);
     EXPECT_TRUE(m_job->IsStarted());
     EXPECT_EQ(zbw::ToUtf8(m_job->GetErrorFolder()), zbw::ToUtf8(Win("many63") + u"\\"));
     EXPECT_TRUE(PumpReal([&] { return m_job->Stop(50); }, kBoundMs));
@@ -213,6 +216,26 @@ TEST_F(FolderMonitorTest, StartingARunningMonitorKeepsItsList) {
     Touch("b/g.txt");
     EXPECT_TRUE(WaitFor(FOLDERMON_CHANGES));
     StopJob();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderMonitorTest, FolderDeletedAndMadeAgainIsWatchedAgain) {
+    ASSERT_TRUE(Start(Win("a") + u"|1|"));
+    ASSERT_TRUE(WaitFor(FOLDERMON_STARTED));
+    ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    Mark();
+    ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
+    // Its return is a change, and so is what happens in it afterwards.
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    Mark();
+    Touch("a/back.txt");
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    StopJob();
+    EXPECT_FALSE(m_job->HasError());
 }
 
 }  // namespace

@@ -2,11 +2,15 @@
 // acknowledgements that the item asks for instead of starting programs; a fake owner list
 // answers profile look-ups and chained starts. Ticks are driven by hand or by the item's timers
 // with the clock advanced; every pump is bounded.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
+#include <memory>
 #include <vector>
 
 #include "common/RegUtils.h"
@@ -138,6 +142,13 @@ class RunItemTest : public zbtest::CScheduleTest {
         }
     }
 
+    // Serves what is queued now, until the queue is empty (a bounded number of messages).
+    void Drain() {
+        MSG msg;
+        for (int served = 0; served < 1000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++served)
+            DispatchMessageW(&msg);
+    }
+
     CString StoredValue() {
         CString value;
         ReadRegStringCU(kLastRunsKey, kProfile, value);
@@ -188,7 +199,7 @@ TEST_F(RunItemTest, TimersDriveTheTickOnWholeMinutes) {
     for (int minute = 0; minute < 53; ++minute) {
         zbw::AdvanceClock(m_item.ScheduleInterval());
         Pump(2000, [&] { return m_item.ScheduleInterval() == 60000u; });
-        Pump(0);
+        Drain();
     }
     Pump(2000, [&] { return !m_item.m_launches.empty(); });
     ASSERT_EQ(m_item.m_launches.size(), 1u);
@@ -583,6 +594,129 @@ TEST_F(RunItemTest, ChainTextNamesThePreviousProfile) {
     list.SetCurrentIndex(0);
     m_item.SetRunListForTest(list);
     EXPECT_EQ(m_item.GetChainText(), CString());
+}
+
+}  // namespace
+
+namespace {
+
+// Another thread holds the owner list's mutex for a while, as a client thread would.
+class CMutexHolder {
+   public:
+    explicit CMutexHolder(CMutex& mutex) : m_mutex(mutex) {
+        m_thread = std::thread([this] {
+            m_mutex.Lock();
+            m_locked = true;
+            while (!m_release) Sleep(5);
+            m_mutex.Unlock();
+        });
+        while (!m_locked) Sleep(1);
+    }
+    ~CMutexHolder() { Release(); }
+    void Release() {
+        m_release = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+   private:
+    CMutex& m_mutex;
+    std::thread m_thread;
+    std::atomic<bool> m_locked{false};
+    std::atomic<bool> m_release{false};
+};
+
+long long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+TEST_F(RunItemTest, EndOfRunDoesNotWaitForTheListMutexAndChainsOnceItIsFree) {
+    m_owner.m_names = {kProfile, u"C:\\profiles\\next.zbp"};
+    m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
+    ASSERT_TRUE(m_item.Activate());
+    m_item.Run(RUNREASON_MANUAL);
+    CMutexHolder holder(m_owner.m_mutex);
+    const auto start = std::chrono::steady_clock::now();
+    m_item.EndRun(0);
+    EXPECT_LT(ElapsedMs(start), 500) << "the main thread waited for the list's mutex";
+    EXPECT_EQ(m_item.m_acknowledged, 1);
+    EXPECT_TRUE(m_owner.m_started.empty());
+    holder.Release();
+    Pump(5000, [&] { return !m_owner.m_started.empty(); });
+    ASSERT_EQ(m_owner.m_started.size(), 1u);
+    EXPECT_EQ(m_owner.m_started[0], CString(u"C:\\profiles\\next.zbp"));
+}
+
+TEST_F(RunItemTest, ProfileAfterCheckWaitsForABusyListInsteadOfReportingNotFound) {
+    for (const bool known : {true, false}) {
+        SCOPED_TRACE(known);
+        m_owner.m_names = {kProfile};
+        if (known) m_owner.m_names.push_back(u"C:\\profiles\\next.zbp");
+        m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
+        m_item.m_states.clear();
+        CMutexHolder holder(m_owner.m_mutex);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(m_item.Activate());
+        EXPECT_LT(ElapsedMs(start), 500);
+        EXPECT_EQ(m_item.GetState(), RUNSTATE_ENABLED);
+        holder.Release();
+        Pump(1000, [&] { return !known && m_item.GetState() == RUNSTATE_ERROR; });
+        EXPECT_EQ(m_item.GetState(), known ? RUNSTATE_ENABLED : RUNSTATE_ERROR);
+    }
+}
+
+TEST_F(RunItemTest, DueMinuteThatPassedWhileTheMainThreadWasHeldUpStillRuns) {
+    ASSERT_TRUE(m_item.Activate());
+    Pump(1000);
+    PinLocal(2024, 3, 5, 10, 59, 0);
+    m_item.Tick();
+    // The next tick comes only at 11:02: the 11:00 minute passed while the item was ticking, so it
+    // is run as scheduled, not taken for a missed run.
+    PinLocal(2024, 3, 5, 11, 2, 10);
+    m_item.Tick();
+    ASSERT_EQ(m_item.m_launches.size(), 1u);
+    EXPECT_EQ(m_item.m_launches[0], RUNREASON_SCHEDULED);
+    EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
+}
+
+TEST_F(RunItemTest, DueMinuteThatPassedBeforeTheFirstTickIsAMissedRun) {
+    // Last run at 10:00; the item is armed at 11:02, after the 11:00 run was due.
+    const CString value = u"2024-03-05 10:00===2024-03-05 10:00===" + m_item.GetScheduleSignature();
+    ASSERT_TRUE(WriteRegStringCU(kLastRunsKey, kProfile, value));
+    PinLocal(2024, 3, 5, 11, 2, 10);
+    ASSERT_TRUE(m_item.Activate());
+    Pump(1000);
+    EXPECT_TRUE(m_item.m_launches.empty());
+    EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+// An engine schedules hundreds of profiles: an item that waits for its time holds no descriptor.
+TEST_F(RunItemTest, IdleItemsHoldNoDescriptors) {
+    ASSERT_TRUE(m_item.Activate());
+    Pump(100);
+    const int before = OpenDescriptors();
+    std::vector<std::unique_ptr<CRunItem>> items;
+    for (int n = 0; n < 3; ++n) {
+        auto item = std::make_unique<CRunItem>();
+        item->SetProfileName(kProfile + CString(u'0' + n, 1));
+        item->SetSchedule(Hourly());
+        item->SetLaunchCommand(LAUNCHCOMMAND{u"/bin/true", CString()});
+        ASSERT_TRUE(item->CreateItemWindow());
+        ASSERT_TRUE(item->Activate());
+        items.push_back(std::move(item));
+    }
+    Pump(100);
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace
