@@ -191,44 +191,25 @@ TEST_F(RunItemListRunTest, RecordsOfIdleDisabledErroneousAndRunningItems) {
         return !percent.empty();
     }));
     EXPECT_EQ(m_list.RunProfile(PathOf("run.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_RUNNING);
-    const std::vector<std::string> expected = {Name("idle.fsf"),
-                                               "1",
-                                               "Enabled",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "Manual",
-                                               Name("off.fsf"),
-                                               "0",
-                                               "Disabled",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "None",
-                                               Name("bad.fsf"),
-                                               "5",
-                                               "Error",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "None",
-                                               Name("run.fsf"),
-                                               "4",
-                                               "Running... Start Time 10:07:30 AM (0 sec) (Manual Run)",
-                                               "Run manually",
-                                               "Synchronizing: " + percent + "% (" + percent + "%)",
-                                               percent,
-                                               "None",
-                                               "Manual"};
+    // name, state, status, settings, details, percentage, last run, next run
+    const std::vector<std::vector<std::string>> records = {
+        {Name("idle.fsf"), "1", "Enabled", "Run manually", "", "", "None", "Manual"},
+        {Name("off.fsf"), "0", "Disabled", "Run manually", "", "", "None", "None"},
+        {Name("bad.fsf"), "5", "Error", "Run manually",
+         "No execution method specified in this Zebrodyne profile.", "", "None", "None"},
+        {Name("run.fsf"), "4", "Running... Start Time 10:07:30 AM (0 sec) (Manual Run)", "Run manually",
+         "Synchronizing: " + percent + "% (" + percent + "%)", percent, "None", "Manual"}};
+    std::vector<std::string> joinedRecords;
     std::string joined;
-    for (const std::string& field : expected) joined += (joined.empty() ? "" : "\x01") + field;
+    for (const std::vector<std::string>& record : records) {
+        std::string text;
+        for (const std::string& field : record) text += (text.empty() ? "" : "\x01") + field;
+        joinedRecords.push_back(text);
+        joined += (joined.empty() ? "" : "\x01") + text;
+    }
     EXPECT_EQ(zbw::ToUtf8(m_list.GetAllProfilesInfo()), joined);
-    EXPECT_EQ(zbw::ToUtf8(m_list.GetProfileInfo(PathOf("OFF.FSF"))),
-              joined.substr(joined.find(Name("off.fsf")),
-                            joined.find(Name("bad.fsf")) - joined.find(Name("off.fsf")) - 1));
+    EXPECT_EQ(zbw::ToUtf8(m_list.GetProfileInfo(PathOf("OFF.FSF"))), joinedRecords[1]);
+    EXPECT_EQ(zbw::ToUtf8(m_list.RUNITEM_RECORD(2)), joinedRecords[2]);
 }
 
 // SET gives an item new settings and leaves it as enabled or disabled as it was: an erroneous
