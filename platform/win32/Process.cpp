@@ -520,6 +520,14 @@ CKernelRef StartHostProcess(const std::string& hostProgram, const std::vector<st
     return ref;
 }
 
+bool RaiseHandleLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur == limit.rlim_max) return true;
+    limit.rlim_cur = limit.rlim_max;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
+}
+
 }  // namespace zbw
 
 BOOL CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
@@ -602,6 +610,7 @@ void ExitProcess(UINT uExitCode) {
 }
 
 LPWSTR GetCommandLineW() {
-    static std::u16string line = BuildOwnCommandLine();
+    // Never destroyed: callers keep the pointer, also threads that run on during exit.
+    static auto& line = *new std::u16string(BuildOwnCommandLine());
     return line.data();
 }

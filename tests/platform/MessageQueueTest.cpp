@@ -389,6 +389,34 @@ TEST_F(MessageQueueTest, PostWithoutWindowGoesToTheCallingThread) {
     EXPECT_EQ(msg.message, WM_USER + 3u);
 }
 
+// The handler of a sent message pumps on its own; the GetMessage it ran under must still wake
+// for what is posted afterwards.
+TEST_F(MessageQueueTest, GetMessageWakesForAPostAfterANestedPumpInASentHandler) {
+    CRecorder& recorder = NewRecorder();
+    recorder.reply = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message != WM_USER + 1) return DefWindowProcW(hwnd, message, wParam, lParam);
+        PostMessageW(hwnd, WM_USER + 2, 0, 0);
+        MSG nested;
+        while (PeekMessageW(&nested, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&nested);
+        return 1;
+    };
+    HWND hwnd = Window(&recorder);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        SendMessageW(hwnd, WM_USER + 1, 0, 0);
+        Sleep(50);
+        PostMessageW(hwnd, WM_USER + 3, 0, 0);
+        for (int i = 0; i < 500 && !done; ++i) Sleep(10);
+        PostMessageW(hwnd, WM_USER + 99, 0, 0);  // ends a GetMessage that did not wake
+    });
+    MSG msg{};
+    ASSERT_GT(GetMessageW(&msg, nullptr, 0, 0), 0);
+    done = true;
+    worker.join();
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 3));
+    EXPECT_EQ(recorder.Count(WM_USER + 2), 1u) << "taken by the nested pump";
+}
+
 TEST_F(MessageQueueTest, MsgWaitReturnsForObjectsMessagesOrTimeOut) {
     HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     EXPECT_EQ(MsgWaitForMultipleObjects(1, &event, FALSE, 30, QS_ALLINPUT), WAIT_TIMEOUT);

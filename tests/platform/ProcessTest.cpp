@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 
@@ -312,3 +313,16 @@ TEST_F(ProcessTest, RefusesHandlesThatAreNoProcess) {
 }
 
 }  // namespace
+
+TEST(ProcessLimitTest, HandleLimitRisesToTheHostsHardLimit) {
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit lowered = limit;
+    lowered.rlim_cur = std::min<rlim_t>(limit.rlim_max, 256);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    EXPECT_TRUE(zbw::RaiseHandleLimit());
+    rlimit raised{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &raised), 0);
+    EXPECT_EQ(raised.rlim_cur, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
