@@ -3,15 +3,14 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "platform/base/Clock.h"
 
 namespace {
 
-constexpr DWORD kPollMs = 100;
 constexpr u_short kLingerSeconds = 500;
-constexpr DWORD kClosePauseMs = 500;
+// How long a send on a non-blocking socket waits for room before it gives up.
+constexpr DWORD kSendStallMs = 3000;
 
 struct CSCVSSLOT {
     bool used;
@@ -22,16 +21,20 @@ struct CSCVSSLOT {
     u_short port;
     sockaddr_in lastPeer;
     bool connected;
-    DWORD pollMs;
 };
 
 CSCVSSLOT g_slots[CSCVS_SLOTS];
 int g_listenSlot = -1;
 std::mutex g_slotLock;
+WSAEVENT g_watchEvent = nullptr;
 
 CSCVSSLOT* Slot(int slot) {
     if (slot < 0 || slot >= CSCVS_SLOTS || !g_slots[slot].used) return nullptr;
     return &g_slots[slot];
+}
+
+void Watch(const CSCVSSLOT& s) {
+    if (g_watchEvent) WSAEventSelect(s.sock, g_watchEvent, FD_ACCEPT | FD_READ | FD_CLOSE);
 }
 
 int SocketError() {
@@ -43,7 +46,6 @@ void FreeSlot(CSCVSSLOT& s) {
     std::lock_guard<std::mutex> guard(g_slotLock);
     s = CSCVSSLOT{};
     s.sock = INVALID_SOCKET;
-    s.pollMs = kPollMs;
 }
 
 // One to four dot-separated decimal numbers, each below 256.
@@ -92,6 +94,7 @@ int CSCvsRelease() {
     for (int i = 0; i < CSCVS_SLOTS; ++i) {
         if (g_slots[i].used) CSCvsClose(i);
     }
+    g_watchEvent = nullptr;
     WSACleanup();
     return CSCVS_OK;
 }
@@ -163,6 +166,7 @@ int CSCvsListen(int slot, int backlog) {
     CSCVSSLOT* s = Slot(slot);
     if (!s) return CSCVS_BAD_SLOT;
     if (listen(s->sock, backlog) == SOCKET_ERROR) return SocketError();
+    Watch(*s);
     g_listenSlot = slot;
     return CSCVS_OK;
 }
@@ -190,6 +194,7 @@ int CSCvsAccept(int listenSlot) {
         s.ip = ntohl(peer.sin_addr.s_addr);
         s.port = ntohs(peer.sin_port);
         s.connected = true;
+        Watch(s);
         return i;
     }
     closesocket(sock);
@@ -212,13 +217,18 @@ int CSCvsTest(int slot, int kind) {
 }
 
 int CSCvsWait(int slot, int kind, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        int result = CSCvsTest(slot, kind);
-        if (result != 0) return result;
-        if (GetTickCount() - start >= timeoutMs) return 0;
-        Sleep(g_slots[slot].pollMs);
-    }
+    CSCVSSLOT* s = Slot(slot);
+    if (!s) return CSCVS_BAD_SLOT;
+    if (kind < CSCVS_WAIT_READ || kind > CSCVS_WAIT_ERROR) return CSCVS_BAD_WAIT;
+    fd_set set;
+    FD_ZERO(&set);
+    FD_SET(s->sock, &set);
+    timeval limit = {static_cast<long>(timeoutMs / 1000), static_cast<long>(timeoutMs % 1000) * 1000};
+    int result =
+        select(0, kind == CSCVS_WAIT_READ ? &set : nullptr, kind == CSCVS_WAIT_WRITE ? &set : nullptr,
+               kind == CSCVS_WAIT_ERROR ? &set : nullptr, &limit);
+    if (result == SOCKET_ERROR) return SocketError();
+    return result > 0 ? 1 : 0;
 }
 
 int CSCvsSend(int slot, const char* data, int count) {
@@ -228,12 +238,15 @@ int CSCvsSend(int slot, const char* data, int count) {
     int done = 0;
     while (done < count) {
         int sent = send(s->sock, data + done, count - done, 0);
+        // A watched socket is non-blocking: a full send buffer waits for room, within a bound.
+        if (sent < 1 && WSAGetLastError() == WSAEWOULDBLOCK &&
+            CSCvsWait(slot, CSCVS_WAIT_WRITE, kSendStallMs) == 1)
+            continue;
         if (sent < 1) {
             s->connected = false;
             return SocketError();
         }
         done += sent;
-        if (done < count) std::this_thread::yield();
     }
     return count;
 }
@@ -253,7 +266,6 @@ int CSCvsClose(int slot) {
     LINGER lg = {1, kLingerSeconds};
     setsockopt(s->sock, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&lg), sizeof lg);
     closesocket(s->sock);
-    Sleep(kClosePauseMs);
     if (g_listenSlot == slot) g_listenSlot = -1;
     FreeSlot(*s);
     return CSCVS_OK;
@@ -286,4 +298,19 @@ int CSCvsGetAddress(int slot, int which, char* buffer, int size) {
         default: addr = s->lastPeer; break;
     }
     return FormatAddress(addr, buffer, size);
+}
+
+void CSCvsSetWatchEvent(WSAEVENT event) {
+    g_watchEvent = event;
+    for (int i = 0; i < CSCVS_SLOTS; ++i) {
+        if (g_slots[i].used) Watch(g_slots[i]);
+    }
+}
+
+void CSCvsTakeEvents() {
+    if (!g_watchEvent) return;
+    for (CSCVSSLOT& s : g_slots) {
+        WSANETWORKEVENTS events;
+        if (s.used) WSAEnumNetworkEvents(s.sock, g_watchEvent, &events);
+    }
 }

@@ -1,7 +1,9 @@
 // The socket layer of the csc library: six numbered socket slots over Windows Sockets, used only
-// by the upper layer (csc.h). Every readiness test is a zero-time-out select on one socket;
-// waits test every 100 ms. Results: CSCVS_OK (1000), a slot number, a byte count, or a negative
-// code (a Windows Sockets error negated, or one of the -10xx codes below).
+// by the upper layer (csc.h). Every readiness test is a zero-time-out select on one socket; a
+// wait with a time-out is one select on the socket for that time. Slots may be watched by an
+// event (WSAEventSelect), which makes their sockets non-blocking: a send then waits for room in
+// the send buffer for at most 3 s before it fails. Results: CSCVS_OK (1000), a slot number, a byte count, or
+// a negative code (a Windows Sockets error negated, or one of the -10xx codes below).
 //
 // Slot allocation runs under the layer's lock; one slot is used by one thread at a time.
 // Windows' "blocking call in progress" waits are left out: there are no blocking hooks here.
@@ -49,8 +51,14 @@ int CSCvsWait(int slot, int kind, DWORD timeoutMs);
 int CSCvsSend(int slot, const char* data, int count);
 // One receive of at most size bytes; 0 bytes marks the slot lost and gives -1.
 int CSCvsReceive(int slot, char* buffer, int size);
-// Lingers up to 500 s for unsent data, closes, pauses 500 ms and frees the slot.
+// Lingers up to 500 s for unsent data, closes and frees the slot.
 int CSCvsClose(int slot);
+// Selects accepts, arriving data and closes of every socket, now and later ones, onto event
+// (null: none from now on). Release forgets it.
+void CSCvsSetWatchEvent(WSAEVENT event);
+// Takes the recorded network events of every used slot, so the event stays reset until something
+// new happens.
+void CSCvsTakeEvents();
 // Writable, not marked lost, and not at end of data.
 bool CSCvsIsConnected(int slot);
 // "%d.%d.%d.%d" of one of the slot's addresses into buffer (size > 16); the length, 0 when

@@ -1,6 +1,7 @@
 #include "common/CommStatusMem.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,8 @@ void CCommStatusMem::WriteCommand(int type, LPCWSTR text) {
     if (!m_pSync2) return;
     CSingleLock lock(m_pSync2.get());
     if (!lock.Lock()) return;
-    const LONG count = ReadInt(kCount) + 1;
+    // Any process may have written the count: it wraps rather than overflows.
+    const LONG count = static_cast<LONG>(static_cast<ULONG>(ReadInt(kCount)) + 1u);
     SetValue(kType, &type, sizeof type);
     SetValue(kCount, &count, sizeof count);
     const size_t length = text ? std::char_traits<char16_t>::length(text) : 0;
@@ -76,7 +78,9 @@ BOOL CCommStatusMem::IsAlive(DWORD timeoutMs) {
     DWORD time = 0;
     DWORD size = sizeof time;
     if (!GetValue(kTime, &time, &size) || time == 0) return FALSE;
-    return GetTickCount() - time <= timeoutMs ? TRUE : FALSE;
+    // Signed: a heartbeat written just after this reader took its tick lies a little ahead.
+    const int64_t age = static_cast<int32_t>(GetTickCount() - time);
+    return age <= static_cast<int64_t>(timeoutMs) && -age <= static_cast<int64_t>(timeoutMs) ? TRUE : FALSE;
 }
 
 LONG CCommStatusMem::ReadInt(LPCWSTR name) {

@@ -13,9 +13,9 @@
 // "<name>_Sync2" (initial and maximum count 1, the block's security attributes), waited on
 // without limit. Nothing is written or read when that semaphore could not be made or taken.
 //
-// Alive test: "time" can be read, is not 0, and at most timeout ms have passed since it, in
-// unsigned 32-bit arithmetic (GetTickCount() - time <= timeout), so the test holds across the
-// wrap of the tick count. A heartbeat ahead of this process's clock counts as not alive.
+// Alive test: "time" can be read, is not 0, and lies at most timeout ms before or after this
+// process's tick count, as a signed 32-bit difference, so the test holds across the wrap of the
+// tick count and a heartbeat written a moment after the reader took its tick counts as alive.
 //
 // Threads: one thread per object at a time (the counts it remembers are not guarded); other
 // objects and processes are serialised by the semaphores.

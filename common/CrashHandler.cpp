@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "common/CrashStack.h"
 #include "common/OSVersionText.h"
 #include "platform/base/ErrorText.h"
 #include "platform/base/TextConvert.h"
@@ -290,6 +291,8 @@ struct CCrashHandler::CState {
     HANDLE process = nullptr;
     HMODULE dbgHelp = nullptr;
     MINIDUMPWRITEDUMP miniDumpWriteDump = nullptr;
+    CCrashStack stack;
+    CCrashStack::FRAME frames[CCrashStack::kMaxFrames];
 };
 
 namespace {
@@ -322,6 +325,13 @@ const CRASHSEGMENT* FindSegment(const std::vector<CRASHSEGMENT>& segments, uint6
     return nullptr;
 }
 
+// The host file of the running program, whose symbols the call stack names.
+std::string ProgramFile() {
+    char path[4096];
+    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, static_cast<size_t>(length)) : std::string();
+}
+
 void WriteNotice(const std::string& report, const std::string& dump) {
     const char* parts[] = {
         "An unhandled exception has occurred in ZBEngine. ZBEngine has to close.\r\n"
@@ -330,6 +340,38 @@ void WriteNotice(const std::string& report, const std::string& dump) {
         "\".\r\nPlease send the report, with a note on what the engine was doing when it "
         "crashed, to your support contact. Please also attach ZBEngine.log file.\r\n"};
     for (const char* part : parts) WriteAll(STDERR_FILENO, part, std::strlen(part));
+}
+
+// The frames from pc and fp, each named by its function or else by its place in its module.
+void WriteCallStack(CReportWriter& out, const CCrashStack& stack, CCrashStack::FRAME* frames,
+                    const std::vector<CRASHSEGMENT>& segments, const std::vector<std::u16string>& modules,
+                    uint64_t pc, uint64_t fp) {
+    out.Ascii("\r\nCall stack:\r\nAddress   Frame     Function            SourceFile\r\n");
+    const int count = stack.Walk(pc, fp, frames, CCrashStack::kMaxFrames);
+    for (int i = 0; i < count; ++i) {
+        const CCrashStack::FRAME& frame = frames[i];
+        out.Hex(frame.pc, 8);
+        out.Ascii("  ");
+        out.Hex(frame.fp, 8);
+        out.Ascii("  ");
+        // A return address may lie just past its function when the call ends it.
+        const uint64_t inside = i == 0 ? frame.pc : frame.pc - 1;
+        char name[512];
+        uint64_t displacement = 0;
+        if (stack.FindSymbol(inside, name, sizeof name, &displacement)) {
+            out.Ascii(name);
+            out.Ascii("+");
+            out.Hex(displacement + (frame.pc - inside), 1);
+        } else {
+            const CRASHSEGMENT* segment = FindSegment(segments, frame.pc);
+            out.Hex(segment ? segment->section : 0, 4);
+            out.Ascii(":");
+            out.Hex(segment ? frame.pc - segment->start : 0, 8);
+            out.Ascii(" ");
+            if (segment) out.Text(modules[segment->module]);
+        }
+        out.Ascii("\r\n");
+    }
 }
 
 }  // namespace
@@ -378,6 +420,7 @@ bool CCrashHandler::InstallCrashHandler(const CString& programPath) {
     if (abortText) state->abortName = abortText;
     MODULESCAN scan{&state->segments, &state->modules, &programPath};
     dl_iterate_phdr(&AddModule, &scan);
+    state->stack.Prepare(ProgramFile());
     state->process = GetCurrentProcess();
     state->installThread = static_cast<pid_t>(syscall(SYS_gettid));
 
@@ -523,6 +566,11 @@ void CCrashHandler::Report(CState& state, int signal, const siginfo_t* info, con
         out.Hex(cpu.gs, 4);
         out.Ascii("\r\nFlags:");
         out.Hex(cpu.flags, 8);
+        out.Ascii("\r\n");
+        WriteCallStack(out, state.stack, state.frames, state.segments, state.modules, cpu.rip, cpu.rbp);
+        // No symbol handler tells parameters and locals: the second walk shows the frames alone.
+        out.Ascii("========================\r\nLocal Variables And Parameters\r\n");
+        WriteCallStack(out, state.stack, state.frames, state.segments, state.modules, cpu.rip, cpu.rbp);
         out.Ascii("\r\n");
     }
     close(report);

@@ -16,8 +16,11 @@
 // (instruction address, 1-based number of the loaded segment that holds it, offset in it, module path;
 // 00:00000000 and no path outside every module known at installation), then the registers: EAX..EDI, EIP,
 // ESP, EBP and Flags show RAX..RDI, RIP, RSP, RBP and RFLAGS in full; CS, SS, FS and GS come from the signal
-// context; DS and ES are not kept by Linux and show 0000. The call stack needs a symbol handler this system
-// has not got, so the report ends after the registers, as it does whenever symbols cannot be set up.
+// context; DS and ES are not kept by Linux and show 0000. Then the call stack (CrashStack.h) under
+// "Call stack:" and its column line: per frame the address and frame pointer ("%08X  %08X  ") and the
+// function as "name+displacement" from its module's symbol table, else "%04X:%08X path" (segment, offset,
+// module) as in the fault address; then "========================", "Local Variables And Parameters" and
+// the same frames again (there are no debugging symbols to show parameters and locals), and an empty line.
 //
 // The dump is our own format, all fields little-endian (CRASHDUMPHEADER below, then the raw
 // bytes of the crashed thread's stack from its stack pointer upwards, at most 64 KiB, cut at the
@@ -29,8 +32,9 @@
 // without it: no report, no dump, the signal goes on at once.
 //
 // Signal safety: everything is prepared at installation (paths, the first report lines, the
-// module table, the alternate stack); the handler allocates nothing, takes no lock and writes
-// with write(2). The debug log takes a lock, so the crash notice goes to standard error instead.
+// module table, the stack walker, the alternate stack); the handler allocates nothing, takes no
+// lock and writes with write(2). The debug log takes a lock, so the crash notice goes to standard error
+// instead.
 //
 // Threads: construct and destroy on the main thread (the alternate stack is that thread's; a
 // crash on another thread runs the handler on that thread's own stack). Only

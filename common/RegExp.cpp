@@ -1,8 +1,11 @@
 #include "common/RegExp.h"
 
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "common/DebugPrintf.h"
 
 // Program layout: each node is an opcode unit, a link unit (distance to the next node, 0 for
 // none, counted backwards for BACK) and an operand: EXACTLY holds its zero-terminated text,
@@ -34,6 +37,9 @@ constexpr int kMaxLink = 0xFFFF;
 // Bounds the backtracking recursion so a long text cannot exhaust the stack; a match that
 // would go deeper is given up as a whole rather than reported at a later position.
 constexpr int kMaxDepth = 10000;
+// Bounds the work of one RegExpMatch: nested repeats backtrack exponentially, and a client
+// filter is matched on the accept thread. A normal filter needs a few hundred steps.
+constexpr long kMaxSteps = 200000;
 
 bool IsQuantifier(char16_t c) {
     return c == u'*' || c == u'+' || c == u'?';
@@ -277,12 +283,12 @@ class CRegMatcher {
     }
     // End of the last successful Try.
     const char16_t* End() const { return m_end; }
-    // True once a Try hit the depth bound; no later Try can be trusted to be leftmost.
+    // True once a Try hit the depth or step bound; no later Try can be trusted to be leftmost.
     bool GaveUp() const { return m_gaveUp; }
 
    private:
     bool Match(int node, const char16_t* pos) {
-        if (m_depth == kMaxDepth) m_gaveUp = true;
+        if (m_depth == kMaxDepth || ++m_steps > kMaxSteps) m_gaveUp = true;
         if (m_gaveUp) return false;
         ++m_depth;
         bool matched = Follow(node, pos);
@@ -372,12 +378,14 @@ class CRegMatcher {
     const char16_t* m_text;
     const char16_t* m_end = nullptr;
     int m_depth = 0;
+    long m_steps = 0;  // over every Try of one match
     bool m_gaveUp = false;
 };
 
 }  // namespace
 
 struct REGEXP {
+    std::u16string source;
     std::vector<char16_t> program;
     char16_t firstChar = 0;
     bool anchored = false;
@@ -386,6 +394,16 @@ struct REGEXP {
 };
 
 namespace {
+
+// One line per expression that gives up, not one per address it is matched against.
+void NoteGaveUp(const REGEXP& prog) {
+    static std::mutex lock;
+    static std::u16string* lastLogged = new std::u16string;
+    std::lock_guard<std::mutex> guard(lock);
+    if (*lastLogged == prog.source) return;
+    *lastLogged = prog.source;
+    g_DebugPrintf.Print(u"Regular expression too complex, match given up: %s", prog.source.c_str());
+}
 
 // Start facts of a program with one top-level branch: they only save work, never change results.
 void Analyse(REGEXP& prog) {
@@ -407,6 +425,7 @@ void Analyse(REGEXP& prog) {
 REGEXP* RegExpCompile(LPCWSTR expression) {
     if (!expression) return nullptr;
     REGEXP* prog = new REGEXP;
+    prog->source = expression;
     if (!CRegCompiler(expression).Compile(prog->program)) {
         delete prog;
         return nullptr;
@@ -425,8 +444,9 @@ int RegExpMatch(REGEXP* prog, LPCWSTR text) {
         if (prog->anchored && at > 0) break;
         if (prog->firstChar && (at == whole.size() || whole[at] != prog->firstChar)) continue;
         if (!matcher.Try(text + at)) {
-            if (matcher.GaveUp()) return -1;
-            continue;
+            if (!matcher.GaveUp()) continue;
+            NoteGaveUp(*prog);
+            return -1;
         }
         prog->matchText.assign(text + at, matcher.End());
         return static_cast<int>(at);

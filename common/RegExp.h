@@ -7,7 +7,9 @@
 // of ordinary characters ("ab*" is "a" then "b*"). Comparisons are case-sensitive.
 //
 // RegExpCompile returns null for a null or invalid expression (no messages). RegExpMatch
-// returns the index of the leftmost match or -1; a match need not cover the whole text, so a
+// returns the index of the leftmost match or -1; a match that would backtrack too deep or for
+// too many steps (about a millisecond's work) is given up as -1, and the debug log gets one
+// line for the expression (not one per text). A match need not cover the whole text, so a
 // caller that wants whole-text matches anchors the expression as "^(" + expression + ")$".
 // The caller owns the compiled expression and frees it with RegExpFree. A compiled expression
 // keeps the text of its last match, so one thread at a time may match with it.

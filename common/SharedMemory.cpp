@@ -197,17 +197,18 @@ DWORD CSharedMemory::Append(LPCWSTR name, DWORD size, const void* data) {
     if (!name) return ERROR_INVALID_PARAMETER;
     const size_t length = std::char_traits<char16_t>::length(name);
     if (length + 1 > kNameChars) return RPC_S_STRING_TOO_LONG;
+    WALK walk = Walk(name);
     // A negative count is as good as none: start the directory afresh.
-    if (Read32(0) <= 0) {
+    if (walk.count <= 0) {
         std::memset(m_pView + kHeaderBytes, 0, m_dwTotalSize - kHeaderBytes);
         Write32(0, 0);
+        walk = WALK();
     }
-    WALK walk = Walk(name);
     if (walk.found) return ERROR_ALREADY_EXISTS;
     if (!walk.whole) return ERROR_OUTOFMEMORY;
     const uint64_t end = uint64_t{walk.end} + kEntryHeadBytes + size;
     if (end > m_dwTotalSize) return ERROR_OUTOFMEMORY;
-    Write32(0, Read32(0) + 1);
+    Write32(0, walk.count + 1);
     BYTE* entry = m_pView + walk.end;
     std::memset(entry, 0, 2 * kNameChars);
     std::memcpy(entry, name, 2 * length);
@@ -219,35 +220,33 @@ DWORD CSharedMemory::Append(LPCWSTR name, DWORD size, const void* data) {
 DWORD CSharedMemory::Store(LPCWSTR name, const void* data, DWORD size) {
     if (size == 0) return ERROR_BAD_LENGTH;
     if (!name || !data) return ERROR_INVALID_PARAMETER;
-    const DWORD entry = Walk(name).found;
-    if (!entry) return ERROR_FILE_NOT_FOUND;
-    const DWORD capacity = static_cast<DWORD>(Read32(entry + 2 * kNameChars));
-    if (size > capacity) return ERROR_NOT_ENOUGH_MEMORY;
-    BYTE* target = m_pView + entry + kEntryHeadBytes;
-    std::memset(target, 0, capacity);
+    const WALK walk = Walk(name);
+    if (!walk.found) return ERROR_FILE_NOT_FOUND;
+    if (size > walk.foundSize) return ERROR_NOT_ENOUGH_MEMORY;
+    BYTE* target = m_pView + walk.found + kEntryHeadBytes;
+    std::memset(target, 0, walk.foundSize);
     std::memcpy(target, data, size);
     return ERROR_SUCCESS;
 }
 
 DWORD CSharedMemory::Fetch(LPCWSTR name, void* buffer, DWORD* size) const {
     if (!name || !size) return ERROR_INVALID_PARAMETER;
-    const DWORD entry = Walk(name).found;
-    if (!entry) return ERROR_FILE_NOT_FOUND;
-    const DWORD capacity = static_cast<DWORD>(Read32(entry + 2 * kNameChars));
+    const WALK walk = Walk(name);
+    if (!walk.found) return ERROR_FILE_NOT_FOUND;
     const DWORD given = *size;
-    *size = capacity;
+    *size = walk.foundSize;
     if (!buffer) return ERROR_SUCCESS;
-    if (given < capacity) return ERROR_INSUFFICIENT_BUFFER;
-    std::memcpy(buffer, m_pView + entry + kEntryHeadBytes, capacity);
+    if (given < walk.foundSize) return ERROR_INSUFFICIENT_BUFFER;
+    std::memcpy(buffer, m_pView + walk.found + kEntryHeadBytes, walk.foundSize);
     return ERROR_SUCCESS;
 }
 
 CSharedMemory::WALK CSharedMemory::Walk(LPCWSTR name) const {
     WALK walk;
     const size_t length = name ? std::char_traits<char16_t>::length(name) : kNameChars;
-    const LONG count = Read32(0);
+    walk.count = Read32(0);
     uint64_t pos = kHeaderBytes;
-    for (LONG i = 0; i < count; ++i) {
+    for (LONG i = 0; i < walk.count; ++i) {
         if (pos + kEntryHeadBytes > m_dwTotalSize) {
             walk.whole = false;
             break;
@@ -257,8 +256,10 @@ CSharedMemory::WALK CSharedMemory::Walk(LPCWSTR name) const {
             walk.whole = false;
             break;
         }
-        if (!walk.found && NameAt(static_cast<DWORD>(pos), name, length))
+        if (!walk.found && NameAt(static_cast<DWORD>(pos), name, length)) {
             walk.found = static_cast<DWORD>(pos);
+            walk.foundSize = static_cast<DWORD>(dataSize);
+        }
         pos += kEntryHeadBytes + static_cast<uint64_t>(dataSize);
     }
     walk.end = static_cast<DWORD>(pos);

@@ -72,8 +72,13 @@ class CSharedMemory : public CObject {
     LPSECURITY_ATTRIBUTES GetSecurityAttributes() { return m_bNT ? &m_SecurityAttributes : nullptr; }
 
    private:
+    // What one pass over the directory saw. Every field is read from the block once and
+    // checked there; callers use these copies, never the block's bytes again, since another
+    // process may change them at any moment.
     struct WALK {
-        DWORD found = 0;  // offset of the first equal entry, 0 for none
+        LONG count = 0;
+        DWORD found = 0;      // offset of the first equal entry, 0 for none
+        DWORD foundSize = 0;  // that entry's data size, checked to lie inside the block
         DWORD end = kHeaderBytes;
         bool whole = true;  // every counted entry lies inside the block
     };

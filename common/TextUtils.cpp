@@ -181,16 +181,24 @@ CString HtmlEscape(const CString& text) {
 CString WildcardToRegExp(const CString& pattern) {
     static const char16_t kMeta[] = u"^$.[]()|+\\";
     CString expression;
-    for (int i = 0; i < pattern.GetLength(); ++i) {
+    for (int i = 0; i < pattern.GetLength();) {
         char16_t ch = pattern[i];
-        if (ch == u'*') {
-            expression += u".*";
-        } else if (ch == u'?') {
-            expression += u'.';
-        } else {
+        if (ch != u'*' && ch != u'?') {
             if (CString(kMeta).Find(ch) >= 0) expression += u'\\';
             expression += ch;
+            ++i;
+            continue;
         }
+        // A run of "*" and "?" is "at least as many characters as it has "?"": one ".*" for
+        // the whole run keeps the matcher from trying every split of the text between stars.
+        bool star = false;
+        for (; i < pattern.GetLength() && (pattern[i] == u'*' || pattern[i] == u'?'); ++i) {
+            if (pattern[i] == u'*')
+                star = true;
+            else
+                expression += u'.';
+        }
+        if (star) expression += u".*";
     }
     return expression;
 }

@@ -47,8 +47,10 @@ CTime MakeUtcBase(LPCWSTR text);
 CString HtmlEscape(const CString& text);
 
 // A client-address wildcard ("*" any characters, "?" one character) as an expression of our
-// regular-expression engine (common/RegExp.h); every other character matches itself. The
-// result is not anchored: callers that need the whole text to match anchor it themselves.
+// regular-expression engine (common/RegExp.h); every other character matches itself. A run of
+// "*" and "?" becomes its "?"s as "." and one ".*" (for any "*" in it), so "**" costs what "*"
+// does. The result is not anchored: callers that need the whole text to match anchor it
+// themselves.
 CString WildcardToRegExp(const CString& pattern);
 
 // A section-file header: after leading blanks "[" and the name up to the next "]" (or the end

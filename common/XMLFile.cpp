@@ -1,11 +1,11 @@
 #include "common/XMLFile.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 
 #include "platform/base/TextConvert.h"
 #include "platform/win32/FileApi.h"
-#include "platform/win32/Thread.h"
 
 namespace {
 
@@ -85,6 +85,12 @@ bool PutInPlace(LPCWSTR target, LPCWSTR temp) {
     return MoveFileExW(temp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
+// Never destroyed: a thread may still save while the program exits.
+std::mutex& SaveLock() {
+    static auto* lock = new std::mutex;
+    return *lock;
+}
+
 }  // namespace
 
 bool CXMLFile::Fail(LPCWSTR error) {
@@ -106,10 +112,10 @@ bool CXMLFile::Load(LPCWSTR fileName) {
 
 bool CXMLFile::Save(LPCWSTR fileName, const CString& text) {
     m_strError.Empty();
-    // Thread ids are unique among live threads of the machine, so concurrent saves of one
-    // target never share a temporary file.
-    CString temp;
-    temp.Format(u"%s.%x.tmp", fileName, GetCurrentThreadId());
+    // One temporary name per target, so a save that was killed leaves at most one file, which
+    // the next save takes over. Saves in this process take turns on it.
+    std::lock_guard<std::mutex> turn(SaveLock());
+    const CString temp = CString(fileName) + u".tmp";
     CFileHandle file(
         CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.IsValid()) return Fail(u"Unable to open XML file for saving settings");

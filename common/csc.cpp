@@ -1,5 +1,6 @@
 #include "common/csc.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -7,6 +8,7 @@
 #include "common/CSCvs.h"
 #include "platform/base/Clock.h"
 #include "platform/win32/Accounts.h"
+#include "platform/win32/Wait.h"
 
 namespace {
 
@@ -26,6 +28,8 @@ struct CSCCONNECTION {
 
 CSCCONNECTION g_connections[CSC_MAX_CONNECTIONS];
 int g_attached = 0;
+// The event every socket is selected onto once cscAwaitActivity has been called; null before.
+WSAEVENT g_activity = nullptr;
 std::recursive_mutex g_lock;
 
 void ResetTable() {
@@ -70,11 +74,6 @@ int ComputerName(char* buffer, int size) {
     DWORD length = static_cast<DWORD>(size);
     if (!GetComputerNameA(buffer, &length)) return CopyOut("", buffer, size);
     return static_cast<int>(length);
-}
-
-int Attempt(int slot, const char* data, int count) {
-    if (CSCvsTest(slot, CSCVS_WAIT_WRITE) != 1 || CSCvsTest(slot, CSCVS_WAIT_ERROR) != 0) return CSC_EOF;
-    return CSCvsSend(slot, data, count);
 }
 
 }  // namespace
@@ -154,18 +153,26 @@ int cscAwaitData(int connection, int timeoutMs) {
     return result < 0 ? result : result > 0;
 }
 
+// The attempts' pauses bound a wait for room in the send buffer; a socket with out-of-band data
+// pending (the error test) is tried again after a pause, as before.
 int cscPutData(int connection, const void* data, int count) {
     CSCCONNECTION* entry;
     int result = Check(connection, &entry);
     if (result != CSC_OK) return result;
     if (!data) return CSC_NULL_POINTER;
     if (count < 1) return CSCVS_NOTHING_TO_SEND;
-    for (int attempt = 0; attempt < kPutAttempts; ++attempt) {
-        result = Attempt(entry->slot, static_cast<const char*>(data), count);
-        if (result >= 0) return result;
-        Sleep(kPutPauseMs);
+    const int64_t deadline = zbw::DeadlineAfter(kPutAttempts * kPutPauseMs);
+    for (;;) {
+        const DWORD remaining = static_cast<DWORD>(zbw::RemainingUntil(deadline));
+        const bool pendingError = CSCvsTest(entry->slot, CSCVS_WAIT_ERROR) != 0;
+        if (!pendingError) {
+            result = CSCvsWait(entry->slot, CSCVS_WAIT_WRITE, remaining);
+            if (result == 1) return CSCvsSend(entry->slot, static_cast<const char*>(data), count);
+            if (result < 0) return result;
+        }
+        if (remaining == 0) return CSC_EOF;
+        if (pendingError) Sleep(std::min(kPutPauseMs, remaining));
     }
-    return result;
 }
 
 int cscGetData(int connection, void* buffer, int size) {
@@ -214,10 +221,32 @@ int cscClose(int connection) {
     return CSC_OK;
 }
 
+int cscAwaitActivity(HANDLE stopEvent, DWORD timeoutMs) {
+    if (!g_attached) return CSC_NOT_ATTACHED;
+    if (!g_activity) {
+        g_activity = WSACreateEvent();
+        if (!g_activity) return CSC_CANNOT_COMPLY;
+        CSCvsSetWatchEvent(g_activity);
+    }
+    const HANDLE handles[2] = {stopEvent, g_activity};
+    const DWORD result = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
+    CSCvsTakeEvents();
+    switch (result) {
+        case WAIT_OBJECT_0: return CSC_ACTIVITY_STOP;
+        case WAIT_OBJECT_0 + 1: return CSC_ACTIVITY_SOCKETS;
+        case WAIT_TIMEOUT: return CSC_ACTIVITY_TIMEOUT;
+        default: return CSC_CANNOT_COMPLY;
+    }
+}
+
 int cscRelease() {
     std::lock_guard<std::recursive_mutex> guard(g_lock);
     if (!g_attached) return CSC_OK;
     CSCvsRelease();
+    if (g_activity) {
+        WSACloseEvent(g_activity);
+        g_activity = nullptr;
+    }
     ResetTable();
     g_attached = 0;
     return CSC_OK;

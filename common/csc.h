@@ -8,7 +8,10 @@
 // below, a Windows Sockets error negated, or a socket-layer code (CSCvs.h). Nothing throws.
 // Attach and release, and slot allocation, run under the library's locks; one connection is used
 // by one thread at a time. Text buffers are 8-bit and always terminated when size >= 1.
+// Waits with a time-out wait on the socket itself for the time that is left.
 #pragma once
+
+#include "platform/base/WinTypes.h"
 
 #define CSC_OK 1
 #define CSC_EOF (-1)
@@ -47,7 +50,7 @@ int cscAttach(int sockets);
 int cscClient(const char* host, int port);
 // host "" binds to every local address; 1000 (CSCVS_OK) or a negative code.
 int cscServer(const char* host, int port);
-// 1 when a connection waits on the listening socket (tests twice, 100 ms apart), 0 when not.
+// 1 when a connection waits on the listening socket (waits at most 1 ms), 0 when not.
 int cscAwaitConnect();
 int cscAcceptConnect();
 int cscAwaitData(int connection, int timeoutMs);
@@ -62,6 +65,15 @@ int cscErrorText(int code, char* buffer, int size);
 int cscIsConnected(int connection);
 int cscClose(int connection);
 int cscRelease();
+
+// The server's one wait: until stopEvent is signalled, a connection waits on the listening
+// socket, or data or a close arrives on a connection, for at most timeoutMs. The first call
+// selects every socket onto the library's event, later ones as they come, which makes them
+// non-blocking (sends wait for room within cscPutData's time). One thread calls it.
+#define CSC_ACTIVITY_STOP 0
+#define CSC_ACTIVITY_SOCKETS 1
+#define CSC_ACTIVITY_TIMEOUT 2
+int cscAwaitActivity(HANDLE stopEvent, DWORD timeoutMs);
 
 // Login: the server sends cscChallenge's text; both ends compute cscResponse of it. out holds
 // at least CSC_CHALLENGE_LEN + 1 characters; both return CSC_CHALLENGE_LEN.

@@ -69,14 +69,18 @@ bool SetRunValue(bool remove) {
     return false;
 }
 
-// One deletion step of the removal: its success text or the library's message.
-void LogDeletion(int result, LPCWSTR message, LPCWSTR successText) {
+// One deletion step of the removal: its success text or the library's message; true on success.
+bool LogDeletion(int result, LPCWSTR message, LPCWSTR successText) {
     g_DebugPrintf.Print(u"%s", result == 0 ? successText : message);
+    return result == 0;
 }
 
+// The removal stands or falls with the task: a folder left behind (it may hold other tasks)
+// starts nothing at logon.
 bool RemoveExistingTask() {
     char16_t message[CSchedulerTaskLib::kMessageLength] = {};
-    LogDeletion(g_SchedulerTaskLib.DeleteEngineSchedulerTask(message), message, u"Task deleted.");
+    bool deleted =
+        LogDeletion(g_SchedulerTaskLib.DeleteEngineSchedulerTask(message), message, u"Task deleted.");
     char16_t folderMessage[CSchedulerTaskLib::kMessageLength] = {};
     LogDeletion(
         g_SchedulerTaskLib.DeleteSchedulerTaskFolder(folderMessage, TRUE, CSchedulerTaskLib::kTaskFolder),
@@ -85,7 +89,7 @@ bool RemoveExistingTask() {
     LogDeletion(
         g_SchedulerTaskLib.DeleteSchedulerTaskFolder(companyMessage, TRUE, CSchedulerTaskLib::kCompanyFolder),
         companyMessage, u"Task folder deleted.");
-    return true;
+    return deleted;
 }
 
 bool AddMissingTask(const CString& programPath) {

@@ -1,5 +1,6 @@
 #include "dovrane/MainWnd.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "common/DebugPrintf.h"
@@ -8,6 +9,7 @@
 #include "dovrane/AutoStart.h"
 #include "dovrane/dovraneApp.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/host/KernelObject.h"
 #include "platform/win32/Thread.h"
 #include "platform/win32/Wait.h"
@@ -16,6 +18,12 @@ namespace {
 
 void DebugLine(LPCWSTR text) {
     if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"%s", text);
+}
+
+const char16_t kAutoStartNotRemoved[] = u"ZBEngine autostart could not be removed";
+
+CString ArgumentOf(const CString* text) {
+    return text ? *text : CString();
 }
 
 // Lifecycle commands go to the log and, as information entries, to the event log.
@@ -58,17 +66,21 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
         case ENGINE_CMD_SHUTDOWN: OnShutdownCommand(); return 0;
         case ENGINE_CMD_RESTART: OnRestartCommand(); return 0;
         case ENGINE_CMD_LOAD:
-        case ENGINE_CMD_SAVE: return OnSettingsFileCommand(argument);
-        case ENGINE_CMD_REMOVE:
-        case ENGINE_CMD_ADD:
-        case ENGINE_CMD_SET: return FALSE;  // no run item exists to remove, hold or change
+        case ENGINE_CMD_SAVE: return OnSettingsFileCommand(code, argument);
+        case ENGINE_CMD_REMOVE: return m_app.GetRunItemList().RemoveProfile(ArgumentOf(argument));
+        case ENGINE_CMD_ADD: return m_app.GetRunItemList().AddProfileFromXml(ArgumentOf(argument));
+        case ENGINE_CMD_SET: return m_app.GetRunItemList().UpdateProfileFromXml(ArgumentOf(argument));
         default: return 0;
     }
 }
 
 void CMainWnd::OnShutdownCommand() {
     m_strMessage.Empty();
-    SetAutoStart(true);
+    m_app.SetShutdownRequested();
+    if (!SetAutoStart(true)) {
+        g_DebugPrintf.Print(u"%s", kAutoStartNotRemoved);
+        g_EventLog.WriteEventLog(EVENTLOG_WARNING_TYPE, kAutoStartNotRemoved);
+    }
     LogAndReport(u"ZBEngine shutdown command received");
     PostQuitMessage(0);
 }
@@ -78,11 +90,22 @@ void CMainWnd::OnRestartCommand() {
     m_app.RestartEngine();
 }
 
-// Load and save: without a run-item list there is nothing to read profiles into or to write.
-BOOL CMainWnd::OnSettingsFileCommand(CString* text) {
+// The answer is the error text: empty on success.
+BOOL CMainWnd::OnSettingsFileCommand(WPARAM code, CString* text) {
     m_strMessage.Empty();
+    CString path = ArgumentOf(text);
+    CString result;
+    CRunItemList& list = m_app.GetRunItemList();
+    bool done =
+        code == ENGINE_CMD_LOAD ? list.LoadSettings(path, false, &result) : list.SaveSettings(path, &result);
+    if (!done) {
+        m_strMessage = result;
+        g_EventLog.WriteEventLog(EVENTLOG_WARNING_TYPE, m_strMessage);
+        std::fputs((zbw::ToUtf8(m_strMessage) + "\n").c_str(), stdout);
+        std::fflush(stdout);
+    }
     if (text) *text = m_strMessage;
-    return FALSE;
+    return done ? TRUE : FALSE;
 }
 
 LRESULT CMainWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -108,6 +131,7 @@ LRESULT CMainWnd::OnQueryEndSessionMessage() {
         DynShutdownBlockReasonCreate(m_hWnd);
     } else {
         g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
+        m_app.GetRunItemList().StopCategory(u"");
     }
     DebugLine(u"Return TRUE from WM_QUERYENDSESSION");
     return TRUE;
@@ -129,6 +153,8 @@ void CMainWnd::OnSessionCanceled() {
 }
 
 void CMainWnd::OnSessionEnding() {
+    CRunItemList& list = m_app.GetRunItemList();
+    if (m_app.IsStarted() && list.AreProfilesLoaded()) list.SaveSettings(u"");
     HANDLE helper = CreateThread(nullptr, 0, &CMainWnd::ShutdownHelper, this, 0, nullptr);
     DebugLine(u"Entering Message Queue");
     // Without a helper thread the engine is stopped here, so the session still ends cleanly.
@@ -189,6 +215,10 @@ DWORD WINAPI CMainWnd::ShutdownHelper(LPVOID param) {
     CMainWnd* wnd = static_cast<CMainWnd*>(param);
     DebugLine(u"ShutdownHelper > Starting ...");
     wnd->m_app.ClearStarted();
+    if (CdovraneApp::IsVistaOrLater()) {
+        g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
+        wnd->m_app.GetRunItemList().StopCategory(u"");
+    }
     DebugLine(u"ShutdownHelper > ZBEngine servers shutting down...");
     wnd->m_app.StopEngine();
     return 0;

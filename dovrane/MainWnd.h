@@ -5,11 +5,12 @@
 // WM_CLOSE and the end of the Windows session.
 //
 // WM_ENGINE_COMMAND: wParam is the command code, lParam points at a CString holding the argument
-// of load, save, remove, add and set; load and save also write their answer into it. Shutdown
-// and restart do not read lParam; a null lParam is taken as an empty argument without answer.
-// Results: 0 for shutdown, restart and any unknown code. Load and save answer FALSE with an empty
-// answer, and remove, add and set FALSE, until the engine has its run-item list: nothing is read
-// or written, so nothing is claimed to be.
+// of load, save, remove, add and set; load and save also write their answer into it, the error
+// text (empty on success). Shutdown and restart do not read lParam; a null lParam is taken as an
+// empty argument without answer. Results: 0 for shutdown, restart and any unknown code; load and
+// save TRUE when done; remove, add and set the run-item list's answer. The shutdown command
+// removes the autostart (a failure is logged and goes to the event log as a warning) and marks
+// the engine as ending, so a restart after it does not register the autostart again.
 //
 // WM_QUERYENDSESSION keeps the session's end waiting (on Vista and later through a block reason)
 // and answers TRUE. WM_ENDSESSION(TRUE) stops the engine on the shutdown helper thread while this
@@ -66,7 +67,7 @@ class CMainWnd : public CWnd {
    private:
     void OnShutdownCommand();
     void OnRestartCommand();
-    BOOL OnSettingsFileCommand(CString* text);
+    BOOL OnSettingsFileCommand(WPARAM code, CString* text);
     LRESULT OnCloseMessage();
     LRESULT OnQueryEndSessionMessage();
     LRESULT OnEndSessionMessage(BOOL ending);

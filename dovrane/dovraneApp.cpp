@@ -13,6 +13,7 @@
 #include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
 #include "platform/base/Clock.h"
+#include "platform/base/WideChar.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Process.h"
 #include "platform/win32/Registry.h"
@@ -55,6 +56,7 @@ BOOL CdovraneApp::InitInstance() {
     g_EventLog.OpenEventSource(u"ZBEngine");
     CreateMainWindow();
     DeriveFileNames();
+    m_runItems.SetProgramFolder(m_files.m_strProgramFolder);
     OpenLog();
     if (RegistryDebugSwitch()) g_DebugPrintf.m_bDebug = true;
     g_DebugPrintf.Print(u" ");
@@ -90,6 +92,7 @@ void CdovraneApp::ParseEngineCommandLine() {
 }
 
 bool CdovraneApp::StartEngine() {
+    m_runItems.SetEngineError(CString());  // a restart must not see the previous start's error
     g_DebugPrintf.Print(u"**** Starting ZBEngine ****");
     DebugLine(u"Debug logging activated.");
     if (!m_cmdInfo.m_bService && IsInstalledAsService()) {
@@ -98,45 +101,68 @@ bool CdovraneApp::StartEngine() {
             u"Console.");
         return false;
     }
-    if (!OpenDatabase()) return false;
-    LogEngineInfo();
-    if (m_cmdInfo.m_bService) {
-        g_DebugPrintf.Print(u"Running as a Windows Service");
-    } else {
-        g_DebugPrintf.Print(u"Not running as a Windows Service");
-        SetAutoStart(false);
-    }
-    g_DebugPrintf.Print(u"Log File: %s", m_files.m_strLogPath);
-    g_DebugPrintf.Print(u"DB File: %s", m_files.m_strDBPath);
+    OpenDatabase();
+    StoreEngineInfo();
+    if (!m_runItems.GetEngineError().IsEmpty()) return false;
+    if (!m_runItems.LoadSettings(m_files.m_strXMLPath, true)) return false;
+    m_runItems.SetEngineError(CString());
     m_bStarted = true;
     return true;
 }
 
-// Without the engine settings there is no engine error text to hold the failure yet, so a
-// database that cannot be opened ends the start at once (the same exit code 5).
-bool CdovraneApp::OpenDatabase() {
+// A database that cannot be opened becomes the engine error text, which ends the start.
+void CdovraneApp::OpenDatabase() {
     g_EngineDB.SetDBFilePath(m_files.m_strDBPath);
-    if (g_EngineDB.OpenDBFile()) return true;
+    if (g_EngineDB.OpenDBFile()) return;
     CString error;
     error.Format(u"Failed creating/opening \"%s\": %s", m_files.m_strDBPath, g_EngineDB.GetDBLastError());
     g_DebugPrintf.Print(u"%s", error);
     g_EventLog.WriteEventLog(EVENTLOG_ERROR_TYPE, error);
-    return false;
+    m_runItems.SetEngineError(error);
 }
 
-void CdovraneApp::LogEngineInfo() {
-    CString version(kVersionText);
-    version.AppendFormat(u" (Build %d)", kBuildNumber);
-    g_DebugPrintf.Print(u"Version: %s", version);
-    g_DebugPrintf.Print(u"Command Line: %s", GetCommandLineW());
-    g_DebugPrintf.Print(u"System: %s", GetOSVersionText());
-    g_DebugPrintf.Print(u"Account: %s", g_Secur32DLL.GetCurrentUserName());
-    g_DebugPrintf.Print(u"Computer Name: %s", g_Secur32DLL.GetLocalComputerName());
-    g_DebugPrintf.Print(u"Zebrodyne PRO Path: %s", ReadSyncProgramPath());
+// Logs the engine's facts, registers the autostart outside the service and keeps the facts in
+// the engine settings for the pages.
+void CdovraneApp::StoreEngineInfo() {
+    CEngineSettings info;
+    bool missing = false;
+    info.m_strSyncProgramPath = ReadSyncProgramPath(missing);
+    info.m_nSyncProgramMissing = missing ? 1 : 0;
+    info.m_nSyncProgramBuild = ReadSyncProgramBuild();
+    m_runItems.SetEngineStartTime(COleDateTime::GetCurrentTime());
+    info.m_strVersion = kVersionText;
+    info.m_strVersion.AppendFormat(u" (Build %d)", kBuildNumber);
+    info.m_strCommandLine = GetCommandLineW();
+    info.m_strSystem = GetOSVersionText();
+    info.m_strAccount = g_Secur32DLL.GetCurrentUserName();
+    info.m_strComputerName = g_Secur32DLL.GetLocalComputerName();
+    g_DebugPrintf.Print(u"Version: %s", info.m_strVersion);
+    g_DebugPrintf.Print(u"Command Line: %s", info.m_strCommandLine);
+    g_DebugPrintf.Print(u"System: %s", info.m_strSystem);
+    g_DebugPrintf.Print(u"Account: %s", info.m_strAccount);
+    g_DebugPrintf.Print(u"Computer Name: %s", info.m_strComputerName);
+    g_DebugPrintf.Print(u"Zebrodyne PRO Path: %s", info.m_strSyncProgramPath);
+    if (m_cmdInfo.m_bService) {
+        g_DebugPrintf.Print(u"Running as a Windows Service");
+    } else {
+        g_DebugPrintf.Print(u"Not running as a Windows Service");
+        if (!m_bShutdownRequested) SetAutoStart(false);
+    }
+    info.m_nService = m_cmdInfo.m_bService ? 1 : 0;
+    info.m_strLogPath = m_files.m_strLogPath;
+    info.m_strDBPath = m_files.m_strDBPath;
+    m_runItems.SetEngineInfo(info);
+    g_DebugPrintf.Print(u"Log File: %s", m_files.m_strLogPath);
+    g_DebugPrintf.Print(u"DB File: %s", m_files.m_strDBPath);
 }
 
+// The settings are saved only once the profiles were loaded, so a start that never loaded them
+// does not write an empty list over the file and its ".bak". A running synchronisation goes on:
+// the stop disables the items that do not run.
 void CdovraneApp::StopEngine() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
+    if (m_bStarted && m_runItems.AreProfilesLoaded()) m_runItems.SaveSettings(u"");
+    m_runItems.DisableIdleItems(u"");
     PumpMessages();
 }
 
@@ -148,6 +174,7 @@ void CdovraneApp::RestartEngine() {
 
 int CdovraneApp::ExitInstance() {
     StopEngine();
+    m_runItems.RemoveAllRunItems();  // while the main thread still serves its windows
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
     g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     if (IsVistaOrLater()) {
@@ -172,9 +199,17 @@ bool CdovraneApp::IsVistaOrLater() {
            version.dwMajorVersion >= 6;
 }
 
-CString CdovraneApp::ReadSyncProgramPath() {
+CString CdovraneApp::ReadSyncProgramPath(bool& missing) {
     CString path;
-    return ReadRegStringLM(kSyncProgramKey, u"path", path) ? path : CString(kSyncProgramMissing);
+    missing = !ReadRegStringLM(kSyncProgramKey, u"path", path);
+    return missing ? CString(kSyncProgramMissing) : path;
+}
+
+int CdovraneApp::ReadSyncProgramBuild() {
+    CString text;
+    if (!ReadRegStringLM(kSyncProgramKey, u"ver", text) && !ReadRegStringCU(kSyncProgramKey, u"ver", text))
+        return 0;
+    return _wtoi(text);
 }
 
 bool CdovraneApp::RegistryDebugSwitch() {

@@ -1,10 +1,12 @@
 // CdovraneApp: the engine's application object. It owns the engine for the whole run of the
-// process: the hidden main window, the engine's file names and the command line; it starts the
-// engine from InitInstance, stops it from ExitInstance, and restarts it on the main window's
-// command. The program has one instance, theApp (dovrane/dovrane.cpp).
+// process: the hidden main window, the run-item list with the engine settings, the engine's file
+// names and the command line; it starts the engine from InitInstance, stops it from
+// ExitInstance, and restarts it on the main window's command. The program has one instance,
+// theApp (dovrane/dovrane.cpp).
 //
 // Exit codes (the code of the quit message): 0 for the shutdown command and WM_CLOSE, 5 when the
-// start fails (started outside the Windows service while it is installed as one).
+// start fails (started outside the Windows service while it is installed as one, the run-history
+// database cannot be opened).
 //
 // Threads: InitInstance, StartEngine, ExitInstance and restart run on the main thread;
 // StopEngine runs there or on the main window's shutdown helper thread, while the main thread
@@ -15,6 +17,7 @@
 
 #include "dovrane/EngineFileNames.h"
 #include "dovrane/MainWnd.h"
+#include "dovrane/RunItemList.h"
 #include "dovrane/ZBEngineCommandLine.h"
 #include "platform/classlib/WinApp.h"
 
@@ -39,6 +42,13 @@ class CdovraneApp : public CWinApp {
     void ClearStarted() { m_bStarted = false; }
 
     CMainWnd& GetMainWnd() { return m_wndMain; }
+    CRunItemList& GetRunItemList() { return m_runItems; }
+    const CEngineFileNames& GetFileNames() const { return m_files; }
+
+    // After the shutdown command the engine is ending: a restart must not register the
+    // autostart the command removed again.
+    void SetShutdownRequested() { m_bShutdownRequested = true; }
+    bool IsShutdownRequested() const { return m_bShutdownRequested; }
 
     // The registry key of the engine's Windows service exists.
     static bool IsInstalledAsService();
@@ -56,14 +66,18 @@ class CdovraneApp : public CWinApp {
     // The log at its path, else beside the program, else nowhere (the log path becomes empty).
     void OpenLog();
     void ParseEngineCommandLine();
-    bool OpenDatabase();
-    void LogEngineInfo();
+    void OpenDatabase();
+    void StoreEngineInfo();
     // The synchronisation program's path, or the text that says it is missing.
-    static CString ReadSyncProgramPath();
+    static CString ReadSyncProgramPath(bool& missing);
+    // Its build number: "ver" of the machine, else of the user; 0 when not a number.
+    static int ReadSyncProgramBuild();
     static bool RegistryDebugSwitch();
 
     CMainWnd m_wndMain;
+    CRunItemList m_runItems;
     CEngineFileNames m_files;
     CZBEngineCommandLine m_cmdInfo;
     std::atomic<bool> m_bStarted{false};
+    bool m_bShutdownRequested = false;
 };

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, when they are missing. Safe to run again.
+# --tests adds what the tests need besides the build: the headless browser for the page tests.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ libsqlite3-dev libcrypto++-dev libgtest-dev)
+# The fuzz targets need clang with its libFuzzer runtime (scripts/fuzz.sh asks for it).
+if [ "${ZB_FUZZ:-0}" = 1 ]; then packages+=(clang); fi
+if [ "${1:-}" = "--tests" ]; then packages+=(chromium); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything with the sanitizers and runs every test (unit and end-to-end).
-# Extra arguments go to ctest, e.g. scripts/test.sh -L unit  or  -R Format.
+# Builds everything with the sanitizers and runs every test (unit and end-to-end), then each fuzz
+# target for a few seconds. Extra arguments go to ctest (and leave the fuzzing out), e.g.
+# scripts/test.sh -L unit  or  -R Format.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
+scripts/setup.sh --tests
 scripts/check-layout.sh
 build=build/test
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZB_SANITIZE=ON >/dev/null
@@ -14,3 +15,5 @@ cmake --build "$build" -j "$(nproc)"
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:intercept_tls_get_addr=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"
+# The whole suite also gives every fuzz target a few seconds (scripts/fuzz.sh runs them longer).
+if [ $# -eq 0 ]; then scripts/fuzz.sh 3; fi

@@ -25,6 +25,9 @@ class CProjectRunTime {
 
     // "<start>*?*<result>*?*<exit code>*?*<end>".
     CString GetRecordText() const;
+    // What the run-item texts show of the run: "<start, with the day> until <end time>
+    // (<duration>) - <result>", in the user's locale.
+    CString GetRunText() const;
     // Reads the fields a record text holds (as many as it has separators, all four from three on);
     // fields it lacks keep their values. A time that does
     // not parse becomes local 1971-01-01 01:01:01, an exit code that is not a number 0.

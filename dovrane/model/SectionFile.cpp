@@ -1,5 +1,6 @@
 #include "dovrane/model/SectionFile.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -120,6 +121,15 @@ void AppendComment(std::u16string& out, const CString& comment) {
     out += u"\r\n";
 }
 
+// After a key with an unclosed double quote an "=" would be read as part of the key: such a
+// key, which the reader only ever gives with an empty value, is written without one.
+std::u16string KeyLine(const KEY_STRUCT& key) {
+    const std::u16string& name = key.strKey.GetStdString();
+    const bool unclosed = std::count(name.begin(), name.end(), u'"') % 2 != 0;
+    if (unclosed && key.strValue.IsEmpty()) return name;
+    return name + u"=" + key.strValue.GetStdString();
+}
+
 std::u16string FileText(const CSectionList& list) {
     std::u16string out;
     for (INT_PTR i = 0; i < list.GetSize(); ++i) {
@@ -129,7 +139,7 @@ std::u16string FileText(const CSectionList& list) {
         for (INT_PTR k = 0; k < section.m_Keys.GetSize(); ++k) {
             const KEY_STRUCT& key = section.m_Keys[k];
             AppendComment(out, key.strComment);
-            out += key.strKey.GetStdString() + u"=" + key.strValue.GetStdString() + u"\r\n";
+            out += KeyLine(key) + u"\r\n";
         }
     }
     return out;

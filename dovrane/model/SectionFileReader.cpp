@@ -1,11 +1,16 @@
 #include "dovrane/model/SectionFileReader.h"
 
+#include <algorithm>
+
 #include "dovrane/model/SectionFile.h"
 #include "platform/classlib/File.h"
 
 namespace {
 
 const UINT kChunk = 65536;
+const size_t kProbeBytes = 4096;
+// A first line the writer makes from one it read: at most MaxLine units, brackets and CR LF.
+const size_t kFirstLineBytes = 2 * (CSectionFileReader::MaxLine + 4);
 
 // Splits units into lines of at most MaxLine units that end after a line feed; of a longer line
 // the rest up to its line feed is dropped. unitAt(i) gives unit i of count.
@@ -31,7 +36,32 @@ CSectionFileReader::Encoding CSectionFileReader::Probe(const std::string& bytes)
     auto byteAt = [&](size_t i) { return i < bytes.size() ? static_cast<unsigned char>(bytes[i]) : -1; };
     if (byteAt(0) > 0 && byteAt(1) == 0 && byteAt(2) > 0 && byteAt(3) == 0) return encodingUtf16;
     if (byteAt(0) == 0xFF && byteAt(1) == 0xFE) return encodingUtf16Bom;
-    return encodingAnsi;
+    return LooksLikeUtf16(bytes) ? encodingUtf16 : encodingAnsi;
+}
+
+// ANSI text holds no zero bytes; UTF-16LE text holds one in the high byte of every ASCII
+// character, whatever script its names and values are in. So the units of the first lines
+// decide: a line end (CR LF as units) within the first line's reach, or a few ASCII units and
+// far more of them than units with a zero low byte (which ASCII text never has, other scripts
+// seldom).
+bool CSectionFileReader::LooksLikeUtf16(const std::string& bytes) {
+    const size_t units = std::min(bytes.size(), kFirstLineBytes) / 2;
+    auto unitAt = [&](size_t i) {
+        return static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                     static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    };
+    size_t ascii = 0;
+    size_t zeroLow = 0;
+    for (size_t i = 0; i < units; ++i) {
+        const char16_t unit = unitAt(i);
+        if (unit == u'\n' && i > 0 && unitAt(i - 1) == u'\r') return true;
+        if (2 * i >= kProbeBytes) continue;
+        if ((unit & 0xFF) == 0)
+            ++zeroLow;
+        else if (unit < 0x100)
+            ++ascii;
+    }
+    return ascii >= 2 && ascii > 2 * zeroLow;
 }
 
 bool CSectionFileReader::Read(const CString& path) {

@@ -1,8 +1,11 @@
 // CSectionFileReader: reads the lines of a profile file, whichever of its three encodings it
 // has: UTF-16LE with the byte-order mark FF FE, UTF-16LE without it (recognised by the bytes
-// non-zero, zero, non-zero, zero at its start, as ASCII text gives), or ANSI text (the ANSI code
-// page, each byte one character). The file is read whole at once, so the section and key
-// passes of the caller see the same text even when the file changes meanwhile.
+// non-zero, zero, non-zero, zero at its start, as ASCII text gives, or else by a CR LF in
+// units within its first line's reach, or by at least two ASCII units in its first 4096 bytes
+// and more than twice as many of them as units with a zero low byte, as the brackets, "=" and
+// line ends of a file in any script give), or ANSI text (the ANSI code
+// page, each byte one character). The file is read whole at once, so the section and key passes of the caller
+// see the same text even when the file changes meanwhile.
 //
 // A line is at most MaxLine units (bytes for ANSI) including its closing line feed, which it
 // keeps; a carriage return stays in the line. Of a longer line only its first MaxLine units are
@@ -33,6 +36,7 @@ class CSectionFileReader {
     static Encoding Probe(const std::string& bytes);
 
    private:
+    static bool LooksLikeUtf16(const std::string& bytes);
     static bool ReadBytes(const CString& path, std::string& bytes);
     void SplitUtf16(const std::string& bytes, size_t start);
     void SplitAnsi(const std::string& bytes);

@@ -5,13 +5,14 @@
 
 bool ReadStatusValue(CSharedMemory& block, LPCWSTR name, std::vector<BYTE>& bytes) {
     if (!block.IsOpen()) return false;
-    DWORD size = 0;
-    if (!block.GetValue(name, nullptr, &size)) return false;
-    // The value lies inside the block; anything larger is a damaged entry.
-    if (size == 0 || size > block.GetTotalSize()) return false;
-    bytes.assign(size, 0);
-    DWORD got = size;
-    if (!block.GetValue(name, bytes.data(), &got) || got > size) return false;
+    // One fetch into room for the whole block: asking for the size first and copying after
+    // would read a size the writer may have changed in between.
+    bytes.assign(block.GetTotalSize(), 0);
+    DWORD got = static_cast<DWORD>(bytes.size());
+    if (!block.GetValue(name, bytes.data(), &got) || got == 0 || got > bytes.size()) {
+        bytes.clear();
+        return false;
+    }
     bytes.resize(got);
     return true;
 }

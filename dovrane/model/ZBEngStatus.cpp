@@ -20,17 +20,31 @@ CString CZBEngStatus::BlockName(DWORD processId) {
 }
 
 bool CZBEngStatus::Open(DWORD processId) {
+    Attach(processId);
+    while (!PollID()) Sleep(kIdPauseMs);
+    return m_pBlock != nullptr;
+}
+
+bool CZBEngStatus::Attach(DWORD processId) {
     m_pBlock.reset();
     m_strID.Empty();
+    m_nIdReads = 0;
     const CString name = BlockName(processId);
     m_pBlock = std::make_unique<CSharedMemory>(name, kBlockSize);
     if (!m_pBlock->IsOpen())
         g_DebugPrintf.Print(u"SharedMem %s creation failed.", name);
     else
         AddMissingValues();
-    m_strID = WaitForID();
-    SetString(u"CAPT", u"1", kIdChars);
     return m_pBlock != nullptr;
+}
+
+bool CZBEngStatus::PollID() {
+    if (m_nIdReads >= kIdReads) return true;
+    m_strID = GetString(u"ID", kIdChars);
+    m_nIdReads = m_strID.IsEmpty() ? m_nIdReads + 1 : kIdReads;
+    if (m_nIdReads < kIdReads) return false;
+    SetString(u"CAPT", u"1", kIdChars);
+    return true;
 }
 
 void CZBEngStatus::AddMissingValues() {
@@ -57,15 +71,6 @@ void CZBEngStatus::AddMissingValues() {
     for (const auto& value : values) {
         if (!m_pBlock->ValueExists(value.name)) m_pBlock->AddValue(value.name, value.size, value.initial);
     }
-}
-
-CString CZBEngStatus::WaitForID() {
-    CString id = GetString(u"ID", kIdChars);
-    for (int read = 1; read < kIdReads && id.IsEmpty(); ++read) {
-        Sleep(kIdPauseMs);
-        id = GetString(u"ID", kIdChars);
-    }
-    return id;
 }
 
 bool CZBEngStatus::GetRecord(LPCWSTR name, void* buffer, DWORD size) {

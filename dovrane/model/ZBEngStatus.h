@@ -2,15 +2,17 @@
 // "ZebrodyneProZBENG_<pid>" (9104 bytes): identification, caption, progress lines, the last
 // error text and the count records TODO, DONE, COMS and COMT (SyncCounts.h).
 //
-// Open makes (or opens) the block, adds the values that are missing with their initial contents,
-// waits up to 61 reads one second apart for the program's "ID" and then writes "1" into "CAPT".
+// Attach makes (or opens) the block and adds the values that are missing with their initial
+// contents, without waiting; PollID then reads "ID" once per call until the program has filled it
+// and writes "1" into "CAPT" when it has, or when 61 reads found nothing. Open does both and
+// waits for "ID", reading it up to 61 times one second apart.
 // The block is written by another process and not trusted: every text is cut at its first zero
 // and at its limit, and a record is copied only when the value holds all of it.
 //
-// Threads: the run item's thread (the engine's main thread); Open blocks for up to about a
-// minute. The object owns its block object and deletes it in its destructor or at the next Open.
-// Failures: a block that cannot be made is logged ("SharedMem %s creation failed."); the texts
-// are then empty and the records stay untouched.
+// Threads: the run item's thread (the engine's main thread), which attaches and polls from its
+// timer; only Open blocks (for up to about a minute). The object owns its block object and deletes it in its
+// destructor or at the next Open. Failures: a block that cannot be made is logged ("SharedMem %s creation
+// failed."); the texts are then empty and the records stay untouched.
 #pragma once
 
 #include <memory>
@@ -34,6 +36,9 @@ class CZBEngStatus {
 
     // True when a block object exists afterwards (usable or not).
     bool Open(DWORD processId);
+    bool Attach(DWORD processId);
+    // One read of "ID" while it is not known; true once it is (GetID), or once the reads are spent.
+    bool PollID();
 
     CString GetCaption() { return GetString(u"CAPT", 512); }
     CString GetLastError() { return GetString(u"LERR", 512); }
@@ -55,8 +60,8 @@ class CZBEngStatus {
 
    private:
     void AddMissingValues();
-    CString WaitForID();
 
     std::unique_ptr<CSharedMemory> m_pBlock;
     CString m_strID;
+    int m_nIdReads = 0;
 };

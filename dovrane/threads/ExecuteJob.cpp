@@ -17,6 +17,8 @@ constexpr DWORD kExecuteLockMs = 2000;
 constexpr DWORD kExecutePauseMs = 50;
 constexpr DWORD kEndLockMs = 5000;
 constexpr DWORD kEndPauseMs = 100;
+// A body that has decided to end only pauses and closes handles; this bounds the wait for it.
+constexpr DWORD kEndingWaitMs = 2000;
 constexpr int kQuitRequests = 60;
 constexpr DWORD kQuitWaitMs = 1000;
 constexpr int kAcknowledgeRounds = 11;
@@ -33,7 +35,7 @@ CExecuteJob::~CExecuteJob() {
     StopAndWait();
 }
 
-bool CExecuteJob::Execute(const CString& command, int reason, HWND window, UINT message) {
+bool CExecuteJob::Execute(const LAUNCHCOMMAND& command, int reason, HWND window, UINT message) {
     if (m_bRepeat && IsRunning()) {
         if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"Already repeating");
         return true;
@@ -41,31 +43,39 @@ bool CExecuteJob::Execute(const CString& command, int reason, HWND window, UINT 
     CSingleLock lock(&m_lock);
     lock.Lock(kExecuteLockMs);
     Sleep(kExecutePauseMs);
-    if (IsRunning()) {
+    if (IsRunning() && !m_bEnding) {
         m_nPendingReason = reason;
         m_bRepeat = true;
         if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"Set repeat flag");
         return true;
     }
+    lock.Unlock();
+    WaitForEnd();
     if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"Not repeating");
+    lock.Lock(kExecuteLockMs);
     m_bRepeat = false;
-    m_strCommand = command;
+    m_bEnding = false;
+    m_command = command;
     m_nReason = reason;
     lock.Unlock();
     return StartNotify(window, 0, message);
 }
 
+void CExecuteJob::WaitForEnd() {
+    if (IsRunning()) WaitForSingleObject(m_hDoneEvent, kEndingWaitMs);
+}
+
 void CExecuteJob::Run() {
-    CString program = m_strCommand;
-    CString arguments;
-    int bar = m_strCommand.Find(u'|');
-    if (bar >= 0) {
-        program = m_strCommand.Left(bar);
-        arguments = u"\"" + program + u"\" " + m_strCommand.Mid(bar + 1);
+    LAUNCHCOMMAND command;
+    {
+        CSingleLock lock(&m_lock);
+        lock.Lock(kEndLockMs);
+        command = m_command;
     }
     for (;;) {
         bool repeat = false;
-        if (!StartProcess(program, arguments, repeat)) {
+        if (!StartProcess(command, repeat)) {
+            TakeRepeatOrEnd();
             NotifyOwner(EXECNOTIFY_FAILED);
             m_dwResult = 1;
             return;
@@ -73,33 +83,41 @@ void CExecuteJob::Run() {
         NotifyOwner(repeat ? EXECNOTIFY_REPEATED : EXECNOTIFY_STARTED);
         if (!WaitForProcess()) break;
         ReadExitCode();
-        CSingleLock lock(&m_lock);
-        lock.Lock(kEndLockMs);
+        // Not under the lock: the item's handling may queue the next run meanwhile.
         NotifyOwner(EXECNOTIFY_ENDED);
         Sleep(kEndPauseMs);
-        if (!m_bRepeat) {
-            CloseProcess();
-            return;
-        }
-        m_nReason = m_nPendingReason.load();
+        const bool again = TakeRepeatOrEnd();
         CloseProcess();
+        if (!again) return;
+        m_nReason = m_nPendingReason.load();
     }
     EndProcess();
     {
         CSingleLock lock(&m_lock);
         lock.Lock(kEndLockMs);
         m_bRepeat = false;
-        ReadExitCode();
-        NotifyOwner(EXECNOTIFY_ENDED);
-        Sleep(kEndPauseMs);
+        m_bEnding = true;
     }
+    ReadExitCode();
+    NotifyOwner(EXECNOTIFY_ENDED);
+    Sleep(kEndPauseMs);
     CloseProcess();
 }
 
-bool CExecuteJob::StartProcess(const CString& program, const CString& arguments, bool& repeat) {
+bool CExecuteJob::TakeRepeatOrEnd() {
+    CSingleLock lock(&m_lock);
+    lock.Lock(kEndLockMs);
+    if (m_bRepeat) return true;
+    m_bEnding = true;
+    return false;
+}
+
+bool CExecuteJob::StartProcess(const LAUNCHCOMMAND& command, bool& repeat) {
     repeat = m_bRepeat.exchange(false);
     PROCESS_INFORMATION info{};
-    m_hProcess = LaunchProcess(program, arguments, &m_dwMainThreadId, &info);
+    m_hProcess = command.strProgram.IsEmpty()
+                     ? nullptr
+                     : LaunchProcess(command.strProgram, command.GetCommandLine(), &m_dwMainThreadId, &info);
     m_hMainThread = info.hThread;
     m_dwProcessId = info.dwProcessId;
     m_nStartTime = CTime::GetCurrentTime().GetTime();

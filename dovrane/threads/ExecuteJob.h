@@ -1,5 +1,5 @@
 // CExecuteJob: the worker thread that runs the synchronisation program once for a run item. It
-// starts the program with the item's launch command ("program|arguments"), reports the start and
+// starts the program with the item's launch command (LaunchCommand.h), reports the start and
 // the end to the item window, waits for the process or for a stop request, and starts the
 // program again when another run was asked for while one ran.
 //
@@ -17,10 +17,13 @@
 //
 // Threads: Execute runs on the item's caller (main thread, TCP/IP server thread or an HTTP
 // client thread); the body on the job's own thread. The lock (a CMutex) makes Execute's "is a
-// run under way, then queue a repeat" exclusive with the body's end-of-run repeat check. When the
+// run under way, then queue a repeat" exclusive with the body's end-of-run repeat check, and is
+// held only for those checks, never across a wait for the item: a caller that holds the run-item
+// list's mutex while the item's main thread waits for that mutex can therefore always queue its
+// run at once. Once the body has decided to end it takes no repeat any more; a run asked for
+// then waits for the thread to end (the body only closes its handles) and starts anew. When the
 // lock is not had within its limit (2000 ms in Execute, 5000 ms in the body) the caller goes on
-// without it, so an item that is slow to acknowledge delays a run but never blocks it. The
-// getters may be called from any thread.
+// without it. The getters may be called from any thread.
 //
 // Failures: a program that cannot be started gives EXECNOTIFY_FAILED; Execute is false only when
 // the thread cannot be made. A program outside the layer gets each quit request as SIGTERM.
@@ -34,6 +37,7 @@
 #include <cstdint>
 
 #include "common/ThreadJob.h"
+#include "dovrane/threads/LaunchCommand.h"
 #include "platform/base/CString.h"
 #include "platform/base/WinTypes.h"
 #include "platform/classlib/Mutex.h"
@@ -53,7 +57,7 @@ class CExecuteJob : public CThreadJob {
 
     // Starts a run of command for window/message, or queues it as the repeat of the run under
     // way (with this reason). True when started or queued; false when the thread did not start.
-    bool Execute(const CString& command, int reason, HWND window, UINT message);
+    bool Execute(const LAUNCHCOMMAND& command, int reason, HWND window, UINT message);
 
     // Called by the item when it has handled a notification.
     void Acknowledge() { m_bAcknowledged = true; }
@@ -71,7 +75,11 @@ class CExecuteJob : public CThreadJob {
    private:
     // Clears the repeat flag (telling whether it was set) and starts the program; false when it
     // did not start.
-    bool StartProcess(const CString& program, const CString& arguments, bool& repeat);
+    bool StartProcess(const LAUNCHCOMMAND& command, bool& repeat);
+    // Under the lock: true when a repeat is queued; otherwise no repeat is taken from now on.
+    bool TakeRepeatOrEnd();
+    // A run asked for while the body ends: waits (briefly) until the thread has ended.
+    void WaitForEnd();
     // Waits for the process or the stop event; true when the process ended by itself.
     bool WaitForProcess();
     // Polite requests, then force; leaves the process ended.
@@ -82,7 +90,9 @@ class CExecuteJob : public CThreadJob {
     bool StopRequested(DWORD waitMs) const;
 
     CMutex m_lock;
-    CString m_strCommand;
+    // Guarded by m_lock: the command, and whether the body still takes a repeat.
+    LAUNCHCOMMAND m_command;
+    bool m_bEnding = false;
     std::atomic<bool> m_bRepeat{false};
     std::atomic<int64_t> m_nStartTime{0};
     std::atomic<int> m_nReason{0};

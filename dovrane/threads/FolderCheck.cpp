@@ -1,15 +1,14 @@
 #include "dovrane/threads/FolderCheck.h"
 
 #include "common/PathUtils.h"
+#include "dovrane/threads/FolderList.h"
 #include "platform/win32/WinUser.h"
 
 namespace {
 
 constexpr DWORD kDestroyStopMs = 20000;
 
-FOLDERCHECKINFO MakeFolder(CString path, bool pingOnly) {
-    path.Trim();
-    if (path.Right(1) != u"\\" && path.Right(1) != u"/") path += u"\\";
+FOLDERCHECKINFO MakeFolder(const CString& path, bool pingOnly) {
     FOLDERCHECKINFO folder;
     folder.strPath = path;
     PATHPARTS parts(path);
@@ -34,17 +33,10 @@ void CFolderCheck::SetOwner(HWND owner, UINT message) {
 void CFolderCheck::SetFolders(const CString& folderList, bool pingOnly) {
     m_Folders.RemoveAll();
     m_bUsesJob = false;
-    CString list = folderList;
-    if (list.Right(1) == u"|") list = list.Left(list.GetLength() - 1);
-    int start = 0;
-    while (start < list.GetLength()) {
-        int bar = list.Find(u'|', start);
-        if (bar < 0) break;  // a path without its flag
-        FOLDERCHECKINFO folder = MakeFolder(list.Mid(start, bar - start), pingOnly);
+    for (const FOLDERLISTITEM& item : ParseFolderList(folderList)) {
+        FOLDERCHECKINFO folder = MakeFolder(item.strPath, pingOnly);
         m_bUsesJob = m_bUsesJob || IsUncPath(folder.strPath);
         m_Folders.Add(folder);
-        int nextBar = list.Find(u'|', bar + 1);
-        start = nextBar < 0 ? list.GetLength() : nextBar + 1;
     }
     StartJob();
 }
@@ -69,7 +61,7 @@ bool CFolderCheck::CheckAllFolders(const CFolderCheckArray& folders) {
     return true;
 }
 
-int CFolderCheck::IsFolderMissing() {
-    if (!m_bUsesJob) return CheckAllFolders(m_Folders) ? 0 : 1;
+FOLDERCHECKRESULT CFolderCheck::IsFolderMissing() {
+    if (!m_bUsesJob) return CheckAllFolders(m_Folders) ? FOLDERCHECK_ACCESSIBLE : FOLDERCHECK_MISSING;
     return m_Job.GetCheckResult(m_strFailingFolder, m_nLastInterval);
 }

@@ -7,8 +7,8 @@
 // shares only its result, under its own lock. Owns the job; destruction stops it, waiting
 // 20000 ms and then, as every job's destructor does, until its thread has ended.
 //
-// Folder lists are "path|flag|path|flag|" (the flag is not read here); a last path without its
-// flag is not taken. Failures are return values: IsFolderMissing 1 with the failing folder.
+// Folder lists are "path|flag|path|flag|" (FolderList.h; the flag is not read here). Failures are
+// return values: IsFolderMissing FOLDERCHECK_MISSING with the failing folder.
 #pragma once
 
 #include "dovrane/threads/FolderCheckThreadJob.h"
@@ -26,8 +26,9 @@ class CFolderCheck : public CObject {
     void SetFolders(const CString& folderList, bool pingOnly);
     // True when every folder is accessible; else the first failing one is kept.
     bool CheckAllFolders(const CFolderCheckArray& folders);
-    // 0 all accessible, 1 one is not (see GetFailingFolder), 2 the job has no answer yet.
-    int IsFolderMissing();
+    // Whether a folder is missing (see GetFailingFolder); FOLDERCHECK_NOT_YET while the job has no
+    // answer yet.
+    FOLDERCHECKRESULT IsFolderMissing();
 
     const CString& GetFailingFolder() const { return m_strFailingFolder; }
     // Milliseconds until the job's next pass; 0 when all folders were accessible.

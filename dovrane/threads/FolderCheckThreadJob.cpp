@@ -47,13 +47,13 @@ CFolderCheckThreadJob::~CFolderCheckThreadJob() {
 
 void CFolderCheckThreadJob::SetFolders(const CFolderCheckArray& folders) {
     CSingleLock lock(&m_Lock, TRUE);
-    m_nResult = kNotChecked;
+    m_nResult = FOLDERCHECK_NOT_YET;
     m_strFailingFolder.Empty();
     m_nInterval = 0;
     m_Folders.Copy(folders);
 }
 
-int CFolderCheckThreadJob::GetCheckResult(CString& failingFolder, int& intervalMs) {
+FOLDERCHECKRESULT CFolderCheckThreadJob::GetCheckResult(CString& failingFolder, int& intervalMs) {
     CSingleLock lock(&m_Lock, TRUE);
     failingFolder = m_strFailingFolder;
     intervalMs = m_nInterval;
@@ -73,7 +73,8 @@ void CFolderCheckThreadJob::Run() {
         bool accessible = RunPass(folders, failing, stopped);
         if (stopped) return;
         interval = std::min(interval + kIntervalStepMs, kIntervalMaxMs);
-        if (Publish(accessible, failing, interval)) Notify(accessible ? kAccessible : kNotAccessible, 0);
+        if (Publish(accessible, failing, interval))
+            Notify(accessible ? FOLDERCHECK_ACCESSIBLE : FOLDERCHECK_MISSING, 0);
         if (WaitForSingleObject(m_hStopEvent, static_cast<DWORD>(interval)) != WAIT_TIMEOUT) return;
     }
 }
@@ -103,7 +104,7 @@ bool CFolderCheckThreadJob::IsReachable(const FOLDERCHECKINFO& folder) {
 bool CFolderCheckThreadJob::Publish(bool accessible, const CString& failing, int intervalMs) {
     CSingleLock lock(&m_Lock, TRUE);
     int previous = m_nResult;
-    m_nResult = accessible ? kAccessible : kNotAccessible;
+    m_nResult = accessible ? FOLDERCHECK_ACCESSIBLE : FOLDERCHECK_MISSING;
     m_strFailingFolder = accessible ? CString() : failing;
     m_nInterval = accessible ? 0 : intervalMs;
     return m_nResult != previous;

@@ -42,10 +42,15 @@ CString GetUncServer(const PATHPARTS& parts);
 // True when the folder answers to its attributes or opens with no access rights.
 bool IsFolderAccessible(const CString& path);
 
+// What a folder check answers.
+enum FOLDERCHECKRESULT {
+    FOLDERCHECK_ACCESSIBLE = 0,  // every folder can be reached
+    FOLDERCHECK_MISSING = 1,     // one cannot; it is the failing folder
+    FOLDERCHECK_NOT_YET = 2,     // the job has not finished its first pass
+};
+
 class CFolderCheckThreadJob : public CThreadJob {
    public:
-    enum { kAccessible = 0, kNotAccessible = 1, kNotChecked = 2 };
-
     CFolderCheckThreadJob() = default;
     ~CFolderCheckThreadJob() override;
 
@@ -54,7 +59,7 @@ class CFolderCheckThreadJob : public CThreadJob {
     // Starts the thread without an owner to notify.
     bool StartJob() { return Start(); }
     // The last pass's result code, with its failing folder and interval (0 when accessible).
-    int GetCheckResult(CString& failingFolder, int& intervalMs);
+    FOLDERCHECKRESULT GetCheckResult(CString& failingFolder, int& intervalMs);
 
    protected:
     void Run() override;
@@ -68,7 +73,7 @@ class CFolderCheckThreadJob : public CThreadJob {
 
     CFolderCheckArray m_Folders;
     CCriticalSection m_Lock;
-    int m_nResult = kNotChecked;
+    FOLDERCHECKRESULT m_nResult = FOLDERCHECK_NOT_YET;
     CString m_strFailingFolder;
     int m_nInterval = 0;
 };

@@ -1,9 +1,8 @@
 #include "dovrane/threads/FolderMonThreadJob.h"
 
-#include "common/MultiFoldersParser.h"
 #include "dovrane/threads/FolderCheckThreadJob.h"
+#include "dovrane/threads/FolderList.h"
 #include "platform/base/Clock.h"
-#include "platform/base/WideChar.h"
 #include "platform/win32/ChangeNotification.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Thread.h"
@@ -18,14 +17,8 @@ constexpr DWORD kFilterFolderOnly = kFilterSubtree & ~FILE_NOTIFY_CHANGE_DIR_NAM
 constexpr DWORD kSettlePauseMs = 500;
 constexpr DWORD kSettleLookMs = 100;
 constexpr size_t kMaxFolders = MAXIMUM_WAIT_OBJECTS - 1;
-
-CString WithSeparator(CString path) {
-    path.Trim();
-    if (path.IsEmpty()) return path;
-    char16_t last = path[path.GetLength() - 1];
-    if (last != u'\\' && last != u'/') path += u"\\";
-    return path;
-}
+// How often a watched folder that went away is looked for.
+constexpr DWORD kReturnPollMs = 1000;
 
 }  // namespace
 
@@ -48,53 +41,77 @@ bool CFolderMonThreadJob::Start(const CString& folderList, HWND owner, UINT mess
 
 void CFolderMonThreadJob::Run() {
     ParseFolders();
-    std::vector<HANDLE> handles{m_hStopEvent};
-    if (WatchFolders(handles)) {
+    if (WatchFolders()) {
         m_bStarted = true;
         Notify(FOLDERMON_STARTED, m_dwThreadId);
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
-        for (;;) {
-            DWORD got =
-                WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, INFINITE);
-            // The stop event, and a failed wait, end the watching rather than spin.
-            if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) break;
-            Settle(handles[got - WAIT_OBJECT_0]);
-            Notify(FOLDERMON_CHANGES, m_dwThreadId);
-        }
+        Watch();
     }
     CloseFolders();
     Notify(FOLDERMON_ENDED, m_dwThreadId);
 }
 
-void CFolderMonThreadJob::ParseFolders() {
-    CMultiFoldersParser parser;
-    parser.SetText(m_strFolders, u"|");
-    parser.ParseAll();
-    const CStringArray& items = parser.GetItems();
-    m_folders.clear();
-    for (INT_PTR i = 0; i < items.GetSize(); i += 2) {
-        FOLDERINFO folder;
-        folder.path = WithSeparator(items[i]);
-        folder.watchSubtree = i + 1 >= items.GetSize() || _wtoi(items[i + 1]) != 0;
-        if (!folder.path.IsEmpty()) m_folders.push_back(folder);
+void CFolderMonThreadJob::Watch() {
+    std::vector<HANDLE> handles;
+    std::vector<FOLDERINFO*> owners;
+    CollectHandles(handles, owners);
+    for (;;) {
+        const DWORD waitMs = AnyGone() ? kReturnPollMs : INFINITE;
+        const DWORD got =
+            WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, waitMs);
+        if (got == WAIT_TIMEOUT) {
+            if (!RewatchReturned()) continue;
+            CollectHandles(handles, owners);
+            Notify(FOLDERMON_CHANGES, m_dwThreadId);
+            continue;
+        }
+        // The stop event, and a failed wait, end the watching rather than spin.
+        if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) return;
+        const size_t index = got - WAIT_OBJECT_0;
+        Settle(handles[index]);
+        Notify(FOLDERMON_CHANGES, m_dwThreadId);
+        if (ForgetIfGone(*owners[index])) CollectHandles(handles, owners);
     }
 }
 
-bool CFolderMonThreadJob::WatchFolders(std::vector<HANDLE>& handles) {
+void CFolderMonThreadJob::ParseFolders() {
+    m_folders.clear();
+    for (const FOLDERLISTITEM& item : ParseFolderList(m_strFolders)) {
+        FOLDERINFO folder;
+        folder.path = item.strPath;
+        folder.watchSubtree = item.bFlag;
+        m_folders.push_back(folder);
+    }
+}
+
+HANDLE CFolderMonThreadJob::WatchFolder(const FOLDERINFO& folder) const {
+    return FindFirstChangeNotificationW(folder.path, folder.watchSubtree,
+                                        folder.watchSubtree ? kFilterSubtree : kFilterFolderOnly);
+}
+
+bool CFolderMonThreadJob::WatchFolders() {
+    size_t watched = 0;
     for (FOLDERINFO& folder : m_folders) {
         if (!IsFolderAccessible(folder.path)) continue;
-        HANDLE notification = INVALID_HANDLE_VALUE;
-        if (handles.size() <= kMaxFolders)
-            notification = FindFirstChangeNotificationW(
-                folder.path, folder.watchSubtree, folder.watchSubtree ? kFilterSubtree : kFilterFolderOnly);
+        HANDLE notification = watched < kMaxFolders ? WatchFolder(folder) : INVALID_HANDLE_VALUE;
         if (notification == INVALID_HANDLE_VALUE) {
             ReportFailure(folder.path);
             return false;
         }
         folder.hNotification = notification;
-        handles.push_back(notification);
+        ++watched;
     }
     return true;
+}
+
+void CFolderMonThreadJob::CollectHandles(std::vector<HANDLE>& handles, std::vector<FOLDERINFO*>& owners) {
+    handles.assign(1, m_hStopEvent);
+    owners.assign(1, nullptr);
+    for (FOLDERINFO& folder : m_folders) {
+        if (folder.hNotification == nullptr) continue;
+        handles.push_back(folder.hNotification);
+        owners.push_back(&folder);
+    }
 }
 
 void CFolderMonThreadJob::ReportFailure(const CString& path) {
@@ -113,6 +130,33 @@ void CFolderMonThreadJob::Settle(HANDLE notification) {
         // Unsigned difference: right across the 32-bit wrap of the tick count.
         if (GetTickCount() - first >= m_dwSettleMs) return;
     }
+}
+
+bool CFolderMonThreadJob::ForgetIfGone(FOLDERINFO& folder) {
+    if (IsFolderAccessible(folder.path)) return false;
+    FindCloseChangeNotification(folder.hNotification);
+    folder.hNotification = nullptr;
+    folder.gone = true;
+    return true;
+}
+
+bool CFolderMonThreadJob::RewatchReturned() {
+    bool returned = false;
+    for (FOLDERINFO& folder : m_folders) {
+        if (!folder.gone || !IsFolderAccessible(folder.path)) continue;
+        HANDLE notification = WatchFolder(folder);
+        if (notification == INVALID_HANDLE_VALUE) continue;  // looked for again at the next poll
+        folder.hNotification = notification;
+        folder.gone = false;
+        returned = true;
+    }
+    return returned;
+}
+
+bool CFolderMonThreadJob::AnyGone() const {
+    for (const FOLDERINFO& folder : m_folders)
+        if (folder.gone) return true;
+    return false;
 }
 
 void CFolderMonThreadJob::CloseFolders() {

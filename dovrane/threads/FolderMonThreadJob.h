@@ -2,11 +2,11 @@
 // source and target folders with change notifications, lets a burst of changes settle and then
 // posts the owner window that changes were detected.
 //
-// The folder list is "path|flag|path|flag|..." (one trailing "|" allowed); a flag other than 0
-// watches the subtree, a path without its flag at the end is watched with the subtree. Paths
-// are trimmed and get a "\" unless they end in "\" or "/". Folders that cannot be reached at the
-// start are skipped without a message; empty paths are skipped too (they would name the root of
-// the current drive).
+// The folder list is "path|flag|path|flag|..." read by the rule of FolderList.h; a set flag
+// watches the subtree. Folders that cannot be reached at the start are skipped without a
+// message. A watched folder that goes away (deleted, or its drive removed) is looked for again
+// every second, and when it is back it is watched again and its return reported as a change, so
+// a folder deleted and made anew is not lost to the monitor.
 //
 // Notifications (posted, never waited for): the owner's message with wParam a FOLDERMONNOTIFY
 // code and lParam the monitor thread's id, except that a folder that cannot be watched gives
@@ -42,6 +42,7 @@ struct FOLDERINFO {
     CString path;  // ends with "\" or "/"
     bool watchSubtree = true;
     HANDLE hNotification = nullptr;
+    bool gone = false;  // was watched, then went away
 };
 
 class CFolderMonThreadJob : public CThreadJob {
@@ -62,11 +63,20 @@ class CFolderMonThreadJob : public CThreadJob {
 
    private:
     void ParseFolders();
-    // Adds the folders' notifications to handles; false after a failure was reported.
-    bool WatchFolders(std::vector<HANDLE>& handles);
+    // Makes the folders' notifications; false after a failure was reported.
+    bool WatchFolders();
+    HANDLE WatchFolder(const FOLDERINFO& folder) const;
     void ReportFailure(const CString& path);
+    // The stop event and every folder's notification, with the folder of each notification.
+    void CollectHandles(std::vector<HANDLE>& handles, std::vector<FOLDERINFO*>& owners);
     // Waits until the changes of one folder have settled.
     void Settle(HANDLE notification);
+    // Closes the notification of a folder that went away; true when it did.
+    bool ForgetIfGone(FOLDERINFO& folder);
+    // Watches again the folders that came back; true when one did.
+    bool RewatchReturned();
+    bool AnyGone() const;
+    void Watch();
     void CloseFolders();
 
     CString m_strFolders;

@@ -13,6 +13,7 @@
 #include "platform/classlib/SingleLock.h"
 #include "platform/classlib/Time.h"
 #include "platform/win32/FileApi.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 
@@ -20,9 +21,20 @@ const char16_t kLastRunsKey[] = u"software\\ZBEngine\\ZBEngine\\EngLastSchedRuns
 const char16_t kLastRunFormat[] = u"%Y-%m-%d %H:%M";
 const char16_t kSeparator[] = u"===";
 const char16_t kSourceFile[] = u".\\threads\\RunItem.cpp";
-const int kListMutexMs = 3000;
-const int kChainAttempts = 3;
 const int kShortNameChars = 15;
+const DWORD kIgnoreChangesAfterStopMs = 3000;
+const DWORD kMonitorSettleMs = 3000;
+
+// The schedule tick is armed for each whole minute and compares the next run time with the current
+// time taken to the minute, so a run is due at any tick within its minute. The window around that
+// minute (20 s back, 1 s ahead) keeps the rule for a run time that is not a whole minute; a run
+// time further back is a missed run.
+const long long kDueLateMs = 20000;
+const long long kDueEarlyMs = 1000;
+// A due time that passed after the previous tick, while the main thread was held up, is still
+// run as due when the tick comes at most this late; longer gaps are a suspended machine or a
+// stopped engine, whose runs count as missed.
+const double kStallGraceMinutes = 10;
 // Exit code of a run that was stopped: no rerun, no chain.
 const int kExitStopped = 4;
 
@@ -35,14 +47,14 @@ bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
 
-CString ShortName(const CString& name) {
+}  // namespace
+
+CString CRunItem::ShortDisplayName(const CString& name) {
     std::u16string raw(static_cast<LPCWSTR>(name), name.GetLength());
     raw.push_back(u'\0');
     ShortenPath(raw.data(), kShortNameChars);
     return CString(raw.c_str());
 }
-
-}  // namespace
 
 BEGIN_MESSAGE_MAP(CRunItem, CWnd)
 ON_WM_TIMER()
@@ -58,23 +70,27 @@ CRunItem::CRunItem()
       m_dtLastRunStart(g_DateNone),
       m_dtNextRunTime(g_DateNone),
       m_dtLastRunEnd(g_DateNone),
-      m_dwIgnoreChangesUntil(GetTickCount()) {
+      m_dwIgnoreChangesUntil(GetTickCount()),
+      m_dtLastTick(g_DateNone) {
     m_runList.SetCurrentIndex(-1);
+    m_chainList.SetCurrentIndex(-1);
 }
 
 CRunItem::~CRunItem() {
     if (GetSafeHwnd() != nullptr) {
         KillTimer(TIMER_SCHEDULE);
         KillTimer(TIMER_ACCESS_RETRY);
+        KillTimer(TIMER_CHAIN_RETRY);
+        KillTimer(TIMER_PROFILE_AFTER);
     }
 }
 
 LRESULT CRunItem::OnFolderMonitorEvent(WPARAM, LPARAM) {
-    return 1;
+    return RUNITEMEVENT_GO_ON;
 }
 
 LRESULT CRunItem::OnExecuteEvent(WPARAM, LPARAM) {
-    return 1;
+    return RUNITEMEVENT_GO_ON;
 }
 
 void CRunItem::SetState(int, const CString&) {}
@@ -85,7 +101,7 @@ BOOL CRunItem::CreateItemWindow() {
 }
 
 int CRunItem::GetState() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     return m_nRunState;
 }
 
@@ -96,22 +112,22 @@ bool CRunItem::IsActive() {
 }
 
 COleDateTime CRunItem::GetNextRunTime() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     return m_dtNextRunTime;
 }
 
 COleDateTime CRunItem::GetLastScheduledRun() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     return m_dtLastScheduledRun;
 }
 
 COleDateTime CRunItem::GetLastRunStart() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     return m_dtLastRunStart;
 }
 
 CString CRunItem::GetNextRunText() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     return m_strNextRunText;
 }
 
@@ -176,7 +192,7 @@ void CRunItem::ReadLastRun() {
     if (signature.IsEmpty() || signature != GetScheduleSignature()) return;
     COleDateTime scheduled;
     COleDateTime start;
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     if (scheduled.ParseDateTime(lastScheduled) && start.ParseDateTime(lastStart)) {
         m_dtLastScheduledRun = scheduled;
         m_dtLastRunStart = start;
@@ -189,7 +205,7 @@ void CRunItem::ReadLastRun() {
 void CRunItem::SaveLastRun() {
     CString value;
     {
-        CSingleLock lock(&m_cs1, TRUE);
+        CSingleLock lock(&m_csState, TRUE);
         value = m_dtLastScheduledRun.Format(kLastRunFormat) + kSeparator +
                 m_dtLastRunStart.Format(kLastRunFormat) + kSeparator + GetScheduleSignature();
     }
@@ -210,19 +226,22 @@ void CRunItem::SaveLastRun() {
 
 CString CRunItem::NotAccessibleText(const CString& folder, int intervalSec) const {
     CString text = u"Folder not accessible: " + folder;
-    if (intervalSec != 0) {
-        CString suffix;
-        suffix.Format(u"  (next check in %d seconds)", intervalSec);
-        text += suffix;
-    }
+    if (intervalSec != 0) text.AppendFormat(u"  (next check in %d seconds)", intervalSec);
     return text;
 }
 
 bool CRunItem::CheckProfileAfter() {
+    KillTimer(TIMER_PROFILE_AFTER);
+    m_bProfileAfterPending = false;
     CMutex* mutex = m_pOwnerList != nullptr ? &m_pOwnerList->GetListMutex() : nullptr;
-    const bool locked = mutex != nullptr && mutex->Lock(kListMutexMs);
+    // Taken by another thread: not a sign that the profile is missing; look again shortly.
+    if (mutex != nullptr && !mutex->Lock(0)) {
+        m_bProfileAfterPending = ArmTimer(TIMER_PROFILE_AFTER, LIST_RETRY_MS);
+        if (m_bProfileAfterPending) return true;
+        mutex = nullptr;
+    }
     bool result = true;
-    if (!locked || !m_pOwnerList->ProfileExists(m_strProfileAfter)) {
+    if (mutex == nullptr || !m_pOwnerList->ProfileExists(m_strProfileAfter)) {
         SetState(RUNSTATE_ERROR,
                  u"Profile " + m_strProfileAfter + u", to run after this one, not found in ZBEngine list");
         result = false;
@@ -231,23 +250,22 @@ bool CRunItem::CheckProfileAfter() {
                  u"Cannot run " + m_strProfileAfter + u" after this one: same profile error.");
         result = false;
     }
-    if (locked) mutex->Unlock();
+    if (mutex != nullptr) mutex->Unlock();
     return result;
 }
 
 bool CRunItem::Activate() {
-    StopSchedule();
-    m_bChangesPending = false;
-    if (!m_bReactivating) m_bChangesWhileInaccessible = false;
+    PauseSchedule();
     m_nLastRunsHive = 0;
     {
-        CSingleLock lock(&m_cs1, TRUE);
+        CSingleLock lock(&m_csState, TRUE);
         m_dtLastScheduledRun = g_DateNone;
         m_dtLastRunStart = g_DateNone;
         m_dtNextRunTime = g_DateNone;
         m_nLastExitCode = 0;
         m_strNextRunText = u"Checking... ";
     }
+    m_dtLastTick = g_DateNone;
     ReadLastRun();
     m_nScheduleInterval = SCHEDULE_FIRST_MS;
     if (!ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval)) return false;
@@ -256,14 +274,13 @@ bool CRunItem::Activate() {
     if (m_bOnlyIfChanged || m_bAsSoonAsChanged) m_bPingOnly = false;
     if ((m_nAsAvailableFolders != 0 || m_bOnlyIfChanged || m_bAsSoonAsChanged) &&
         !m_strAccessFolders.IsEmpty()) {
-        SetCheckFolders(m_strAccessFolders, m_bPingOnly);
-        CString folder;
-        int intervalMs = 0;
-        const int missing = IsFolderMissing(folder, intervalMs);
-        if (missing == 1) {
-            SetState(RUNSTATE_NOT_ACCESSIBLE, NotAccessibleText(folder, intervalMs / 1000));
+        m_folderCheck.SetFolders(m_strAccessFolders, m_bPingOnly);
+        const FOLDERCHECKRESULT missing = m_folderCheck.IsFolderMissing();
+        if (missing == FOLDERCHECK_MISSING) {
+            SetState(RUNSTATE_NOT_ACCESSIBLE, NotAccessibleText(m_folderCheck.GetFailingFolder(),
+                                                                m_folderCheck.GetLastInterval() / 1000));
             result = false;
-        } else if (missing != 0 && !m_bReactivating) {
+        } else if (missing != FOLDERCHECK_ACCESSIBLE && !m_bReactivating) {
             SetState(RUNSTATE_NOT_ACCESSIBLE, u"Checking folders accessibility...");
             result = false;
         }
@@ -271,9 +288,12 @@ bool CRunItem::Activate() {
     m_nAccessRetryMs = ACCESS_RETRY_FIRST_MS;
     if (!m_strAccessFolders.IsEmpty() && !ArmTimer(TIMER_ACCESS_RETRY, m_nAccessRetryMs)) return false;
     if ((m_bOnlyIfChanged || m_bAsSoonAsChanged) && !m_strMonitorFolders.IsEmpty())
-        m_folderMonitor.Start(m_strMonitorFolders, GetSafeHwnd(), WM_RUNITEM_CHANGES, 3000);
+        m_folderMonitor.Start(m_strMonitorFolders, GetSafeHwnd(), WM_RUNITEM_CHANGES, kMonitorSettleMs);
     if (!m_strProfileAfter.IsEmpty() && !CheckProfileAfter()) result = false;
-    m_bNextIsAsAvailable = false;
+    {
+        CSingleLock lock(&m_csState, TRUE);
+        m_bNextIsAsAvailable = false;
+    }
     if (result) SetState(RUNSTATE_ENABLED, CString());
     SaveLastRun();
     PostMessage(WM_TIMER, TIMER_SCHEDULE, 0);
@@ -281,16 +301,32 @@ bool CRunItem::Activate() {
 }
 
 void CRunItem::StopSchedule() {
+    StopWorkers(true);
+}
+
+void CRunItem::PauseSchedule() {
+    StopWorkers(false);
+}
+
+void CRunItem::StopWorkers(bool endRun) {
     KillTimer(TIMER_SCHEDULE);
+    KillTimer(TIMER_PROFILE_AFTER);
+    m_bProfileAfterPending = false;
     PumpMessages();
     while (!m_folderMonitor.Stop(50)) PumpMessages();
-    while (!StopJob(50)) PumpMessages();
+    if (endRun) {
+        while (!StopJob(50)) PumpMessages();
+    }
     m_bChangesPending = false;
     if (!m_bReactivating) m_bChangesWhileInaccessible = false;
     m_nRerunCount = 0;
 }
 
 bool CRunItem::Run(int reason, const CProfileRunList* runList) {
+    return StartRun(reason, runList, NEXTRUN_NOW);
+}
+
+bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next) {
     m_bChangesPending = false;
     const int state = GetState();
     if (!IsActive()) {
@@ -302,37 +338,63 @@ bool CRunItem::Run(int reason, const CProfileRunList* runList) {
     DebugLine(u"Running profile ...");
     if (runList != nullptr && state != RUNSTATE_RUNNING && !IsExecuting()) SetRunList(*runList);
     {
-        CSingleLock lock(&m_cs1, TRUE);
+        CSingleLock lock(&m_csState, TRUE);
         m_dtLastRunStart = CurrentMinute();
     }
     SaveLastRun();
     m_nRerunCount = reason == RUNREASON_RERUN ? m_nRerunCount + 1 : 0;
     {
-        CSingleLock lock(&m_cs1, TRUE);
+        CSingleLock lock(&m_csState, TRUE);
         m_dtLastRunEnd = g_DateNone;
     }
-    ComputeNextRunTime();
-    LaunchRun(m_strLaunchCommand, reason);
+    if (next == NEXTRUN_NOW) ComputeNextRunTime();
+    LaunchRun(m_launchCommand, reason);
     return true;
+}
+
+void CRunItem::RunAtStartup() {
+    m_bChangesPending = false;
+    if (!IsActive()) {
+        DebugLine(u"Profile not active and not running");
+        return;
+    }
+    DebugLine(u"Running profile ...");
+    {
+        CSingleLock lock(&m_csState, TRUE);
+        m_dtLastScheduledRun = CurrentMinute();
+        m_dtLastRunEnd = g_DateNone;
+    }
+    SaveLastRun();
+    m_nRerunCount = 0;
+    ComputeNextRunTime();
+    LaunchRun(m_launchCommand, RUNREASON_STARTUP);
 }
 
 bool CRunItem::Stop() {
     DebugLine(u"[%s] Stopping... ", m_strProfileName);
     m_bStopping = true;
-    while (!StopJob(1000)) Sleep(100);
-    Sleep(100);
-    MSG msg;
-    while (GetSafeHwnd() != nullptr &&
-           PeekMessageW(&msg, GetSafeHwnd(), WM_RUNITEM_CHANGES, WM_RUNITEM_CHANGES, PM_REMOVE))
-        Sleep(100);
-    m_bStopping = false;
-    m_dwIgnoreChangesUntil = GetTickCount() + 3000;
-    DebugLine(u"[%s] Stopped. ", m_strProfileName);
+    // Asks and returns: a program that ignores the quit requests takes up to a minute to end,
+    // and its end arrives as the job's "ended" (OnExecuteJobNotify), which finishes the stop.
+    if (StopJob(0)) FinishStop();
     return true;
 }
 
+void CRunItem::FinishStop() {
+    // Only the window's own thread can take messages off its queue; elsewhere the ignore time
+    // drops them when they are handled.
+    HWND window = GetSafeHwnd();
+    if (window != nullptr && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        MSG msg;
+        while (PeekMessageW(&msg, window, WM_RUNITEM_CHANGES, WM_RUNITEM_CHANGES, PM_REMOVE)) {
+        }
+    }
+    m_dwIgnoreChangesUntil = GetTickCount() + kIgnoreChangesAfterStopMs;
+    m_bStopping = false;
+    DebugLine(u"[%s] Stopped. ", m_strProfileName);
+}
+
 void CRunItem::ComputeNextRunTime() {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     const COleDateTime base =
         IsNone(m_dtNextRunTime) && !IsNone(m_dtLastScheduledRun) ? m_dtLastScheduledRun : g_DateNone;
     m_dtNextScheduledRun = ::GetNextRunTime(base, m_schedule, 0);
@@ -343,10 +405,10 @@ void CRunItem::ComputeNextRunTime() {
     m_bNextIsRerun = false;
     m_bNextIsAsAvailable = false;
     const COleDateTime currentMinute = CurrentMinute();
+    const int lastExitCode = m_nLastExitCode;
     const bool rerunAllowed = m_nMaxReruns == 0 || m_nRerunCount < m_nMaxReruns;
-    bool rerun = false;
-    if (m_nLastExitCode != 0 && m_nLastExitCode != kExitStopped && m_nRerunMinutes > 0 &&
-        !IsNone(m_dtLastRunEnd) && rerunAllowed) {
+    if (lastExitCode != 0 && lastExitCode != kExitStopped && m_nRerunMinutes > 0 && !IsNone(m_dtLastRunEnd) &&
+        rerunAllowed) {
         COleDateTime t = m_dtLastRunEnd;
         TruncateToMinute(t);
         t += COleDateTimeSpan(0, 0, m_nRerunMinutes, 0);
@@ -359,11 +421,10 @@ void CRunItem::ComputeNextRunTime() {
             if (m_nMaxReruns >= 1) text.AppendFormat(u" of %d", m_nMaxReruns);
             m_strNextRunText = text + u")";
             m_bNextIsRerun = true;
-            rerun = true;
             DebugLine(u"Next Run Time (After on error): %s\n", t.Format());
         }
     }
-    if (!rerun && m_nRunState != RUNSTATE_NOT_ACCESSIBLE && m_nAsAvailableFolders != 0 &&
+    if (!m_bNextIsRerun && m_nRunState != RUNSTATE_NOT_ACCESSIBLE && m_nAsAvailableFolders != 0 &&
         m_nAsAvailableFrequency != 1) {
         COleDateTime available = GetNextAsAvailableTime();
         if (IsNone(available)) available = currentMinute;
@@ -377,7 +438,8 @@ void CRunItem::ComputeNextRunTime() {
     m_nDayOfComputation = COleDateTime::GetCurrentTime().GetDayOfYear();
 }
 
-COleDateTime CRunItem::GetNextAsAvailableTime() const {
+COleDateTime CRunItem::GetNextAsAvailableTime() {
+    CSingleLock lock(&m_csState, TRUE);
     if (IsNone(m_dtLastRunStart) || m_dtLastRunStart.GetStatus() != COleDateTime::valid ||
         m_nAsAvailableFrequency == 1)
         return g_DateNone;
@@ -394,7 +456,7 @@ COleDateTime CRunItem::GetNextAsAvailableTime() const {
     return next;
 }
 
-CString CRunItem::GetAsAvailableText() const {
+CString CRunItem::GetAsAvailableText() {
     const COleDateTime next = GetNextAsAvailableTime();
     if (IsNone(next)) return u"As soon as source and target are accessible";
     CString text;
@@ -404,23 +466,24 @@ CString CRunItem::GetAsAvailableText() const {
 }
 
 void CRunItem::GetRunList(CProfileRunList& out) {
-    CSingleLock lock(&m_cs1, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     out.Copy(m_runList);
     out.SetCurrentIndex(m_runList.GetCurrentIndex());
 }
 
 void CRunItem::SetRunList(const CProfileRunList& list) {
-    CSingleLock lock(&m_cs2, TRUE);
+    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock lock(&m_csState, TRUE);
     m_runList.Copy(list);
     m_runList.SetCurrentIndex(list.GetCurrentIndex());
 }
 
 CString CRunItem::GetChainText() {
-    CSingleLock lock(&m_cs2, TRUE);
+    CSingleLock lock(&m_csRun, TRUE);
     const int current = m_runList.GetCurrentIndex();
     if (current <= 0 || current >= m_runList.GetSize() || m_runList[current].m_nAddedAsProfileAfter == 0)
         return CString();
-    return u"- After " + ShortName(m_runList[current - 1].m_strName) + u" ";
+    return u"- After " + ShortDisplayName(m_runList[current - 1].m_strName) + u" ";
 }
 
 CString CRunItem::GetRunReasonText(int reason) {
@@ -438,10 +501,16 @@ CString CRunItem::GetRunReasonText(int reason) {
 
 void CRunItem::OnTimer(UINT_PTR id) {
     CWnd::OnTimer(id);
-    if (id == TIMER_SCHEDULE)
-        ScheduleTick();
-    else if (id == TIMER_ACCESS_RETRY || id == TIMER_DEVICE_CHANGE)
-        AccessTimer(id);
+    switch (id) {
+        case TIMER_SCHEDULE: ScheduleTick(); break;
+        case TIMER_ACCESS_RETRY:
+        case TIMER_DEVICE_CHANGE: AccessTimer(id); break;
+        case TIMER_CHAIN_RETRY: ContinueChain(); break;
+        case TIMER_PROFILE_AFTER:
+            if (m_bProfileAfterPending) CheckProfileAfter();
+            break;
+        default: break;
+    }
 }
 
 void CRunItem::ScheduleTick() {
@@ -462,37 +531,50 @@ void CRunItem::ScheduleTick() {
         ComputeNextRunTime();
         DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
-    const COleDateTime nextRun = GetNextRunTime();
-    const long long deltaMs = std::llround((FirstExistingMinute(nextRun) - now).GetTotalSeconds() * 1000.0);
+    COleDateTime nextRun;
+    bool nextIsAsAvailable = false;
+    bool nextIsRerun = false;
+    {
+        CSingleLock lock(&m_csState, TRUE);
+        nextRun = m_dtNextRunTime;
+        nextIsAsAvailable = m_bNextIsAsAvailable;
+        nextIsRerun = m_bNextIsRerun;
+    }
+    const COleDateTime due = FirstExistingMinute(nextRun);
+    const long long deltaMs = std::llround((due - now).GetTotalSeconds() * 1000.0);
+    const bool heldUp =
+        !IsNone(m_dtLastTick) && m_dtLastTick < due && (now - due).GetTotalMinutes() <= kStallGraceMinutes;
+    m_dtLastTick = now;
     const COleDateTime lastScheduled = m_nLastExitCode != 0 ? g_DateNone : nextRun;
     bool handled = false;
-    if (deltaMs > -20000 && deltaMs < 1000) {
+    if ((deltaMs > -kDueLateMs && deltaMs < kDueEarlyMs) || (deltaMs < 0 && heldUp)) {
         handled = true;
-        if (!m_bNextIsAsAvailable) {
+        if (!nextIsAsAvailable) {
             {
-                CSingleLock lock(&m_cs1, TRUE);
+                CSingleLock lock(&m_csState, TRUE);
                 m_dtLastScheduledRun = lastScheduled;
             }
             SaveLastRun();
         }
-        if (m_nLastExitCode != 0 && m_nRerunMinutes > 0 && m_bNextIsRerun) {
+        if (m_nLastExitCode != 0 && m_nRerunMinutes > 0 && nextIsRerun) {
             if (m_nMaxReruns != 0 && m_nRerunCount >= m_nMaxReruns)
                 m_nRerunCount = 0;
             else
-                Run(RUNREASON_RERUN);
+                StartRun(RUNREASON_RERUN, nullptr, NEXTRUN_BY_CALLER);
         } else if (!m_bOnlyIfChanged || m_bChangesPending) {
             m_bChangesPending = false;
-            Run(m_bOnlyIfChanged       ? RUNREASON_CHANGES
-                : m_bNextIsAsAvailable ? RUNREASON_ACCESSIBLE
-                                       : RUNREASON_SCHEDULED);
+            StartRun(m_bOnlyIfChanged    ? RUNREASON_CHANGES
+                     : nextIsAsAvailable ? RUNREASON_ACCESSIBLE
+                                         : RUNREASON_SCHEDULED,
+                     nullptr, NEXTRUN_BY_CALLER);
         } else {
             DebugLine(u"No changes detected, skipping scheduled run...");
         }
-    } else if (deltaMs < -1000) {
+    } else if (deltaMs < -kDueEarlyMs) {
         handled = true;
-        if (!m_bNextIsAsAvailable) {
+        if (!nextIsAsAvailable) {
             {
-                CSingleLock lock(&m_cs1, TRUE);
+                CSingleLock lock(&m_csState, TRUE);
                 m_dtLastScheduledRun = lastScheduled;
             }
             SaveLastRun();
@@ -503,11 +585,16 @@ void CRunItem::ScheduleTick() {
             m_bChangesPending = false;
             if (m_bRunMissed) {
                 DebugLine(u"Running now skipped runs... ");
-                Run(RUNREASON_MISSED);
+                StartRun(RUNREASON_MISSED, nullptr, NEXTRUN_BY_CALLER);
             }
         }
     }
-    if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != m_nDayOfComputation) {
+    int dayOfComputation = 0;
+    {
+        CSingleLock lock(&m_csState, TRUE);
+        dayOfComputation = m_nDayOfComputation;
+    }
+    if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != dayOfComputation) {
         ComputeNextRunTime();
         DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
@@ -523,20 +610,18 @@ void CRunItem::AccessTimer(UINT_PTR id) {
     }
     const int state = GetState();
     if (m_strAccessFolders.IsEmpty() || state == RUNSTATE_RUNNING || state == RUNSTATE_DISABLED) return;
-    CString folder;
-    int intervalMs = 0;
-    const int missing = IsFolderMissing(folder, intervalMs);
-    if (missing == 1) {
+    const FOLDERCHECKRESULT missing = m_folderCheck.IsFolderMissing();
+    if (missing == FOLDERCHECK_MISSING) {
         if (state == RUNSTATE_NOT_ACCESSIBLE || IsActive()) {
+            const int intervalMs = m_folderCheck.GetLastInterval();
             const int shownMs = intervalMs != 0 ? intervalMs : static_cast<int>(m_nAccessRetryMs);
-            CString text = u"Folder not accessible: " + folder;
-            text.AppendFormat(u"  (next check in %d seconds)", shownMs / 1000);
-            SetState(RUNSTATE_NOT_ACCESSIBLE, text);
+            SetState(RUNSTATE_NOT_ACCESSIBLE,
+                     NotAccessibleText(m_folderCheck.GetFailingFolder(), shownMs / 1000));
             m_bWasInaccessible = true;
         }
         return;
     }
-    if (missing != 0 || state != RUNSTATE_NOT_ACCESSIBLE) return;
+    if (missing != FOLDERCHECK_ACCESSIBLE || state != RUNSTATE_NOT_ACCESSIBLE) return;
     m_bReactivating = true;
     Activate();
     m_bReactivating = false;
@@ -557,21 +642,19 @@ BOOL CRunItem::OnDeviceChange(UINT, DWORD_PTR) {
 
 LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     if (m_bStopping || static_cast<int>(GetTickCount() - m_dwIgnoreChangesUntil) < 0) return 0;
-    CString folder;
-    int intervalMs = 0;
-    if (!m_strAccessFolders.IsEmpty() && IsFolderMissing(folder, intervalMs) == 1) {
-        if (wParam == 0) {
+    if (!m_strAccessFolders.IsEmpty() && m_folderCheck.IsFolderMissing() == FOLDERCHECK_MISSING) {
+        if (wParam == FOLDERMON_CHANGES) {
             DebugLine(u"Changes detected.");
             m_bChangesWhileInaccessible = true;
         }
         return 0;
     }
-    if (wParam != 0) {
+    if (wParam != FOLDERMON_CHANGES) {
         OnFolderMonitorEvent(wParam, lParam);
         return 0;
     }
     if (IsExecuting() && IsRepeatQueued()) return 0;
-    if (OnFolderMonitorEvent(0, lParam) < 1) return 0;
+    if (OnFolderMonitorEvent(FOLDERMON_CHANGES, lParam) != RUNITEMEVENT_GO_ON) return 0;
     DebugLine(u"Changes detected.");
     m_bChangesPending = true;
     if (m_bAsSoonAsChanged) {
@@ -597,58 +680,72 @@ void CRunItem::ChainProfileAfter() {
     m_runList[current + 1].m_nAddedAsProfileAfter = 1;
 }
 
-void CRunItem::StartNextInChain(int exitCode) {
-    // Called with critical section 2 held once; it is released before the list mutex is taken.
-    int next = m_runList.GetCurrentIndex();
-    while (next < m_runList.GetSize() && m_runList[next].m_strName == m_strProfileName) ++next;
-    m_cs2.Unlock();
-    bool cs2Held = false;
-    const int reason = GetJobReason();
-    for (int attempt = 0; attempt < kChainAttempts && m_pOwnerList != nullptr; ++attempt) {
-        CMutex& mutex = m_pOwnerList->GetListMutex();
-        if (!mutex.Lock(kListMutexMs)) break;
-        if (!m_cs2.Lock(0)) {
-            mutex.Unlock();
-            Sleep(1000);
-            continue;
-        }
-        cs2Held = true;
-        for (; next < m_runList.GetSize(); ++next) {
-            const CPROFILETORUNINFO entry = m_runList[next];
-            m_runList.SetCurrentIndex(next);
-            const int answer = m_pOwnerList->RunProfile(entry.m_strName, reason, &m_runList);
-            if (answer == RUNPROFILE_STARTED) break;
-            if (entry.m_nAddedAsProfileAfter != 0 && answer == RUNPROFILE_NOT_FOUND) {
-                StopSchedule();
-                SetState(RUNSTATE_DISABLED,
-                         u"Profile " + entry.m_strName +
-                             u", to run after this one, not found in ZBEngine list: manual "
-                             u"reactivation required");
-                break;
-            }
-            if (entry.m_nAddedAsProfileAfter != 0 && answer == RUNPROFILE_NOT_ACTIVE) {
-                SetState(RUNSTATE_FAILED,
-                         u"Profile " + entry.m_strName + u", to run after this one, is disabled");
-                break;
-            }
-        }
-        mutex.Unlock();
-        break;
-    }
-    (void)exitCode;
-    if (!cs2Held) m_cs2.Lock();
-}
-
-void CRunItem::RunAfterEnd(int exitCode) {
+void CRunItem::PrepareChain(int exitCode) {
+    CSingleLock lock(&m_csState, TRUE);
     if (!m_strProfileAfter.IsEmpty() && (exitCode == 0 || !m_bNotOnError)) ChainProfileAfter();
     const int current = m_runList.GetCurrentIndex();
     if (current >= 0 && current < m_runList.GetSize()) {
         m_runList[current].m_nExitCode = exitCode;
-        if (current != m_runList.GetSize() - 1 && exitCode != kExitStopped) StartNextInChain(exitCode);
+        if (current != m_runList.GetSize() - 1 && exitCode != kExitStopped) {
+            int next = current;
+            while (next < m_runList.GetSize() && m_runList[next].m_strName == m_strProfileName) ++next;
+            m_chainList.Copy(m_runList);
+            m_chainList.SetCurrentIndex(next);
+            m_nChainReason = GetJobReason();
+            m_bChainPending = true;
+        }
     }
-    CSingleLock lock(&m_cs1, TRUE);
     m_runList.RemoveAll();
     m_runList.SetCurrentIndex(-1);
+}
+
+void CRunItem::ContinueChain() {
+    KillTimer(TIMER_CHAIN_RETRY);
+    if (!m_bChainPending) return;
+    if (m_pOwnerList == nullptr) {
+        m_bChainPending = false;
+        return;
+    }
+    // The end of a run never waits for the list's mutex: its holder may be waiting for this
+    // thread. Both locks are only tried, and the chain goes on from the timer until they are had.
+    CMutex& mutex = m_pOwnerList->GetListMutex();
+    if (!mutex.Lock(0)) {
+        ArmTimer(TIMER_CHAIN_RETRY, LIST_RETRY_MS);
+        return;
+    }
+    if (!m_csRun.Lock(0)) {
+        mutex.Unlock();
+        ArmTimer(TIMER_CHAIN_RETRY, LIST_RETRY_MS);
+        return;
+    }
+    m_bChainPending = false;
+    StartChainEntry();
+    m_chainList.RemoveAll();
+    m_chainList.SetCurrentIndex(-1);
+    m_csRun.Unlock();
+    mutex.Unlock();
+}
+
+void CRunItem::StartChainEntry() {
+    for (int next = m_chainList.GetCurrentIndex(); next < m_chainList.GetSize(); ++next) {
+        const CPROFILETORUNINFO entry = m_chainList[next];
+        m_chainList.SetCurrentIndex(next);
+        const int answer = m_pOwnerList->RunProfile(entry.m_strName, m_nChainReason, &m_chainList);
+        if (answer == RUNPROFILE_STARTED) return;
+        if (entry.m_nAddedAsProfileAfter == 0) continue;
+        if (answer == RUNPROFILE_NOT_FOUND) {
+            StopSchedule();
+            SetState(RUNSTATE_DISABLED, u"Profile " + entry.m_strName +
+                                            u", to run after this one, not found in ZBEngine list: manual "
+                                            u"reactivation required");
+            return;
+        }
+        if (answer == RUNPROFILE_NOT_ACTIVE) {
+            SetState(RUNSTATE_FAILED,
+                     u"Profile " + entry.m_strName + u", to run after this one, is disabled");
+            return;
+        }
+    }
 }
 
 LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
@@ -656,48 +753,29 @@ LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
               static_cast<int>(code), static_cast<int>(lParam));
     if (code != EXECNOTIFY_ENDED) {
         OnExecuteEvent(code, lParam);
-    } else {
-        const int exitCode = static_cast<int>(GetJobExitCode());
-        {
-            CSingleLock lock(&m_cs1, TRUE);
-            m_nLastExitCode = exitCode;
-            m_dtLastRunEnd = COleDateTime::GetCurrentTime();
-        }
-        ComputeNextRunTime();
-        m_cs2.Lock();
+        AcknowledgeJob();
+        return 0;
+    }
+    const int exitCode = static_cast<int>(GetJobExitCode());
+    {
+        CSingleLock lock(&m_csState, TRUE);
+        m_nLastExitCode = exitCode;
+        m_dtLastRunEnd = COleDateTime::GetCurrentTime();
+    }
+    ComputeNextRunTime();
+    {
+        CSingleLock run(&m_csRun, TRUE);
         OnExecuteEvent(EXECNOTIFY_ENDED, lParam);
-        RunAfterEnd(exitCode);
-        m_cs2.Unlock();
+        PrepareChain(exitCode);
     }
+    if (m_bStopping) FinishStop();
+    // Everything of the job's run has been read: let it end before the chain starts others.
     AcknowledgeJob();
+    ContinueChain();
     return 0;
 }
 
-void CRunItem::SetCheckFolders(const CString& folders, bool) {
-    m_strCheckFolders = folders;
-}
-
-int CRunItem::IsFolderMissing(CString& folder, int& intervalMs) {
-    intervalMs = 0;
-    CString rest = m_strCheckFolders;
-    bool isPath = true;
-    while (!rest.IsEmpty()) {
-        const int bar = rest.Find(u'|');
-        CString part = bar < 0 ? rest : rest.Left(bar);
-        rest = bar < 0 ? CString() : rest.Mid(bar + 1);
-        if (isPath) {
-            part.Trim();
-            if (!part.IsEmpty() && GetFileAttributesW(part) == INVALID_FILE_ATTRIBUTES) {
-                folder = part;
-                return 1;
-            }
-        }
-        isPath = !isPath;
-    }
-    return 0;
-}
-
-bool CRunItem::LaunchRun(const CString& command, int reason) {
+bool CRunItem::LaunchRun(const LAUNCHCOMMAND& command, int reason) {
     return m_executeJob.Execute(command, reason, GetSafeHwnd(), WM_RUNITEM_EXECUTE);
 }
 

@@ -1,29 +1,41 @@
 // CRunItem: the scheduling core of one scheduled profile. A hidden window on the engine's main
-// thread whose timers drive the schedule; its worker jobs (execute job, folder monitor) report to
-// it by posted messages. It decides when the profile runs (schedule, missed run, rerun after an
-// error, detected changes, folders that became accessible), starts and stops runs through its
-// CExecuteJob, keeps the dates of the last and next runs, remembers the last scheduled run in the
-// registry (HKCU, else HKLM, "software\ZBEngine\ZBEngine\EngLastSchedRuns", value named by the
-// profile) and starts the profile to run after it. The profile run item derives from it and
+// thread whose timers drive the schedule; its worker jobs (execute job, folder monitor, folder
+// check) report to it by posted messages. It decides when the profile runs (schedule, missed run,
+// rerun after an error, detected changes, folders that became accessible), starts and stops runs
+// through its CExecuteJob, keeps the dates of the last and next runs, remembers the last scheduled
+// run in the registry (HKCU, else HKLM, "software\ZBEngine\ZBEngine\EngLastSchedRuns", value named
+// by the profile) and starts the profile to run after it. The profile run item derives from it and
 // supplies SetState, OnFolderMonitorEvent and OnExecuteEvent.
 //
-// Threads: the window, its handlers and Activate/StopSchedule run on the main thread; Run may
-// also be called by other threads under the run-item list's mutex. Critical section 1 guards the
-// run state, the schedule dates and the run list copy; critical section 2 state changes, progress
-// values and the end-of-run handling. Order: 2 before 1, the list mutex before 1; at the end of a
-// run 2 is released before the list mutex is taken and then only tried without waiting.
+// Threads: the window and its handlers run on the main thread. Functions marked "any thread" may
+// also be called by the TCP/IP server thread and HTTP client threads, always with the run-item
+// list's mutex held. Locks: m_csState guards the run state, the schedule dates and the run list
+// copy; m_csRun guards a run under way: state changes, its progress values and its end. Order:
+// m_csRun before m_csState, the list mutex before m_csState. The end of a run holds m_csRun and so
+// never waits for the list mutex: it only tries it (and then m_csRun) and, when either is taken,
+// goes on with the chain from a timer a little later.
 //
-// Failures: a timer that cannot be armed makes Activate false; registry failures are logged and
-// do not stop the schedule. The owner list is not owned; it must outlive the item.
+// No handler on the main thread waits on a worker: Stop asks the job to end and returns, and the
+// end arrives as the job's "ended" message; a chain start or a profile-after check that finds the
+// list's mutex taken is retried from a timer instead of waited for or taken as "not found".
+//
+// Failures: a timer that cannot be armed makes Activate false; registry failures are logged and do
+// not stop the schedule. The owner list is not owned; it must outlive the item.
 //
 // Kept of the original: the times, texts and rules of the schedule tick. Changed: a next run time
-// that falls into the hour skipped by a daylight-saving change is due at the first minute after
-// the skip, so it is neither missed nor run twice. Left out: the wait cursor (none here).
+// that falls into the hour skipped by a daylight-saving change is due at the first minute after the
+// skip, so it is neither missed nor run twice; a due minute that passed while the main thread was
+// held up (the tick before it came in time) still runs as scheduled; activating an item whose run
+// is under way keeps the run. Left out: the wait cursor (none here).
 #pragma once
+
+#include <atomic>
 
 #include "dovrane/model/ProfileToRunInfo.h"
 #include "dovrane/threads/ExecuteJob.h"
+#include "dovrane/threads/FolderCheck.h"
 #include "dovrane/threads/FolderMonThreadJob.h"
+#include "dovrane/threads/LaunchCommand.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/RunItemOwner.h"
 #include "dovrane/threads/ScheduleInfo.h"
@@ -32,46 +44,62 @@
 #include "platform/classlib/OleDateTime.h"
 #include "platform/classlib/Wnd.h"
 
+// What OnFolderMonitorEvent and OnExecuteEvent answer: go on with the report, or drop it.
+enum RUNITEMEVENT {
+    RUNITEMEVENT_DROP = 0,
+    RUNITEMEVENT_GO_ON = 1,
+};
+
 class CRunItem : public CWnd {
    public:
     CRunItem();
     ~CRunItem() override;
 
-    // Overridden by the profile run item: reports of the folder monitor and the execute job (1 =
-    // go on), and state changes (nothing here).
+    // Main thread. Reports of the folder monitor and the execute job (RUNITEMEVENT_GO_ON here).
     virtual LRESULT OnFolderMonitorEvent(WPARAM code, LPARAM detail);
     virtual LRESULT OnExecuteEvent(WPARAM code, LPARAM detail);
+    // Any thread. A state change (nothing here).
     virtual void SetState(int state, const CString& text);
 
+    // Main thread.
     BOOL CreateItemWindow();
 
+    // Any thread, while the item is not armed (the profile run item sets them when enabling).
     void SetSchedule(const SCHEDULEINFO& schedule) { m_schedule = schedule; }
     void SetMonitorFolders(const CString& text) { m_strMonitorFolders = text; }
     void SetAccessFolders(const CString& text) { m_strAccessFolders = text; }
     void SetProfileAfter(const CString& text) { m_strProfileAfter = text; }
-    void SetLaunchCommand(const CString& text) { m_strLaunchCommand = text; }
+    void SetLaunchCommand(const LAUNCHCOMMAND& command) { m_launchCommand = command; }
     void SetProfileName(const CString& text) { m_strProfileName = text; }
     void SetOwnerList(CRunItemOwner* owner) { m_pOwnerList = owner; }
 
+    // Any thread.
     int GetState();
     bool IsActive();
 
+    // Any thread (the main thread, or a list operation under the list's mutex).
     bool Activate();
+    // Stops the timers, the folder monitor and the execute job, ending a run under way; waits for
+    // the job while serving the caller's messages.
     void StopSchedule();
     bool Run(int reason, const CProfileRunList* runList = nullptr);
+    // Asks a run under way to end and returns at once; the end comes as the job's "ended".
     bool Stop();
+    // The run at engine start: last scheduled run := the current minute, then the run.
+    void RunAtStartup();
     void ComputeNextRunTime();
     void SaveLastRun();
+    void ClearChangesPending() { m_bChangesPending = false; }
 
+    // Any thread.
     void GetRunList(CProfileRunList& out);
     void SetRunList(const CProfileRunList& list);
     CString GetChainText();
     static CString GetRunReasonText(int reason);
-    COleDateTime GetNextAsAvailableTime() const;
-    CString GetAsAvailableText() const;
+    COleDateTime GetNextAsAvailableTime();
+    CString GetAsAvailableText();
     // Schedule text "*" rerun minutes "*" as-available folders and frequency.
     CString GetScheduleSignature() const;
-
     COleDateTime GetNextRunTime();
     COleDateTime GetLastScheduledRun();
     COleDateTime GetLastRunStart();
@@ -79,9 +107,11 @@ class CRunItem : public CWnd {
     int GetLastExitCode() const { return m_nLastExitCode; }
     int GetRerunCount() const { return m_nRerunCount; }
     int GetLastRunsHive() const { return m_nLastRunsHive; }
+    bool IsStopping() const { return m_bStopping; }
     const CString& GetProfileName() const { return m_strProfileName; }
+    const LAUNCHCOMMAND& GetLaunchCommand() const { return m_launchCommand; }
 
-    // Options copied in by the profile run item when it is enabled.
+    // Options copied in by the profile run item when it is enabled (while not armed).
     bool m_bOnlyIfChanged = false;
     bool m_bAsSoonAsChanged = false;
     int m_nAsAvailableFolders = 0;    // 1 source, 2 target
@@ -98,16 +128,11 @@ class CRunItem : public CWnd {
     LRESULT OnExecuteJobNotify(WPARAM code, LPARAM lParam);
     BOOL OnDeviceChange(UINT eventType, DWORD_PTR data);
 
-    // The folder check: hands it the access folders, and asks whether one is missing (0 all
-    // accessible, 1 folder is missing, 2 no answer yet; intervalMs: its next check, 0 = none).
-    // The default tests the folders of the "path|flag|" list on the spot.
-    virtual void SetCheckFolders(const CString& folders, bool pingOnly);
-    virtual int IsFolderMissing(CString& folder, int& intervalMs);
-    // Hands a run to the execute job (or queues it as the job's repeat).
-    virtual bool LaunchRun(const CString& command, int reason);
-    // One stop request to the execute job; true once it has stopped.
+    // The execute job, behind virtual calls so that tests can stand in for it. LaunchRun hands a
+    // run to the job (or queues it as the job's repeat); StopJob is one stop request, true once the
+    // job has stopped (0 ms: ask and return).
+    virtual bool LaunchRun(const LAUNCHCOMMAND& command, int reason);
     virtual bool StopJob(DWORD timeoutMs);
-    // Whether the execute job runs, and whether a repeat is queued.
     virtual bool IsExecuting() const;
     virtual bool IsRepeatQueued() const;
     virtual DWORD GetJobExitCode() const;
@@ -118,50 +143,82 @@ class CRunItem : public CWnd {
     void AccessTimer(UINT_PTR id);
     bool ArmTimer(UINT_PTR id, UINT elapseMs);
     void ReadLastRun();
-    void RunAfterEnd(int exitCode);
-    void StartNextInChain(int exitCode);
+    // Stops timers, monitor and job but leaves a run under way running.
+    void PauseSchedule();
+    void StopWorkers(bool endRun);
+    // next: how the next run time is brought up to date (the tick does it once itself).
+    enum NEXTRUN { NEXTRUN_NOW, NEXTRUN_BY_CALLER };
+    bool StartRun(int reason, const CProfileRunList* runList, NEXTRUN next);
+    void FinishStop();
+    // The chain after a run (with m_csRun held): profile after, exit code, next entry to start.
+    void PrepareChain(int exitCode);
     void ChainProfileAfter();
+    // Starts the next entry of the pending chain, or arms the retry timer.
+    void ContinueChain();
+    void StartChainEntry();
+    // The profile-after check; retried from a timer while the list's mutex is taken.
     bool CheckProfileAfter();
     CString NotAccessibleText(const CString& folder, int intervalSec) const;
+    void ReportNotAccessible(int intervalMs);
     static COleDateTime CurrentMinute();
+    // A profile name shortened for display (15 characters).
+    static CString ShortDisplayName(const CString& name);
     // The first minute at or after the given wall time that exists in local time.
     static COleDateTime FirstExistingMinute(const COleDateTime& time);
 
-    UINT m_nScheduleInterval = SCHEDULE_FIRST_MS;
-    CFolderMonThreadJob m_folderMonitor;
-    CExecuteJob m_executeJob;
+    // Set while not armed (Set... above), read by the main thread's handlers.
     SCHEDULEINFO m_schedule;
     CString m_strMonitorFolders;
     CString m_strAccessFolders;
     CString m_strProfileAfter;
-    CString m_strLaunchCommand;
+    LAUNCHCOMMAND m_launchCommand;
     CString m_strProfileName;
     CString m_strLastRunsKey;
-    CString m_strNextRunText;
+    CRunItemOwner* m_pOwnerList = nullptr;
+
+    // Workers owned by the item.
+    CFolderMonThreadJob m_folderMonitor;
+    CExecuteJob m_executeJob;
+    CFolderCheck m_folderCheck;
+
+    // Guarded by m_csState: the run state, the schedule dates and texts, the run list copy.
+    CCriticalSection m_csState;
+    int m_nRunState = RUNSTATE_DISABLED;
     COleDateTime m_dtLastScheduledRun;
     COleDateTime m_dtNextScheduledRun;
     COleDateTime m_dtLastRunStart;
     COleDateTime m_dtNextRunTime;
     COleDateTime m_dtLastRunEnd;
-    int m_nRunState = RUNSTATE_DISABLED;
-    int m_nLastExitCode = 0;
-    int m_nRerunCount = 0;
-    bool m_bChangesPending = false;
-    bool m_bChangesWhileInaccessible = false;
-    bool m_bReactivating = false;
-    bool m_bWasInaccessible = false;
+    CString m_strNextRunText;
     bool m_bNextIsAsAvailable = false;
     bool m_bNextIsRerun = false;
     int m_nDayOfComputation = -1;
-    int m_nLastRunsHive = 0;
-    bool m_bStopping = false;
-    DWORD m_dwIgnoreChangesUntil = 0;
+
+    // Guarded by m_csRun: a run under way and its end. The run list it carries on is written under
+    // both sections and may be read under either.
+    CCriticalSection m_csRun;
     CProfileRunList m_runList;
+
+    // Written by Run (any thread, under the list's mutex) and the main thread's handlers.
+    std::atomic<int> m_nLastExitCode{0};
+    std::atomic<int> m_nRerunCount{0};
+    std::atomic<bool> m_bChangesPending{false};
+    std::atomic<bool> m_bStopping{false};
+    std::atomic<DWORD> m_dwIgnoreChangesUntil{0};
+
+    // Main thread only.
+    UINT m_nScheduleInterval = SCHEDULE_FIRST_MS;
     UINT m_nAccessRetryMs = ACCESS_RETRY_FIRST_MS;
-    CCriticalSection m_cs1;
-    CCriticalSection m_cs2;
-    CRunItemOwner* m_pOwnerList = nullptr;
-    CString m_strCheckFolders;
+    COleDateTime m_dtLastTick;  // the minute of the last schedule tick; g_DateNone
+                                // after Activate
+    bool m_bChangesWhileInaccessible = false;
+    bool m_bReactivating = false;
+    bool m_bWasInaccessible = false;
+    bool m_bProfileAfterPending = false;
+    int m_nLastRunsHive = 0;
+    CProfileRunList m_chainList;  // the chain waiting to start its next entry
+    bool m_bChainPending = false;
+    int m_nChainReason = 0;
 
     DECLARE_MESSAGE_MAP()
 };

@@ -124,7 +124,10 @@ int CGenericServer::StopThreads() {
     WSASetEvent(m_hShutdownEvent);
     bool ended = StopServerThreads();
     // Every client thread waits on the shutdown event too.
-    while (GetClientCount() > 0) Sleep(kReapIntervalMs);
+    while (GetClientCount() > 0) {
+        OnWaitForClients();
+        Sleep(kReapIntervalMs);
+    }
     if (!StopEndedClients()) ended = false;
     m_bStarted = false;
     return ended ? 1 : 0;
@@ -361,6 +364,7 @@ struct CONNECTION {
     std::string request;
     std::string response;
     bool keepAlive = false;
+    DWORD requestStart = 0;  // tick of the first byte of the request being received
     size_t sendPos = 0;
     bool sendPending = false;
     bool readDeferred = false;
@@ -427,12 +431,18 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
             return false;
         }
         if (received == 0) return true;
+        if (conn.request.empty()) conn.requestStart = GetTickCount();
         conn.request.append(conn.buffer.data(), received);
         if (conn.request.size() > MAX_REQUEST_BYTES) {
             LogTrace("Request too large", "ClientThread", static_cast<int>(conn.request.size()));
             return false;
         }
-        if (!IsRequestComplete(conn.request)) return true;
+        int complete = IsRequestComplete(conn.request);
+        if (complete < 0) {
+            LogTrace("Request refused", "ClientThread", static_cast<int>(conn.request.size()));
+            return false;
+        }
+        if (!complete) return true;
         conn.response.clear();
         if (!ProcessRequest(conn.request, conn.response, conn.keepAlive, param->szAddress)) return false;
         conn.sendPos = 0;
@@ -440,7 +450,17 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
     };
 
     while (next == Wait) {
-        DWORD wait = WSAWaitForMultipleEvents(2, events, FALSE, timeout, FALSE);
+        DWORD waitMs = timeout;
+        if (m_dwRequestLimitMs && !conn.request.empty()) {
+            DWORD used = GetTickCount() - conn.requestStart;
+            if (used >= m_dwRequestLimitMs) {
+                LogTrace("Request not complete in time", "ClientThread", static_cast<int>(used));
+                break;
+            }
+            if (m_dwRequestLimitMs - used < waitMs || waitMs == WSA_INFINITE)
+                waitMs = m_dwRequestLimitMs - used;
+        }
+        DWORD wait = WSAWaitForMultipleEvents(2, events, FALSE, waitMs, FALSE);
         if (wait == WSA_WAIT_FAILED) {
             LogTrace("WSAWaitForMultipleEvents(...) failure", "ClientThread", WSAGetLastError());
             break;

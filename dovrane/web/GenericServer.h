@@ -55,13 +55,21 @@ class CGenericServer : public CLog {
     bool IsStarted() const { return m_bStarted; }
 
    protected:
+    // A request must be complete within limitMs of its first byte, else the connection
+    // closes; 0 = no limit (the default). Set before Start.
+    void SetRequestTimeLimit(DWORD limitMs) { m_dwRequestLimitMs = limitMs; }
+    // Called on the stopping thread while Shutdown waits for client threads to leave, so a
+    // subclass can serve what they wait for (such as messages sent to that thread).
+    virtual void OnWaitForClients() {}
+
     // Shutdown, then waits without limit for every thread the server ever started.
     void ShutdownAndWait();
 
     // Non-zero accepts the connection.
     virtual int OnAccept(const char* address, int port) = 0;
     virtual int OnDataSent(DWORD bytesSent) = 0;
-    // Non-zero when request (all bytes so far) is complete.
+    // Positive when request (all bytes so far) is complete, 0 while more must come, negative
+    // to close the connection without an answer.
     virtual int IsRequestComplete(const std::string& request) = 0;
     // Non-zero sends response; 0 closes the connection without an answer.
     virtual int ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
@@ -112,6 +120,7 @@ class CGenericServer : public CLog {
     std::vector<HANDLE> m_strayThreads;
     WORD m_nPort = 0;
     DWORD m_dwTimeoutMs = 0;
+    DWORD m_dwRequestLimitMs = 0;
     CRITICAL_SECTION m_csClients;
     CRITICAL_SECTION m_csEnded;
     bool m_bStarted = false;

@@ -232,7 +232,8 @@ void CWnd::OnNcDestroyed() {
 
 LPCWSTR AfxRegisterWndClass(UINT classStyle, HCURSOR cursor, HBRUSH background, HICON icon) {
     static std::mutex lock;
-    static std::set<std::u16string> names;
+    // Never destroyed: callers keep the names, and windows may still be made during exit.
+    static auto& names = *new std::set<std::u16string>;
     char text[96];
     snprintf(text, sizeof text, "ZbwWnd:%x:%p:%p:%p", classStyle, static_cast<void*>(cursor),
              static_cast<void*>(background), static_cast<void*>(icon));

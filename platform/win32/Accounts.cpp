@@ -49,7 +49,7 @@ bool HostName(std::string* name) {
 // The resolver's canonical name for a dotless host name, remembered per name.
 std::string CanonicalName(const std::string& host) {
     static std::mutex lock;
-    static std::map<std::string, std::string> known;
+    static auto& known = *new std::map<std::string, std::string>;  // outlives exit, as callers may
     std::lock_guard<std::mutex> guard(lock);
     auto it = known.find(host);
     if (it != known.end()) return it->second;

@@ -60,9 +60,17 @@ struct ICONSTATE {
 };
 
 std::mutex g_iconsLock;
-std::map<UINT, ICONSTATE> g_icons;  // by icon id; this process's icons only
+// The tables are made on first use and never destroyed: the icon's thread may run on during exit.
+// By icon id; this process's icons only.
+std::map<UINT, ICONSTATE>& Icons() {
+    static auto* icons = new std::map<UINT, ICONSTATE>;
+    return *icons;
+}
 std::mutex g_menusLock;
-std::map<UINT, zbw::MenuBuilder> g_menuResources;
+std::map<UINT, zbw::MenuBuilder>& MenuResources() {
+    static auto* menus = new std::map<UINT, zbw::MenuBuilder>;
+    return *menus;
+}
 
 UINT ResourceId(LPCWSTR name) {
     return IS_INTRESOURCE(name) ? static_cast<UINT>(reinterpret_cast<ULONG_PTR>(name)) : 0;
@@ -140,7 +148,7 @@ bool WriteState(const ICONSTATE& state) {
 }
 
 BOOL AddIcon(const NOTIFYICONDATAW& data) {
-    if (g_icons.count(data.uID)) {
+    if (Icons().count(data.uID)) {
         SetLastError(ERROR_ALREADY_EXISTS);
         return FALSE;
     }
@@ -152,13 +160,13 @@ BOOL AddIcon(const NOTIFYICONDATAW& data) {
         zbw::SetLastErrorFromErrno();
         return FALSE;
     }
-    g_icons[data.uID] = state;
+    Icons()[data.uID] = state;
     return TRUE;
 }
 
 BOOL ModifyIcon(const NOTIFYICONDATAW& data) {
-    auto it = g_icons.find(data.uID);
-    if (it == g_icons.end()) {
+    auto it = Icons().find(data.uID);
+    if (it == Icons().end()) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
@@ -173,7 +181,7 @@ BOOL ModifyIcon(const NOTIFYICONDATAW& data) {
 }
 
 BOOL DeleteIcon(const NOTIFYICONDATAW& data) {
-    if (!g_icons.erase(data.uID)) {
+    if (!Icons().erase(data.uID)) {
         SetLastError(ERROR_FILE_NOT_FOUND);
         return FALSE;
     }
@@ -195,7 +203,7 @@ std::string NotifyIconStatePath(DWORD pid, UINT id) {
 
 void SetMenuResource(UINT id, MenuBuilder build) {
     std::lock_guard<std::mutex> guard(g_menusLock);
-    g_menuResources[id] = build;
+    MenuResources()[id] = build;
 }
 
 }  // namespace zbw
@@ -333,8 +341,8 @@ HMENU LoadMenuW(HINSTANCE, LPCWSTR name) {
     zbw::MenuBuilder build = nullptr;
     {
         std::lock_guard<std::mutex> guard(g_menusLock);
-        auto it = g_menuResources.find(ResourceId(name));
-        if (it != g_menuResources.end()) build = it->second;
+        auto it = MenuResources().find(ResourceId(name));
+        if (it != MenuResources().end()) build = it->second;
     }
     if (!build) {
         SetLastError(ERROR_INVALID_PARAMETER);

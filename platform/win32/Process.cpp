@@ -629,6 +629,7 @@ void ExitProcess(UINT uExitCode) {
 }
 
 LPWSTR GetCommandLineW() {
-    static std::u16string line = BuildOwnCommandLine();
+    // Never destroyed: callers keep the pointer, also threads that run on during exit.
+    static auto& line = *new std::u16string(BuildOwnCommandLine());
     return line.data();
 }

@@ -29,7 +29,13 @@ struct SSELECTION {
 };
 
 std::mutex g_lock;
-std::map<int, SSELECTION> g_selections;
+
+// Server threads may still wait on their events while the program exits: the table is made on
+// first use and never destroyed, as the layer's other tables.
+std::map<int, SSELECTION>& Selections() {
+    static auto* selections = new std::map<int, SSELECTION>;
+    return *selections;
+}
 
 void Record(SSELECTION& sel, int bit, int error) {
     sel.recorded |= 1L << bit;
@@ -102,7 +108,7 @@ void Refresh(int fd, SSELECTION& sel) {
 
 void Forget(std::map<int, SSELECTION>::iterator it) {
     it->second.Event()->Detach(it->first);
-    g_selections.erase(it);
+    Selections().erase(it);
 }
 
 bool IsSocket(int fd) {
@@ -167,8 +173,8 @@ void CSocketEvent::Watch(int fd, uint32_t events) {
 void CSocketEvent::Refresh() {
     std::lock_guard<std::mutex> guard(g_lock);
     for (int fd : m_sockets) {
-        auto it = g_selections.find(fd);
-        if (it != g_selections.end()) ::Refresh(fd, it->second);
+        auto it = Selections().find(fd);
+        if (it != Selections().end()) ::Refresh(fd, it->second);
     }
 }
 
@@ -178,8 +184,8 @@ bool SelectSocketEvents(SOCKET s, WSAEVENT event, long mask) {
     int fd = static_cast<int>(s);
     if (!IsSocket(fd)) return false;
     std::lock_guard<std::mutex> guard(g_lock);
-    auto old = g_selections.find(fd);
-    if (old != g_selections.end()) Forget(old);
+    auto old = Selections().find(fd);
+    if (old != Selections().end()) Forget(old);
     if (mask == 0) return true;
     CKernelRef ref = LookupHandle(event);
     if (!ref.As<CSocketEvent>()) {
@@ -190,7 +196,7 @@ bool SelectSocketEvents(SOCKET s, WSAEVENT event, long mask) {
         SetLastError(WsaErrorFromErrno(errno));
         return false;
     }
-    SSELECTION& sel = g_selections[fd];
+    SSELECTION& sel = Selections()[fd];
     sel.mask = mask;
     sel.armed = mask;
     sel.listening = host::IsListening(fd);
@@ -217,8 +223,8 @@ bool TakeNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* out) {
     }
     std::memset(out, 0, sizeof *out);
     std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_selections.find(fd);
-    if (it != g_selections.end()) {
+    auto it = Selections().find(fd);
+    if (it != Selections().end()) {
         SSELECTION& sel = it->second;
         ::Refresh(fd, sel);
         out->lNetworkEvents = sel.recorded;
@@ -232,8 +238,8 @@ bool TakeNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* out) {
 
 void RearmSocketEvents(SOCKET s, long events) {
     std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_selections.find(static_cast<int>(s));
-    if (it == g_selections.end()) return;
+    auto it = Selections().find(static_cast<int>(s));
+    if (it == Selections().end()) return;
     SSELECTION& sel = it->second;
     sel.armed |= events & sel.mask;
     sel.Event()->Watch(it->first, WatchEvents(sel));
@@ -241,8 +247,8 @@ void RearmSocketEvents(SOCKET s, long events) {
 
 void NoteConnectStarted(SOCKET s) {
     std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_selections.find(static_cast<int>(s));
-    if (it == g_selections.end()) return;
+    auto it = Selections().find(static_cast<int>(s));
+    if (it == Selections().end()) return;
     SSELECTION& sel = it->second;
     sel.connecting = true;
     sel.armed |= (FD_CONNECT | FD_WRITE | FD_READ | FD_CLOSE) & sel.mask;
@@ -251,13 +257,13 @@ void NoteConnectStarted(SOCKET s) {
 
 bool IsEventSelected(SOCKET s) {
     std::lock_guard<std::mutex> guard(g_lock);
-    return g_selections.count(static_cast<int>(s)) != 0;
+    return Selections().count(static_cast<int>(s)) != 0;
 }
 
 void ForgetSocket(SOCKET s) {
     std::lock_guard<std::mutex> guard(g_lock);
-    auto it = g_selections.find(static_cast<int>(s));
-    if (it != g_selections.end()) Forget(it);
+    auto it = Selections().find(static_cast<int>(s));
+    if (it != Selections().end()) Forget(it);
 }
 
 }  // namespace zbw

@@ -164,6 +164,23 @@ TEST_F(CommStatusTest, CommandAndAnswerChangeTheCountOnce) {
     EXPECT_EQ(text, CString(u"100-OK"));
 }
 
+// Every local process may write the block: a count at its largest wraps to the smallest.
+TEST_F(CommStatusTest, ForgedCountAtItsLargestWraps) {
+    CCommStatus engine;
+    engine.Open();
+    ASSERT_TRUE(engine.IsOpen());
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_WRITE, FALSE, COMMSTATUS_NAME_GLOBAL);
+    ASSERT_NE(mapping, nullptr);
+    auto* bytes = static_cast<BYTE*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+    ASSERT_NE(bytes, nullptr);
+    const LONG largest = 0x7FFFFFFF;
+    std::memcpy(bytes + 180, &largest, sizeof largest);
+    engine.SendCommand(COMMSTATUS_ANSWER, u"100-OK");
+    EXPECT_EQ(CRawBlock(COMMSTATUS_NAME_GLOBAL).Get32(180), static_cast<LONG>(0x80000000u));
+    UnmapViewOfFile(bytes);
+    CloseHandle(mapping);
+}
+
 TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
     CCommStatus engine;
     engine.Open();
@@ -179,7 +196,8 @@ TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
         {"fresh", 5000000, 100, 500, true},
         {"stale", 5000000, 600, 500, false},
         {"at the limit", 5000000, 500, 500, true},
-        {"ahead of this clock", 5000000, static_cast<DWORD>(-100), 500, false},
+        {"written just after the reader's tick", 5000000, static_cast<DWORD>(-100), 500, true},
+        {"far ahead of this clock", 5000000, static_cast<DWORD>(-600), 500, false},
         {"time + timeout wraps", 0xFFFFFF00u, 10, 500, true},
         {"tick count wrapped since", 0x00000010u, 0x20, 500, true},
         {"stale across the wrap", 0x00001000u, 0x2000, 500, false},

@@ -221,6 +221,24 @@ TEST_F(CrashHandlerTest, FaultAddressNamesTheProgram) {
     EXPECT_EQ(fault.find(" 00:00000000 "), std::string::npos) << fault;
 }
 
+TEST_F(CrashHandlerTest, CallStackNamesTheCrashingFunctionsAndTheirCallers) {
+    RunCrashingChild(u"C:\\app\\zbengine.exe", Crash::NullWrite);
+    std::string report = Report("c/app/zbengine.rpt");
+    const std::string head = "\r\nCall stack:\r\nAddress   Frame     Function            SourceFile\r\n";
+    size_t first = report.find(head);
+    ASSERT_NE(first, std::string::npos) << report;
+    size_t locals = report.find("========================\r\nLocal Variables And Parameters\r\n", first);
+    ASSERT_NE(locals, std::string::npos) << report;
+    EXPECT_NE(report.find(head, locals), std::string::npos) << report;
+    std::string stack = report.substr(first, locals - first);
+    size_t crash = stack.find("CrashNow");
+    size_t caller = stack.find("RunCrashingChild");
+    ASSERT_NE(crash, std::string::npos) << stack;
+    EXPECT_NE(caller, std::string::npos) << stack;
+    EXPECT_LT(crash, caller) << stack;
+    EXPECT_EQ(report.substr(report.size() - 4), "\r\n\r\n");
+}
+
 TEST_F(CrashHandlerTest, FallsBackToTheRootOfDriveC) {
     CHILDRESULT result = RunCrashingChild(u"C:\\missing\\zbengine.exe", Crash::NullWrite);
     ASSERT_TRUE(result.ended);

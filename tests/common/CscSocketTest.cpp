@@ -4,10 +4,13 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/CSCvs.h"
 #include "common/csc.h"
+#include "platform/host/KernelObject.h"
+#include "platform/win32/SyncApi.h"
 #include "platform/win32/Winsock.h"
 #include "tests/support/TestRoot.h"
 
@@ -264,6 +267,37 @@ TEST_F(CscSocketTest, AcceptWithoutSlotClosesTheConnection) {
     EXPECT_EQ(cscClient("127.0.0.1", port), CSCVS_NO_FREE_SLOT);
     ASSERT_EQ(cscAwaitConnect(), 1);
     EXPECT_EQ(cscAcceptConnect(), CSCVS_NO_ACCEPT_SLOT);
+}
+
+TEST_F(CscSocketTest, ActivityWaitWakesForStopConnectsDataAndCloses) {
+    auto [client, server] = Connected();
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_EQ(cscAwaitActivity(stop, 50), CSC_ACTIVITY_TIMEOUT);
+    ASSERT_EQ(cscPutData(client, "VER", 3), 3);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);
+    EXPECT_EQ(Receive(server, 3), "VER");
+    EXPECT_EQ(cscAwaitActivity(stop, 50), CSC_ACTIVITY_TIMEOUT);  // nothing new since
+
+    // A watched socket is non-blocking; a send larger than the socket buffers still goes whole.
+    std::string big(4 * 1024 * 1024, 'z');
+    std::thread reader([&] { EXPECT_EQ(Receive(client, big.size()).size(), big.size()); });
+    EXPECT_EQ(cscPutData(server, big.data(), static_cast<int>(big.size())), static_cast<int>(big.size()));
+    reader.join();
+
+    const int second = cscClient("127.0.0.1", m_port);
+    ASSERT_GE(second, 0);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);
+    ASSERT_EQ(cscAwaitConnect(), 1);
+    const int accepted = cscAcceptConnect();
+    ASSERT_GE(accepted, 0);
+    EXPECT_EQ(cscClose(second), CSC_OK);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_SOCKETS);  // the accepted one is watched too
+    char buf[16];
+    EXPECT_EQ(cscGetData(accepted, buf, sizeof buf), CSC_EOF);
+
+    SetEvent(stop);
+    EXPECT_EQ(cscAwaitActivity(stop, kWaitMs), CSC_ACTIVITY_STOP);
+    CloseHandle(stop);
 }
 
 TEST_F(CscSocketTest, ComputerName) {

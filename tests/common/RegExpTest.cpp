@@ -2,8 +2,11 @@
 
 #include <memory>
 
+#include "common/DebugPrintf.h"
 #include "common/RegExp.h"
 #include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "tests/support/TestRoot.h"
 
 namespace {
 
@@ -124,4 +127,36 @@ TEST(RegExpTest, LongTextsNeitherOverflowTheStackNorMatchLate) {
     CRegExpPtr loop = Compile(u"(a)*b");
     EXPECT_EQ(RegExpMatch(loop.get(), CString(u'a', 100) + u"b"), 0);
     EXPECT_EQ(RegExpMatch(loop.get(), text + u"b"), -1);
+}
+
+TEST(RegExpTest, NestedRepeatsAreGivenUpNotBacktrackedForEver) {
+    CString stars;
+    for (int i = 0; i < 20; ++i) stars += u".*";
+    CRegExpPtr bad = Compile(u"^(" + stars + u"a)$");
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(RegExpMatch(bad.get(), u"1.2.3.4.5.6.7.8.9.10.11"), -1);
+    CRegExpPtr good = Compile(u"^(.*1.*2.*3)$");
+    EXPECT_EQ(RegExpMatch(good.get(), u"x1y2z3"), 0);
+    EXPECT_EQ(RegExpMatch(bad.get(), u"1.2.3a"), 0);
+}
+
+TEST(RegExpTest, AnExpressionThatGivesUpIsLoggedOnce) {
+    CTestRoot root;
+    ASSERT_TRUE(g_DebugPrintf.Init(zbw::ToWindowsPath(root.Path("zb.log"))));
+    CString stars;
+    for (int i = 0; i < 20; ++i) stars += u".*";
+    CRegExpPtr first = Compile(u"^(" + stars + u"a)$");
+    CRegExpPtr second = Compile(u"^(" + stars + u"b)$");
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(RegExpMatch(first.get(), u"1.2.3.4.5.6.7.8.9.10.11"), -1);
+    EXPECT_EQ(RegExpMatch(second.get(), u"1.2.3.4.5.6.7.8.9.10.11"), -1);
+    const std::string bytes = ReadHostFile(root.Path("zb.log"));
+    std::u16string log(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < log.size(); ++i)
+        log[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       static_cast<unsigned char>(bytes[2 * i + 1]) << 8);
+    const std::string text = zbw::ToUtf8(log);
+    size_t lines = 0;
+    for (size_t at = text.find("too complex"); at != std::string::npos; at = text.find("too complex", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, 2u) << text;
+    EXPECT_NE(text.find(zbw::ToUtf8(stars + u"b)$")), std::string::npos) << text;
 }

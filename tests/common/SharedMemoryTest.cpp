@@ -3,8 +3,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/SharedMemory.h"
@@ -269,6 +272,33 @@ TEST_F(SharedMemoryTest, ForgedFieldsStayInsideTheBlock) {
         EXPECT_EQ(block.AddValue(u"b", 4), c.addError == 0);
         EXPECT_EQ(block.GetLastError(), c.addError);
     }
+}
+
+// Another process may rewrite a size while the store works on the entry: the store must act on
+// the size it checked, never on a second read (which here would reach 2 GB past the block).
+TEST_F(SharedMemoryTest, SizeFlippedByAnotherWriterNeverLeavesTheBlock) {
+    CSharedMemory block(u"Local\\ShmFlip", 4096);
+    ASSERT_TRUE(block.AddValue(u"v", 16));
+    CRawBlock raw(u"Local\\ShmFlip");
+    ASSERT_NE(raw.Bytes(), nullptr);
+    std::atomic<bool> stop{false};
+    std::thread flipper([&] {
+        auto* size = reinterpret_cast<volatile LONG*>(raw.Bytes() + 88);
+        while (!stop.load(std::memory_order_relaxed)) {
+            *size = 0x7FFFFF00;
+            *size = 16;
+        }
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+    BYTE buffer[16] = {1, 2, 3};
+    while (std::chrono::steady_clock::now() < until) {
+        block.SetValue(u"v", buffer, sizeof buffer);
+        DWORD size = sizeof buffer;
+        block.GetValue(u"v", buffer, &size);
+    }
+    stop = true;
+    flipper.join();
+    EXPECT_TRUE(block.SetValue(u"v", buffer, sizeof buffer));
 }
 
 TEST_F(SharedMemoryTest, StoredNameWithoutZeroMatchesNothing) {

@@ -168,6 +168,9 @@ TEST_F(TextUtilsTest, WildcardToRegExpEscapesMetacharacters) {
         {u"a+b(c)|[d]", u"a\\+b\\(c\\)\\|\\[d\\]"},
         {u"^x$\\", u"\\^x\\$\\\\"},
         {u"*", u".*"},
+        {u"a***b", u"a.*b"},
+        {u"*?*", u"..*"},
+        {u"1?*?2?", u"1...*2."},
     };
     for (const auto& c : cases)
         EXPECT_EQ(WildcardToRegExp(c.pattern), c.expression) << zbw::ToUtf8(c.pattern);

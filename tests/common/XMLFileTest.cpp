@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -138,4 +140,31 @@ TEST_F(XMLFileTest, FailedSaveLeavesTheOldFile) {
     }
     ASSERT_TRUE(m_file.Load(WinPath("settings.xml")));
     EXPECT_TRUE(m_file.GetMarkup().FindElement(u"old"));
+}
+
+// Saves killed in the middle (here by the file-size signal) leave one temporary file at most,
+// and the next save takes it over.
+TEST_F(XMLFileTest, KilledSavesLeaveNothingBehindTheNextSave) {
+    const CString big = kDeclaration + u"<SETTINGS>" + CString(u'x', 4000) + u"</SETTINGS>";
+    for (int killed = 0; killed < 2; ++killed) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            rlimit noCore{0, 0};
+            setrlimit(RLIMIT_CORE, &noCore);
+            std::signal(SIGXFSZ, SIG_DFL);
+            rlimit small{64, 64};
+            setrlimit(RLIMIT_FSIZE, &small);
+            CXMLFile file;
+            file.Save(WinPath("settings.xml"), big);
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFSIGNALED(status)) << status;
+    }
+    EXPECT_EQ(Snapshot(Host("")).size(), 2u) << "one temporary file beside the folder";
+    ASSERT_TRUE(m_file.Save(WinPath("settings.xml"), u"<a/>"));
+    EXPECT_EQ(Snapshot(Host("")),
+              (std::map<std::string, std::string>{{Host("settings.xml"), "\xFF\xFE" + Utf16Le(u"<a/>")},
+                                                  {Host("folder.xml"), "<dir>"}}));
 }

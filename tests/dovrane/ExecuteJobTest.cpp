@@ -106,8 +106,13 @@ class ExecuteJobTest : public ::testing::Test {
         if (m_bAcknowledge) job->Acknowledge();
     }
 
+    // command: the program, "|" and its arguments (the whole text is the program without "|").
     bool Execute(const CString& command, int reason = 1) {
-        return m_job->Execute(command, reason, m_hWnd, kExecuteMessage);
+        LAUNCHCOMMAND launch;
+        const int bar = command.Find(u'|');
+        launch.strProgram = bar < 0 ? command : command.Left(bar);
+        if (bar >= 0) launch.strArguments = command.Mid(bar + 1);
+        return m_job->Execute(launch, reason, m_hWnd, kExecuteMessage);
     }
     void PumpMessages() {
         MSG msg;
@@ -283,6 +288,35 @@ TEST_F(ExecuteJobTest, RunAskedForWhileOneRunsIsQueuedOnceWithItsReason) {
     // The repeat runs the command of the run it repeats.
     EXPECT_EQ(m_notices[1].exitCode, 2u);
     EXPECT_EQ(m_notices[3].exitCode, 2u);
+}
+
+// A caller holding the run-item list's mutex (a client thread) asks for a run while the job's
+// "ended" waits for the item, whose main thread may be waiting for that very mutex: the request
+// must be taken at once, not after the job's lock time-out.
+TEST_F(ExecuteJobTest, RunAskedForWhileTheEndAwaitsTheItemIsQueuedAtOnce) {
+    ASSERT_TRUE(Execute(Sh("exit 2")));
+    ASSERT_TRUE(PumpUntilNotices(1));
+    m_bAcknowledge = false;
+    ASSERT_TRUE(Pump([&] { return m_notices.size() == 2; }));  // "ended", not acknowledged
+    ASSERT_EQ(m_notices[1].code, static_cast<WPARAM>(EXECNOTIFY_ENDED));
+    std::atomic<bool> queued{false};
+    std::atomic<int64_t> tookMs{-1};
+    std::thread client([&] {
+        const auto start = std::chrono::steady_clock::now();
+        queued = m_job->Execute(LAUNCHCOMMAND{u"/bin/sh", u"-c \"exit 5\""}, 0, m_hWnd, kExecuteMessage);
+        tookMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+                .count();
+    });
+    client.join();
+    EXPECT_TRUE(queued);
+    EXPECT_LT(tookMs, 1000);
+    EXPECT_TRUE(m_job->IsRepeating());
+    m_bAcknowledge = true;
+    m_job->Acknowledge();
+    ASSERT_TRUE(PumpUntilEnded(4));
+    EXPECT_EQ(Codes(),
+              (CodeList{EXECNOTIFY_STARTED, EXECNOTIFY_ENDED, EXECNOTIFY_REPEATED, EXECNOTIFY_ENDED}));
 }
 
 TEST_F(ExecuteJobTest, StoppedRunReportsEndedAndNeverRepeats) {

@@ -70,7 +70,7 @@ class FolderCheckTest : public ::testing::Test {
         return PumpUntil(
             [&] {
                 int state = m_check->IsFolderMissing();
-                return state != CFolderCheckThreadJob::kNotChecked && m_check->GetLastInterval() == interval;
+                return state != FOLDERCHECK_NOT_YET && m_check->GetLastInterval() == interval;
             },
             advanceMs);
     }
@@ -122,7 +122,8 @@ TEST_F(FolderCheckTest, SplitsFolderLists) {
          true,
          {{u"C:\\data\\", u"", false}, {u"\\\\srv\\share\\", u"srv", false}}},
         {u"  C:/data/ |0|", false, false, {{u"C:/data/", u"", false}}},
-        {u"C:\\a|1|C:\\b", false, false, {{u"C:\\a\\", u"", false}}},
+        // A last path without its flag is checked too (FolderList.h).
+        {u"C:\\a|1|C:\\b", false, false, {{u"C:\\a\\", u"", false}, {u"C:\\b\\", u"", false}}},
         {u"\\\\?\\UNC\\srv\\s|0|", false, true, {{u"\\\\?\\UNC\\srv\\s\\", u"srv", false}}},
         {u"\\\\?\\C:\\x|0|", true, false, {{u"\\\\?\\C:\\x\\", u"", false}}},
         {u"C:\\a|0|\\\\srv\\share\\|0|",

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -213,6 +214,26 @@ TEST_F(FolderMonitorTest, StartingARunningMonitorKeepsItsList) {
     Touch("b/g.txt");
     EXPECT_TRUE(WaitFor(FOLDERMON_CHANGES));
     StopJob();
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(FolderMonitorTest, FolderDeletedAndMadeAgainIsWatchedAgain) {
+    ASSERT_TRUE(Start(Win("a") + u"|1|"));
+    ASSERT_TRUE(WaitFor(FOLDERMON_STARTED));
+    ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    Mark();
+    ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
+    // Its return is a change, and so is what happens in it afterwards.
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    Mark();
+    Touch("a/back.txt");
+    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    StopJob();
+    EXPECT_FALSE(m_job->HasError());
 }
 
 }  // namespace

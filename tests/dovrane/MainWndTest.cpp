@@ -15,6 +15,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
 #include "tests/support/TestRoot.h"
@@ -100,8 +101,9 @@ void PrintTo(const SENTCOMMAND& command, std::ostream* os) {
 
 class MainWndSentCommandTest : public MainWndTest, public ::testing::WithParamInterface<SENTCOMMAND> {};
 
-// Until the run-item list exists, load and save read and write nothing and say so with FALSE
-// and an empty answer; remove, add and set find nothing to act on.
+// Load and save answer with their error text, empty on success; remove, add and set with the
+// list's answer. The engine's own settings file does not exist yet: loading it gives the empty
+// list, as at a first start.
 TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
     const SENTCOMMAND& command = GetParam();
     ASSERT_TRUE(m_app.StartEngine());
@@ -111,8 +113,9 @@ TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
         result = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, command.code, reinterpret_cast<LPARAM>(&text));
     });
     EXPECT_EQ(result, command.result);
-    EXPECT_EQ(text, CString(command.answer));
-    EXPECT_EQ(m_app.GetMainWnd().GetMessageText(), CString(u""));
+    EXPECT_EQ(zbw::ToUtf8(text), zbw::ToUtf8(command.answer));
+    const bool settingsFile = command.code == ENGINE_CMD_LOAD || command.code == ENGINE_CMD_SAVE;
+    EXPECT_EQ(m_app.GetMainWnd().GetMessageText(), CString(settingsFile ? command.answer : u""));
     Pump(0);
     EXPECT_EQ(m_quitCode, -1);  // nothing asked the engine to end
     EXPECT_TRUE(m_app.IsStarted());
@@ -120,28 +123,36 @@ TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
 }
 
 const char16_t kItem[] = u"<ITEM><PROFILE>C:\\p.fsf</PROFILE></ITEM>";
+const char16_t kSettingsItem[] = u"<SETTINGS><ITEM><PROFILE>C:\\p.fsf</PROFILE></ITEM></SETTINGS>";
 
-INSTANTIATE_TEST_SUITE_P(Codes, MainWndSentCommandTest,
-                         ::testing::Values(SENTCOMMAND{ENGINE_CMD_LOAD, u"C:\\x.xml", FALSE, u""},
-                                           SENTCOMMAND{ENGINE_CMD_LOAD, u"", FALSE, u""},
-                                           SENTCOMMAND{ENGINE_CMD_SAVE, u"", FALSE, u""},
-                                           SENTCOMMAND{ENGINE_CMD_SAVE, u"C:\\y.xml", FALSE, u""},
-                                           SENTCOMMAND{ENGINE_CMD_REMOVE, u"p", FALSE, u"p"},
-                                           SENTCOMMAND{ENGINE_CMD_ADD, kItem, FALSE, kItem},
-                                           SENTCOMMAND{ENGINE_CMD_SET, kItem, FALSE, kItem},
-                                           SENTCOMMAND{0, u"x", 0, u"x"}, SENTCOMMAND{8, u"x", 0, u"x"},
-                                           SENTCOMMAND{1000, u"x", 0, u"x"}),
-                         [](const ::testing::TestParamInfo<SENTCOMMAND>& info) {
-                             return "Code" + std::to_string(info.param.code) + "Case" +
-                                    std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Codes, MainWndSentCommandTest,
+    ::testing::Values(SENTCOMMAND{ENGINE_CMD_LOAD, u"C:\\no-such-folder\\x.xml", FALSE,
+                                  u"Failed loading C:\\no-such-folder\\x.xml. Unable to open "
+                                  u"XML file for parsing."},
+                      SENTCOMMAND{ENGINE_CMD_LOAD, u"", TRUE, u""},
+                      SENTCOMMAND{ENGINE_CMD_SAVE, u"", TRUE, u""},
+                      SENTCOMMAND{ENGINE_CMD_SAVE, u"C:\\no-such-folder\\y.xml", FALSE,
+                                  u"Failed saving C:\\no-such-folder\\y.xml. Unable to open "
+                                  u"XML file for saving settings."},
+                      SENTCOMMAND{ENGINE_CMD_REMOVE, u"p", FALSE, u"p"},
+                      SENTCOMMAND{ENGINE_CMD_ADD, kItem, FALSE, kItem},
+                      SENTCOMMAND{ENGINE_CMD_ADD, kSettingsItem, TRUE, kSettingsItem},
+                      SENTCOMMAND{ENGINE_CMD_SET, kSettingsItem, FALSE, kSettingsItem},
+                      SENTCOMMAND{ENGINE_CMD_SET, kItem, FALSE, kItem}, SENTCOMMAND{0, u"x", 0, u"x"},
+                      SENTCOMMAND{8, u"x", 0, u"x"}, SENTCOMMAND{1000, u"x", 0, u"x"}),
+    [](const ::testing::TestParamInfo<SENTCOMMAND>& info) {
+        return "Code" + std::to_string(info.param.code) + "Case" + std::to_string(info.index);
+    });
 
+// Without a text load and save take the current settings file; remove, add and set find nothing.
 TEST_F(MainWndTest, ACommandWithoutTextIsAnsweredWithoutOne) {
+    ASSERT_TRUE(m_app.StartEngine());
     for (WPARAM code :
          {ENGINE_CMD_LOAD, ENGINE_CMD_SAVE, ENGINE_CMD_REMOVE, ENGINE_CMD_ADD, ENGINE_CMD_SET}) {
         LRESULT result = -1;
         OnOtherThread([&] { result = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, code, 0); });
-        EXPECT_EQ(result, FALSE) << code;
+        EXPECT_EQ(result, code == ENGINE_CMD_LOAD || code == ENGINE_CMD_SAVE ? TRUE : FALSE) << code;
     }
 }
 
@@ -163,6 +174,24 @@ TEST_F(MainWndTest, TheShutdownCommandRemovesTheLogonTaskTheStartAdded) {
     EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_OK);
     OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SHUTDOWN, 0)); });
     EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
+    EXPECT_EQ(m_quitCode, 0);
+    EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_NO_TASK);
+}
+
+// The shutdown's removal stands: a restart asked for right after it does not add the task again.
+TEST_F(MainWndTest, ARestartAfterTheShutdownCommandLeavesTheLogonTaskRemoved) {
+    unsetenv("ZBW_WINVER");
+    unsetenv("ZBW_HIDE_FUNCTIONS");
+    g_SchedulerTaskLib.Load();
+    char16_t message[CSchedulerTaskLib::kMessageLength] = {};
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_OK);
+    OnOtherThread([&] {
+        EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SHUTDOWN, 0));
+        EXPECT_TRUE(PostMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_RESTART, 0));
+    });
+    EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
+    Pump(100);
     EXPECT_EQ(m_quitCode, 0);
     EXPECT_EQ(g_SchedulerTaskLib.EngineSchedulerTaskExists(message), JORVELL_NO_TASK);
 }
@@ -198,6 +227,58 @@ TEST_F(MainWndTest, ARestartWhoseSecondStartFailsLeavesAWindowThatStillEndsTheEn
     OnOtherThread([&] { EXPECT_TRUE(PostMessageW(m_hwnd, WM_CLOSE, 0, 0)); });
     EXPECT_TRUE(PumpUntil([&] { return m_quitCode != -1; }));
     EXPECT_EQ(m_quitCode, 0);
+}
+
+TEST_F(MainWndTest, StartClearsTheErrorOfAnEarlierStart) {
+    m_app.GetRunItemList().SetEngineError(u"GetServerStatusCode() failed, timeout");
+    EXPECT_TRUE(m_app.StartEngine());
+    EXPECT_EQ(m_app.GetRunItemList().GetEngineError(), CString(u""));
+}
+
+TEST_F(MainWndTest, ADatabaseThatCannotBeOpenedIsTheEngineErrorAndEndsTheStart) {
+    ASSERT_EQ(std::system(("mkdir -p '" + zbw::ToHostPath(m_app.GetFileNames().m_strDBPath) + "'").c_str()),
+              0);
+    EXPECT_FALSE(m_app.StartEngine());
+    EXPECT_EQ(m_app.GetRunItemList().GetEngineError().Find(u"Failed creating/opening \""), 0);
+    EXPECT_FALSE(m_app.IsStarted());
+}
+
+TEST_F(MainWndTest, StartStoresTheEngineFactsInTheSettings) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
+                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const CString build = u"12";
+    RegSetValueExW(key, u"ver", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(build)),
+                   static_cast<DWORD>((build.GetLength() + 1) * sizeof(char16_t)));
+    RegCloseKey(key);
+    ASSERT_TRUE(m_app.StartEngine());
+    const CEngineSettings s = m_app.GetRunItemList().GetSettings();
+    EXPECT_EQ(s.m_strVersion, CString(u"ZBEngine 1.1 (Build 7)"));
+    EXPECT_EQ(s.m_strSyncProgramPath,
+              CString(u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro."));
+    EXPECT_EQ(s.m_nSyncProgramMissing, 1);
+    EXPECT_EQ(s.m_nSyncProgramBuild, 12);
+    EXPECT_EQ(s.m_nService, 0);
+    EXPECT_EQ(s.m_strDBPath, m_app.GetFileNames().m_strDBPath);
+    EXPECT_EQ(s.m_strSettingsPath, m_app.GetFileNames().m_strXMLPath);
+    EXPECT_NE(s.m_dtEngineStart, COleDateTime(1980, 1, 1, 0, 0, 0));
+}
+
+// Until the profiles were loaded the list is empty: the stop must not write it over the file.
+TEST_F(MainWndTest, StopSavesTheSettingsOnlyOnceTheProfilesWereLoaded) {
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    const std::string bytes = std::string("\xFF\xFE<\0S\0E\0T\0T\0I\0N\0G\0S\0/\0>\0", 24);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + hostFile + "')\"").c_str()), 0);
+    ASSERT_TRUE(WriteHostFile(hostFile, bytes));
+    ASSERT_TRUE(m_app.StartEngine());
+    m_app.StopEngine();
+    EXPECT_EQ(ReadHostFile(hostFile), bytes);
+    EXPECT_EQ(ReadHostFile(hostFile + ".bak"), "");
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(m_app.GetRunItemList().LoadSettings(u"", false));
+    m_app.StopEngine();
+    EXPECT_NE(ReadHostFile(hostFile + ".bak"), "");
 }
 
 TEST_F(MainWndTest, StartRefusesWhenInstalledAsAServiceButNotStartedByIt) {

@@ -4,9 +4,12 @@
 // with the clock advanced; every pump is bounded.
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -14,7 +17,10 @@
 #include "dovrane/threads/NextRunTime.h"
 #include "dovrane/threads/RunItem.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/classlib/SingleLock.h"
+#include "platform/host/EmulationRoot.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/WinUser.h"
 #include "tests/dovrane/ScheduleTestEnv.h"
 
@@ -32,14 +38,14 @@ class CTestRunItem : public CRunItem {
    public:
     void SetState(int state, const CString& text) override {
         m_states.push_back({state, text});
-        CSingleLock lock(&m_cs1, TRUE);
+        CSingleLock lock(&m_csState, TRUE);
         m_nRunState = state;
     }
     LRESULT OnExecuteEvent(WPARAM code, LPARAM) override {
         m_executeEvents.push_back(static_cast<int>(code));
         return 1;
     }
-    bool LaunchRun(const CString& command, int reason) override {
+    bool LaunchRun(const LAUNCHCOMMAND& command, int reason) override {
         m_launches.push_back(reason);
         m_commands.push_back(command);
         return true;
@@ -49,11 +55,6 @@ class CTestRunItem : public CRunItem {
     DWORD GetJobExitCode() const override { return m_jobExitCode; }
     int GetJobReason() const override { return m_launches.empty() ? 0 : m_launches.back(); }
     void AcknowledgeJob() override { ++m_acknowledged; }
-    int IsFolderMissing(CString& folder, int& intervalMs) override {
-        folder = u"\\\\srv\\share\\";
-        intervalMs = m_checkIntervalMs;
-        return m_folderAnswer;
-    }
 
     void Tick() { ScheduleTick(); }
     void FireAccessTimer(UINT_PTR id) { AccessTimer(id); }
@@ -73,12 +74,10 @@ class CTestRunItem : public CRunItem {
 
     std::vector<STATECHANGE> m_states;
     std::vector<int> m_launches;
-    std::vector<CString> m_commands;
+    std::vector<LAUNCHCOMMAND> m_commands;
     std::vector<int> m_executeEvents;
     int m_acknowledged = 0;
     DWORD m_jobExitCode = 0;
-    int m_folderAnswer = 0;
-    int m_checkIntervalMs = 0;
 };
 
 class CFakeOwner : public CRunItemOwner {
@@ -122,7 +121,7 @@ class RunItemTest : public zbtest::CScheduleTest {
         PinLocal(2024, 3, 5, 10, 7, 30);
         m_item.SetProfileName(kProfile);
         m_item.SetSchedule(Hourly());
-        m_item.SetLaunchCommand(u"/bin/true|");
+        m_item.SetLaunchCommand(LAUNCHCOMMAND{u"/bin/true", CString()});
         m_item.SetOwnerList(&m_owner);
         ASSERT_TRUE(m_item.CreateItemWindow());
     }
@@ -180,7 +179,7 @@ TEST_F(RunItemTest, DueMinuteStartsOneScheduledRun) {
     m_item.Tick();
     ASSERT_EQ(m_item.m_launches.size(), 1u);
     EXPECT_EQ(m_item.m_launches[0], RUNREASON_SCHEDULED);
-    EXPECT_EQ(m_item.m_commands[0], CString(u"/bin/true|"));
+    EXPECT_EQ(m_item.m_commands[0].strProgram, CString(u"/bin/true"));
     EXPECT_EQ(m_item.GetLastScheduledRun(), COleDateTime(2024, 3, 5, 11, 0, 0));
     EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
     EXPECT_EQ(StoredValue().Left(35), CString(u"2024-03-05 11:00===2024-03-05 11:00"));
@@ -344,7 +343,8 @@ TEST_F(RunItemTest, SpringForwardRunIsDueOnceAfterTheSkippedHour) {
 }
 
 TEST_F(RunItemTest, AccessRetryIntervalDoublesUpToAMinute) {
-    m_item.SetAccessFolders(u"C:\\data|1|");
+    ASSERT_TRUE(zbw::MakeHostDirs(m_root.Path("data")));
+    m_item.SetAccessFolders(zbw::ToWindowsPath(m_root.Path("data")) + u"|1|");
     m_item.m_nAsAvailableFolders = 3;
     ASSERT_TRUE(m_item.Activate());
     EXPECT_EQ(m_item.AccessRetry(), 1000u);
@@ -356,33 +356,58 @@ TEST_F(RunItemTest, AccessRetryIntervalDoublesUpToAMinute) {
 }
 
 TEST_F(RunItemTest, FoldersThatBecomeAccessibleStartAnImmediateRun) {
-    m_item.SetAccessFolders(u"\\\\srv\\share|1|");
+    const CString folder = zbw::ToWindowsPath(m_root.Path("data"));
+    m_item.SetAccessFolders(folder + u"|1|");
     m_item.m_nAsAvailableFolders = 3;
     m_item.m_nAsAvailableFrequency = 1;
-    m_item.m_folderAnswer = 1;
-    m_item.m_checkIntervalMs = 10000;
     EXPECT_FALSE(m_item.Activate());
     ASSERT_FALSE(m_item.m_states.empty());
     EXPECT_EQ(m_item.m_states.back().state, RUNSTATE_NOT_ACCESSIBLE);
-    EXPECT_EQ(m_item.m_states.back().text,
-              CString(u"Folder not accessible: \\\\srv\\share\\  (next check in 10 seconds)"));
-    m_item.m_checkIntervalMs = 0;
+    // A local folder is tested on the spot: no next check of the folder check to show.
+    EXPECT_EQ(m_item.m_states.back().text, u"Folder not accessible: " + folder + u"\\");
     m_item.FireAccessTimer(TIMER_DEVICE_CHANGE);
     EXPECT_EQ(m_item.m_states.back().text,
-              CString(u"Folder not accessible: \\\\srv\\share\\  (next check in 1 seconds)"));
-    m_item.m_folderAnswer = 0;
+              u"Folder not accessible: " + folder + u"\\  (next check in 1 seconds)");
+    ASSERT_TRUE(zbw::MakeHostDirs(m_root.Path("data")));
     m_item.FireAccessTimer(TIMER_ACCESS_RETRY);
     EXPECT_EQ(m_item.GetState(), RUNSTATE_ENABLED);
     ASSERT_EQ(m_item.m_launches.size(), 1u);
     EXPECT_EQ(m_item.m_launches[0], RUNREASON_ACCESSIBLE);
 }
 
+TEST_F(RunItemTest, NetworkFoldersAreCheckedByTheJobNotOnTheMainThread) {
+    // Local folders first: the job pauses 10 ms after each, so its first pass lasts.
+    CString list;
+    for (int i = 0; i < 30; ++i) {
+        const std::string name = "local" + std::to_string(i);
+        ASSERT_TRUE(zbw::MakeHostDirs(m_root.Path(name)));
+        list += zbw::ToWindowsPath(m_root.Path(name)) + u"|0|";
+    }
+    ASSERT_TRUE(zbw::MapShare(u"srv", u"share", m_root.Path("share")));
+    m_item.SetAccessFolders(list + u"\\\\srv\\share\\data|1|");
+    m_item.m_nAsAvailableFolders = 3;
+    EXPECT_FALSE(m_item.Activate());
+    ASSERT_FALSE(m_item.m_states.empty());
+    EXPECT_EQ(m_item.m_states.back().state, RUNSTATE_NOT_ACCESSIBLE);
+    EXPECT_EQ(m_item.m_states.back().text, CString(u"Checking folders accessibility..."));
+    // The job's first pass fails; the access timer shows its result with the job's next check.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_item.m_states.back().text.Find(u"Folder not accessible") < 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        Sleep(20);
+        m_item.FireAccessTimer(TIMER_DEVICE_CHANGE);
+    }
+    EXPECT_EQ(m_item.m_states.back().text,
+              CString(u"Folder not accessible: \\\\srv\\share\\data\\  (next check in 5 seconds)"));
+}
+
 TEST_F(RunItemTest, DeviceChangeArmsAOneShotCheck) {
-    m_item.SetAccessFolders(u"\\\\srv\\share|1|");
+    ASSERT_TRUE(zbw::MakeHostDirs(m_root.Path("data")));
+    m_item.SetAccessFolders(zbw::ToWindowsPath(m_root.Path("data")) + u"|1|");
     m_item.m_nAsAvailableFolders = 3;
     ASSERT_TRUE(m_item.Activate());
     Pump(1000);
-    m_item.m_folderAnswer = 1;
+    ASSERT_EQ(rmdir(m_root.Path("data").c_str()), 0);
     m_item.SendMessage(WM_DEVICECHANGE, 0, 0);
     zbw::AdvanceClock(3000);
     Pump(2000, [&] { return m_item.GetState() == RUNSTATE_NOT_ACCESSIBLE; });
@@ -568,6 +593,94 @@ TEST_F(RunItemTest, ChainTextNamesThePreviousProfile) {
 
 namespace {
 
+// Another thread holds the owner list's mutex for a while, as a client thread would.
+class CMutexHolder {
+   public:
+    explicit CMutexHolder(CMutex& mutex) : m_mutex(mutex) {
+        m_thread = std::thread([this] {
+            m_mutex.Lock();
+            m_locked = true;
+            while (!m_release) Sleep(5);
+            m_mutex.Unlock();
+        });
+        while (!m_locked) Sleep(1);
+    }
+    ~CMutexHolder() { Release(); }
+    void Release() {
+        m_release = true;
+        if (m_thread.joinable()) m_thread.join();
+    }
+
+   private:
+    CMutex& m_mutex;
+    std::thread m_thread;
+    std::atomic<bool> m_locked{false};
+    std::atomic<bool> m_release{false};
+};
+
+long long ElapsedMs(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+TEST_F(RunItemTest, EndOfRunDoesNotWaitForTheListMutexAndChainsOnceItIsFree) {
+    m_owner.m_names = {kProfile, u"C:\\profiles\\next.zbp"};
+    m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
+    ASSERT_TRUE(m_item.Activate());
+    m_item.Run(RUNREASON_MANUAL);
+    CMutexHolder holder(m_owner.m_mutex);
+    const auto start = std::chrono::steady_clock::now();
+    m_item.EndRun(0);
+    EXPECT_LT(ElapsedMs(start), 500) << "the main thread waited for the list's mutex";
+    EXPECT_EQ(m_item.m_acknowledged, 1);
+    EXPECT_TRUE(m_owner.m_started.empty());
+    holder.Release();
+    Pump(5000, [&] { return !m_owner.m_started.empty(); });
+    ASSERT_EQ(m_owner.m_started.size(), 1u);
+    EXPECT_EQ(m_owner.m_started[0], CString(u"C:\\profiles\\next.zbp"));
+}
+
+TEST_F(RunItemTest, ProfileAfterCheckWaitsForABusyListInsteadOfReportingNotFound) {
+    for (const bool known : {true, false}) {
+        SCOPED_TRACE(known);
+        m_owner.m_names = {kProfile};
+        if (known) m_owner.m_names.push_back(u"C:\\profiles\\next.zbp");
+        m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
+        m_item.m_states.clear();
+        CMutexHolder holder(m_owner.m_mutex);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_TRUE(m_item.Activate());
+        EXPECT_LT(ElapsedMs(start), 500);
+        EXPECT_EQ(m_item.GetState(), RUNSTATE_ENABLED);
+        holder.Release();
+        Pump(1000, [&] { return !known && m_item.GetState() == RUNSTATE_ERROR; });
+        EXPECT_EQ(m_item.GetState(), known ? RUNSTATE_ENABLED : RUNSTATE_ERROR);
+    }
+}
+
+TEST_F(RunItemTest, DueMinuteThatPassedWhileTheMainThreadWasHeldUpStillRuns) {
+    ASSERT_TRUE(m_item.Activate());
+    Pump(1000);
+    PinLocal(2024, 3, 5, 10, 59, 0);
+    m_item.Tick();
+    // The next tick comes only at 11:02: the 11:00 minute passed while the item was ticking, so it
+    // is run as scheduled, not taken for a missed run.
+    PinLocal(2024, 3, 5, 11, 2, 10);
+    m_item.Tick();
+    ASSERT_EQ(m_item.m_launches.size(), 1u);
+    EXPECT_EQ(m_item.m_launches[0], RUNREASON_SCHEDULED);
+    EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
+}
+
+TEST_F(RunItemTest, DueMinuteThatPassedBeforeTheFirstTickIsAMissedRun) {
+    // Last run at 10:00; the item is armed at 11:02, after the 11:00 run was due.
+    const CString value = u"2024-03-05 10:00===2024-03-05 10:00===" + m_item.GetScheduleSignature();
+    ASSERT_TRUE(WriteRegStringCU(kLastRunsKey, kProfile, value));
+    PinLocal(2024, 3, 5, 11, 2, 10);
+    ASSERT_TRUE(m_item.Activate());
+    Pump(1000);
+    EXPECT_TRUE(m_item.m_launches.empty());
+    EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
 int OpenDescriptors() {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {

@@ -331,6 +331,29 @@ TEST_F(WinsockTest, NameLookups) {
     EXPECT_EQ(found, nullptr);
 }
 
+// A server that exits without stopping its threads: they go on looking at the socket-event table
+// while the program's globals are destroyed, and must still find it whole.
+TEST_F(WinsockTest, ThreadsStillWaitingAtExitFindTheEventTable) {
+    EXPECT_EXIT(
+        {
+            SOCKET l = Listener();
+            WSAEVENT e = Event();
+            if (WSAEventSelect(l, e, FD_ACCEPT) != 0) _exit(3);
+            for (int i = 0; i < 4; ++i) {
+                std::thread([l, e] {
+                    for (;;) {
+                        WSAWaitForMultipleEvents(1, &e, FALSE, 0, FALSE);
+                        WSANETWORKEVENTS events;
+                        WSAEnumNetworkEvents(l, e, &events);
+                    }
+                }).detach();
+            }
+            Sleep(20);
+            exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(WinsockTest, AcceptEventIsRecordedOncePerAccept) {
     SOCKET l = Listener();
     WSAEVENT e = Event();

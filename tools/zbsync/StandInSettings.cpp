@@ -92,4 +92,9 @@ void CStandInSettings::TakeValue(const CString& section, const CString& key, con
     if (key.CompareNoCase(u"Seconds") == 0) m_dSeconds = ToSeconds(value);
     if (key.CompareNoCase(u"IgnoreQuit") == 0) m_bIgnoreQuit = ToInt(value) != 0;
     if (key.CompareNoCase(u"LogFile") == 0) m_strLogFile = value;
+    if (key.CompareNoCase(u"Percent") == 0) m_nPercent = std::clamp(ToInt(value), 0, 100);
+    if (key.CompareNoCase(u"Id") == 0) {
+        m_bDefaultId = false;
+        m_strId = value;
+    }
 }

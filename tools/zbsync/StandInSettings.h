@@ -7,6 +7,10 @@
 //   IgnoreQuit=0    1: quit requests are counted in the log but do not end the run (default 0)
 //   LogFile=path    the log file (default: "Log File" of [Settings], else the profile's path with
 //                   the extension ".log")
+//   Percent=n       the share done that the status blocks report, held at n (0 to 100) for the
+//                   whole run (default: the share of Seconds elapsed)
+//   Id=text         the identification written into the status block (default "zbsync <pid>");
+//                   an empty value writes none
 //
 // The profile may be UTF-16LE with a byte-order mark, UTF-16LE without one (seen by a zero second
 // byte) or ANSI text. Lines end with LF or CR LF; ";" starts a comment line; section and key names
@@ -25,6 +29,9 @@ class CStandInSettings {
     double m_dSeconds = 1.0;
     bool m_bIgnoreQuit = false;
     CString m_strLogFile;
+    int m_nPercent = -1;  // -1: follow the elapsed time
+    bool m_bDefaultId = true;
+    CString m_strId;  // when not the default; empty: none
 
    private:
     void TakeValue(const CString& section, const CString& key, const CString& value);

@@ -79,8 +79,8 @@ COMPARECOUNTS CompareCounts(bool matched) {
 
 }  // namespace
 
-CStandInStatus::CStandInStatus(const CString& profilePath, double runSeconds)
-    : m_strProfile(profilePath), m_dRunSeconds(runSeconds), m_dwProcessId(GetCurrentProcessId()) {}
+CStandInStatus::CStandInStatus(const CString& profilePath, const CStandInSettings& settings)
+    : m_strProfile(profilePath), m_settings(settings), m_dwProcessId(GetCurrentProcessId()) {}
 
 CStandInStatus::~CStandInStatus() {
     Stop();
@@ -121,20 +121,22 @@ bool CStandInStatus::WaitForBlocks() {
 
 bool CStandInStatus::Attach() {
     if (!m_pProgress->IsOpen() || !m_pPercent->IsOpen()) return false;
-    CString id;
-    id.Format(u"zbsync %u", m_dwProcessId);
+    CString id = m_settings.m_strId;
+    if (m_settings.m_bDefaultId) id.Format(u"zbsync %u", m_dwProcessId);
     const SYNCCOUNTS todo = PlannedCounts();
     m_pProgress->SetValue(u"TODO", &todo, sizeof todo);
     WritePercent(*m_pPercent, 0);
-    WriteText(*m_pProgress, u"ID", id);
+    if (!id.IsEmpty()) WriteText(*m_pProgress, u"ID", id);
     m_bAttached = true;
     return true;
 }
 
 void CStandInStatus::WriteProgress(int64_t startTick) {
     const double elapsed = static_cast<double>(zbw::TickNow64() - startTick) / 1000.0;
-    const double share = m_dRunSeconds > 0 ? std::min(elapsed / m_dRunSeconds, 1.0) : 1.0;
-    const LONG percent = static_cast<LONG>(share * 100);
+    const double seconds = m_settings.m_dSeconds;
+    double share = seconds > 0 ? std::min(elapsed / seconds, 1.0) : 1.0;
+    if (m_settings.m_nPercent >= 0) share = m_settings.m_nPercent / 100.0;
+    const LONG percent = m_settings.m_nPercent >= 0 ? m_settings.m_nPercent : static_cast<LONG>(share * 100);
     const int file = std::min(kPlannedFiles, 1 + static_cast<int>(share * kPlannedFiles));
     CString text;
     text.Format(u"Synchronizing: %d%%", percent);

@@ -5,8 +5,10 @@
 // ends, for both to exist with all their values.
 //
 // What it writes, so tests can read it back:
-//   at attach  "ID" = "zbsync <pid>", "TODO" = the planned counts below, "%" = 0;
-//   every 200 ms while the run lasts  "%" = the share of Seconds elapsed (0 to 100), "st" =
+//   at attach  "ID" = "zbsync <pid>" (or the Id setting; none when it is empty), "TODO" = the
+//              planned counts below, "%" = 0;
+//   every 200 ms while the run lasts  "%" = the share of Seconds elapsed (0 to 100), or the
+//              Percent setting when it is given, "st" =
 //              "Synchronizing: n%", "LINE1" = "Synchronizing", "LINE2" = the profile path,
 //              "LINE3" = "File k of 3", "FILE" = "file<k>.txt";
 //   at the end "DONE" = the planned counts with the exit code as result, "COMS"/"COMT" = the
@@ -15,7 +17,7 @@
 //              after exit code 0, "st" = "Finished" or "Ended with exit code n", and "LERR" =
 //              "" or "Synchronization ended with exit code n.".
 // Planned counts: 3 files to add on the target (3072 bytes), 1 to update (1024 bytes), 1
-// subfolder to add. Nothing is steered by the profile.
+// subfolder to add. The counts are not steered by the profile.
 //
 // Threads: Start and Finish on the main thread; in between one reporting thread of its own owns
 // the blocks. Finish (or the destructor) stops and joins it. Failures are silent: without blocks
@@ -28,12 +30,13 @@
 
 #include "platform/base/CString.h"
 #include "platform/base/WinTypes.h"
+#include "tools/zbsync/StandInSettings.h"
 
 class CSharedMemory;
 
 class CStandInStatus {
    public:
-    CStandInStatus(const CString& profilePath, double runSeconds);
+    CStandInStatus(const CString& profilePath, const CStandInSettings& settings);
     ~CStandInStatus();
     CStandInStatus(const CStandInStatus&) = delete;
     CStandInStatus& operator=(const CStandInStatus&) = delete;
@@ -51,7 +54,7 @@ class CStandInStatus {
     void Stop();
 
     CString m_strProfile;
-    double m_dRunSeconds;
+    CStandInSettings m_settings;
     DWORD m_dwProcessId;
     std::unique_ptr<CSharedMemory> m_pProgress;
     std::unique_ptr<CSharedMemory> m_pPercent;

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
     line.Format(u"[INFO] Process: %u", GetCurrentProcessId());
     log.Line(line);
 
-    CStandInStatus status(profile, settings.m_dSeconds);
+    CStandInStatus status(profile, settings);
     status.Start();
     RUNRESULT result{kCommandLineExitCode, 0};
     if (switchesKnown)

@@ -89,6 +89,11 @@ TEST_F(SectionFileTest, ProbeLooksAtTheFirstBytes) {
         {std::string("[\0S", 3), CSectionFileReader::encodingAnsi},
         {"[Settings]", CSectionFileReader::encodingAnsi},
         {"", CSectionFileReader::encodingAnsi},
+        // Without the mark, whatever the first characters are.
+        {Encode(u"[\u4e2d\u6587]\r\n", Enc::utf16), CSectionFileReader::encodingUtf16},
+        {Encode(u"\u4e2d\u6587=\u503c\r\n", Enc::utf16), CSectionFileReader::encodingUtf16},
+        {Encode(u"\u00e9t\u00e9=1\r\n", Enc::utf16), CSectionFileReader::encodingUtf16},
+        {"[S\xE9]\r\nK=\xE9\r\n", CSectionFileReader::encodingAnsi},
     };
     for (const Case& c : cases) EXPECT_EQ(CSectionFileReader::Probe(c.bytes), c.expected) << c.bytes.size();
 }
@@ -223,6 +228,42 @@ TEST_F(SectionFileTest, WritesUtf16WithoutBomAndReadsBack) {
     ASSERT_TRUE(ReadKey(back, u"Settings", u"Source Folder", &value));
     EXPECT_EQ(value, u"C:\\\u03a9");
     EXPECT_EQ(back.Section(1).m_strComment, u";section");
+}
+
+TEST_F(SectionFileTest, NamesInAnyScriptReadBack) {
+    ASSERT_TRUE(AddSection(list, u"\u4e2d\u6587"));
+    ASSERT_TRUE(WriteKey(list, u"\u4e2d\u6587", u"\u952e", u"\u503c"));
+    const CString path = zbw::ToWindowsPath(root.Path("out.fsf"));
+    ASSERT_TRUE(SaveSectionFile(path, list));
+    CSectionList back;
+    ASSERT_TRUE(LoadSectionFile(path, back));
+    ASSERT_EQ(back.GetSize(), 1);
+    EXPECT_EQ(back.Section(0).m_strName, u"\u4e2d\u6587");
+    CString value;
+    ASSERT_TRUE(ReadKey(back, u"\u4e2d\u6587", u"\u952e", &value));
+    EXPECT_EQ(value, u"\u503c");
+}
+
+// A key that holds an unclosed double quote reads back with an empty value (the "=" after it is
+// inside the quote): saving it must not add an "=" each time.
+TEST_F(SectionFileTest, SaveAndReloadKeepKeysWithUnbalancedQuotes) {
+    Load(u"[S]\r\nKey\"open=1\r\n\"a\"=b\r\nplain=\"v\r\n");
+    ASSERT_EQ(list.Section(0).m_Keys.GetSize(), 3);
+    const CString path = zbw::ToWindowsPath(root.Path("out.fsf"));
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(SaveSectionFile(path, list));
+        CSectionList back;
+        ASSERT_TRUE(LoadSectionFile(path, back));
+        ASSERT_EQ(back.Section(0).m_Keys.GetSize(), 3);
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(back.Section(0).m_Keys[k].strKey, list.Section(0).m_Keys[k].strKey);
+            EXPECT_EQ(back.Section(0).m_Keys[k].strValue, list.Section(0).m_Keys[k].strValue);
+        }
+        FreeSections(list);
+        ASSERT_TRUE(LoadSectionFile(path, list));
+    }
+    EXPECT_EQ(list.Section(0).m_Keys[0].strKey, u"Key\"open=1");
 }
 
 TEST_F(SectionFileTest, WrittenCommentsStayComments) {

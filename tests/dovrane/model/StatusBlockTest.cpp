@@ -100,6 +100,25 @@ TEST_F(StatusBlockTest, OpenGivesUpOnAnIdThatNeverComes) {
     EXPECT_EQ(Utf8(status.GetCaption()), "1");
 }
 
+TEST_F(StatusBlockTest, AttachDoesNotWaitAndPollingPicksUpTheIdLater) {
+    CZBEngStatus status;
+    ASSERT_TRUE(status.Attach(kPid));
+    EXPECT_FALSE(status.PollID());
+    EXPECT_EQ(Utf8(status.GetCaption()), "");
+    status.SetString(u"ID", u"Run 9", 512);  // as the program writes it
+    EXPECT_TRUE(status.PollID());
+    EXPECT_EQ(Utf8(status.GetID()), "Run 9");
+    EXPECT_EQ(Utf8(status.GetCaption()), "1");
+
+    CZBEngStatus silent;
+    ASSERT_TRUE(silent.Attach(kPid + 1));
+    int polls = 1;
+    while (!silent.PollID() && polls < 100) ++polls;
+    EXPECT_EQ(polls, CZBEngStatus::kIdReads);
+    EXPECT_EQ(Utf8(silent.GetID()), "");
+    EXPECT_EQ(Utf8(silent.GetCaption()), "1");
+}
+
 TEST_F(StatusBlockTest, ForeignValuesAreBoundedAndTerminated) {
     AddEarlyText(u"ID", u"x", 1024);
     AddEarlyText(u"LINE1", std::u16string(300, u'A'), 600);  // no zero inside

@@ -50,6 +50,8 @@ class CEchoServer : public CGenericServer {
     std::atomic<int> m_nMaxInside{0};
     std::atomic<bool> m_bAcceptEntered{false};
 
+    void LimitRequestTime(DWORD ms) { SetRequestTimeLimit(ms); }
+
     void Release() {
         std::lock_guard<std::mutex> lock(m_lock);
         m_bReleased = true;
@@ -71,6 +73,7 @@ class CEchoServer : public CGenericServer {
         return 0;
     }
     int IsRequestComplete(const std::string& request) override {
+        if (request.rfind("REFUSE", 0) == 0) return -1;
         return !request.empty() && request.back() == '\n';
     }
     int ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
@@ -223,6 +226,43 @@ TEST_F(GenericServerTest, SplitRequestIsAnsweredOnceWhenComplete) {
     closesocket(s);
 }
 
+TEST_F(GenericServerTest, RefusedRequestClosesWithoutAnswer) {
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    SendText(s, "REFUSE this\n");
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(s, &closed), "");
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(m_server->m_nRequests, 0);
+    closesocket(s);
+}
+
+TEST_F(GenericServerTest, TricklingRequestIsCutAtTheTimeLimit) {
+    m_server->LimitRequestTime(600);
+    ASSERT_EQ(m_server->Start(m_port, 5000), 1);
+    SOCKET s = Connect(m_port);
+    auto start = Clock::now();
+    auto peerClosed = [&] {
+        WSAFDSET set;
+        FD_ZERO(&set);
+        FD_SET(s, &set);
+        timeval none{0, 0};
+        char byte;
+        return select(0, &set, nullptr, nullptr, &none) > 0 && recv(s, &byte, 1, 0) <= 0;
+    };
+    bool closed = false;
+    // One byte every 150 ms keeps the idle time-out from ever firing.
+    for (int i = 0; i < 20 && !closed; ++i) {
+        send(s, "a", 1, 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        closed = peerClosed();
+    }
+    EXPECT_TRUE(closed);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_EQ(m_server->m_nRequests, 0);
+    closesocket(s);
+}
+
 TEST_F(GenericServerTest, KeepAliveAnswersNextRequestFromFreshText) {
     m_server->m_bKeepAlive = true;
     ASSERT_EQ(m_server->Start(m_port, 5000), 1);
@@ -286,6 +326,11 @@ TEST(ClientFilterTest, MatchesTheWholeAddress) {
         {u"127.0.0.?", u"127.0.0.1", CClientFilter::ALLOWED},
         {u"127.0.0.?", u"127.0.0.10", CClientFilter::REFUSED},
         {u"127.0.0.1", u"127x0x0x1", CClientFilter::REFUSED},
+        // Filters that backtrack without end are cut short: refused, and soon.
+        {u"********************a", u"192.168.100.200", CClientFilter::REFUSED},
+        {u"*?*?*?*?*?*?*?*?*?*?*?*?*?*?*a", u"192.168.100.200", CClientFilter::REFUSED},
+        {u"*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*1*x", u"111.111.111.111", CClientFilter::REFUSED},
+        {u"1**1**.*?.**1", u"111.111.111.111", CClientFilter::ALLOWED},
     };
     for (const auto& c : cases)
         EXPECT_EQ(CClientFilter(c.filter).Check(c.address), c.result)

@@ -1,0 +1,410 @@
+#include "dovrane/web/HTTPServer.h"
+
+#include <chrono>
+#include <random>
+
+#include "common/DebugPrintf.h"
+#include "common/RegUtils.h"
+#include "common/SHA1Text.h"
+#include "common/UrlCodec.h"
+#include "dovrane/EngineGlobals.h"
+#include "dovrane/RunItemList.h"
+#include "dovrane/model/EngineDB.h"
+#include "dovrane/web/HttpActions.h"
+#include "dovrane/web/HttpAnswer.h"
+#include "dovrane/web/HttpRequest.h"
+#include "platform/base/TextConvert.h"
+#include "platform/classlib/SingleLock.h"
+#include "platform/win32/FileApi.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/Thread.h"
+#include "platform/win32/WinUser.h"
+
+namespace {
+
+const char16_t kEngineKey[] = u"software\\ZBEngine\\ZBEngine";
+const char16_t kNewInstallValue[] = u"11000007chk";
+const char16_t kStatusPage[] = u"/status.htm";
+const char16_t kErrorPage[] = u"/error.htm";
+const char16_t kProfilePage[] = u"/profile.htm";
+const char16_t kStyleSheet[] = u"/style.css";
+const char16_t kFormPage[] = u"/profileform.htm";
+const char16_t kLogFilePage[] = u"/logfile.htm";
+const char16_t kBrowsePage[] = u"/browse.htm";
+const char16_t kRefreshCheckPage[] = u"/checkrefresh.htm";
+const char kHelpPage[] = "/help/help.htm";
+const char kNotImplementedPage[] = "/mna.html";
+const char kUpdatePage[] = "/help/help.htm#updates";
+const char kLocalClient[] = "127.0.0.1";
+const size_t kShownFileBytes = 262144;
+
+bool RegistryValueExists(HKEY root, LPCWSTR value) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(root, kEngineKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) return false;
+    bool exists = RegQueryValueExW(key, value, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return exists;
+}
+
+std::string Extension(const std::string& path) {
+    size_t dot = path.rfind('.');
+    size_t slash = path.rfind('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::string();
+    std::string extension = path.substr(dot + 1);
+    for (char& ch : extension) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return extension;
+}
+
+std::string Utf16Bytes(const CString& text) {
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(text.GetLength()) * 2);
+    for (char16_t unit : text.GetStdString()) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+// RFC 4648 Base64 up to the first "=" or other byte outside the alphabet.
+std::string DecodeBase64(const std::string& text) {
+    std::string bytes;
+    int bits = 0;
+    int count = 0;
+    for (unsigned char ch : text) {
+        int value = g_Base64DecodeTable[ch];
+        if (value < 0) break;
+        bits = (bits << 6) | value;
+        count += 6;
+        if (count >= 8) {
+            count -= 8;
+            bytes += static_cast<char>((bits >> count) & 0xFF);
+        }
+    }
+    return bytes;
+}
+
+CString MakeFormToken() {
+    std::random_device random;
+    CString token;
+    for (int i = 0; i < 4; ++i) token.AppendFormat(u"%08x", static_cast<unsigned>(random()));
+    return token;
+}
+
+// A log or settings file as text: UTF-16LE with its mark, else UTF-8; only its last part.
+CString ReadTextFile(const CString& path) {
+    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return CString();
+    LARGE_INTEGER size{};
+    GetFileSizeEx(file, &size);
+    std::string head(2, '\0');
+    DWORD done = 0;
+    ReadFile(file, head.data(), 2, &done, nullptr);
+    bool wide = done == 2 && head[0] == '\xFF' && head[1] == '\xFE';
+    ULONGLONG total = static_cast<ULONGLONG>(size.QuadPart);
+    ULONGLONG start = total > kShownFileBytes ? total - kShownFileBytes : (wide ? 2 : 0);
+    if (wide && (start % 2)) ++start;
+    LARGE_INTEGER at{};
+    at.QuadPart = static_cast<LONGLONG>(start);
+    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
+    std::string bytes(static_cast<size_t>(total - start), '\0');
+    done = 0;
+    if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
+    CloseHandle(file);
+    bytes.resize(done);
+    if (!wide) return zbw::FromUtf8(bytes);
+    std::u16string units(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return CString(units);
+}
+
+}  // namespace
+
+CHTTPServer::CHTTPServer() : CHTTPServer(g_DebugPrintf) {}
+
+CHTTPServer::CHTTPServer(CDebugPrintf& log)
+    : CGenericServer(log), m_log(log), m_strFormToken(MakeFormToken()) {
+    m_snapshot.SetSize(0, 64);
+}
+
+CHTTPServer::~CHTTPServer() {
+    m_bStopping = true;
+    ShutdownAndWait();
+}
+
+void CHTTPServer::DebugLine(LPCWSTR format, const CString& text) {
+    if (m_log.m_bDebug) m_log.Print(format, text);
+}
+
+bool CHTTPServer::StartServer(int port, const std::string& folder, const std::string& defaultPage,
+                              CRunItemList* list, DWORD idleTimeoutMs, HWND window, UINT message,
+                              const CString& filter, const CString& passwordHash, const CString& further) {
+    bool encrypted = !RegistryValueExists(HKEY_LOCAL_MACHINE, u"noenc");
+    m_pages.Configure(zbw::FromUtf8(folder), encrypted);
+    m_strDefaultPage = zbw::FromUtf8(defaultPage);
+    m_pList = list;
+    m_hWindow = window;
+    m_nMessage = message;
+    m_filter.SetFilter(filter);
+    m_strPasswordHash = passwordHash;
+    m_strSettingsFile = further;
+    m_bStopping = false;
+    if (port < 1) return false;
+    m_log.Print(u"Starting HTTP server on this machine on port %d", port);
+    m_log.Print(u"HTTP server allows clients from %s", filter);
+    m_log.Print(encrypted ? u"Using encrypted HTML pages" : u"Not using encrypted HTML pages");
+    SetRequestTimeLimit(kRequestTimeLimitMs);
+    return Start(static_cast<WORD>(port), idleTimeoutMs) != 0;
+}
+
+int CHTTPServer::Shutdown() {
+    m_bStopping = true;
+    return CGenericServer::Shutdown();
+}
+
+void CHTTPServer::OnWaitForClients() {
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+}
+
+void CHTTPServer::SetActionPauses(DWORD changedMs, DWORD openMs, DWORD formMs) {
+    m_dwChangedPauseMs = changedMs;
+    m_dwOpenPauseMs = openMs;
+    m_dwFormPauseMs = formMs;
+}
+
+LRESULT CHTTPServer::SendToMainWindow(WPARAM code, CString& text) {
+    if (!m_hWindow || !m_nMessage || m_bStopping) return 0;
+    return SendMessageW(m_hWindow, m_nMessage, code, reinterpret_cast<LPARAM>(&text));
+}
+
+int CHTTPServer::PostToMainWindow(WPARAM code) {
+    if (!m_hWindow || !m_nMessage) return 0;
+    return PostMessageW(m_hWindow, m_nMessage, code, 0) ? 1 : 0;
+}
+
+bool CHTTPServer::IsClientAllowed(const char* address, int) {
+    CString client(address);
+    DebugLine(u"HTTP connection requested by client %s", client);
+    switch (m_filter.Check(client)) {
+        case CClientFilter::ALLOWED: return true;
+        case CClientFilter::INVALID:
+            m_log.Print(u"Invalid client expression in XML file, <HTTP> <CLIENTS> : %s",
+                        m_filter.GetFilter());
+            return false;
+        case CClientFilter::REFUSED: break;
+    }
+    m_log.Print(u"HTTP connection from client %s not allowed, client IPs restricted to %s", client,
+                m_filter.GetFilter());
+    return false;
+}
+
+int CHTTPServer::IsRequestComplete(const std::string& request) {
+    switch (CHttpRequest::CheckComplete(request)) {
+        case CHttpRequest::COMPLETE: return 1;
+        case CHttpRequest::INCOMPLETE: return 0;
+        case CHttpRequest::REFUSED: break;
+    }
+    return -1;
+}
+
+std::string CHTTPServer::LoggedRequest(const std::string& request) {
+    std::string text = request;
+    static const std::string kAuthorization = "\nAuthorization: ";
+    for (size_t at = text.find(kAuthorization); at != std::string::npos;
+         at = text.find(kAuthorization, at + kAuthorization.size())) {
+        size_t start = at + kAuthorization.size();
+        size_t end = text.find("\r\n", start);
+        size_t blank = text.find(' ', start);
+        if (blank != std::string::npos && (end == std::string::npos || blank < end)) start = blank + 1;
+        text.replace(start, end == std::string::npos ? std::string::npos : end - start, "*****");
+    }
+    std::string shown;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.compare(i, 2, "\r\n") == 0) {
+            shown += "\\r\\n";
+            ++i;
+        } else {
+            shown += text[i];
+        }
+    }
+    return shown;
+}
+
+int CHTTPServer::ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
+                                const char* address) {
+    using namespace std::chrono;
+    if (!m_requestLock.try_lock_for(milliseconds(kLockPauseMs * (kLockTries + 1)))) {
+        response = CHttpAnswer::Busy(m_nBusyCode);
+        keepAlive = false;
+        return 1;
+    }
+    std::lock_guard<std::timed_mutex> held(m_requestLock, std::adopt_lock);
+    int result = ParseRequest(request, response, keepAlive, address);
+    m_snapshot.RemoveAll();
+    return result;
+}
+
+void CHTTPServer::TakeSnapshot() {
+    m_snapshot.RemoveAll();
+    m_categories.clear();
+    if (m_pList) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        CSingleLock lock(&m_pList->GetListMutex(), TRUE);
+        m_context.settings = m_pList->GetSettings();
+        m_pList->UpdateHttpItemData(m_snapshot);
+        lock.Unlock();
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    }
+    for (INT_PTR i = 0; i < m_snapshot.GetSize(); ++i) {
+        const CString& category = m_snapshot[i].GetLaunchItem().m_strCategory;
+        auto at = std::lower_bound(m_categories.begin(), m_categories.end(), category);
+        if (at == m_categories.end() || *at != category) m_categories.insert(at, category);
+    }
+}
+
+int CHTTPServer::ParseRequest(const std::string& bytes, std::string& response, bool& keepAlive,
+                              const char* address) {
+    m_nBusyCode = CHttpAnswer::BUSY_NONE;
+    m_context = PAGECONTEXT();
+    m_context.bLocalClient = std::string(address) == kLocalClient;
+    m_context.strClientIp = CString(address);
+    TakeSnapshot();
+    m_context.pSnapshot = &m_snapshot;
+    m_context.pCategories = &m_categories;
+    m_context.bDatabaseMissing = !g_EngineDB.IsDBOpen();
+    m_context.strFormToken = m_strFormToken;
+    if (m_context.settings.m_strSettingsPath.IsEmpty())
+        m_context.settings.m_strSettingsPath = m_strSettingsFile;
+    if (m_log.m_bDebug) m_log.Print(u"HTTP Request: %s", zbw::FromAnsi(LoggedRequest(bytes)));
+    CHttpRequest request;
+    if (!request.Parse(bytes)) {
+        LogTrace("No 'space' found in Request String #2", "ParseRequest", 0);
+        return 0;
+    }
+    keepAlive = request.m_bKeepAlive;
+    response = Answer(request, keepAlive);
+    if (m_log.m_bDebug) {
+        size_t headerEnd = response.find("\r\n\r\n");
+        m_log.Print(u"HTTP Response: %s", zbw::FromAnsi(LoggedRequest(response.substr(0, headerEnd + 4))));
+    }
+    return 1;
+}
+
+bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
+    if (m_strPasswordHash.IsEmpty()) return true;
+    DebugLine(u"Password required for HTTP access...");
+    std::string header = request.GetHeader("Authorization");
+    if (header.rfind("Basic ", 0) != 0) {
+        DebugLine(u"Authorization not sent by browser");
+        return false;
+    }
+    std::string credentials = DecodeBase64(header.substr(6));
+    size_t colon = credentials.find(':');
+    std::string password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
+    if (colon != std::string::npos && SHA1HashText(zbw::FromUtf8(password)) == m_strPasswordHash) {
+        DebugLine(u"HTTP password validated");
+        return true;
+    }
+    DebugLine(u"Invalid HTTP password");
+    return false;
+}
+
+std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
+    if (!request.IsGet() && !request.IsPost()) {
+        keepAlive = false;
+        return ServePage("501 Not Implemented", kNotImplementedPage, false);
+    }
+    std::string path = request.m_strPath == "/" ? zbw::ToUtf8(m_strDefaultPage) : request.m_strPath;
+    if (request.IsPost() && request.m_strQuery.empty())
+        LogTrace("No data found in POST request", "ParseRequest", 0);
+    if (!IsAuthorized(request)) {
+        keepAlive = false;
+        return CHttpAnswer::Unauthorized();
+    }
+    m_context.strPage = zbw::FromUtf8(path);
+    bool refreshCheck = m_context.strPage == kRefreshCheckPage;
+    if (!refreshCheck && m_nNewInstall == 1 && m_bNewInstallShownOnce) m_nNewInstall = 2;
+    if (!m_pList) return ServePage("200 OK", path, keepAlive);
+    CHttpActions::REQUESTSITE site{request.GetHeader("Origin"), request.GetHeader("Referer"),
+                                   request.m_strHost};
+    CHttpActions actions(*m_pList,
+                         {[this](WPARAM code, CString& text) { return SendToMainWindow(code, text); },
+                          [this](WPARAM code) { return PostToMainWindow(code); }},
+                         m_context, m_nBusyCode);
+    actions.SetPauses(m_dwChangedPauseMs, m_dwOpenPauseMs, m_dwFormPauseMs);
+    CHttpActions::ANSWER answer = CHttpActions::ANSWER_PAGE;
+    if (request.IsPost()) {
+        answer = actions.RunForm(path, request.m_strQuery, request.m_strUrlQuery, site, m_strFormToken);
+    } else if (!request.m_strQuery.empty() && path != kHelpPage && !refreshCheck) {
+        answer = actions.RunQuery(request.m_strQuery, site);
+    }
+    if (answer == CHttpActions::ANSWER_NO_CONTENT)
+        return CHttpAnswer::Redirect("204 No Content", actions.Location(), keepAlive);
+    if (answer == CHttpActions::ANSWER_SEE_OTHER)
+        return CHttpAnswer::Redirect("303 See Other", actions.Location(), keepAlive);
+    if (!m_context.strFileName.IsEmpty()) ReadShownFile();
+    return ServePage("200 OK", zbw::ToUtf8(m_context.strPage), keepAlive);
+}
+
+void CHTTPServer::ReadShownFile() {
+    m_context.strFileContent = ReadTextFile(m_context.strFileName);
+}
+
+bool CHTTPServer::IsTemplatePage(const CString& path) const {
+    for (const char16_t* page :
+         {kStatusPage, kErrorPage, kProfilePage, kFormPage, kLogFilePage, kBrowsePage, kRefreshCheckPage}) {
+        if (path == page) return true;
+    }
+    return false;
+}
+
+CString CHTTPServer::ContentTypeOf(const CString& path, const std::string& extension) const {
+    if (IsTemplatePage(path) && path != kRefreshCheckPage) return u"text/html; charset=utf-16";
+    if (path == kStyleSheet) return u"text/css;";
+    if (path == kRefreshCheckPage) return u"text/html; charset=utf-16";
+    return zbw::FromUtf8(m_mime.Lookup(extension));
+}
+
+std::string CHTTPServer::ServePage(const std::string& status, const std::string& path, bool keepAlive) {
+    std::string bytes;
+    bool cached = false;
+    CString fileName;
+    m_pages.MapPath(path, fileName);
+    if (!m_pages.Load(path, bytes, &cached)) {
+        DebugLine(u"HTTP File %s not found", zbw::FromUtf8(path));
+        return CHttpAnswer::NotFound(path);
+    }
+    DebugLine(cached ? u"HTTP Caching file %s" : u"HTTP Loading file %s", fileName);
+    std::string extension = Extension(path);
+    CString page = zbw::FromUtf8(path);
+    std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));
+    if (!IsTemplatePage(page)) return CHttpAnswer::Page(status, extension, contentType, bytes, keepAlive);
+    CString text = zbw::FromUtf8(bytes);
+    m_context.bShowNewInstall = DecideNewInstall(text);
+    CPageTemplate expander(m_context);
+    CString expanded = expander.Expand(text);
+    CString update;
+    update.Format(u"&nbsp;<a href='%hs?zbengvern=%s&zbengvert=%s&zbvern=%d'>Check for Updates</a>",
+                  kUpdatePage, CString(UrlEncode(m_context.settings.m_strVersion).c_str()), u"1",
+                  m_context.settings.m_nSyncProgramBuild);
+    expanded.Replace(u"#CHECKFORUPDATESLINK#", update);
+    return CHttpAnswer::Page(status, extension, contentType, Utf16Bytes(expanded), keepAlive);
+}
+
+bool CHTTPServer::DecideNewInstall(const CString& page) {
+    if (page.Find(u"#IF_NEWINSTALL#") < 0) return m_nNewInstall == 1;
+    if (m_nNewInstall == 0) {
+        bool seen = RegistryValueExists(HKEY_LOCAL_MACHINE, kNewInstallValue) ||
+                    RegistryValueExists(HKEY_CURRENT_USER, kNewInstallValue);
+        if (!seen) {
+            WriteRegStringLM(kEngineKey, kNewInstallValue, u"1");
+            WriteRegStringCU(kEngineKey, kNewInstallValue, u"1");
+        }
+        m_nNewInstall = seen ? 2 : 1;
+    }
+    if (m_nNewInstall == 1) m_bNewInstallShownOnce = true;
+    return m_nNewInstall == 1;
+}

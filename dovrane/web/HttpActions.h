@@ -1,0 +1,114 @@
+// CHttpActions: carries out the actions of one web request's query (run, stop, enable,
+// disable, move, open, reset, remove, load, save, restart, shut down, the selections and the
+// file view) and the add and edit forms, and decides the answer: the page (with the error text
+// when there is one), "204 No Content" or "303 See Other" with its Location.
+//
+// Each pair of the query is split at "&" and at its first "=" before it is URL-decoded, so
+// names holding "&" or "=" survive. A state change is refused when the request's Origin or
+// Referer names another site than its Host (or the browser's Sec-Fetch-Site says it came from
+// elsewhere, which holds even when a page sends no Referer), and the forms must carry the
+// server's token, so a page of another site cannot steer the engine through the browser. A file view shows only
+// the engine's own log and settings files and the log files of its profiles.
+//
+// Runs on the HTTP client thread that holds the server's lock. Commands that change the list
+// as a whole go to the main window through the sink (sent and waited for, or posted); the rest
+// act on the run-item list, which takes its own locks. Failures become the error text.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "dovrane/web/PageTemplate.h"
+#include "platform/base/CString.h"
+#include "platform/base/WinTypes.h"
+
+class CRunItemList;
+class CLaunchItem;
+
+class CHttpActions {
+   public:
+    // The main window's engine commands: send (blocking; the text is argument and answer) and
+    // post. Both return 0 when there is no window.
+    struct ENGINECOMMANDS {
+        std::function<LRESULT(WPARAM, CString&)> send;
+        std::function<int(WPARAM)> post;
+    };
+
+    enum ANSWER { ANSWER_PAGE, ANSWER_NO_CONTENT, ANSWER_SEE_OTHER };
+
+    // Origin, Referer, Host and Sec-Fetch-Site of the request, as sent.
+    struct REQUESTSITE {
+        std::string origin;
+        std::string referer;
+        std::string host;
+        std::string fetchSite;
+    };
+
+    CHttpActions(CRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
+                 std::atomic<int>& busyCode);
+
+    // The pauses after state changes (100 ms), after opening the program (2000 ms) and after a
+    // saved form (300 ms); tests shorten them.
+    void SetPauses(DWORD changedMs, DWORD openMs, DWORD formMs);
+
+    // GET actions for the page path of the context; the context receives the selection, the
+    // error text and, for a file view, the page and file to show.
+    ANSWER RunQuery(const std::string& query, const REQUESTSITE& site);
+    // POST of the add or edit form to path; the return page comes from the URL's query.
+    ANSWER RunForm(const std::string& path, const std::string& body, const std::string& urlQuery,
+                   const REQUESTSITE& site, const CString& token);
+
+    // Where a 204 or 303 sends the browser: the return page or the current one, with the
+    // selected profile and category.
+    std::string Location() const;
+
+    // Origin and Referer name this server (or are not sent), and the browser, when it says,
+    // calls the request same-origin or typed by the user.
+    static bool IsSameSite(const REQUESTSITE& site);
+    // The key=value pairs of a query, decoded; pairs without "=" are skipped.
+    static std::vector<std::pair<CString, CString>> SplitQuery(const std::string& query);
+
+    static const char16_t* const kRefusedText;
+
+   private:
+    struct PAIR {
+        CString key;
+        CString value;
+        std::string raw;
+    };
+    static std::vector<PAIR> Split(const std::string& query);
+
+    bool RunPair(const PAIR& pair);
+    bool RunProfileAction(const CString& key, const CString& value);
+    bool RunEngineCommand(const CString& key, const CString& value);
+    void RunOpen(const CString& key, const CString& name);
+    bool RunFileView(const CString& path);
+    bool IsStateChange(const CString& key) const;
+    bool IsShownFile(const CString& path) const;
+    void SelectCategory(const CString& name);
+    void SelectProfile(const CString& name);
+    bool ShowsProfile() const;
+    CString CategoryOrAll() const;
+    // The error page with text.
+    ANSWER ShowError(const CString& text);
+    bool ReadForm(const std::string& body, CLaunchItem& item, bool& cancel) const;
+
+    CRunItemList& m_list;
+    ENGINECOMMANDS m_commands;
+    PAGECONTEXT& m_context;
+    std::atomic<int>& m_busyCode;
+    DWORD m_dwChangedPauseMs = 100;
+    DWORD m_dwOpenPauseMs = 2000;
+    DWORD m_dwFormPauseMs = 300;
+
+    bool m_bChanged = false;
+    bool m_bNoPage = false;
+    bool m_bSelected = false;
+    bool m_bCategoryDone = false;
+    bool m_bProfileDone = false;
+    bool m_bFileView = false;
+    std::string m_strReturnPage;
+    std::string m_strReturnQuery;
+};

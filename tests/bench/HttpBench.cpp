@@ -1,0 +1,131 @@
+// The web server's speed: requests a second for the status page of an engine with 100
+// profiles, with keep-alive and without, from 16 clients at once, and the latency of a new
+// client's request while 60 idle connections are open. Prints each figure beside its target.
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/base/TextConvert.h"
+#include "platform/host/PathMap.h"
+#include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/HttpClient.h"
+#include "tests/e2e/LogFiles.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const int kProfiles = 100;
+const int kClients = 16;
+const int kIdle = 60;
+const auto kRun = std::chrono::seconds(3);
+
+std::string WindowsPath(const std::string& hostPath) {
+    return zbw::ToUtf8(zbw::ToWindowsPath(hostPath));
+}
+
+std::string Utf16File(const std::string& utf8) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : zbw::FromUtf8(utf8).GetStdString()) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+std::string Request(int port, bool keepAlive) {
+    return "GET /status.htm HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+           "\r\nConnection: " + (keepAlive ? "keep-alive" : "close") + "\r\n\r\n";
+}
+
+double RequestsPerSecond(int port, bool keepAlive) {
+    std::atomic<long> done{0};
+    std::atomic<bool> failed{false};
+    std::vector<std::thread> clients;
+    auto end = Clock::now() + kRun;
+    for (int i = 0; i < kClients; ++i) {
+        clients.emplace_back([&] {
+            std::unique_ptr<zbtest::CHttpConnection> connection;
+            while (Clock::now() < end) {
+                if (!connection || !keepAlive) connection = std::make_unique<zbtest::CHttpConnection>(port);
+                if (!connection->Send(Request(port, keepAlive)) || connection->Receive().status != 200) {
+                    failed = true;
+                    connection.reset();
+                    continue;
+                }
+                ++done;
+            }
+        });
+    }
+    auto start = Clock::now();
+    for (std::thread& client : clients) client.join();
+    double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (failed) std::printf("  (some requests failed)\n");
+    return static_cast<double>(done) / seconds;
+}
+
+void LatencyWithIdleConnections(int port, double& median, double& p99) {
+    std::vector<std::unique_ptr<zbtest::CHttpConnection>> idle;
+    for (int i = 0; i < kIdle; ++i) idle.push_back(std::make_unique<zbtest::CHttpConnection>(port));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<double> times;
+    for (int i = 0; i < 50; ++i) {
+        auto start = Clock::now();
+        zbtest::HTTPANSWER answer = zbtest::HttpExchange(port, Request(port, false), 10000);
+        double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        times.push_back(answer.status == 200 ? ms : 1e9);
+    }
+    std::sort(times.begin(), times.end());
+    median = times[times.size() / 2];
+    p99 = times[times.size() * 99 / 100];
+}
+
+}  // namespace
+
+int main() {
+    CTestRoot root;
+    int port = zbtest::FreeTcpPort();
+    std::filesystem::create_directories(root.Path("profiles"));
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS>\r\n<HTTP><PORT>" +
+                      std::to_string(port) + "</PORT></HTTP>\r\n";
+    for (int i = 0; i < kProfiles; ++i) {
+        std::string file = root.Path("profiles/profile" + std::to_string(i) + ".fsf");
+        WriteHostFile(file, "[StandIn]\r\nSeconds=0\r\n");
+        xml += "<ITEM><PROFILE>" + WindowsPath(file) + "</PROFILE><CATEGORY>Category " +
+               std::to_string(i % 5) + "</CATEGORY><DESCRIPTION>Profile number " + std::to_string(i) +
+               "</DESCRIPTION></ITEM>\r\n";
+    }
+    xml += "</SETTINGS>\r\n";
+    WriteHostFile(root.Path("settings.xml"), Utf16File(xml));
+    CChildProcess engine;
+    if (!engine.Start(BinDir() + "/zbengine", {WindowsPath(root.Path("settings.xml"))})) return 1;
+    bool listed = zbtest::WaitForText(
+        [&] {
+            zbtest::HTTPANSWER answer = zbtest::HttpGet(port, "/status.htm");
+            return std::to_string(zbtest::CountOf(zbtest::Utf16Body(answer.body), "<tr class=\"profile\""));
+        },
+        std::to_string(kProfiles), 60000);
+    if (!listed) {
+        std::printf("the engine did not list %d profiles\n", kProfiles);
+        return 1;
+    }
+    std::printf("HTTP server, status page with %d profiles, %d clients at once\n", kProfiles, kClients);
+    std::printf("  keep-alive:    %8.0f requests/s   (target >= 1000)\n", RequestsPerSecond(port, true));
+    std::printf("  no keep-alive: %8.0f requests/s   (no target)\n", RequestsPerSecond(port, false));
+    double median = 0, p99 = 0;
+    LatencyWithIdleConnections(port, median, p99);
+    std::printf(
+        "  one request with %d idle connections open: median %.1f ms, p99 %.1f ms   (target: served, "
+        "not held up by the idle ones)\n",
+        kIdle, median, p99);
+    engine.Signal(SIGINT);
+    engine.WaitExit(20000);
+    return 0;
+}
