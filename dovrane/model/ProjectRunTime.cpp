@@ -64,6 +64,8 @@ CString CProjectRunTime::GetRunText() const {
     return FormatTimeRelative(CTime(static_cast<time_t>(m_tStart)), FTR_DATE | FTR_TIME | FTR_RELATIVE) +
            u" until " + FormatTimeRelative(CTime(static_cast<time_t>(m_tEnd)), FTR_TIME) + u" (" +
            FormatDuration(static_cast<UINT>(seconds)) + u") - " + m_strResult;
+}
+
 const CString& CProjectRunTime::GetRunPreview() const {
     if (!m_strRunPreview) m_strRunPreview = HasRunPreviewData() ? CZB_TODO_HTML().Build(m_todo) : CString();
     return *m_strRunPreview;

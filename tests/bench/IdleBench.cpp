@@ -61,7 +61,7 @@ void IdleRunItems() {
         name.Format(u"Profile %04d", n);
         item->SetProfileName(name);
         item->SetSchedule(daily);
-        item->SetLaunchCommand(u"/bin/true|");
+        item->SetLaunchCommand(LAUNCHCOMMAND{u"/bin/true", CString()});
         if (!item->CreateItemWindow() || !item->Activate())
             std::fprintf(stderr, "item %d did not start\n", n);
         items.push_back(std::move(item));

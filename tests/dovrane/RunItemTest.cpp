@@ -9,8 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "common/RegUtils.h"
@@ -681,6 +681,8 @@ TEST_F(RunItemTest, DueMinuteThatPassedBeforeTheFirstTickIsAMissedRun) {
     Pump(1000);
     EXPECT_TRUE(m_item.m_launches.empty());
     EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
+}
+
 int OpenDescriptors() {
     int count = 0;
     if (DIR* dir = opendir("/proc/self/fd")) {
@@ -701,7 +703,7 @@ TEST_F(RunItemTest, IdleItemsHoldNoDescriptors) {
         auto item = std::make_unique<CRunItem>();
         item->SetProfileName(kProfile + CString(u'0' + n, 1));
         item->SetSchedule(Hourly());
-        item->SetLaunchCommand(u"/bin/true|");
+        item->SetLaunchCommand(LAUNCHCOMMAND{u"/bin/true", CString()});
         ASSERT_TRUE(item->CreateItemWindow());
         ASSERT_TRUE(item->Activate());
         items.push_back(std::move(item));
