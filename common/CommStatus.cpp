@@ -1,6 +1,7 @@
 #include "common/CommStatus.h"
 
 #include "common/DebugPrintf.h"
+#include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
 #include "platform/host/KernelObject.h"
 #include "platform/win32/FileMapping.h"
@@ -117,6 +118,24 @@ BOOL CCommStatus::ReadCommand(int& type, CString& text) {
     type = COMMSTATUS_IDLE;
     text.Empty();
     return FALSE;
+}
+
+BOOL CCommStatus::ExchangeCommand(LPCWSTR command, DWORD timeoutMs, CString& answer) {
+    int type = COMMSTATUS_IDLE;
+    ReadCommand(type, answer);
+    answer.Empty();
+    if (!m_pMem) return FALSE;
+    SendCommand(COMMSTATUS_COMMAND, command);
+    const int64_t deadline = zbw::DeadlineAfter(timeoutMs);
+    for (;;) {
+        CString text;
+        if (ReadCommand(type, text) && type == COMMSTATUS_ANSWER) {
+            answer = text;
+            return TRUE;
+        }
+        if (zbw::RemainingUntil(deadline) == 0) return FALSE;
+        Sleep(COMMSTATUS_POLL_MS);
+    }
 }
 
 BOOL CCommStatus::IsAlive(DWORD timeoutMs) {

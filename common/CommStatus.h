@@ -16,7 +16,13 @@
 // object made gets type 0 and " ". The engine logs "SharedMem %s creation failed." for a block
 // it cannot open and "SeCreateGlobalPrivilege: privilege not enabled"; clients log nothing.
 //
-// Without a block: SendCommand and SetTime do nothing, IsAlive and ReadCommand report FALSE.
+// The clients' exchange (ExchangeCommand): the count is read first, so that only a later answer
+// counts; the command is written as COMMSTATUS_COMMAND; then the block is read every
+// COMMSTATUS_POLL_MS until a read with a changed count shows COMMSTATUS_ANSWER (TRUE, with its
+// text) or the time-out has passed (FALSE, answer empty).
+//
+// Without a block: SendCommand and SetTime do nothing, IsAlive, ReadCommand and ExchangeCommand
+// report FALSE.
 // Threads: one thread per object at a time; the version is read at construction.
 #pragma once
 
@@ -30,6 +36,7 @@
 #define COMMSTATUS_NAME_OLD_GLOBAL u"Global\\DovraneCommStatus"
 #define COMMSTATUS_NAME_OLD u"DovraneCommStatus"
 #define COMMSTATUS_TEST_EVENT u"Global\\DovraneTest"
+#define COMMSTATUS_POLL_MS 10
 
 class CCommStatus {
    public:
@@ -52,6 +59,8 @@ class CCommStatus {
     void SendCommand(int type, LPCWSTR text);
     BOOL ReadCommand(int& type, CString& text);
     BOOL IsAlive(DWORD timeoutMs);
+    // Writes command and waits up to timeoutMs for the engine's answer.
+    BOOL ExchangeCommand(LPCWSTR command, DWORD timeoutMs, CString& answer);
     // The engine's heartbeat: writes tick into "time" (1 when its server stops).
     BOOL SetTime(DWORD tick);
 

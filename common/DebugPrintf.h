@@ -56,13 +56,18 @@ class CDebugPrintf {
         PrintArgs(format, zbw::CFormatArgs(args...));
     }
     void PrintArgs(LPCWSTR format, const zbw::CFormatArgs& args);
+    // A detail line: printed only while m_bDebug is set.
+    template <class... A>
+    void PrintDebug(LPCWSTR format, const A&... args) {
+        if (m_bDebug) Print(format, args...);
+    }
 
     // Cuts the file when it is above the limit; true when the file was closed and reopened.
     bool LimitSize();
     // The limit in KB: 1000, or 0 once a cut failed.
     DWORD GetSizeLimitKB() const { return m_dwLimitKB; }
 
-    bool m_bDebug = false;        // detail lines wanted; callers test it
+    bool m_bDebug = false;        // detail lines wanted (PrintDebug)
     bool m_bConsoleEcho = false;  // every line also to standard output
     bool m_bEchoAnsi = false;     // echo the message alone as ANSI text (the service's console)
 

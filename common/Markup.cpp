@@ -343,11 +343,28 @@ int CMarkup::InsertionPoint(int parent) const {
     return m_aPos[parent].nEndL;
 }
 
-void CMarkup::ShiftPositions(int from, int delta, int skip) {
-    for (int i = 1; i < m_iPosFree; ++i) {
-        if (i == skip) continue;
-        for (int* p : {&m_aPos[i].nStartL, &m_aPos[i].nStartR, &m_aPos[i].nEndL, &m_aPos[i].nEndR})
-            if (*p >= from) *p += delta;
+void CMarkup::ShiftElem(int elem, int from, int delta) {
+    ElemPos& pos = m_aPos[elem];
+    for (int* p : {&pos.nStartL, &pos.nStartR, &pos.nEndL, &pos.nEndR})
+        if (*p >= from) *p += delta;
+}
+
+// Only the elements around the insertion point (the parent and its ancestors) and those after it
+// in the text (the later siblings of the current element and of every ancestor, with their
+// subtrees) have positions at or after from; the rest is left alone, so appending stays linear.
+void CMarkup::ShiftPositions(int from, int delta, int parent) {
+    std::vector<int> after;
+    if (m_iPos && m_aPos[m_iPos].iElemNext) after.push_back(m_aPos[m_iPos].iElemNext);
+    for (int elem = parent; elem; elem = m_aPos[elem].iElemParent) {
+        ShiftElem(elem, from, delta);
+        if (m_aPos[elem].iElemNext) after.push_back(m_aPos[elem].iElemNext);
+    }
+    while (!after.empty()) {
+        const int elem = after.back();
+        after.pop_back();
+        ShiftElem(elem, from, delta);
+        if (m_aPos[elem].iElemNext) after.push_back(m_aPos[elem].iElemNext);
+        if (m_aPos[elem].iElemChild) after.push_back(m_aPos[elem].iElemChild);
     }
 }
 
@@ -388,7 +405,7 @@ bool CMarkup::AddElement(LPCWSTR name, LPCWSTR text) {
         const CString opened = CString(u">\r\n") + markup + u"</" + ElemName(parent);
         m_strDoc.Delete(slash, 1);
         m_strDoc.Insert(slash, opened);
-        ShiftPositions(slash + 1, opened.GetLength() - 1, elem);
+        ShiftPositions(slash + 1, opened.GetLength() - 1, parent);
         m_aPos[parent].nStartR = slash;
         m_aPos[parent].nEndL = slash + 3 + markup.GetLength();
         at = slash + 3;
@@ -397,7 +414,7 @@ bool CMarkup::AddElement(LPCWSTR name, LPCWSTR text) {
         const bool bare = !m_iPos && point == m_aPos[parent].nStartR + 1;
         const CString inserted = bare ? CString(u"\r\n") + markup : markup;
         m_strDoc.Insert(point, inserted);
-        ShiftPositions(point, inserted.GetLength(), elem);
+        ShiftPositions(point, inserted.GetLength(), parent);
         at = point + (bare ? 2 : 0);
     }
     ElemPos& pos = m_aPos[elem];

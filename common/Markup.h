@@ -97,7 +97,9 @@ class CMarkup {
     CString ElementData(const ElemPos& pos) const;
 
     int InsertionPoint(int parent) const;
-    void ShiftPositions(int from, int delta, int skip);
+    void ShiftElem(int elem, int from, int delta);
+    // Moves every position at or after from by delta, before the new element is linked in.
+    void ShiftPositions(int from, int delta, int parent);
     void LinkNew(int elem, int parent);
 
     CString m_strDoc;

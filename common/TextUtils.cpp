@@ -44,6 +44,18 @@ struct RELATIVEDAYS {
     SYSTEMTIME tomorrow{};
 };
 
+// Today, yesterday and tomorrow in the caller's time type (CTime or COleDateTime), each day
+// computed by that type's own arithmetic.
+template <class TIME, class SPAN>
+RELATIVEDAYS DaysAround(const TIME& now) {
+    const SPAN day(1, 0, 0, 0);
+    RELATIVEDAYS days;
+    now.GetAsSystemTime(days.today);
+    (now - day).GetAsSystemTime(days.yesterday);
+    (now + day).GetAsSystemTime(days.tomorrow);
+    return days;
+}
+
 CString RelativeDayName(const SYSTEMTIME& st, const RELATIVEDAYS& days) {
     if (SameDay(st, days.today)) return u"Today at";
     if (SameDay(st, days.yesterday)) return u"Yesterday at";
@@ -127,25 +139,14 @@ CString FormatDuration(UINT seconds) {
 CString FormatTimeRelative(const CTime& time, DWORD flags) {
     SYSTEMTIME st{};
     if (!time.GetAsSystemTime(st)) return kTimestampError;
-    CTime now = CTime::GetCurrentTime();
-    CTimeSpan day(1, 0, 0, 0);
-    RELATIVEDAYS days;
-    now.GetAsSystemTime(days.today);
-    (now - day).GetAsSystemTime(days.yesterday);
-    (now + day).GetAsSystemTime(days.tomorrow);
-    return FormatRelative(st, flags, days);
+    return FormatRelative(st, flags, DaysAround<CTime, CTimeSpan>(CTime::GetCurrentTime()));
 }
 
 CString FormatDateTimeRelative(const COleDateTime& time, DWORD flags) {
     SYSTEMTIME st{};
     if (time.GetStatus() != COleDateTime::valid || !time.GetAsSystemTime(st)) return kTimestampError;
-    COleDateTime now = COleDateTime::GetCurrentTime();
-    COleDateTimeSpan day(1, 0, 0, 0);
-    RELATIVEDAYS days;
-    now.GetAsSystemTime(days.today);
-    (now - day).GetAsSystemTime(days.yesterday);
-    (now + day).GetAsSystemTime(days.tomorrow);
-    return FormatRelative(st, flags, days);
+    return FormatRelative(st, flags,
+                          DaysAround<COleDateTime, COleDateTimeSpan>(COleDateTime::GetCurrentTime()));
 }
 
 CString FormatDateTimeShort(const COleDateTime& time) {

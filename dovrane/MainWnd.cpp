@@ -16,10 +16,6 @@
 
 namespace {
 
-void DebugLine(LPCWSTR text) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"%s", text);
-}
-
 const char16_t kAutoStartNotRemoved[] = u"ZBEngine autostart could not be removed";
 
 CString ArgumentOf(const CString* text) {
@@ -118,32 +114,32 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT CMainWnd::OnCloseMessage() {
-    DebugLine(u"WM_CLOSE received");
+    g_DebugPrintf.PrintDebug(u"WM_CLOSE received");
     PostQuitMessage(0);
     return Default();
 }
 
 LRESULT CMainWnd::OnQueryEndSessionMessage() {
-    DebugLine(u"WM_QUERYENDSESSION received.");
+    g_DebugPrintf.PrintDebug(u"WM_QUERYENDSESSION received.");
     g_DebugPrintf.Print(u"Windows shutting down...");
     if (CdovraneApp::IsVistaOrLater()) {
-        DebugLine(u"ShutdownBlockReasonCreate");
+        g_DebugPrintf.PrintDebug(u"ShutdownBlockReasonCreate");
         DynShutdownBlockReasonCreate(m_hWnd);
     } else {
         g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
         m_app.GetRunItemList().StopCategory(u"");
     }
-    DebugLine(u"Return TRUE from WM_QUERYENDSESSION");
+    g_DebugPrintf.PrintDebug(u"Return TRUE from WM_QUERYENDSESSION");
     return TRUE;
 }
 
 LRESULT CMainWnd::OnEndSessionMessage(BOOL ending) {
-    DebugLine(u"WM_ENDSESSION received.");
+    g_DebugPrintf.PrintDebug(u"WM_ENDSESSION received.");
     if (ending)
         OnSessionEnding();
     else
         OnSessionCanceled();
-    DebugLine(u"Return TRUE from WM_ENDSESSION");
+    g_DebugPrintf.PrintDebug(u"Return TRUE from WM_ENDSESSION");
     return TRUE;
 }
 
@@ -156,13 +152,13 @@ void CMainWnd::OnSessionEnding() {
     CRunItemList& list = m_app.GetRunItemList();
     if (m_app.IsStarted() && list.AreProfilesLoaded()) list.SaveSettings(u"");
     HANDLE helper = CreateThread(nullptr, 0, &CMainWnd::ShutdownHelper, this, 0, nullptr);
-    DebugLine(u"Entering Message Queue");
+    g_DebugPrintf.PrintDebug(u"Entering Message Queue");
     // Without a helper thread the engine is stopped here, so the session still ends cleanly.
     if (helper)
         WaitForShutdownHelper(helper);
     else
         ShutdownHelper(this);
-    DebugLine(u"Message Queue Finished");
+    g_DebugPrintf.PrintDebug(u"Message Queue Finished");
     if (helper) CloseHandle(helper);
     g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
@@ -182,24 +178,24 @@ void CMainWnd::PumpUntilHelperEnds(HANDLE helper, std::optional<int>& quitCode) 
         DWORD now = GetTickCount();
         if (now < start) start = now;  // the tick count wrapped
         if (now - start > kShutdownDelayMs) {
-            DebugLine(u"Reached delay limit of 30 seconds in shutdown procedure");
+            g_DebugPrintf.PrintDebug(u"Reached delay limit of 30 seconds in shutdown procedure");
             return;
         }
         if (WaitForSingleObject(helper, 5) != WAIT_TIMEOUT) {
-            DebugLine(u"ShutdownHelper ms5 handle timeout");
+            g_DebugPrintf.PrintDebug(u"ShutdownHelper ms5 handle timeout");
             return;
         }
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE)) {
             if (GetMessageW(&msg, nullptr, 0, 0) <= 0) {
                 if (msg.message == WM_QUIT) quitCode = static_cast<int>(msg.wParam);
-                DebugLine(u"GetMessage returns false");
+                g_DebugPrintf.PrintDebug(u"GetMessage returns false");
                 break;
             }
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
             if (WaitForSingleObject(helper, 1) != WAIT_TIMEOUT) {
-                DebugLine(u"ShutdownHelper ms1 handle timeout");
+                g_DebugPrintf.PrintDebug(u"ShutdownHelper ms1 handle timeout");
                 break;
             }
         }
@@ -207,19 +203,20 @@ void CMainWnd::PumpUntilHelperEnds(HANDLE helper, std::optional<int>& quitCode) 
 }
 
 void CMainWnd::DestroyBlockReason(LPCWSTR where) {
-    DebugLine(where);
-    if (!DynShutdownBlockReasonDestroy(m_hWnd)) DebugLine(u"ShutdownBlockReasonDestroy returns FALSE");
+    g_DebugPrintf.PrintDebug(u"%s", where);
+    if (!DynShutdownBlockReasonDestroy(m_hWnd))
+        g_DebugPrintf.PrintDebug(u"ShutdownBlockReasonDestroy returns FALSE");
 }
 
 DWORD WINAPI CMainWnd::ShutdownHelper(LPVOID param) {
     CMainWnd* wnd = static_cast<CMainWnd*>(param);
-    DebugLine(u"ShutdownHelper > Starting ...");
+    g_DebugPrintf.PrintDebug(u"ShutdownHelper > Starting ...");
     wnd->m_app.ClearStarted();
     if (CdovraneApp::IsVistaOrLater()) {
         g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
         wnd->m_app.GetRunItemList().StopCategory(u"");
     }
-    DebugLine(u"ShutdownHelper > ZBEngine servers shutting down...");
+    g_DebugPrintf.PrintDebug(u"ShutdownHelper > ZBEngine servers shutting down...");
     wnd->m_app.StopEngine();
     return 0;
 }

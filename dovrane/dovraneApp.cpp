@@ -37,10 +37,6 @@ const char16_t kSyncProgramMissing[] =
 const DWORD kRestartPauseMs = 1000;
 const int kStartFailedExitCode = 5;
 
-void DebugLine(LPCWSTR text) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"%s", text);
-}
-
 bool FileExists(const CString& path) {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
 }
@@ -56,6 +52,7 @@ CdovraneApp::CdovraneApp() : m_wndMain(*this) {}
 CdovraneApp::~CdovraneApp() = default;
 
 BOOL CdovraneApp::InitInstance() {
+    zbw::RaiseHandleLimit();  // hundreds of profiles hold handles the host counts as descriptors
     CWinApp::InitInstance();
     SetRegistryKey(u"ZBEngine");
     g_EventLog.OpenEventSource(u"ZBEngine");
@@ -99,7 +96,7 @@ void CdovraneApp::ParseEngineCommandLine() {
 bool CdovraneApp::StartEngine() {
     m_runItems.SetEngineError(CString());  // a restart must not see the previous start's error
     g_DebugPrintf.Print(u"**** Starting ZBEngine ****");
-    DebugLine(u"Debug logging activated.");
+    g_DebugPrintf.PrintDebug(u"Debug logging activated.");
     if (!m_cmdInfo.m_bService && IsInstalledAsService()) {
         g_DebugPrintf.Print(
             u"ZBEngine is installed as a service. Start ZBEngine from the Windows Service Management "
@@ -215,7 +212,7 @@ int CdovraneApp::ExitInstance() {
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
     g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     if (IsVistaOrLater()) {
-        DebugLine(u"ShutdownBlockReasonDestroy in ExitInstance");
+        g_DebugPrintf.PrintDebug(u"ShutdownBlockReasonDestroy in ExitInstance");
         DynShutdownBlockReasonDestroy(m_wndMain.GetSafeHwnd());
     }
     return CWinApp::ExitInstance();

@@ -1,13 +1,19 @@
 #!/usr/bin/env bash
-# Builds without sanitizers into build/bench and runs every benchmark; each prints its figures
-# beside their targets.
+# Builds the programs and the benchmarks optimised, without sanitizers, into build/bench and runs
+# the benchmarks; each prints every figure beside its target. Extra arguments name the benchmarks
+# to run (default: all of them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh
 build=build/bench
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_SANITIZE=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target zbengine zbsync zbengine_pages bench_http
-for bench in "$build"/bin/bench_*; do
-  "$bench"
+cmake --build "$build" -j "$(nproc)"
+benches=("$@")
+if [ ${#benches[@]} -eq 0 ]; then
+  benches=(RunItemListBench HistoryBench SettingsBench IdleBench RegistryBench HttpBench)
+fi
+for bench in "${benches[@]}"; do
+  echo "== $bench"
+  "$build/bin/$bench"
 done

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fails when a file includes a room of the platform layer above its own (base < host < win32 <
-# classlib), or when the layer includes anything outside it.
+# classlib), when the layer includes anything outside it, or when the stand-in synchronisation
+# program (tools/zbsync) includes the engine's folders: it shares only the contracts in common/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -23,4 +24,8 @@ for room in base host win32 classlib; do
     fi
   done < <(grep -Hn '#include "' platform/"$room"/*.h platform/"$room"/*.cpp 2>/dev/null || true)
 done
+while IFS=: read -r file line text; do
+  echo "$file:$line: the stand-in includes the engine: $text" >&2
+  bad=1
+done < <(grep -Hn '#include "dovrane/' tools/zbsync/*.h tools/zbsync/*.cpp 2>/dev/null || true)
 exit $bad

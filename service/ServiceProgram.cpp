@@ -30,20 +30,6 @@ const DWORD kAnswerWaitMs = 5000;
 
 #define LOG(...) g_DebugPrintf.Print(__VA_ARGS__)
 
-// Type 2 with the text, then up to 5000 ms for an answer (type 1 with a changed count).
-bool SendEngineCommand(CCommStatus& block, LPCWSTR text) {
-    int type = 0;
-    CString answer;
-    block.ReadCommand(type, answer);  // remember the count before the command
-    block.SendCommand(2, text);
-    int64_t deadline = zbw::DeadlineAfter(kAnswerWaitMs);
-    while (zbw::RemainingUntil(deadline) > 0) {
-        if (block.ReadCommand(type, answer) && type == 1) return true;
-        Sleep(50);
-    }
-    return false;
-}
-
 }  // namespace
 
 CServiceProgram* CServiceProgram::s_pThis = nullptr;
@@ -403,7 +389,8 @@ bool CServiceProgram::ShutdownExistingEngine() {
             }
         }
         LOG(u"Shutting down existing ZBEngine task... try %d", attempt);
-        SendEngineCommand(block, u"shutdown");
+        CString answer;
+        block.ExchangeCommand(u"shutdown", kAnswerWaitMs, answer);
         sent = true;
         Sleep(2500);
     }

@@ -1,13 +1,5 @@
 #include "dovrane/ZBConsole/MemTransport.h"
 
-#include "platform/base/Clock.h"
-
-namespace {
-
-constexpr DWORD kPollMs = 1;
-
-}  // namespace
-
 CMemTransport::CMemTransport(CConsoleOutput& out, CAnswerPrinter& printer) : m_out(out), m_printer(printer) {}
 
 BOOL CMemTransport::IsEngineAlive() {
@@ -18,17 +10,10 @@ BOOL CMemTransport::IsEngineAlive() {
 
 void CMemTransport::SendMemCommand(const CString& command) {
     m_out.Printf(u"Sending  : %s\n", command);
-    m_block.SendCommand(COMMSTATUS_COMMAND, command);
-    const int64_t deadline = zbw::DeadlineAfter(MEM_ANSWER_TIMEOUT_MS);
-    for (;;) {
-        int type = COMMSTATUS_IDLE;
-        CString answer;
-        if (m_block.ReadCommand(type, answer) && type == COMMSTATUS_ANSWER) {
-            m_printer.PrintAnswer(command, answer);
-            return;
-        }
-        if (zbw::RemainingUntil(deadline) == 0) break;
-        Sleep(kPollMs);
+    CString answer;
+    if (m_block.ExchangeCommand(command, MEM_ANSWER_TIMEOUT_MS, answer)) {
+        m_printer.PrintAnswer(command, answer);
+        return;
     }
     m_out.Write(u"MEM TimeOut.\n");
 }

@@ -3,9 +3,8 @@
 // by the caller after each command or batch. One thread uses an object; it owns its block.
 //
 // Alive test: the heartbeat within 500 ms, else the block is opened again and tested once more.
-// A command is written with type COMMSTATUS_COMMAND; the answer is the first changed read of
-// type COMMSTATUS_ANSWER within 5000 ms of the write, else "MEM TimeOut." is printed. The wait
-// polls every millisecond rather than spinning.
+// A command goes through the block's exchange (CCommStatus::ExchangeCommand) with 5000 ms for
+// the answer; without one "MEM TimeOut." is printed.
 #pragma once
 
 #include "common/CommStatus.h"

@@ -64,6 +64,15 @@ CppSQLite3Query CppSQLite3DB::execQuery(const char* sql) {
     return CppSQLite3Query(m_db, stmt, rc == SQLITE_DONE);
 }
 
+CppSQLite3Statement CppSQLite3DB::compileStatement(const char* sql) {
+    checkDB();
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr);
+    if (rc != SQLITE_OK) throw CppSQLite3Exception(rc, sqlite3_errmsg(m_db));
+    if (!stmt) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Null Virtual Machine pointer");
+    return CppSQLite3Statement(m_db, stmt);
+}
+
 int CppSQLite3DB::execScalar(const char* sql) {
     CppSQLite3Query query = execQuery(sql);
     if (query.eof() || query.numFields() < 1)

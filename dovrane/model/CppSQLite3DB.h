@@ -5,6 +5,7 @@
 #pragma once
 
 #include "dovrane/model/CppSQLite3Query.h"
+#include "dovrane/model/CppSQLite3Statement.h"
 
 struct sqlite3;
 
@@ -24,6 +25,8 @@ class CppSQLite3DB {
     // Runs the statements; the number of rows changed by the last one.
     int execDML(const char* sql);
     CppSQLite3Query execQuery(const char* sql);
+    // Prepares one statement with "?" parameters, to be run many times.
+    CppSQLite3Statement compileStatement(const char* sql);
     // The integer of the first column of the first row.
     int execScalar(const char* sql);
     bool tableExists(const char* table);

@@ -1,9 +1,12 @@
 #include "dovrane/model/DBEngList.h"
 
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <string_view>
+
 #include "dovrane/model/EngineDB.h"
-#include "dovrane/model/ZB_EXEC_SUMMARY_HTML.h"
-#include "dovrane/model/ZB_STATUS_SUMMARY_HTML.h"
-#include "dovrane/model/ZB_TODO_HTML.h"
+#include "platform/base/TextConvert.h"
 
 CDBEngList::CDBEngList(LPCWSTR key) : m_strKey(key) {}
 
@@ -23,24 +26,92 @@ CString CDBEngList::Key(int index, LPCWSTR suffix) const {
     return key;
 }
 
+namespace {
+
+enum class FIELD { Text, LogId, LastError, Todo, Done, Coms, Comt };
+
+const struct {
+    std::string_view suffix;
+    FIELD field;
+} kFields[] = {{"", FIELD::Text},      {">ID", FIELD::LogId},  {">LERR", FIELD::LastError},
+               {">TODO", FIELD::Todo}, {">DONE", FIELD::Done}, {">COMS", FIELD::Coms},
+               {">COMT", FIELD::Comt}};
+
+// A record key after the history's "P>": the index as the saving wrote it (decimal, no leading
+// zero) and a known suffix. Other keys (of a profile whose name goes on after ours) are no match.
+bool ParseRecordKey(std::string_view rest, int& index, FIELD& field) {
+    size_t digits = 0;
+    while (digits < rest.size() && rest[digits] >= '0' && rest[digits] <= '9') ++digits;
+    if (digits == 0 || digits > 9 || (digits > 1 && rest[0] == '0')) return false;
+    index = 0;
+    for (size_t i = 0; i < digits; ++i) index = index * 10 + (rest[i] - '0');
+    for (const auto& known : kFields) {
+        if (rest.substr(digits) == known.suffix) {
+            field = known.field;
+            return true;
+        }
+    }
+    return false;
+}
+
+// value as stored (UTF-8).
+void SetField(CProjectRunTime& record, FIELD field, const std::string& value) {
+    switch (field) {
+        case FIELD::Text: record.SetFromRecordText(zbw::FromUtf8(value)); break;
+        case FIELD::LogId: record.m_strLogID = zbw::FromUtf8(value); break;
+        case FIELD::LastError: record.m_strLastError = zbw::FromUtf8(value); break;
+        case FIELD::Todo: CEngineDB::DecodeDBBinary(value, &record.m_todo, sizeof(record.m_todo)); break;
+        case FIELD::Done: CEngineDB::DecodeDBBinary(value, &record.m_done, sizeof(record.m_done)); break;
+        case FIELD::Coms: CEngineDB::DecodeDBBinary(value, &record.m_coms, sizeof(record.m_coms)); break;
+        case FIELD::Comt: CEngineDB::DecodeDBBinary(value, &record.m_comt, sizeof(record.m_comt)); break;
+    }
+}
+
+int ParseCount(const std::string& utf8) {
+    return static_cast<int>(std::strtol(utf8.c_str(), nullptr, 10));
+}
+
+}  // namespace
+
 CProjectRunTime CDBEngList::LoadRecord(int index) {
     CProjectRunTime record;
-    record.SetFromRecordText(g_EngineDB.ReadDBValue(Key(index, u"")));
-    record.m_strLogID = g_EngineDB.ReadDBValue(Key(index, u">ID"));
-    record.m_strLastError = g_EngineDB.ReadDBValue(Key(index, u">LERR"));
-    g_EngineDB.ReadDBBinary(Key(index, u">TODO"), &record.m_todo, sizeof(record.m_todo));
-    g_EngineDB.ReadDBBinary(Key(index, u">DONE"), &record.m_done, sizeof(record.m_done));
-    g_EngineDB.ReadDBBinary(Key(index, u">COMS"), &record.m_coms, sizeof(record.m_coms));
-    g_EngineDB.ReadDBBinary(Key(index, u">COMT"), &record.m_comt, sizeof(record.m_comt));
+    for (const auto& known : kFields) {
+        const CString key = Key(index, zbw::FromUtf8(std::string(known.suffix)));
+        SetField(record, known.field, zbw::ToUtf8(g_EngineDB.ReadDBValue(key)));
+    }
     return record;
+}
+
+// The whole history in one read of the keys under "P>".
+void CDBEngList::LoadAllRecords() {
+    std::map<int, CProjectRunTime> stored;
+    int count = 0;
+    for (const auto& [rest, value] : g_EngineDB.ReadDBValuesUnder(m_strKey + u">")) {
+        int index = 0;
+        FIELD field = FIELD::Text;
+        if (rest == "Counter")
+            count = ParseCount(value);
+        else if (ParseRecordKey(rest, index, field))
+            SetField(stored[index], field, value);
+    }
+    for (int i = 0; i < count; ++i) {
+        auto found = stored.find(i);
+        AddTailEntry(found != stored.end() ? found->second : CProjectRunTime());
+    }
 }
 
 bool CDBEngList::LoadFromDB() {
     RemoveAll();
-    bool begun = g_EngineDB.BeginDBTransaction();
-    int count = g_EngineDB.ReadDBValueInt(Key(-1, u""));
-    for (int i = 0; i < count; ++i) AddTailEntry(LoadRecord(i));
-    return g_EngineDB.CommitDBTransaction() && begun;
+    if (!g_EngineDB.BeginDBTransaction()) return false;
+    // Keys cut by the table would no longer tell the records apart: read them one by one.
+    const int kLongestSuffixUnits = 16;  // ">" + index + ">LERR", or ">Counter"
+    if (m_strKey.GetLength() + kLongestSuffixUnits <= CEngineDB::kMaxKeyUnits) {
+        LoadAllRecords();
+    } else {
+        int count = g_EngineDB.ReadDBValueInt(Key(-1, u""));
+        for (int i = 0; i < count; ++i) AddTailEntry(LoadRecord(i));
+    }
+    return g_EngineDB.CommitDBTransaction();
 }
 
 bool CDBEngList::SaveRecord(int index, const CProjectRunTime& record) {
@@ -65,22 +136,11 @@ bool CDBEngList::SaveToDB() {
     return g_EngineDB.CommitDBTransaction();
 }
 
-void CDBEngList::BuildHtml(CProjectRunTime& record) {
-    record.m_strRunPreview = record.HasRunPreviewData() ? CZB_TODO_HTML().Build(record.m_todo) : CString();
-    record.m_strRunSummary =
-        record.HasRunSummaryData() ? CZB_EXEC_SUMMARY_HTML().Build(record.m_done) : CString();
-    record.m_strFinalStatus = record.HasFinalStatusData()
-                                  ? CZB_STATUS_SUMMARY_HTML().Build(record.m_comt, record.m_coms)
-                                  : CString();
-}
-
 void CDBEngList::AddHeadEntry(CProjectRunTime record) {
-    BuildHtml(record);
     AddHead(record);
 }
 
 void CDBEngList::AddTailEntry(CProjectRunTime record) {
-    BuildHtml(record);
     AddTail(record);
 }
 

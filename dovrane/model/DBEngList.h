@@ -2,13 +2,11 @@
 // g_EngineDB. Keys under the list's key P: "P>Counter" (the count), "P>i" (record text),
 // "P>i>ID", "P>i>LERR", and the binary "P>i>TODO", "P>i>DONE", "P>i>COMS", "P>i>COMT".
 //
-// Owned by the profile's run item; not thread-safe (the run item serialises access, and
-// database transactions must not overlap across lists). A save runs in one transaction and is
-// undone when any write fails, so a stored history is never half replaced; false then means
-// nothing was saved. Keys of runs beyond the saved count stay in the table.
-//
-// Entering the list fills a record's three HTML texts from its counts (empty for a record whose
-// counts carry the no-data marker).
+// Owned by the profile's run item; not thread-safe (the run item serialises access; the
+// database serialises transactions across lists and threads). A load and a save each run in
+// one transaction; a save is undone when any write fails, so a stored history is never half
+// replaced; false then means nothing was saved. Keys of runs beyond the saved count stay in the
+// table. Records hold their counts; their HTML texts are built when first shown.
 #pragma once
 
 #include "dovrane/model/ProjectRunTime.h"
@@ -40,7 +38,7 @@ class CDBEngList : public CList<CProjectRunTime, CProjectRunTime&> {
     CString Key(int index, LPCWSTR suffix) const;
     bool SaveRecord(int index, const CProjectRunTime& record);
     CProjectRunTime LoadRecord(int index);
-    static void BuildHtml(CProjectRunTime& record);
+    void LoadAllRecords();
 
     CString m_strKey;
 };

@@ -30,7 +30,7 @@ struct CEngineDB::CBackupState {
 
 namespace {
 
-const int kMaxKeyUnits = 1024;
+const int kMaxKeyUnits = CEngineDB::kMaxKeyUnits;
 const int kMaxValueUnits = 8192;
 const DWORD kBackupIntervalMs = 1800000;
 const LONGLONG kBackupSizeLimit = 2000000;
@@ -64,6 +64,43 @@ std::string AnsiBytes(const CString& text) {
                                       nullptr, nullptr);
     bytes.resize(written > 0 ? written : 0);
     return bytes;
+}
+
+// The ANSI bytes of stored UTF-8 (binary values were stored as ANSI text), decoded in one pass
+// instead of a round trip through UTF-16. False, for the slow way, when a character is not one
+// or two or three bytes long or has no ANSI byte.
+bool AnsiFromUtf8(const std::string& utf8, std::string& bytes) {
+    bytes.clear();
+    bytes.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const auto lead = static_cast<unsigned char>(utf8[i]);
+        const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
+        if (length == 0 || i + length > utf8.size()) return false;
+        char32_t ch = length == 1 ? lead : length == 2 ? (lead & 0x1F) : (lead & 0x0F);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(utf8[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            ch = (ch << 6) | (next & 0x3F);
+        }
+        char byte = static_cast<char>(ch);
+        const bool latin1 = ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF);  // the table's identity part
+        if (!latin1 && !zbw::WideToAnsi(static_cast<char16_t>(ch), &byte)) return false;
+        bytes += byte;
+        i += length;
+    }
+    return true;
+}
+
+void DecodeBinary(const std::string& encoded, void* buffer, int length) {
+    if (encoded.empty() || length <= 0) return;
+    try {
+        CDBBinaryCodec codec;
+        codec.setEncoded(encoded);
+        const std::vector<unsigned char>& bytes = codec.getBinary();
+        if (static_cast<int>(bytes.size()) >= length)
+            std::memcpy(buffer, bytes.data(), static_cast<size_t>(length));
+    } catch (const CppSQLite3Exception&) {
+    }
 }
 
 DWORD RunBackup(std::shared_ptr<CEngineDB::CBackupState> state) {
@@ -100,10 +137,11 @@ DWORD RunBackup(std::shared_ptr<CEngineDB::CBackupState> state) {
 
 CEngineDB::~CEngineDB() {
     CloseDBFile();
-    m_db.close();
+    CloseConnection();
 }
 
 void CEngineDB::SetDBFilePath(LPCWSTR path) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     m_strFilePath = path;
 }
 
@@ -132,6 +170,7 @@ LONGLONG CEngineDB::FileObjectSize() const {
 }
 
 bool CEngineDB::OpenDBFile() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (m_bOpen) CloseDBFile();
     if (!OpenFileObject()) {
         m_strLastError = u"Cannot open file for reading and writing.";
@@ -158,6 +197,7 @@ bool CEngineDB::OpenDBFile() {
 
 // One step of recovery after the table could not be read or made; false when giving up.
 bool CEngineDB::RecoverAfterInitFailure(const char* message, int& attempt) {
+    CloseConnection();  // SQLite must not keep pages of the file that is replaced under it
     CString backupPath = m_strFilePath + u".bak";
     CString text = zbw::FromUtf8(message);
     if (attempt == 0) {
@@ -179,58 +219,88 @@ bool CEngineDB::RecoverAfterInitFailure(const char* message, int& attempt) {
 }
 
 void CEngineDB::CloseDBFile() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_bOpen) return;
     m_bOpen = false;
+    CloseConnection();
+    // A transaction of this thread that was still open is over: give back its hold on the lock.
+    for (; m_nTransactionDepth > 0; --m_nTransactionDepth) m_lock.unlock();
     if (m_backup) {
-        std::lock_guard<std::mutex> guard(m_backup->lock);
+        std::lock_guard<std::mutex> backupGuard(m_backup->lock);
         if (m_backup->event) SetEvent(m_backup->event);
     }
     CloseFileObject();
 }
 
+void CEngineDB::OpenConnection() {
+    m_nBusyTimeoutMs = 60000;
+    m_db.setBusyTimeout(m_nBusyTimeoutMs);
+    m_db.open(zbw::ToHostPath(m_strFilePath).c_str());
+}
+
+void CEngineDB::CloseConnection() {
+    for (CppSQLite3Statement* statement :
+         {&m_begin, &m_commit, &m_rollback, &m_select, &m_insert, &m_selectFrom})
+        statement->finalize();
+    m_db.close();
+}
+
+CppSQLite3Statement& CEngineDB::Prepared(CppSQLite3Statement& statement, const char* sql) {
+    if (statement.isPrepared())
+        statement.reset();
+    else
+        statement = m_db.compileStatement(sql);
+    return statement;
+}
+
 bool CEngineDB::BeginDBTransaction() {
-    if (!m_bOpen) return false;
-    try {
-        m_nBusyTimeoutMs = 60000;
-        m_db.setBusyTimeout(m_nBusyTimeoutMs);
-        m_db.open(zbw::ToHostPath(m_strFilePath).c_str());
-        m_db.execDML("begin transaction;");
-        return true;
-    } catch (const CppSQLite3Exception&) {
-        CommitDBTransaction();
-        CloseDBFile();
-        return false;
+    m_lock.lock();
+    if (m_bOpen && m_nTransactionDepth == 0) {
+        try {
+            if (!m_db.isOpen()) OpenConnection();
+            Prepared(m_begin, "begin transaction;").execDML();
+            m_nTransactionDepth = 1;
+            return true;
+        } catch (const CppSQLite3Exception&) {
+        }
     }
+    m_lock.unlock();
+    return false;
 }
 
 bool CEngineDB::CommitDBTransaction() {
-    if (!m_bOpen) {
-        m_db.close();
-        return false;
-    }
-    try {
-        m_db.execDML("commit transaction;");
-        m_db.close();
-        return true;
-    } catch (const CppSQLite3Exception&) {
-        m_db.close();
-        CloseDBFile();
-        return false;
-    }
+    return EndTransaction(true);
 }
 
 bool CEngineDB::RollbackDBTransaction() {
+    return EndTransaction(false);
+}
+
+bool CEngineDB::EndTransaction(bool commit) {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
+    // Holding the lock, a transaction found here is the calling thread's own.
+    if (m_nTransactionDepth == 0) return false;
     bool done = false;
     try {
-        m_db.execDML("rollback transaction;");
+        if (commit) Prepared(m_commit, "commit transaction;").execDML();
         done = true;
     } catch (const CppSQLite3Exception&) {
     }
-    m_db.close();
+    if (!commit || !done) {
+        try {
+            Prepared(m_rollback, "rollback transaction;").execDML();
+            done = !commit;
+        } catch (const CppSQLite3Exception&) {
+            done = false;
+        }
+    }
+    m_nTransactionDepth = 0;
+    m_lock.unlock();
     return done;
 }
 
 void CEngineDB::InitDBTable() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     if (!m_db.tableExists("main"))
         m_db.execDML(
             Statement("CREATE TABLE main (key char(%d) UNIQUE, value char(%d))", kMaxKeyUnits, kMaxValueUnits)
@@ -245,13 +315,13 @@ void CEngineDB::InitDBTable() {
 
 bool CEngineDB::WriteDBValue(LPCWSTR key, LPCWSTR value) {
     if (!key || !*key) return false;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     bool written = false;
     try {
-        std::string utf8Key = zbw::ToUtf8(CutUnits(key, kMaxKeyUnits));
-        std::string utf8Value = zbw::ToUtf8(CutUnits(value ? value : u"", kMaxValueUnits));
-        m_db.execDML(
-            Statement("INSERT OR REPLACE INTO main VALUES ('%q', '%q')", utf8Key.c_str(), utf8Value.c_str())
-                .c_str());
+        CppSQLite3Statement& insert = Prepared(m_insert, "INSERT OR REPLACE INTO main VALUES (?, ?)");
+        insert.bind(1, zbw::ToUtf8(CutUnits(key, kMaxKeyUnits)));
+        insert.bind(2, zbw::ToUtf8(CutUnits(value ? value : u"", kMaxValueUnits)));
+        insert.execDML();
         written = true;
     } catch (const CppSQLite3Exception&) {
     }
@@ -261,13 +331,13 @@ bool CEngineDB::WriteDBValue(LPCWSTR key, LPCWSTR value) {
 
 CString CEngineDB::ReadDBValue(LPCWSTR key) {
     if (!key || !*key) return CString();
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     CString result;
     try {
-        std::string utf8Key = zbw::ToUtf8(CutUnits(key, kMaxKeyUnits));
-        CppSQLite3Query query =
-            m_db.execQuery(Statement("SELECT value FROM main WHERE key='%q'", utf8Key.c_str()).c_str());
-        if (!query.eof()) result = zbw::FromUtf8(query.fieldValue(0));
-        query.finalize();
+        CppSQLite3Statement& select = Prepared(m_select, "SELECT value FROM main WHERE key=?");
+        select.bind(1, zbw::ToUtf8(CutUnits(key, kMaxKeyUnits)));
+        if (select.queryRow()) result = zbw::FromUtf8(select.fieldValue(0));
+        select.reset();
     } catch (const CppSQLite3Exception&) {
         result.Empty();
     }
@@ -293,21 +363,42 @@ bool CEngineDB::WriteDBBinary(LPCWSTR key, const void* data, int length) {
     return WriteDBValue(key, CString(encoded.c_str(), static_cast<int>(encoded.size())));
 }
 
-void CEngineDB::ReadDBBinary(LPCWSTR key, void* buffer, int length) {
-    std::string encoded = AnsiBytes(ReadDBValue(key));
-    if (encoded.empty() || length <= 0) return;
+std::vector<std::pair<std::string, std::string>> CEngineDB::ReadDBValuesUnder(LPCWSTR prefix) {
+    std::vector<std::pair<std::string, std::string>> rows;
+    if (!prefix || !*prefix) return rows;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     try {
-        CDBBinaryCodec codec;
-        codec.setEncoded(encoded);
-        const std::vector<unsigned char>& bytes = codec.getBinary();
-        if (static_cast<int>(bytes.size()) >= length)
-            std::memcpy(buffer, bytes.data(), static_cast<size_t>(length));
+        const std::string from = zbw::ToUtf8(CutUnits(prefix, kMaxKeyUnits));
+        // Keys compare bytewise, so those with the prefix follow each other from it on.
+        CppSQLite3Statement& select =
+            Prepared(m_selectFrom, "SELECT key, value FROM main WHERE key >= ? ORDER BY key");
+        select.bind(1, from);
+        for (bool row = select.queryRow(); row; row = select.queryRow()) {
+            const char* key = select.fieldValue(0);
+            if (std::strncmp(key, from.c_str(), from.size()) != 0) break;
+            rows.emplace_back(key + from.size(), select.fieldValue(1));
+        }
+        select.reset();
     } catch (const CppSQLite3Exception&) {
+        rows.clear();
     }
+    CreateDBBackup();
+    return rows;
+}
+
+void CEngineDB::ReadDBBinary(LPCWSTR key, void* buffer, int length) {
+    DecodeBinary(AnsiBytes(ReadDBValue(key)), buffer, length);
+}
+
+void CEngineDB::DecodeDBBinary(const std::string& stored, void* buffer, int length) {
+    std::string encoded;
+    if (!AnsiFromUtf8(stored, encoded)) encoded = AnsiBytes(zbw::FromUtf8(stored));
+    DecodeBinary(encoded, buffer, length);
 }
 
 bool CEngineDB::DeleteDBKeys(LPCWSTR pattern) {
     if (!pattern || !*pattern) return false;
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     try {
         std::string utf8 = zbw::ToUtf8(CutUnits(pattern, kMaxKeyUnits));
         m_db.execDML(Statement("DELETE FROM MAIN WHERE key GLOB '%q'", utf8.c_str()).c_str());
@@ -339,6 +430,7 @@ bool CEngineDB::IsBackupPending() const {
 }
 
 void CEngineDB::CreateDBBackup() {
+    std::lock_guard<std::recursive_mutex> guard(m_lock);
     DWORD now = GetTickCount();
     if (m_dwLastBackupTick != 0 && m_dwLastBackupTick <= now &&
         now <= static_cast<ULONGLONG>(m_dwLastBackupTick) + kBackupIntervalMs)

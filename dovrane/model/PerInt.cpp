@@ -18,7 +18,7 @@ CPerInt::~CPerInt() {
         WriteAppProfileInt(m_strSection, m_strKey, m_nValue);
 }
 
-void CPerInt::Declare(LPCWSTR key, LPCWSTR section, int defaultValue) {
+void CPerInt::Declare(LPCWSTR section, LPCWSTR key, int defaultValue) {
     m_nDefault = defaultValue;
     m_strSection = section;
     m_strKey = key;

@@ -21,7 +21,7 @@ class CPerInt : public CRegEntry {
     // Writes the value back to (section, key) while the write-back switch is on.
     ~CPerInt() override;
 
-    void Declare(LPCWSTR key, LPCWSTR section, int defaultValue);
+    void Declare(LPCWSTR section, LPCWSTR key, int defaultValue);
     // The index the name got.
     int AddValueName(LPCWSTR name);
     CString GetValueName(int index) const;

@@ -18,7 +18,7 @@ CPerString::~CPerString() {
         WriteAppProfileString(m_strSection, m_strKey, m_strValue);
 }
 
-void CPerString::Declare(LPCWSTR section, LPCWSTR defaultValue, LPCWSTR key) {
+void CPerString::Declare(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue) {
     m_strDescription.Empty();
     m_strDefault = defaultValue;
     m_strSection = section;

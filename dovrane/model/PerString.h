@@ -19,7 +19,7 @@ class CPerString : public CRegEntry {
     // Writes the value back to (section, key) while the write-back switch is on.
     ~CPerString() override;
 
-    void Declare(LPCWSTR section, LPCWSTR defaultValue, LPCWSTR key);
+    void Declare(LPCWSTR section, LPCWSTR key, LPCWSTR defaultValue);
     // Loading: the key's text (or the default) becomes value and loaded value. Storing: adds the
     // section when missing and writes the value as a key with the description as its comment.
     // Nothing happens for an undeclared entry or one that does not use the application profile.

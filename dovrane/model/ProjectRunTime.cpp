@@ -5,6 +5,9 @@
 #include <vector>
 
 #include "common/TextUtils.h"
+#include "dovrane/model/ZB_EXEC_SUMMARY_HTML.h"
+#include "dovrane/model/ZB_STATUS_SUMMARY_HTML.h"
+#include "dovrane/model/ZB_TODO_HTML.h"
 #include "platform/base/TextConvert.h"
 #include "platform/classlib/Time.h"
 
@@ -61,4 +64,21 @@ CString CProjectRunTime::GetRunText() const {
     return FormatTimeRelative(CTime(static_cast<time_t>(m_tStart)), FTR_DATE | FTR_TIME | FTR_RELATIVE) +
            u" until " + FormatTimeRelative(CTime(static_cast<time_t>(m_tEnd)), FTR_TIME) + u" (" +
            FormatDuration(static_cast<UINT>(seconds)) + u") - " + m_strResult;
+}
+
+const CString& CProjectRunTime::GetRunPreview() const {
+    if (!m_strRunPreview) m_strRunPreview = HasRunPreviewData() ? CZB_TODO_HTML().Build(m_todo) : CString();
+    return *m_strRunPreview;
+}
+
+const CString& CProjectRunTime::GetRunSummary() const {
+    if (!m_strRunSummary)
+        m_strRunSummary = HasRunSummaryData() ? CZB_EXEC_SUMMARY_HTML().Build(m_done) : CString();
+    return *m_strRunSummary;
+}
+
+const CString& CProjectRunTime::GetFinalStatus() const {
+    if (!m_strFinalStatus)
+        m_strFinalStatus = HasFinalStatusData() ? CZB_STATUS_SUMMARY_HTML().Build(m_comt, m_coms) : CString();
+    return *m_strFinalStatus;
 }

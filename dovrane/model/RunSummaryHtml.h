@@ -5,14 +5,8 @@
 
 #include <cstdint>
 
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
-
-struct SIDEFLAGS {
-    bool bCompressed;
-    bool bEncrypted;
-    bool bLocked;
-    bool bArchived;
-};
 
 // "Source..." or "Target..." with the compressed, encrypted, locked and archived marks.
 CString SideCaption(bool source, const SIDEFLAGS& flags);

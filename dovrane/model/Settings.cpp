@@ -17,12 +17,12 @@ const Names kNone = {};
 
 void DeclareInt(CPerInt& entry, LPCWSTR key, int defaultValue, Names names = kNone,
                 LPCWSTR section = u"Settings") {
-    entry.Declare(key, section, defaultValue);
+    entry.Declare(section, key, defaultValue);
     for (LPCWSTR name : names) entry.AddValueName(name);
 }
 
 void DeclareDir(CPerDir& entry, LPCWSTR key, LPCWSTR label) {
-    entry.Declare(u"Settings", u"", key);
+    entry.Declare(u"Settings", key, u"");
     entry.SetLabel(label);
 }
 
@@ -80,11 +80,11 @@ void CSettings::InitEntries() {
     DeclareInt(m_CreateIfMissing, u"Create sources/targets that do not exist", 0, kNoYes);
     DeclareInt(m_ConnectDefaultCredentials, u"Connect to network with default user credentials", 0);
     DeclareInt(m_ConnectWithCredentials, u"Connect to network with credentials", 0);
-    m_ConnectNetworkPath.Declare(u"Settings", u"", u"Connect network path");
-    m_ConnectUser.Declare(u"Settings", u"", u"Connect user");
-    m_ConnectPassword.Declare(u"Settings", u"100110", u"Connect password");
+    m_ConnectNetworkPath.Declare(u"Settings", u"Connect network path", u"");
+    m_ConnectUser.Declare(u"Settings", u"Connect user", u"");
+    m_ConnectPassword.Declare(u"Settings", u"Connect password", u"100110");
     DeclareInt(m_DisconnectWhenDone, u"Disconnect from network when done", 0);
-    m_IncludeSubfoldersFlags.Declare(u"Settings", u"1", u"Include Subfolders Flags");
+    m_IncludeSubfoldersFlags.Declare(u"Settings", u"Include Subfolders Flags", u"1");
     m_IncludeSubfoldersFlags.SplitValues();
     const CDWordArray& flags = m_IncludeSubfoldersFlags.GetFlags();
     if (CRegEntry::GetAppProfileInt(u"Settings", u"Include Subfolders", 0) != 0 &&
@@ -104,7 +104,7 @@ void CSettings::InitEntries() {
     DeclareInt(m_UnatSync, u"UnatSync", 0, kNoYes);
     DeclareInt(m_Speed, u"Speed", 100);
     DeclareInt(m_MonitorConflicts, u"Monitor Conflicts", 0, kNoYes);
-    m_SyncTrackingDatabase.Declare(u"Settings", u"", u"Sync Tracking Database");
+    m_SyncTrackingDatabase.Declare(u"Settings", u"Sync Tracking Database", u"");
     DeclareInt(m_SyncConflicts, u"Sync Conflicts", 0);
     DeclareInt(m_CopyFilePermissions, u"Copy File Permissions", 0);
     DeclareInt(m_CopyFolderPermissions, u"Copy Folder Permissions", 0);
@@ -132,15 +132,15 @@ void CSettings::InitEntries() {
     DeclareInt(m_BandwidthUnit, u"Bandwidth Unit", 1, {u"KB/Sec", u"MB/Sec"});
     DeclareInt(m_ScriptsBefore, u"Scripts Before", 0, kNoYes);
     DeclareInt(m_ScriptsAfter, u"Scripts After", 0, kNoYes);
-    m_LogFile.Declare(u"Settings", u"", u"Log File");
+    m_LogFile.Declare(u"Settings", u"Log File", u"");
     DeclareInt(m_EmptyLog, u"Empty Log", 0, kNoYes);
     DeclareInt(m_LogFileSize, u"Log File Size", 0);
     DeclareInt(m_LogOnlySummary, u"Log Only Summary and Exceptions", 0, kNoYes);
     DeclareInt(m_ExcludeHiddenFiles, u"Exclude Hidden Files", 0, kNoYes, u"Filters");
     DeclareInt(m_ExcludeSystemFiles, u"Exclude System Files", 0, kNoYes, u"Filters");
     DeclareInt(m_ExcludeReadOnlyFiles, u"Exclude Read-Only Files", 0, kNoYes, u"Filters");
-    m_ExcludeAfterDate.Declare(u"Filters", u"", u"Exclude After Date");
-    m_ExcludeBeforeDate.Declare(u"Filters", u"", u"Exclude Before Date");
+    m_ExcludeAfterDate.Declare(u"Filters", u"Exclude After Date", u"");
+    m_ExcludeBeforeDate.Declare(u"Filters", u"Exclude Before Date", u"");
     DeclareInt(m_ExcludeDaysAgo, u"Exclude Days Ago", 0, kNone, u"Filters");
     DeclareInt(m_ExcludeGreaterThan, u"Exclude Greater than bytes", 0, kNone, u"Filters");
     DeclareInt(m_ExcludeSmallerThan, u"Exclude Smaller than bytes", 0, kNone, u"Filters");
@@ -157,12 +157,12 @@ void CSettings::InitEntries() {
     DeclareInt(m_AppendPath, u"Append Path", 0);
     DeclareInt(m_MaxArchiveSize, u"Max Archive Size", 0);
     DeclareInt(m_DES, u"DES", 0);
-    m_ComEncString.Declare(u"Settings", u"000000", u"ComEnc String");
+    m_ComEncString.Declare(u"Settings", u"ComEnc String", u"000000");
     DeclareInt(m_ExcludeEmptySubfolders, u"Exclude Empty Subfolders", 0, kNoYes, u"Subfolder Filters");
     DeclareInt(m_ExcludeHiddenSubfolders, u"Exclude Hidden Subfolders", 0, kNoYes, u"Subfolder Filters");
     DeclareInt(m_ExcludeSystemSubfolders, u"Exclude System Subfolders", 0, kNoYes, u"Subfolder Filters");
     DeclareInt(m_ExcludeReadOnlySubfolders, u"Exclude Read-Only Subfolders", 0, kNoYes, u"Subfolder Filters");
-    m_CFile.Declare(u"Settings", u"", u"CFile");
+    m_CFile.Declare(u"Settings", u"CFile", u"");
 
     for (CPerDir* folder : {static_cast<CPerDir*>(&m_SourceFolder), static_cast<CPerDir*>(&m_TargetFolder)}) {
         folder->SetFlag(0, true);

@@ -6,17 +6,13 @@
 
 namespace {
 
-const DWORD kTextBytes = 1024;
-const DWORD kLineBytes = 512;
 const int kIdChars = 512;
 const DWORD kIdPauseMs = 1000;
 
 }  // namespace
 
 CString CZBEngStatus::BlockName(DWORD processId) {
-    CString name;
-    name.Format(u"ZebrodyneProZBENG_%u", processId);
-    return name;
+    return ProgressBlockName(processId);
 }
 
 bool CZBEngStatus::Open(DWORD processId) {
@@ -30,7 +26,7 @@ bool CZBEngStatus::Attach(DWORD processId) {
     m_strID.Empty();
     m_nIdReads = 0;
     const CString name = BlockName(processId);
-    m_pBlock = std::make_unique<CSharedMemory>(name, kBlockSize);
+    m_pBlock = std::make_unique<CSharedMemory>(name, kProgressBlockSize);
     if (!m_pBlock->IsOpen())
         g_DebugPrintf.Print(u"SharedMem %s creation failed.", name);
     else
@@ -40,15 +36,15 @@ bool CZBEngStatus::Attach(DWORD processId) {
 
 bool CZBEngStatus::PollID() {
     if (m_nIdReads >= kIdReads) return true;
-    m_strID = GetString(u"ID", kIdChars);
+    m_strID = GetString(SYNCSTATUS_ID, kIdChars);
     m_nIdReads = m_strID.IsEmpty() ? m_nIdReads + 1 : kIdReads;
     if (m_nIdReads < kIdReads) return false;
-    SetString(u"CAPT", u"1", kIdChars);
+    SetString(SYNCSTATUS_CAPTION, u"1", kIdChars);
     return true;
 }
 
 void CZBEngStatus::AddMissingValues() {
-    const BYTE zeros[kTextBytes] = {};
+    const BYTE zeros[kStatusTextBytes] = {};
     const SYNCCOUNTS noSync = NoSyncCounts();
     const COMPARECOUNTS noCompare = NoCompareCounts();
     const struct {
@@ -56,17 +52,17 @@ void CZBEngStatus::AddMissingValues() {
         DWORD size;
         const void* initial;
     } values[] = {
-        {u"ID", kTextBytes, zeros},
-        {u"CAPT", kTextBytes, zeros},
-        {u"LERR", kTextBytes, zeros},
-        {u"FILE", kTextBytes, zeros},
-        {u"LINE1", kLineBytes, zeros},
-        {u"LINE2", kLineBytes, zeros},
-        {u"LINE3", kLineBytes, zeros},
-        {u"TODO", sizeof noSync, &noSync},
-        {u"DONE", sizeof noSync, &noSync},
-        {u"COMS", sizeof noCompare, &noCompare},
-        {u"COMT", sizeof noCompare, &noCompare},
+        {SYNCSTATUS_ID, kStatusTextBytes, zeros},
+        {SYNCSTATUS_CAPTION, kStatusTextBytes, zeros},
+        {SYNCSTATUS_LAST_ERROR, kStatusTextBytes, zeros},
+        {SYNCSTATUS_FILE, kStatusTextBytes, zeros},
+        {SYNCSTATUS_LINE1, kStatusLineBytes, zeros},
+        {SYNCSTATUS_LINE2, kStatusLineBytes, zeros},
+        {SYNCSTATUS_LINE3, kStatusLineBytes, zeros},
+        {SYNCSTATUS_TODO, sizeof noSync, &noSync},
+        {SYNCSTATUS_DONE, sizeof noSync, &noSync},
+        {SYNCSTATUS_COMPARE_SOURCE, sizeof noCompare, &noCompare},
+        {SYNCSTATUS_COMPARE_TARGET, sizeof noCompare, &noCompare},
     };
     for (const auto& value : values) {
         if (!m_pBlock->ValueExists(value.name)) m_pBlock->AddValue(value.name, value.size, value.initial);

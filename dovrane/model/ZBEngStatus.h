@@ -1,6 +1,6 @@
 // CZBEngStatus: the engine's side of the synchronisation program's progress block
 // "ZebrodyneProZBENG_<pid>" (9104 bytes): identification, caption, progress lines, the last
-// error text and the count records TODO, DONE, COMS and COMT (SyncCounts.h).
+// error text and the count records TODO, DONE, COMS and COMT (common/SyncStatusBlocks.h).
 //
 // Attach makes (or opens) the block and adds the values that are missing with their initial
 // contents, without waiting; PollID then reads "ID" once per call until the program has filled it
@@ -18,12 +18,12 @@
 #include <memory>
 
 #include "common/SharedMemory.h"
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncStatusBlocks.h"
 #include "platform/base/CString.h"
 
 class CZBEngStatus {
    public:
-    static constexpr DWORD kBlockSize = 9104;
+    static constexpr DWORD kBlockSize = kProgressBlockSize;
     static constexpr int kIdReads = 61;
 
     CZBEngStatus() = default;
@@ -40,18 +40,18 @@ class CZBEngStatus {
     // One read of "ID" while it is not known; true once it is (GetID), or once the reads are spent.
     bool PollID();
 
-    CString GetCaption() { return GetString(u"CAPT", 512); }
-    CString GetLastError() { return GetString(u"LERR", 512); }
-    CString GetFile() { return GetString(u"FILE", 512); }
-    CString GetLine1() { return GetString(u"LINE1", 256); }
-    CString GetLine2() { return GetString(u"LINE2", 256); }
-    CString GetLine3() { return GetString(u"LINE3", 256); }
+    CString GetCaption() { return GetString(SYNCSTATUS_CAPTION, 512); }
+    CString GetLastError() { return GetString(SYNCSTATUS_LAST_ERROR, 512); }
+    CString GetFile() { return GetString(SYNCSTATUS_FILE, 512); }
+    CString GetLine1() { return GetString(SYNCSTATUS_LINE1, 256); }
+    CString GetLine2() { return GetString(SYNCSTATUS_LINE2, 256); }
+    CString GetLine3() { return GetString(SYNCSTATUS_LINE3, 256); }
     // The "ID" text read at Open.
     const CString& GetID() const { return m_strID; }
 
     // Copies "TODO"; false (buffer untouched) without a block or when the value cannot be read
     // whole.
-    bool GetToDo(SYNCCOUNTS& todo) { return GetRecord(u"TODO", &todo, sizeof todo); }
+    bool GetToDo(SYNCCOUNTS& todo) { return GetRecord(SYNCSTATUS_TODO, &todo, sizeof todo); }
     // Copies the first size bytes of a value ("DONE", "COMS", "COMT"); false as GetToDo.
     bool GetRecord(LPCWSTR name, void* buffer, DWORD size);
 

@@ -11,11 +11,12 @@
 #include <memory>
 
 #include "common/SharedMemory.h"
+#include "common/SyncStatusBlocks.h"
 #include "platform/base/CString.h"
 
 class CZBStatus {
    public:
-    static constexpr DWORD kBlockSize = 1024;
+    static constexpr DWORD kBlockSize = kPercentBlockSize;
 
     CZBStatus() = default;
     virtual ~CZBStatus() = default;

@@ -11,10 +11,7 @@ CString CZB_EXEC_SUMMARY_HTML::Build(const SYNCCOUNTS& done) {
     head.Format(
         u"<tr><td> </td><td colspan=2 class='head' nowrap>%s</td><td colspan=2 class='head' "
         u"nowrap>%s</td></tr>",
-        SideCaption(true, {done.bSourceCompressed != 0, done.bSourceEncrypted != 0, done.bSourceLocked != 0,
-                           done.bSourceArchived != 0}),
-        SideCaption(false, {done.bTargetCompressed != 0, done.bTargetEncrypted != 0, done.bTargetLocked != 0,
-                            done.bTargetArchived != 0}));
+        SideCaption(true, SourceFlags(done)), SideCaption(false, TargetFlags(done)));
     m_strHtml += head + FiveColumnSubHead();
     AddFileRows();
     AddFolderRows();

@@ -4,7 +4,7 @@
 // a time; nothing fails.
 #pragma once
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Object.h"
 

@@ -14,10 +14,6 @@ bool SideExcludes(const COMPARECOUNTS& side) {
     return side.nExcludedFiles || side.nExcludedFolders;
 }
 
-SIDEFLAGS FlagsOf(const COMPARECOUNTS& side) {
-    return {side.bCompressed != 0, side.bEncrypted != 0, side.bLocked != 0, side.bArchived != 0};
-}
-
 }  // namespace
 
 CString CZB_STATUS_SUMMARY_HTML::Build(const COMPARECOUNTS& comt, const COMPARECOUNTS& coms) {
@@ -62,7 +58,7 @@ void CZB_STATUS_SUMMARY_HTML::AddHead() {
     head.Format(
         u"<tr><td> </td><td class='head' colspan=4 nowrap>%s</td><td colspan=4 class='head' "
         u"nowrap>%s</td></tr>",
-        SideCaption(true, FlagsOf(*m_pSource)), SideCaption(false, FlagsOf(*m_pTarget)));
+        SideCaption(true, SideFlags(*m_pSource)), SideCaption(false, SideFlags(*m_pTarget)));
     m_strHtml += head;
     m_strHtml +=
         u"<tr><td nowrap></td><td class='subhead'>  Total</td><td class='subhead'>%</td><td "

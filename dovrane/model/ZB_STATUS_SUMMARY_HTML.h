@@ -4,7 +4,7 @@
 // build per object; the records are read, not owned. One thread at a time; nothing fails.
 #pragma once
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Object.h"
 

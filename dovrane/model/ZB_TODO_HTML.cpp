@@ -10,10 +10,7 @@ CString CZB_TODO_HTML::Build(const SYNCCOUNTS& todo) {
     head.Format(
         u"<tr><td> </td><td colspan=2 class='head' nowrap>%s</td><td class='head' colspan=2 "
         u"nowrap>%s</td></tr>",
-        SideCaption(true, {todo.bSourceCompressed != 0, todo.bSourceEncrypted != 0, todo.bSourceLocked != 0,
-                           todo.bSourceArchived != 0}),
-        SideCaption(false, {todo.bTargetCompressed != 0, todo.bTargetEncrypted != 0, todo.bTargetLocked != 0,
-                            todo.bTargetArchived != 0}));
+        SideCaption(true, SourceFlags(todo)), SideCaption(false, TargetFlags(todo)));
     m_strHtml += head + FiveColumnSubHead();
 
     const SYNCSIDECOUNTS& s = todo.source;

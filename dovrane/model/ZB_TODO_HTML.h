@@ -3,7 +3,7 @@
 // owned, and must outlive Build. One thread at a time; nothing fails.
 #pragma once
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Object.h"
 

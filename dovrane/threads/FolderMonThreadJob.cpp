@@ -32,6 +32,7 @@ bool CFolderMonThreadJob::Start(const CString& folderList, HWND owner, UINT mess
     m_dwSettleMs = settleMs;
     m_bStarted = false;
     m_bError = false;
+    m_eErrorKind = FOLDERMON_ERROR_NONE;
     m_strErrorFolder.Empty();
     m_hWndOwner = owner;
     m_dwOwnerThreadId = 0;
@@ -90,16 +91,23 @@ HANDLE CFolderMonThreadJob::WatchFolder(const FOLDERINFO& folder) const {
 }
 
 bool CFolderMonThreadJob::WatchFolders() {
-    size_t watched = 0;
+    std::vector<FOLDERINFO*> reachable;
     for (FOLDERINFO& folder : m_folders) {
-        if (!IsFolderAccessible(folder.path)) continue;
-        HANDLE notification = watched < kMaxFolders ? WatchFolder(folder) : INVALID_HANDLE_VALUE;
+        if (IsFolderAccessible(folder.path)) reachable.push_back(&folder);
+    }
+    // Counted first, so a list too long for the wait costs no notification (they are a per-user
+    // budget shared with every other program).
+    if (reachable.size() > kMaxFolders) {
+        ReportFailure(reachable[kMaxFolders]->path, FOLDERMON_ERROR_WAIT_LIMIT);
+        return false;
+    }
+    for (FOLDERINFO* folder : reachable) {
+        HANDLE notification = WatchFolder(*folder);
         if (notification == INVALID_HANDLE_VALUE) {
-            ReportFailure(folder.path);
+            ReportFailure(folder->path, FOLDERMON_ERROR_NOTIFICATION);
             return false;
         }
-        folder.hNotification = notification;
-        ++watched;
+        folder->hNotification = notification;
     }
     return true;
 }
@@ -114,8 +122,9 @@ void CFolderMonThreadJob::CollectHandles(std::vector<HANDLE>& handles, std::vect
     }
 }
 
-void CFolderMonThreadJob::ReportFailure(const CString& path) {
+void CFolderMonThreadJob::ReportFailure(const CString& path, FOLDERMONERROR kind) {
     m_strErrorFolder = path;
+    m_eErrorKind = kind;
     m_bError = true;
     Notify(FOLDERMON_ENDED, 1);
     m_bStarted = true;

@@ -10,10 +10,10 @@
 //
 // Notifications (posted, never waited for): the owner's message with wParam a FOLDERMONNOTIFY
 // code and lParam the monitor thread's id, except that a folder that cannot be watched gives
-// (FOLDERMON_ENDED, 1) first, with the error flag and the failing folder set before it is posted.
-// One wait covers at most MAXIMUM_WAIT_OBJECTS - 1 folders (the stop event takes a place); a
-// list with more reachable folders fails on the first one beyond, as a folder that cannot be
-// watched does.
+// (FOLDERMON_ENDED, 1) first, with the error flag, its kind and the failing folder set before it
+// is posted. One wait covers at most MAXIMUM_WAIT_OBJECTS - 1 folders (the stop event takes a
+// place); a list with more reachable folders fails on the first one beyond, as a folder that
+// cannot be watched does, but with its own kind and before any notification is made.
 //
 // Settling: after a change the thread pauses 500 ms (on the stop event), re-arms and looks 100 ms
 // for a further change; it goes on while changes come and less than the settle time has passed
@@ -37,6 +37,13 @@ enum FOLDERMONNOTIFY {
     FOLDERMON_STARTED = 2,
 };
 
+// Why the monitor failed.
+enum FOLDERMONERROR {
+    FOLDERMON_ERROR_NONE = 0,
+    FOLDERMON_ERROR_WAIT_LIMIT = 1,    // more reachable folders than one wait takes
+    FOLDERMON_ERROR_NOTIFICATION = 2,  // a change notification could not be made
+};
+
 // One watched folder.
 struct FOLDERINFO {
     CString path;  // ends with "\" or "/"
@@ -56,6 +63,7 @@ class CFolderMonThreadJob : public CThreadJob {
 
     bool IsStarted() const { return m_bStarted; }
     bool HasError() const { return m_bError; }
+    FOLDERMONERROR GetErrorKind() const { return m_eErrorKind; }
     const CString& GetErrorFolder() const { return m_strErrorFolder; }
 
    protected:
@@ -66,7 +74,7 @@ class CFolderMonThreadJob : public CThreadJob {
     // Makes the folders' notifications; false after a failure was reported.
     bool WatchFolders();
     HANDLE WatchFolder(const FOLDERINFO& folder) const;
-    void ReportFailure(const CString& path);
+    void ReportFailure(const CString& path, FOLDERMONERROR kind);
     // The stop event and every folder's notification, with the folder of each notification.
     void CollectHandles(std::vector<HANDLE>& handles, std::vector<FOLDERINFO*>& owners);
     // Waits until the changes of one folder have settled.
@@ -84,5 +92,6 @@ class CFolderMonThreadJob : public CThreadJob {
     std::vector<FOLDERINFO> m_folders;
     std::atomic<bool> m_bStarted{false};
     std::atomic<bool> m_bError{false};
+    std::atomic<FOLDERMONERROR> m_eErrorKind{FOLDERMON_ERROR_NONE};
     CString m_strErrorFolder;
 };

@@ -38,11 +38,6 @@ const double kStallGraceMinutes = 10;
 // Exit code of a run that was stopped: no rerun, no chain.
 const int kExitStopped = 4;
 
-template <class... A>
-void DebugLine(LPCWSTR format, const A&... args) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(format, args...);
-}
-
 bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
@@ -133,12 +128,12 @@ CString CRunItem::GetNextRunText() {
 
 bool CRunItem::ArmTimer(UINT_PTR id, UINT elapseMs) {
     if (SetTimer(id, elapseMs) == 0) {
-        DebugLine(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-                  kSourceFile, __LINE__);
+        g_DebugPrintf.PrintDebug(u"SetTimer FAILED, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                                 static_cast<int>(elapseMs), kSourceFile, __LINE__);
         return false;
     }
-    DebugLine(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id), static_cast<int>(elapseMs),
-              kSourceFile, __LINE__);
+    g_DebugPrintf.PrintDebug(u"SetTimer OK, ID=%d, TIME=%d, %s-%d", static_cast<int>(id),
+                             static_cast<int>(elapseMs), kSourceFile, __LINE__);
     return true;
 }
 
@@ -331,11 +326,11 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
     const int state = GetState();
     if (!IsActive()) {
         if (!(state == RUNSTATE_RUNNING && reason == RUNREASON_CHANGES)) {
-            DebugLine(u"Profile not active and not running");
+            g_DebugPrintf.PrintDebug(u"Profile not active and not running");
             return true;
         }
     }
-    DebugLine(u"Running profile ...");
+    g_DebugPrintf.PrintDebug(u"Running profile ...");
     if (runList != nullptr && state != RUNSTATE_RUNNING && !IsExecuting()) SetRunList(*runList);
     {
         CSingleLock lock(&m_csState, TRUE);
@@ -355,10 +350,10 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
 void CRunItem::RunAtStartup() {
     m_bChangesPending = false;
     if (!IsActive()) {
-        DebugLine(u"Profile not active and not running");
+        g_DebugPrintf.PrintDebug(u"Profile not active and not running");
         return;
     }
-    DebugLine(u"Running profile ...");
+    g_DebugPrintf.PrintDebug(u"Running profile ...");
     {
         CSingleLock lock(&m_csState, TRUE);
         m_dtLastScheduledRun = CurrentMinute();
@@ -371,7 +366,7 @@ void CRunItem::RunAtStartup() {
 }
 
 bool CRunItem::Stop() {
-    DebugLine(u"[%s] Stopping... ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopping... ", m_strProfileName);
     m_bStopping = true;
     // Asks and returns: a program that ignores the quit requests takes up to a minute to end,
     // and its end arrives as the job's "ended" (OnExecuteJobNotify), which finishes the stop.
@@ -390,7 +385,7 @@ void CRunItem::FinishStop() {
     }
     m_dwIgnoreChangesUntil = GetTickCount() + kIgnoreChangesAfterStopMs;
     m_bStopping = false;
-    DebugLine(u"[%s] Stopped. ", m_strProfileName);
+    g_DebugPrintf.PrintDebug(u"[%s] Stopped. ", m_strProfileName);
 }
 
 void CRunItem::ComputeNextRunTime() {
@@ -400,8 +395,8 @@ void CRunItem::ComputeNextRunTime() {
     m_dtNextScheduledRun = ::GetNextRunTime(base, m_schedule, 0);
     m_dtNextRunTime = m_dtNextScheduledRun;
     m_strNextRunText = ::GetNextRunText(m_dtNextRunTime);
-    DebugLine(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
-    DebugLine(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Last Scheduled Run: %s\n", m_dtLastScheduledRun.Format());
+    g_DebugPrintf.PrintDebug(u"Next Scheduled Run: %s\n", m_dtNextScheduledRun.Format());
     m_bNextIsRerun = false;
     m_bNextIsAsAvailable = false;
     const COleDateTime currentMinute = CurrentMinute();
@@ -421,7 +416,7 @@ void CRunItem::ComputeNextRunTime() {
             if (m_nMaxReruns >= 1) text.AppendFormat(u" of %d", m_nMaxReruns);
             m_strNextRunText = text + u")";
             m_bNextIsRerun = true;
-            DebugLine(u"Next Run Time (After on error): %s\n", t.Format());
+            g_DebugPrintf.PrintDebug(u"Next Run Time (After on error): %s\n", t.Format());
         }
     }
     if (!m_bNextIsRerun && m_nRunState != RUNSTATE_NOT_ACCESSIBLE && m_nAsAvailableFolders != 0 &&
@@ -433,7 +428,7 @@ void CRunItem::ComputeNextRunTime() {
             m_strNextRunText = FormatDateTimeRelative(available, FTR_DATE | FTR_TIME | FTR_RELATIVE);
             m_bNextIsAsAvailable = true;
         }
-        DebugLine(u"Next As Soon As Available: %s\n", available.Format());
+        g_DebugPrintf.PrintDebug(u"Next As Soon As Available: %s\n", available.Format());
     }
     m_nDayOfComputation = COleDateTime::GetCurrentTime().GetDayOfYear();
 }
@@ -515,7 +510,7 @@ void CRunItem::OnTimer(UINT_PTR id) {
 
 void CRunItem::ScheduleTick() {
     if (m_bChangesPending && m_bAsSoonAsChanged) {
-        DebugLine(u"Changes Detected: Running Profile.");
+        g_DebugPrintf.PrintDebug(u"Changes Detected: Running Profile.");
         m_bChangesPending = false;
         Run(RUNREASON_CHANGES);
         return;
@@ -524,12 +519,12 @@ void CRunItem::ScheduleTick() {
     GetLocalTime(&st);
     m_nScheduleInterval = 60000 - st.wSecond * 1000 - st.wMilliseconds;
     ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval);
-    DebugLine(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
+    g_DebugPrintf.PrintDebug(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
     const COleDateTime now = CurrentMinute();
-    DebugLine(u"Current Time rounded to lowr minute: %s\n", now.Format());
+    g_DebugPrintf.PrintDebug(u"Current Time rounded to lowr minute: %s\n", now.Format());
     if (IsNone(GetNextRunTime())) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
     COleDateTime nextRun;
     bool nextIsAsAvailable = false;
@@ -568,7 +563,7 @@ void CRunItem::ScheduleTick() {
                                          : RUNREASON_SCHEDULED,
                      nullptr, NEXTRUN_BY_CALLER);
         } else {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         }
     } else if (deltaMs < -kDueEarlyMs) {
         handled = true;
@@ -580,11 +575,11 @@ void CRunItem::ScheduleTick() {
             SaveLastRun();
         }
         if (m_bOnlyIfChanged && !m_bChangesPending) {
-            DebugLine(u"No changes detected, skipping scheduled run...");
+            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
         } else {
             m_bChangesPending = false;
             if (m_bRunMissed) {
-                DebugLine(u"Running now skipped runs... ");
+                g_DebugPrintf.PrintDebug(u"Running now skipped runs... ");
                 StartRun(RUNREASON_MISSED, nullptr, NEXTRUN_BY_CALLER);
             }
         }
@@ -596,7 +591,7 @@ void CRunItem::ScheduleTick() {
     }
     if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != dayOfComputation) {
         ComputeNextRunTime();
-        DebugLine(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
 }
 
@@ -644,7 +639,7 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     if (m_bStopping || static_cast<int>(GetTickCount() - m_dwIgnoreChangesUntil) < 0) return 0;
     if (!m_strAccessFolders.IsEmpty() && m_folderCheck.IsFolderMissing() == FOLDERCHECK_MISSING) {
         if (wParam == FOLDERMON_CHANGES) {
-            DebugLine(u"Changes detected.");
+            g_DebugPrintf.PrintDebug(u"Changes detected.");
             m_bChangesWhileInaccessible = true;
         }
         return 0;
@@ -655,10 +650,10 @@ LRESULT CRunItem::OnChangesDetected(WPARAM wParam, LPARAM lParam) {
     }
     if (IsExecuting() && IsRepeatQueued()) return 0;
     if (OnFolderMonitorEvent(FOLDERMON_CHANGES, lParam) != RUNITEMEVENT_GO_ON) return 0;
-    DebugLine(u"Changes detected.");
+    g_DebugPrintf.PrintDebug(u"Changes detected.");
     m_bChangesPending = true;
     if (m_bAsSoonAsChanged) {
-        DebugLine(u"Starting profile.");
+        g_DebugPrintf.PrintDebug(u"Starting profile.");
         ScheduleTick();
     }
     return 0;
@@ -749,8 +744,8 @@ void CRunItem::StartChainEntry() {
 }
 
 LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
-    DebugLine(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
-              static_cast<int>(code), static_cast<int>(lParam));
+    g_DebugPrintf.PrintDebug(u"Info: received notification from CExecuteJob (CRunItem) wParam=%d lParam=%d",
+                             static_cast<int>(code), static_cast<int>(lParam));
     if (code != EXECNOTIFY_ENDED) {
         OnExecuteEvent(code, lParam);
         AcknowledgeJob();

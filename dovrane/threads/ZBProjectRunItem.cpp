@@ -34,11 +34,6 @@ const int kIdChars = 512;
 const int kFirstMethod = 1;
 const int kLastMethod = 7;
 
-template <class... A>
-void DebugLine(LPCWSTR format, const A&... args) {
-    if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(format, args...);
-}
-
 CString MonitorWhere(int bits, LPCWSTR source, LPCWSTR target, LPCWSTR both) {
     switch (bits & (MONITOR_SOURCE | MONITOR_TARGET)) {
         case MONITOR_SOURCE: return source;
@@ -183,7 +178,7 @@ void CZBProjectRunItem::RegisterWatch() {
 bool CZBProjectRunItem::Enable(const CLaunchItem& item) {
     SetInfo(item);
     CopyOptions();
-    DebugLine(u"Enabling profile %s - step 1", GetName());
+    g_DebugPrintf.PrintDebug(u"Enabling profile %s - step 1", GetName());
     if (!ReadProgramPath()) {
         SetState(RUNSTATE_ERROR, kNotInstalled);
         return false;
@@ -419,7 +414,7 @@ LRESULT CZBProjectRunItem::OnExecuteEvent(WPARAM code, LPARAM) {
             g_EventLog.WriteEventLog(EVENTLOG_ERROR_TYPE, kLaunchError);
             break;
         case EXECNOTIFY_REPEATED:
-            DebugLine(u"Repeating...");
+            g_DebugPrintf.PrintDebug(u"Repeating...");
             OnRunStarted();
             break;
         case EXECNOTIFY_STARTED: OnRunStarted(); break;
@@ -512,7 +507,7 @@ void CZBProjectRunItem::OnRunEnded() {
     g_EventLog.WriteEventLog(exitCode != 0 ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, line);
     m_history.AddHeadEntry(record);
     m_history.TrimAfterRun(exitCode);
-    DebugLine(u"Saving last runs to registry.");
+    g_DebugPrintf.PrintDebug(u"Saving last runs to registry.");
     m_history.SaveToDB();
     run.Unlock();
     if (!IsRepeatQueued())

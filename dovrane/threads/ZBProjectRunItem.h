@@ -28,10 +28,10 @@
 // inside links).
 #pragma once
 
+#include "common/SyncCounts.h"
 #include "dovrane/LaunchItem.h"
 #include "dovrane/model/DBEngList.h"
 #include "dovrane/model/Settings.h"
-#include "dovrane/model/SyncCounts.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
 #include "dovrane/threads/LaunchCommand.h"

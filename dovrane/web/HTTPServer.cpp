@@ -134,10 +134,6 @@ CHTTPServer::~CHTTPServer() {
     ShutdownAndWait();
 }
 
-void CHTTPServer::DebugLine(LPCWSTR format, const CString& text) {
-    if (m_log.m_bDebug) m_log.Print(format, text);
-}
-
 bool CHTTPServer::StartServer(int port, const std::string& folder, const std::string& defaultPage,
                               CRunItemList* list, DWORD idleTimeoutMs, HWND window, UINT message,
                               const CString& filter, const CString& passwordHash, const CString& further) {
@@ -187,7 +183,7 @@ int CHTTPServer::PostToMainWindow(WPARAM code) {
 
 bool CHTTPServer::IsClientAllowed(const char* address, int) {
     CString client(address);
-    DebugLine(u"HTTP connection requested by client %s", client);
+    m_log.PrintDebug(u"HTTP connection requested by client %s", client);
     switch (m_filter.Check(client)) {
         case CClientFilter::ALLOWED: return true;
         case CClientFilter::INVALID:
@@ -295,20 +291,20 @@ int CHTTPServer::ParseRequest(const std::string& bytes, std::string& response, b
 
 bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
     if (m_strPasswordHash.IsEmpty()) return true;
-    DebugLine(u"Password required for HTTP access...");
+    m_log.PrintDebug(u"Password required for HTTP access...");
     std::string header = request.GetHeader("Authorization");
     if (header.rfind("Basic ", 0) != 0) {
-        DebugLine(u"Authorization not sent by browser");
+        m_log.PrintDebug(u"Authorization not sent by browser");
         return false;
     }
     std::string credentials = DecodeBase64(header.substr(6));
     size_t colon = credentials.find(':');
     std::string password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
     if (colon != std::string::npos && SHA1HashText(zbw::FromUtf8(password)) == m_strPasswordHash) {
-        DebugLine(u"HTTP password validated");
+        m_log.PrintDebug(u"HTTP password validated");
         return true;
     }
-    DebugLine(u"Invalid HTTP password");
+    m_log.PrintDebug(u"Invalid HTTP password");
     return false;
 }
 
@@ -374,10 +370,10 @@ std::string CHTTPServer::ServePage(const std::string& status, const std::string&
     CString fileName;
     m_pages.MapPath(path, fileName);
     if (!m_pages.Load(path, bytes, &cached)) {
-        DebugLine(u"HTTP File %s not found", zbw::FromUtf8(path));
+        m_log.PrintDebug(u"HTTP File %s not found", zbw::FromUtf8(path));
         return CHttpAnswer::NotFound(path);
     }
-    DebugLine(cached ? u"HTTP Caching file %s" : u"HTTP Loading file %s", fileName);
+    m_log.PrintDebug(cached ? u"HTTP Caching file %s" : u"HTTP Loading file %s", fileName);
     std::string extension = Extension(path);
     CString page = zbw::FromUtf8(path);
     std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));

@@ -84,7 +84,6 @@ class CHTTPServer : public CGenericServer {
     CString ContentTypeOf(const CString& path, const std::string& extension) const;
     void ReadShownFile();
     bool DecideNewInstall(const CString& page);
-    void DebugLine(LPCWSTR format, const CString& text = CString());
 
     CDebugPrintf& m_log;
     CMimeTable m_mime;

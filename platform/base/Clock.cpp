@@ -24,6 +24,8 @@ int64_t ReadClock(clockid_t id, int64_t divisor) {
 struct Steering {
     std::atomic<int64_t> advanceMs{0};
     std::atomic<bool> steered{false};
+    std::atomic<bool> tickPinned{false};
+    std::atomic<int64_t> pinnedTickMs{0};
     std::mutex pinLock;
     bool pinned = false;
     int64_t pinnedMicros = 0;
@@ -40,7 +42,8 @@ Steering& State() {
 
 int64_t TickNow64() {
     Steering& s = State();
-    return ReadClock(CLOCK_BOOTTIME, 1000000) + s.envTickShiftMs + s.advanceMs.load();
+    const int64_t base = s.tickPinned ? s.pinnedTickMs.load() : ReadClock(CLOCK_BOOTTIME, 1000000);
+    return base + s.envTickShiftMs + s.advanceMs.load();
 }
 
 int64_t WallNowMicros() {
@@ -71,10 +74,18 @@ void UnpinWallClock() {
     s.pinned = false;
 }
 
+void PinTickCount() {
+    Steering& s = State();
+    s.steered = true;
+    s.pinnedTickMs = ReadClock(CLOCK_BOOTTIME, 1000000);
+    s.tickPinned = true;
+}
+
 void ResetClockForTest() {
     Steering& s = State();
     std::lock_guard<std::mutex> lock(s.pinLock);
     s.pinned = false;
+    s.tickPinned = false;
     s.advanceMs = 0;
     s.steered = false;
 }

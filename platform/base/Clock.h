@@ -5,7 +5,8 @@
 //   - for a whole process tree by the environment: ZBW_CLOCK_SHIFT_MS moves the wall clock,
 //     ZBW_TICK_SHIFT_MS moves the tick count (children inherit both);
 //   - inside one process by tests: AdvanceClock moves ticks and wall time together, so timers
-//     and waits that are due fire at once; PinWallClock freezes the wall clock at a value.
+//     and waits that are due fire at once; PinWallClock freezes the wall clock at a value and
+//     PinTickCount freezes the tick count where it stands (AdvanceClock still moves both).
 // Waits that would sleep across a steered jump poll in short slices (PollSliceMs).
 // All functions are thread-safe.
 #pragma once
@@ -29,6 +30,9 @@ void AdvanceClock(int64_t ms);
 // Tests: freeze the wall clock at utcMicros; UnpinWallClock lets it run again from there.
 void PinWallClock(int64_t utcMicros);
 void UnpinWallClock();
+// Tests: freeze the tick count at its current value; only AdvanceClock moves it then. A wait
+// with a time-out ends only by its object or by an advance while the tick is pinned.
+void PinTickCount();
 // Tests: forget every in-process steering.
 void ResetClockForTest();
 

@@ -83,6 +83,7 @@ const SErrorText kTexts[] = {
     {1176,
      u"Unable to move the replacement file to the file to be replaced. The file to be replaced has "
      u"retained its original name."},
+    {1300, u"Not all privileges or groups referenced are assigned to the caller."},
     {1332, u"No mapping between account names and security IDs was done."},
     {1400, u"Invalid window handle."},
     {1407, u"Cannot find window class."},

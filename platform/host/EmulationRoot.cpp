@@ -14,6 +14,13 @@ std::string Ensure(const std::string& path) {
     return path;
 }
 
+std::string RootPath() {
+    const char* root = std::getenv("ZBW_ROOT");
+    if (root && *root) return root;
+    const char* home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/tmp") + "/.zbwin";
+}
+
 }  // namespace
 
 bool MakeHostDirs(const std::string& path) {
@@ -29,18 +36,23 @@ bool MakeHostDirs(const std::string& path) {
 }
 
 std::string RootDir() {
-    const char* root = std::getenv("ZBW_ROOT");
-    if (root && *root) return Ensure(root);
-    const char* home = std::getenv("HOME");
-    return Ensure(std::string(home && *home ? home : "/tmp") + "/.zbwin");
+    return Ensure(RootPath());
 }
 
 std::string MachineDir() {
-    return Ensure(RootDir() + "/machine");
+    return Ensure(MachinePath());
 }
 
 std::string UserDir() {
-    return Ensure(RootDir() + "/user-" + std::to_string(getuid()));
+    return Ensure(UserPath());
+}
+
+std::string MachinePath() {
+    return RootPath() + "/machine";
+}
+
+std::string UserPath() {
+    return RootPath() + "/user-" + std::to_string(getuid());
 }
 
 std::string MachineSubdir(const std::string& name) {

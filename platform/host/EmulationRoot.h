@@ -14,6 +14,9 @@ std::string RootDir();
 std::string MachineDir();
 // $root/user-<uid>: the current user's state (HKCU, "Local\" and plain object names).
 std::string UserDir();
+// The same two folders, not made: for callers that look often and make what they need themselves.
+std::string MachinePath();
+std::string UserPath();
 // A subfolder of one of the above, made when missing.
 std::string MachineSubdir(const std::string& name);
 std::string UserSubdir(const std::string& name);

@@ -30,6 +30,7 @@ class CEventObject : public CKernelObject {
     bool IsSignalled() override;
     void Unacquire() override;
     int WaitFd() const override;
+    zbw::CSignalFd* Signal() override { return m_fd.get(); }
 
     void Set();
     void Reset();

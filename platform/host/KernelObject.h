@@ -8,12 +8,18 @@
 // Waiting: an object that can be waited on says whether it is signalled and, for the kinds a
 // wait takes (auto-reset events, mutexes, semaphores), takes it atomically. It offers a
 // descriptor that turns readable when its state may have changed; objects without one are
-// polled in short slices. The waits themselves (WaitForSingleObject and friends) are in Wait.h.
+// polled in short slices; in-process objects make that descriptor only for waits that combine
+// them with others, and a wait on one alone sleeps on its state (Signal). The waits themselves
+// (WaitForSingleObject and friends) are in Wait.h.
 #pragma once
 
 #include <atomic>
 
 #include "platform/base/WinTypes.h"
+
+namespace zbw {
+class CSignalFd;
+}
 
 class CKernelObject {
    public:
@@ -35,6 +41,9 @@ class CKernelObject {
     virtual void Unacquire() {}
     // Readable when the state may have changed; -1 when waiters must poll in slices.
     virtual int WaitFd() const { return -1; }
+    // The in-process state of an object whose lone waiters sleep until it changes, without a
+    // descriptor; null for the others (their waits use WaitFd).
+    virtual zbw::CSignalFd* Signal() { return nullptr; }
 
     void AddRef() { m_refs.fetch_add(1); }
     // Deletes the object on its last reference.

@@ -34,6 +34,7 @@ class CMutexObject : public CKernelObject {
     bool IsSignalled() override;
     void Unacquire() override;
     int WaitFd() const override;
+    zbw::CSignalFd* Signal() override { return m_fd.get(); }
 
     // FALSE with ERROR_NOT_OWNER when the calling thread does not own it.
     BOOL ReleaseOwnership();

@@ -29,6 +29,7 @@ class CSemaphoreObject : public CKernelObject {
     bool IsSignalled() override;
     void Unacquire() override;
     int WaitFd() const override;
+    zbw::CSignalFd* Signal() override { return m_fd.get(); }
 
     // Adds count; FALSE with ERROR_TOO_MANY_POSTS (count unchanged) past the maximum.
     BOOL Add(LONG count, LONG* previous);

@@ -1,7 +1,9 @@
 // Posting, sending, retrieving and dispatching messages.
 #include <poll.h>
+#include <pthread.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <string>
 
@@ -16,19 +18,45 @@ namespace {
 
 const HWND kThreadMessages = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 
+// Every message asks who the caller is, and getpid and gettid are system calls: the answers are
+// kept, and forgotten in the child of a fork.
+thread_local DWORD t_threadId = 0;
+std::atomic<DWORD> g_processId{0};
+
+void ForgetIdsInChild() {
+    t_threadId = 0;
+    g_processId = 0;
+}
+
+const bool kIdsForgottenAtFork = [] {
+    pthread_atfork(nullptr, nullptr, ForgetIdsInChild);
+    return true;
+}();
+
 DWORD CurrentThreadId() {
-    return static_cast<DWORD>(gettid());
+    if (t_threadId == 0) t_threadId = static_cast<DWORD>(gettid());
+    return t_threadId;
+}
+
+DWORD CurrentProcessId() {
+    DWORD pid = g_processId.load(std::memory_order_relaxed);
+    if (pid == 0) {
+        pid = static_cast<DWORD>(getpid());
+        g_processId.store(pid, std::memory_order_relaxed);
+    }
+    return pid;
 }
 
 bool IsOtherProcess(HWND hwnd) {
-    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(getpid());
+    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != CurrentProcessId();
 }
 
 // Owner thread only: 0 when the window is gone or belongs to another thread.
 LRESULT CallOwnProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    CWindowTable::WINDOW_RECORD record;
-    if (!CWindowTable::Instance().Lookup(hwnd, &record) || record.threadId != CurrentThreadId()) return 0;
-    return CallWindowProcW(record.proc, hwnd, message, wParam, lParam);
+    DWORD threadId = 0;
+    WNDPROC proc = nullptr;
+    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc) || threadId != CurrentThreadId()) return 0;
+    return CallWindowProcW(proc, hwnd, message, wParam, lParam);
 }
 
 void ServeSent(CMessageQueue& queue) {
@@ -53,9 +81,10 @@ bool IsValidFilterWindow(HWND hwnd) {
 }
 
 bool PostToLocalWindow(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    CWindowTable::WINDOW_RECORD record;
-    if (!CWindowTable::Instance().Lookup(hwnd, &record)) return false;
-    std::shared_ptr<CMessageQueue> queue = CMessageQueue::OfThread(record.threadId);
+    DWORD threadId = 0;
+    WNDPROC proc = nullptr;
+    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc)) return false;
+    std::shared_ptr<CMessageQueue> queue = CMessageQueue::OfThread(threadId);
     return queue && queue->Post(hwnd, message, wParam, lParam);
 }
 
@@ -100,7 +129,7 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     if (zbw::PostLocal(threadId, message, wParam, lParam)) return TRUE;
     DWORD owner = ProcessOfThread(threadId);
-    if (owner == 0 || owner == static_cast<DWORD>(getpid())) {
+    if (owner == 0 || owner == CurrentProcessId()) {
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
@@ -112,15 +141,15 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_NOT_SUPPORTED);
         return 0;
     }
-    CWindowTable::WINDOW_RECORD record;
-    if (!CWindowTable::Instance().Lookup(hwnd, &record)) {
+    DWORD threadId = 0;
+    WNDPROC proc = nullptr;
+    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (record.threadId == CurrentThreadId())
-        return CallWindowProcW(record.proc, hwnd, message, wParam, lParam);
+    if (threadId == CurrentThreadId()) return CallWindowProcW(proc, hwnd, message, wParam, lParam);
     std::shared_ptr<CMessageQueue> self = CMessageQueue::OfCurrentThread();
-    std::shared_ptr<CMessageQueue> target = CMessageQueue::OfThread(record.threadId);
+    std::shared_ptr<CMessageQueue> target = CMessageQueue::OfThread(threadId);
     if (!self || !target) return 0;
     auto sent = std::make_shared<CMessageQueue::SENT>();
     sent->hwnd = hwnd;
@@ -132,12 +161,13 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     // Windows serves sends to the waiting sender itself, so two threads sending to each other
     // do not lock up.
     while (!sent->done.load(std::memory_order_acquire)) {
-        self->DrainWake();
-        if (sent->done.load(std::memory_order_acquire)) break;
         ServeSent(*self);
-        if (sent->done.load(std::memory_order_acquire)) break;
-        pollfd fd{self->WakeFd(), POLLIN, 0};
-        poll(&fd, 1, -1);
+        const bool serve = self->PrepareWait();
+        if (!serve && !sent->done.load(std::memory_order_acquire)) {
+            pollfd fd{self->WakeFd(), POLLIN, 0};
+            poll(&fd, 1, -1);
+        }
+        self->EndWait();
     }
     return sent->result;
 }
@@ -152,10 +182,14 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax) {
     if (!queue) return -1;
     CMessageQueue::FILTER filter{hwnd, filterMin, filterMax};
     for (;;) {
-        queue->DrainWake();
         ServeSent(*queue);
         if (queue->Retrieve(filter, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
-        WaitForWake(*queue, filter);
+        // What came in between the look above and the start of the wait is looked at once more.
+        if (!queue->PrepareWait()) {
+            if (queue->Retrieve(filter, true, msg)) return msg->message == WM_QUIT ? FALSE : TRUE;
+            WaitForWake(*queue, filter);
+        }
+        queue->EndWait();
     }
 }
 
@@ -188,16 +222,17 @@ LRESULT DispatchMessageW(const MSG* msg) {
         }
     }
     if (msg->hwnd == nullptr) return 0;
-    CWindowTable::WINDOW_RECORD record;
-    if (!CWindowTable::Instance().Lookup(msg->hwnd, &record)) {
+    DWORD threadId = 0;
+    WNDPROC proc = nullptr;
+    if (!CWindowTable::Instance().Owner(msg->hwnd, &threadId, &proc)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (record.threadId != CurrentThreadId()) {
+    if (threadId != CurrentThreadId()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }
-    return CallWindowProcW(record.proc, msg->hwnd, msg->message, msg->wParam, msg->lParam);
+    return CallWindowProcW(proc, msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
 void PostQuitMessage(int exitCode) {

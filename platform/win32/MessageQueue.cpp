@@ -101,8 +101,8 @@ bool CMessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_ended) return false;
         m_posted.push_back(MSG{hwnd, message, wParam, lParam, static_cast<DWORD>(zbw::TickNow64()), {0, 0}});
+        WakeLocked();
     }
-    Wake();
     return true;
 }
 
@@ -111,8 +111,8 @@ void CMessageQueue::PostQuit(int exitCode) {
         std::lock_guard<std::mutex> guard(m_lock);
         m_quit = true;
         m_quitCode = exitCode;
+        WakeLocked();
     }
-    Wake();
 }
 
 bool CMessageQueue::Send(const std::shared_ptr<SENT>& sent) {
@@ -120,8 +120,8 @@ bool CMessageQueue::Send(const std::shared_ptr<SENT>& sent) {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_ended) return false;
         m_sent.push_back(sent);
+        WakeLocked();
     }
-    Wake();
     return true;
 }
 
@@ -133,57 +133,61 @@ std::shared_ptr<CMessageQueue::SENT> CMessageQueue::TakeSent() {
     return sent;
 }
 
-CMessageQueue::TIMER* CMessageQueue::FindTimer(HWND hwnd, UINT_PTR id) {
-    for (TIMER& timer : m_timers) {
-        if (timer.hwnd == hwnd && timer.id == id) return &timer;
-    }
-    return nullptr;
+size_t CMessageQueue::TIMER_KEY_HASH::operator()(const TIMER_KEY& key) const {
+    return std::hash<uintptr_t>()(reinterpret_cast<uintptr_t>(key.hwnd)) * 31 + std::hash<UINT_PTR>()(key.id);
+}
+
+void CMessageQueue::ArmTimer(const TIMER_KEY& key, UINT intervalMs, int64_t due, TIMERPROC proc) {
+    auto [it, added] = m_timers.try_emplace(key);
+    if (!added) m_dueOrder.erase(DUE{it->second.due, it->second.armed, key});
+    it->second = TIMER{intervalMs, due, m_nextArmed++, proc};
+    m_dueOrder.insert(DUE{due, it->second.armed, key});
+}
+
+void CMessageQueue::RemoveTimer(std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH>::iterator it) {
+    m_dueOrder.erase(DUE{it->second.due, it->second.armed, it->first});
+    m_timers.erase(it);
 }
 
 UINT_PTR CMessageQueue::NewThreadTimerId() {
-    while (FindTimer(nullptr, m_nextThreadTimerId) || m_nextThreadTimerId == 0) ++m_nextThreadTimerId;
+    while (m_nextThreadTimerId == 0 || m_timers.count(TIMER_KEY{nullptr, m_nextThreadTimerId}))
+        ++m_nextThreadTimerId;
     return m_nextThreadTimerId++;
 }
 
 UINT_PTR CMessageQueue::SetTimer(HWND hwnd, UINT_PTR id, UINT elapseMs, TIMERPROC proc) {
     elapseMs = std::clamp(elapseMs, USER_TIMER_MINIMUM, USER_TIMER_MAXIMUM);
-    UINT_PTR result = 0;
-    {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_ended) return 0;
-        if (hwnd == nullptr && !FindTimer(nullptr, id)) id = NewThreadTimerId();
-        int64_t due = zbw::TickNow64() + elapseMs;
-        if (TIMER* timer = FindTimer(hwnd, id)) {
-            *timer = TIMER{hwnd, id, elapseMs, due, proc};
-        } else {
-            m_timers.push_back(TIMER{hwnd, id, elapseMs, due, proc});
-        }
-        result = (hwnd != nullptr && id == 0) ? 1 : id;
-    }
-    Wake();  // the owner's wait must learn the new deadline
-    return result;
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_ended) return 0;
+    if (hwnd == nullptr && !m_timers.count(TIMER_KEY{nullptr, id})) id = NewThreadTimerId();
+    ArmTimer(TIMER_KEY{hwnd, id}, elapseMs, zbw::TickNow64() + elapseMs, proc);
+    WakeLocked();  // the owner's wait must learn the new deadline
+    return (hwnd != nullptr && id == 0) ? 1 : id;
 }
 
 bool CMessageQueue::KillTimer(HWND hwnd, UINT_PTR id) {
     std::lock_guard<std::mutex> guard(m_lock);
-    auto it = std::find_if(m_timers.begin(), m_timers.end(),
-                           [&](const TIMER& t) { return t.hwnd == hwnd && t.id == id; });
+    auto it = m_timers.find(TIMER_KEY{hwnd, id});
     if (it == m_timers.end()) return false;
-    m_timers.erase(it);
+    RemoveTimer(it);
     return true;
 }
 
 bool CMessageQueue::IsTimerProc(HWND hwnd, UINT_PTR id, TIMERPROC proc) {
     std::lock_guard<std::mutex> guard(m_lock);
-    TIMER* timer = FindTimer(hwnd, id);
-    return timer && timer->proc == proc;
+    auto it = m_timers.find(TIMER_KEY{hwnd, id});
+    return it != m_timers.end() && it->second.proc == proc;
 }
 
 void CMessageQueue::ForgetWindow(HWND hwnd) {
     std::vector<std::shared_ptr<SENT>> released;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        std::erase_if(m_timers, [&](const TIMER& t) { return t.hwnd == hwnd; });
+        for (auto it = m_timers.begin(); it != m_timers.end();) {
+            auto next = std::next(it);
+            if (it->first.hwnd == hwnd) RemoveTimer(it);
+            it = next;
+        }
         std::erase_if(m_posted, [&](const MSG& m) { return m.hwnd == hwnd; });
         for (auto it = m_sent.begin(); it != m_sent.end();) {
             if ((*it)->hwnd == hwnd) {
@@ -197,13 +201,23 @@ void CMessageQueue::ForgetWindow(HWND hwnd) {
     for (auto& sent : released) sent->Complete(0);
 }
 
-CMessageQueue::TIMER* CMessageQueue::DueTimer(const FILTER& filter, int64_t now) {
-    TIMER* best = nullptr;
-    for (TIMER& timer : m_timers) {
-        if (timer.due > now || !filter.Matches(timer.hwnd, WM_TIMER)) continue;
-        if (!best || timer.due < best->due) best = &timer;
+std::set<CMessageQueue::DUE>::const_iterator CMessageQueue::FirstTimer(const FILTER& filter) const {
+    if (filter.hwnd == nullptr)
+        return filter.Matches(nullptr, WM_TIMER) ? m_dueOrder.begin() : m_dueOrder.end();
+    return std::find_if(m_dueOrder.begin(), m_dueOrder.end(),
+                        [&](const DUE& timer) { return filter.Matches(timer.key.hwnd, WM_TIMER); });
+}
+
+const CMessageQueue::DUE* CMessageQueue::DueTimer(const FILTER& filter, int64_t now) const {
+    if (filter.hwnd == nullptr) {
+        auto first = FirstTimer(filter);
+        return first != m_dueOrder.end() && first->due <= now ? &*first : nullptr;
     }
-    return best;
+    for (const DUE& timer : m_dueOrder) {
+        if (timer.due > now) break;
+        if (filter.Matches(timer.key.hwnd, WM_TIMER)) return &timer;
+    }
+    return nullptr;
 }
 
 bool CMessageQueue::Retrieve(const FILTER& filter, bool remove, MSG* msg) {
@@ -212,6 +226,7 @@ bool CMessageQueue::Retrieve(const FILTER& filter, bool remove, MSG* msg) {
         if (!filter.Matches(it->hwnd, it->message)) continue;
         *msg = *it;
         if (remove) m_posted.erase(it);
+        m_waiting = false;
         return true;
     }
     int64_t now = zbw::TickNow64();
@@ -220,25 +235,24 @@ bool CMessageQueue::Retrieve(const FILTER& filter, bool remove, MSG* msg) {
             nullptr, WM_QUIT, static_cast<WPARAM>(static_cast<UINT>(m_quitCode)), 0, static_cast<DWORD>(now),
             {0, 0}};
         if (remove) m_quit = false;
+        m_waiting = false;
         return true;
     }
-    TIMER* timer = DueTimer(filter, now);
-    if (!timer) return false;
-    *msg =
-        MSG{timer->hwnd, WM_TIMER, timer->id, reinterpret_cast<LPARAM>(timer->proc), static_cast<DWORD>(now),
-            {0, 0}};
-    if (remove) timer->due = now + timer->intervalMs;
+    const DUE* due = DueTimer(filter, now);
+    if (!due) return false;
+    const TIMER_KEY key = due->key;
+    const TIMER timer = m_timers.at(key);
+    *msg = MSG{key.hwnd, WM_TIMER, key.id, reinterpret_cast<LPARAM>(timer.proc), static_cast<DWORD>(now),
+               {0, 0}};
+    if (remove) ArmTimer(key, timer.intervalMs, now + timer.intervalMs, timer.proc);
+    m_waiting = false;
     return true;
 }
 
 int64_t CMessageQueue::NextTimerDue(const FILTER& filter) {
     std::lock_guard<std::mutex> guard(m_lock);
-    int64_t next = -1;
-    for (const TIMER& timer : m_timers) {
-        if (!filter.Matches(timer.hwnd, WM_TIMER)) continue;
-        if (next < 0 || timer.due < next) next = timer.due;
-    }
-    return next;
+    auto first = FirstTimer(filter);
+    return first == m_dueOrder.end() ? -1 : first->due;
 }
 
 bool CMessageQueue::HasInput(DWORD wakeMask) {
@@ -251,15 +265,33 @@ bool CMessageQueue::HasInput(DWORD wakeMask) {
 }
 
 void CMessageQueue::Wake() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    WakeLocked();
+}
+
+void CMessageQueue::WakeLocked() {
+    if (!m_waiting || m_wakeWritten) return;
     uint64_t one = 1;
     ssize_t written = write(m_wakeFd, &one, sizeof one);
     (void)written;  // a full counter is still readable
+    m_wakeWritten = true;
 }
 
-void CMessageQueue::DrainWake() {
+bool CMessageQueue::PrepareWait() {
+    if (zbw::SessionSignalPending(m_threadId)) return true;
+    std::lock_guard<std::mutex> guard(m_lock);
+    // Also empties what the session signal handler wrote, which bypasses the flags.
     uint64_t count = 0;
     ssize_t got = read(m_wakeFd, &count, sizeof count);
-    (void)got;  // EAGAIN: nothing to drain
+    (void)got;  // EAGAIN: nothing to empty
+    m_waiting = true;
+    m_wakeWritten = false;
+    return !m_sent.empty();
+}
+
+void CMessageQueue::EndWait() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_waiting = false;
 }
 
 void CMessageQueue::Shutdown() {

@@ -1,11 +1,14 @@
 // CMessageQueue: one thread's message queue (see WinUser.h for the rules it keeps).
 //
 // It holds posted messages in order, messages sent by other threads with their reply slots,
-// timers and the quit state, and an eventfd that turns readable whenever any of them changes.
-// Any thread may post, send, set timers or wake; only the owner thread retrieves, serves sends
-// and drains the eventfd. A queue lives as long as someone holds it; when its thread ends it
-// refuses new messages and releases every waiting sender with 0. Window procedures are never
-// called here: the message functions do that on the owner thread.
+// timers and the quit state, and an eventfd that wakes the owner thread. Any thread may post,
+// send, set timers or wake; only the owner thread retrieves, serves sends and waits. The eventfd
+// is written only while the owner waits (between PrepareWait and EndWait), and once per wait, so
+// messages to a busy thread cost no system call. Timers are kept in the order they fall due
+// (timers due at the same tick in the order they were set), so finding the next one does not
+// look at the others. A queue lives as long as someone holds it; when its thread ends it refuses
+// new messages and releases every waiting sender with 0. Window procedures are never called
+// here: the message functions do that on the owner thread.
 #pragma once
 
 #include <atomic>
@@ -13,7 +16,8 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <vector>
+#include <set>
+#include <unordered_map>
 
 #include "platform/win32/WinUser.h"
 
@@ -81,24 +85,50 @@ class CMessageQueue {
     // Something of the QS_* mask is waiting now.
     bool HasInput(DWORD wakeMask);
 
+    // Makes the eventfd readable if the owner waits and it is not readable yet.
     void Wake();
-    // Owner: empties the eventfd before it looks at the state again.
-    void DrainWake();
+    // Owner, before its last look at the state ahead of a wait on WakeFd: from now on changes
+    // wake it. Empties the eventfd of earlier wakes. True when sent messages or session signals
+    // wait to be served: the owner serves them instead of waiting.
+    bool PrepareWait();
+    // Owner: the wait is over; changes no longer touch the eventfd.
+    void EndWait();
     // The thread ended.
     void Shutdown();
 
    private:
-    struct TIMER {
+    struct TIMER_KEY {
         HWND hwnd;
         UINT_PTR id;
+        bool operator==(const TIMER_KEY& other) const = default;
+    };
+    struct TIMER_KEY_HASH {
+        size_t operator()(const TIMER_KEY& key) const;
+    };
+    struct TIMER {
         UINT intervalMs;
         int64_t due;
+        uint64_t armed;  // when it was set, in the order of m_nextArmed: breaks ties of due
         TIMERPROC proc;
     };
+    // A timer's place in the due order.
+    struct DUE {
+        int64_t due;
+        uint64_t armed;
+        TIMER_KEY key;
+        bool operator<(const DUE& other) const {
+            return due != other.due ? due < other.due : armed < other.armed;
+        }
+    };
 
-    TIMER* FindTimer(HWND hwnd, UINT_PTR id);
-    TIMER* DueTimer(const FILTER& filter, int64_t now);
+    void ArmTimer(const TIMER_KEY& key, UINT intervalMs, int64_t due, TIMERPROC proc);
+    void RemoveTimer(std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH>::iterator it);
+    // The first timer in due order that the filter takes, or end (linear only for filters that
+    // take some windows' timers and not others).
+    std::set<DUE>::const_iterator FirstTimer(const FILTER& filter) const;
+    const DUE* DueTimer(const FILTER& filter, int64_t now) const;
     UINT_PTR NewThreadTimerId();
+    void WakeLocked();
 
     const DWORD m_threadId;
     const int m_wakeFd;
@@ -106,8 +136,12 @@ class CMessageQueue {
     bool m_ended = false;
     std::deque<MSG> m_posted;
     std::deque<std::shared_ptr<SENT>> m_sent;
-    std::vector<TIMER> m_timers;
+    std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH> m_timers;
+    std::set<DUE> m_dueOrder;
+    uint64_t m_nextArmed = 0;
     UINT_PTR m_nextThreadTimerId = 1;
+    bool m_waiting = false;      // the owner waits on the eventfd
+    bool m_wakeWritten = false;  // the eventfd was written during this wait
     bool m_quit = false;
     int m_quitCode = 0;
 };

@@ -10,8 +10,8 @@
 namespace {
 
 // Signalled while a message of the mask waits in the queue. Only the queue's own thread waits
-// on it, so it may empty the queue's eventfd before looking: the descriptor then turns readable
-// again only when something new arrives.
+// on it, so each look starts the queue's wait: the descriptor then turns readable when
+// something new arrives.
 class CQueueWaitable : public CKernelObject {
    public:
     CQueueWaitable(std::shared_ptr<CMessageQueue> queue, DWORD wakeMask)
@@ -20,10 +20,8 @@ class CQueueWaitable : public CKernelObject {
     bool IsWaitable() const override { return true; }
     Acquire TryAcquire() override { return IsSignalled() ? Acquire::Yes : Acquire::No; }
     bool IsSignalled() override {
-        m_queue->DrainWake();
-        if (!m_queue->HasInput(m_wakeMask)) return false;
-        m_queue->Wake();  // stays readable for the caller's next wait
-        return true;
+        m_queue->PrepareWait();
+        return m_queue->HasInput(m_wakeMask);
     }
     int WaitFd() const override { return m_queue->WakeFd(); }
 
@@ -71,6 +69,9 @@ DWORD MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll
     for (;;) {
         DWORD result = zbw::WaitForObjects(objs.data(), count + 1, waitAll != FALSE,
                                            SliceMs(*queue, deadline, wakeMask));
-        if (result != WAIT_TIMEOUT || zbw::RemainingUntil(deadline) == 0) return result;
+        if (result != WAIT_TIMEOUT || zbw::RemainingUntil(deadline) == 0) {
+            queue->EndWait();
+            return result;
+        }
     }
 }

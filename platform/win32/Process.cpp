@@ -5,7 +5,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/resource.h>
@@ -24,10 +23,9 @@
 
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
+#include "platform/host/HostSpawn.h"
 #include "platform/host/PathMap.h"
 #include "platform/win32/FileApi.h"
-
-extern char** environ;
 
 namespace {
 
@@ -499,27 +497,10 @@ CKernelRef StartHostProcess(const std::string& hostProgram, const std::vector<st
     }
     // The child resolves its program after changing folder, so make it absolute first.
     std::string program = Absolute(hostProgram);
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    // Our signal dispositions and masks are the layer's business, not the child's.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    SPAWNOPTIONS options;
+    options.folder = folder;
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, args.data(), environ);
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    int rc = SpawnHostProgram(program, argv, options, &pid);
     if (rc != 0) {
         SetLastError(rc == ENOEXEC ? ERROR_BAD_EXE_FORMAT : ErrorFromErrno(rc));
         return CKernelRef();
@@ -537,6 +518,14 @@ CKernelRef StartHostProcess(const std::string& hostProgram, const std::vector<st
     CKernelRef ref(process);
     CChildWatcher::Instance().Watch(ref);
     return ref;
+}
+
+bool RaiseHandleLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
+    if (limit.rlim_cur == limit.rlim_max) return true;
+    limit.rlim_cur = limit.rlim_max;
+    return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
 }  // namespace zbw

@@ -170,5 +170,8 @@ std::string FindHostProgram(const std::string& name);
 // reference to the new CProcess, or empty with the last error set (see CreateProcessW).
 CKernelRef StartHostProcess(const std::string& hostProgram, const std::vector<std::string>& argv,
                             const std::string& folder);
+// Lets the process hold as many handles as the host allows (Windows has no such limit): raises
+// its soft limit of open descriptors to the hard limit. False when the host refused.
+bool RaiseHandleLimit();
 
 }  // namespace zbw

@@ -1,16 +1,15 @@
 #include "platform/win32/Registry.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
 
 #include "platform/base/WinError.h"
 #include "platform/host/EmulationRoot.h"
-#include "platform/host/HiveFile.h"
-#include "platform/host/RegistryHive.h"
+#include "platform/host/HiveDatabase.h"
 
 namespace {
 
@@ -40,10 +39,20 @@ bool MachineReadOnlyByEnvironment() {
     return v && *v && std::strcmp(v, "0") != 0;
 }
 
-CHiveFile HiveFileOf(HIVE hive) {
-    if (hive == HIVE::Machine)
-        return CHiveFile(zbw::MachineDir() + "/registry.hive", MachineReadOnlyByEnvironment());
-    return CHiveFile(zbw::UserDir() + "/registry.hive", false);
+// The open database of each hive, kept while the root stays the same; never freed, as above.
+std::shared_ptr<CHiveDatabase> HiveOf(HIVE hive) {
+    struct SLOT {
+        std::mutex lock;
+        std::shared_ptr<CHiveDatabase> db;
+    };
+    static auto* slots = new SLOT[2];
+    const bool machine = hive == HIVE::Machine;
+    const std::string folder = machine ? zbw::MachinePath() : zbw::UserPath();
+    SLOT& slot = slots[machine ? 0 : 1];
+    std::lock_guard<std::mutex> guard(slot.lock);
+    if (!slot.db || slot.db->Folder() != folder) slot.db = std::make_shared<CHiveDatabase>(folder);
+    slot.db->SetReadOnly(machine && MachineReadOnlyByEnvironment());
+    return slot.db;
 }
 
 bool Resolve(HKEY hKey, OPENKEY* out) {
@@ -94,27 +103,8 @@ KEYPATH Join(const KEYPATH& base, LPCWSTR subKey) {
     return path;
 }
 
-KEYPATH StoredNames(const CRegistryHive& hive, const KEYPATH& path) {
-    KEYPATH stored;
-    KEYPATH prefix;
-    for (const std::u16string& name : path) {
-        prefix.push_back(name);
-        stored.push_back(hive.Find(prefix)->Name());
-    }
-    return stored;
-}
-
 std::u16string NameOf(LPCWSTR name) {
     return name ? std::u16string(name) : std::u16string();
-}
-
-// Loads the hive of an open key and finds the key; ERROR_KEY_DELETED when it
-// has gone.
-LONG ReadKey(const OPENKEY& open, CRegistryHive& hive, CRegistryHive::CKey** key) {
-    LONG rc = HiveFileOf(open.hive).Read(hive);
-    if (rc != ERROR_SUCCESS) return rc;
-    *key = hive.Find(open.path);
-    return *key ? ERROR_SUCCESS : static_cast<LONG>(ERROR_KEY_DELETED);
 }
 
 // Copies a name with its zero when the buffer (size in characters) holds it.
@@ -126,6 +116,15 @@ bool CopyName(const std::u16string& name, LPWSTR buffer, LPDWORD cch) {
     return true;
 }
 
+// A handle with the rights asked for, when the hive grants them.
+LONG NewHandle(CHiveDatabase& db, HIVE hive, KEYPATH stored, REGSAM samDesired, PHKEY phkResult) {
+    const bool writable = db.IsWritable();
+    const REGSAM access = MapAccess(samDesired, writable);
+    if ((access & kWriteRights) && !writable) return ERROR_ACCESS_DENIED;
+    *phkResult = NewKeyHandle(OPENKEY{hive, std::move(stored), access});
+    return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
@@ -133,18 +132,11 @@ LONG RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY 
     *phkResult = nullptr;
     OPENKEY base;
     if (!Resolve(hKey, &base)) return ERROR_INVALID_HANDLE;
-    CHiveFile file = HiveFileOf(base.hive);
-    CRegistryHive hive;
-    LONG rc = file.Read(hive);
+    std::shared_ptr<CHiveDatabase> db = HiveOf(base.hive);
+    KEYPATH stored;
+    LONG rc = db->FindKey(Join(base.path, lpSubKey), base.path.size(), &stored);
     if (rc != ERROR_SUCCESS) return rc;
-    if (!hive.Find(base.path)) return ERROR_KEY_DELETED;
-    KEYPATH path = Join(base.path, lpSubKey);
-    if (!hive.Find(path)) return ERROR_FILE_NOT_FOUND;
-    const bool writable = file.IsWritable();
-    REGSAM access = MapAccess(samDesired, writable);
-    if ((access & kWriteRights) && !writable) return ERROR_ACCESS_DENIED;
-    *phkResult = NewKeyHandle(OPENKEY{base.hive, StoredNames(hive, path), access});
-    return ERROR_SUCCESS;
+    return NewHandle(*db, base.hive, std::move(stored), samDesired, phkResult);
 }
 
 LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
@@ -153,27 +145,16 @@ LONG RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM s
     *phkResult = nullptr;
     OPENKEY base;
     if (!Resolve(hKey, &base)) return ERROR_INVALID_HANDLE;
-    CHiveFile file = HiveFileOf(base.hive);
-    const KEYPATH path = Join(base.path, lpSubKey);
-    bool created = false;
+    std::shared_ptr<CHiveDatabase> db = HiveOf(base.hive);
     KEYPATH stored;
-    LONG rc = file.Update([&](CRegistryHive& hive, bool& changed) -> LONG {
-        if (!hive.Find(base.path)) return ERROR_KEY_DELETED;
-        if (!hive.Find(path)) {
-            if (!(base.access & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-            hive.Create(path, &created);
-            changed = true;
-        }
-        stored = StoredNames(hive, path);
-        return ERROR_SUCCESS;
-    });
+    bool created = false;
+    LONG rc = db->CreateKey(Join(base.path, lpSubKey), base.path.size(),
+                            (base.access & KEY_CREATE_SUB_KEY) != 0, &stored, &created);
     if (rc != ERROR_SUCCESS) return rc;
-    const bool writable = file.IsWritable();
-    REGSAM access = MapAccess(samDesired, writable);
-    if ((access & kWriteRights) && !writable) return ERROR_ACCESS_DENIED;
-    *phkResult = NewKeyHandle(OPENKEY{base.hive, std::move(stored), access});
-    if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-    return ERROR_SUCCESS;
+    rc = NewHandle(*db, base.hive, std::move(stored), samDesired, phkResult);
+    if (rc == ERROR_SUCCESS && lpdwDisposition)
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    return rc;
 }
 
 LONG RegCloseKey(HKEY hKey) {
@@ -188,20 +169,17 @@ LONG RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, L
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (lpData && !lpcbData) return ERROR_INVALID_PARAMETER;
-    CRegistryHive hive;
-    CRegistryHive::CKey* key = nullptr;
-    LONG rc = ReadKey(open, hive, &key);
+    CHiveDatabase::VALUE value;
+    LONG rc = HiveOf(open.hive)->GetValue(open.path, NameOf(lpValueName), &value);
     if (rc != ERROR_SUCCESS) return rc;
-    const CRegistryHive::VALUE* value = key->FindValue(NameOf(lpValueName));
-    if (!value) return ERROR_FILE_NOT_FOUND;
-    if (lpType) *lpType = value->type;
+    if (lpType) *lpType = value.type;
     if (!lpcbData) return ERROR_SUCCESS;
-    const DWORD size = static_cast<DWORD>(value->data.size());
+    const DWORD size = static_cast<DWORD>(value.data.size());
     if (lpData && *lpcbData < size) {
         *lpcbData = size;
         return ERROR_MORE_DATA;
     }
-    if (lpData && size) std::memcpy(lpData, value->data.data(), size);
+    if (lpData && size) std::memcpy(lpData, value.data.data(), size);
     *lpcbData = size;
     return ERROR_SUCCESS;
 }
@@ -211,44 +189,22 @@ LONG RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const B
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     if (!lpData && cbData) return ERROR_INVALID_PARAMETER;
-    std::vector<BYTE> data(lpData, lpData + cbData);
-    return HiveFileOf(open.hive).Update([&](CRegistryHive& hive, bool& changed) -> LONG {
-        CRegistryHive::CKey* key = hive.Find(open.path);
-        if (!key) return ERROR_KEY_DELETED;
-        key->SetValue(NameOf(lpValueName), dwType, std::move(data));
-        changed = true;
-        return ERROR_SUCCESS;
-    });
+    const CHiveDatabase::VALUE value{NameOf(lpValueName), dwType, std::vector<BYTE>(lpData, lpData + cbData)};
+    return HiveOf(open.hive)->SetValue(open.path, value);
 }
 
 LONG RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
     OPENKEY open;
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
-    return HiveFileOf(open.hive).Update([&](CRegistryHive& hive, bool& changed) -> LONG {
-        CRegistryHive::CKey* key = hive.Find(open.path);
-        if (!key) return ERROR_KEY_DELETED;
-        if (!key->RemoveValue(NameOf(lpValueName))) return ERROR_FILE_NOT_FOUND;
-        changed = true;
-        return ERROR_SUCCESS;
-    });
+    return HiveOf(open.hive)->DeleteValue(open.path, NameOf(lpValueName));
 }
 
 LONG RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
     if (!lpSubKey) return ERROR_INVALID_PARAMETER;
     OPENKEY base;
     if (!Resolve(hKey, &base)) return ERROR_INVALID_HANDLE;
-    const KEYPATH path = Join(base.path, lpSubKey);
-    if (path.empty()) return ERROR_ACCESS_DENIED;
-    return HiveFileOf(base.hive).Update([&](CRegistryHive& hive, bool& changed) -> LONG {
-        if (!hive.Find(base.path)) return ERROR_KEY_DELETED;
-        CRegistryHive::CKey* key = hive.Find(path);
-        if (!key) return ERROR_FILE_NOT_FOUND;
-        if (!key->Subkeys().empty()) return ERROR_ACCESS_DENIED;
-        hive.Find(KEYPATH(path.begin(), path.end() - 1))->RemoveSubkey(path.back());
-        changed = true;
-        return ERROR_SUCCESS;
-    });
+    return HiveOf(base.hive)->DeleteKey(Join(base.path, lpSubKey), base.path.size());
 }
 
 LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
@@ -257,12 +213,9 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchVa
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
-    CRegistryHive hive;
-    CRegistryHive::CKey* key = nullptr;
-    LONG rc = ReadKey(open, hive, &key);
+    CHiveDatabase::VALUE value;
+    LONG rc = HiveOf(open.hive)->EnumValue(open.path, dwIndex, &value);
     if (rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= key->Values().size()) return ERROR_NO_MORE_ITEMS;
-    const CRegistryHive::VALUE& value = key->Values()[dwIndex];
     const DWORD size = static_cast<DWORD>(value.data.size());
     if (*lpcchValueName <= value.name.size()) return ERROR_MORE_DATA;
     if (lpData && *lpcbData < size) {
@@ -282,17 +235,16 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, L
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     if (!lpName || !lpcchName) return ERROR_INVALID_PARAMETER;
-    CRegistryHive hive;
-    CRegistryHive::CKey* key = nullptr;
-    LONG rc = ReadKey(open, hive, &key);
+    std::shared_ptr<CHiveDatabase> db = HiveOf(open.hive);
+    std::u16string name;
+    LONG rc = db->EnumKey(open.path, dwIndex, &name);
     if (rc != ERROR_SUCCESS) return rc;
-    if (dwIndex >= key->Subkeys().size()) return ERROR_NO_MORE_ITEMS;
-    if (!CopyName(key->Subkeys()[dwIndex]->Name(), lpName, lpcchName)) return ERROR_MORE_DATA;
+    if (!CopyName(name, lpName, lpcchName)) return ERROR_MORE_DATA;
     if (lpClass && lpcchClass && *lpcchClass > 0) {
         lpClass[0] = 0;
         *lpcchClass = 0;
     }
-    if (lpftLastWriteTime) *lpftLastWriteTime = HiveFileOf(open.hive).LastWriteTime();
+    if (lpftLastWriteTime) *lpftLastWriteTime = db->LastWriteTime();
     return ERROR_SUCCESS;
 }
 
@@ -303,25 +255,19 @@ LONG RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD, LP
     OPENKEY open;
     if (!Resolve(hKey, &open)) return ERROR_INVALID_HANDLE;
     if (!(open.access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    CRegistryHive hive;
-    CRegistryHive::CKey* key = nullptr;
-    LONG rc = ReadKey(open, hive, &key);
+    std::shared_ptr<CHiveDatabase> db = HiveOf(open.hive);
+    CHiveDatabase::KEYINFO info;
+    LONG rc = db->QueryInfo(open.path, &info);
     if (rc != ERROR_SUCCESS) return rc;
-    size_t maxKey = 0, maxName = 0, maxData = 0;
-    for (const auto& sub : key->Subkeys()) maxKey = std::max(maxKey, sub->Name().size());
-    for (const CRegistryHive::VALUE& v : key->Values()) {
-        maxName = std::max(maxName, v.name.size());
-        maxData = std::max(maxData, v.data.size());
-    }
     if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = 0;
     if (lpcchClass) *lpcchClass = 0;
-    if (lpcSubKeys) *lpcSubKeys = static_cast<DWORD>(key->Subkeys().size());
-    if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = static_cast<DWORD>(maxKey);
+    if (lpcSubKeys) *lpcSubKeys = info.subkeys;
+    if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = info.maxSubkeyName;
     if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
-    if (lpcValues) *lpcValues = static_cast<DWORD>(key->Values().size());
-    if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = static_cast<DWORD>(maxName);
-    if (lpcbMaxValueLen) *lpcbMaxValueLen = static_cast<DWORD>(maxData);
+    if (lpcValues) *lpcValues = info.values;
+    if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = info.maxValueName;
+    if (lpcbMaxValueLen) *lpcbMaxValueLen = info.maxValueData;
     if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-    if (lpftLastWriteTime) *lpftLastWriteTime = HiveFileOf(open.hive).LastWriteTime();
+    if (lpftLastWriteTime) *lpftLastWriteTime = db->LastWriteTime();
     return ERROR_SUCCESS;
 }

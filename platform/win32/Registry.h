@@ -1,38 +1,35 @@
-// The registry: file-backed hives with the Windows key and value functions.
+// The registry: database-backed hives with the Windows key and value functions.
 //
-// HKEY_LOCAL_MACHINE lives in <machine part>/registry.hive and
-// HKEY_CURRENT_USER in <user part>/registry.hive of the emulation root
-// (EmulationRoot.h); the file form is described in RegistryHive.h. The root is
-// looked up at every call, so a test that moves ZBW_ROOT gets fresh hives.
+// HKEY_LOCAL_MACHINE lives in <machine part>/registry.db and HKEY_CURRENT_USER in
+// <user part>/registry.db of the emulation root (EmulationRoot.h); the store is described in
+// HiveDatabase.h (a hive file of the older text form is brought over once). The root is looked
+// up at every call, so a test that moves ZBW_ROOT gets fresh hives.
 //
-// Kept from Windows: the signatures (wide text is char16_t), LONG results with
-// Windows error codes (the last error is not touched), names that compare
-// without case and keep their case, value names that may hold "\" (key paths
-// split at "\" only; empty path parts are skipped), typed values stored as the
-// raw bytes given (a REG_SZ with or without its terminating zero),
-// ERROR_MORE_DATA with the needed size and the caller's buffer left unchanged,
-// the access rights of a key handle (a write through a handle opened for
-// reading is ERROR_ACCESS_DENIED), RegDeleteKeyW refusing a key that has
-// subkeys (ERROR_ACCESS_DENIED) and handles to deleted keys answering
-// ERROR_KEY_DELETED.
+// Kept from Windows: the signatures (wide text is char16_t), LONG results with Windows error
+// codes (the last error is not touched), names that compare without case and keep their case,
+// value names that may hold "\" (key paths split at "\" only; empty path parts are skipped),
+// typed values stored as the raw bytes given (a REG_SZ with or without its terminating zero),
+// ERROR_MORE_DATA with the needed size and the caller's buffer left unchanged, the access
+// rights of a key handle (a write through a handle opened for reading is ERROR_ACCESS_DENIED),
+// RegDeleteKeyW refusing a key that has subkeys (ERROR_ACCESS_DENIED), handles to deleted keys
+// answering ERROR_KEY_DELETED, and the limits: a key name of more than 255 characters is
+// ERROR_INVALID_PARAMETER and a key more than 512 levels deep ERROR_FILENAME_EXCED_RANGE on
+// create.
 //
-// Several processes: every change is a read-modify-write of the hive file under
-// an exclusive lock (flock on registry.hive.lock) followed by an atomic rename;
-// every read loads the latest file under a shared lock. An open key is its
-// path, so a key deleted and made again by someone else is the same key to an
-// old handle.
+// Several processes: every change is one database transaction, seen at once by every process of
+// the root. An open key is its path, so a key deleted and made again by someone else is the
+// same key to an old handle.
 //
-// Machine rights: the machine hive is read-only when ZBW_HKLM_READONLY is set
-// (to anything but
-// "" or "0") or its file or folder is not writable. Then opening or creating an
-// HKLM key with any write right fails with ERROR_ACCESS_DENIED, as for a
-// Windows user without machine rights, and so does every change.
+// Machine rights: the machine hive is read-only when ZBW_HKLM_READONLY is set (to anything but
+// "" or "0") or its database (or, before there is one, its folder) is not writable. Then opening
+// or creating an HKLM key with any write right fails with ERROR_ACCESS_DENIED, as for a Windows
+// user without machine rights, and so does every change.
 //
-// Left out: HKEY_CLASSES_ROOT, HKEY_USERS and the other roots
-// (ERROR_INVALID_HANDLE), classes, security descriptors, volatile keys (stored
-// like others), links, change notification and the 32/64-bit views (the
-// KEY_WOW64_* bits are ignored). A hive file that does not parse is never
-// overwritten: calls on it fail with ERROR_BADDB.
+// Left out: HKEY_CLASSES_ROOT, HKEY_USERS and the other roots (ERROR_INVALID_HANDLE), classes,
+// security descriptors, volatile keys (stored like others), links, change notification and the
+// 32/64-bit views (the KEY_WOW64_* bits are ignored). A hive that cannot be read (a corrupt
+// database, a text hive that does not parse or breaks the limits) is never overwritten: calls on
+// it fail with ERROR_BADDB.
 //
 // Any thread may call these functions; HKEY handles belong to the process.
 #pragma once

@@ -1,7 +1,9 @@
 #include "platform/win32/Security.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "platform/base/WinError.h"
 #include "platform/host/KernelObject.h"
@@ -29,6 +31,29 @@ constexpr PRIVILEGENAME kPrivileges[] = {
     {u"SeDebugPrivilege", 20},
     {u"SeCreateGlobalPrivilege", 30},
 };
+
+// A privilege named in ZBW_REFUSE_PRIVILEGES.
+bool IsRefused(DWORD luid) {
+    const char* env = std::getenv("ZBW_REFUSE_PRIVILEGES");
+    if (!env) return false;
+    const std::string refused = std::string(",") + env + ",";
+    for (const PRIVILEGENAME& privilege : kPrivileges) {
+        if (privilege.luid != luid) continue;
+        std::string name;
+        for (const char16_t* c = privilege.name; *c; ++c) name += static_cast<char>(*c);
+        return refused.find("," + name + ",") != std::string::npos;
+    }
+    return false;
+}
+
+bool EnablesARefusedPrivilege(const TOKEN_PRIVILEGES* state) {
+    if (!state) return false;
+    for (DWORD i = 0; i < state->PrivilegeCount; ++i) {
+        const LUID_AND_ATTRIBUTES& entry = state->Privileges[i];
+        if ((entry.Attributes & SE_PRIVILEGE_ENABLED) && IsRefused(entry.Luid.LowPart)) return true;
+    }
+    return false;
+}
 
 BOOL Fail(DWORD code) {
     SetLastError(code);
@@ -200,7 +225,7 @@ BOOL LookupPrivilegeValueW(LPCWSTR systemName, LPCWSTR name, PLUID luid) {
     return Fail(ERROR_INVALID_PARAMETER);
 }
 
-BOOL AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES, DWORD bufferLength,
+BOOL AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEGES newState, DWORD bufferLength,
                            PTOKEN_PRIVILEGES previousState, LPDWORD returnLength) {
     if (!zbw::LookupHandle(token)) return FALSE;
     if (previousState) {
@@ -208,6 +233,6 @@ BOOL AdjustTokenPrivileges(HANDLE token, BOOL, PTOKEN_PRIVILEGES, DWORD bufferLe
         previousState->PrivilegeCount = 0;
     }
     if (returnLength) *returnLength = sizeof(DWORD);
-    SetLastError(ERROR_SUCCESS);
+    SetLastError(!disableAll && EnablesARefusedPrivilege(newState) ? ERROR_NOT_ALL_ASSIGNED : ERROR_SUCCESS);
     return TRUE;
 }

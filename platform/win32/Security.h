@@ -12,7 +12,10 @@
 // Tokens come from OpenProcessToken (Token.h), which also has the other SID functions.
 // Privileges are accepted and ignored: LookupPrivilegeValueW knows the names in its table and
 // AdjustTokenPrivileges reports success with last error 0 (ERROR_SUCCESS), because every holder
-// may create machine-wide names here. Bad arguments fail with ERROR_INVALID_PARAMETER; an ACL too
+// may create machine-wide names here. To reach a caller's branch for a refused privilege, the
+// environment setting ZBW_REFUSE_PRIVILEGES (names separated by ",") makes AdjustTokenPrivileges
+// return TRUE with ERROR_NOT_ALL_ASSIGNED when it is asked to enable one of them, as Windows does
+// for a privilege the token does not hold. Bad arguments fail with ERROR_INVALID_PARAMETER; an ACL too
 // small for a new entry with ERROR_INSUFFICIENT_BUFFER; an unknown privilege name with
 // ERROR_INVALID_PARAMETER. Left out: self-relative descriptors, deny and audit entries, access
 // checks. Any thread may call these; they touch only the caller's memory.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -21,6 +20,7 @@
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
 #include "platform/host/EmulationRoot.h"
+#include "platform/host/HostSpawn.h"
 #include "platform/host/PathMap.h"
 #include "platform/win32/Process.h"
 #include "platform/win32/Registry.h"
@@ -166,30 +166,13 @@ std::vector<std::string> ServiceEnvironment(const std::string& channel) {
 
 // Starts the service program detached from our console and session; 0 with the last error set.
 pid_t SpawnService(const std::vector<std::string>& argv, const std::string& channel) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    std::vector<std::string> env = ServiceEnvironment(channel);
-    std::vector<char*> envp;
-    for (const std::string& entry : env) envp.push_back(const_cast<char*>(entry.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    for (int fd = 0; fd < 3; ++fd) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    const std::vector<std::string> env = ServiceEnvironment(channel);
+    zbw::SPAWNOPTIONS options;
+    options.nullStdio = true;
+    options.newSession = true;
+    options.environment = &env;
     pid_t pid = 0;
-    int rc = posix_spawn(&pid, args[0], &actions, &attr, args.data(), envp.data());
-    posix_spawnattr_destroy(&attr);
-    posix_spawn_file_actions_destroy(&actions);
+    int rc = zbw::SpawnHostProgram(argv[0], argv, options, &pid);
     if (rc != 0) {
         SetLastError(zbw::ErrorFromErrno(rc));
         return 0;

@@ -50,6 +50,7 @@ class CThreadObject : public CKernelObject {
     Acquire TryAcquire() override { return IsSignalled() ? Acquire::Yes : Acquire::No; }
     bool IsSignalled() override;
     int WaitFd() const override { return m_fd.Fd(); }
+    zbw::CSignalFd* Signal() override { return &m_fd; }
 
     int HostTid() const;
     void SetHostTid(int tid);

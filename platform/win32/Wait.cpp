@@ -8,6 +8,7 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
+#include "platform/host/SignalFd.h"
 
 namespace zbw {
 namespace {
@@ -90,11 +91,27 @@ void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64
     }
 }
 
+// A wait on one in-process object sleeps on its state, so the object needs no descriptor. The
+// change count is read before the look, so a change in between ends the sleep at once.
+DWORD WaitAlone(CKernelObject* obj, CSignalFd& signal, int64_t deadline) {
+    for (;;) {
+        const uint64_t seen = signal.Changes();
+        CKernelObject::Acquire got = obj->TryAcquire();
+        if (got != CKernelObject::Acquire::No) return Result(got, 0);
+        int64_t remaining = RemainingUntil(deadline);
+        if (remaining == 0) return WAIT_TIMEOUT;
+        signal.WaitForChange(seen, PollSliceMs(remaining));
+    }
+}
+
 }  // namespace
 
 DWORD WaitForObjects(CKernelObject* const* objs, DWORD count, bool waitAll, DWORD timeoutMs) {
     if (!CheckArguments(objs, count, waitAll)) return WAIT_FAILED;
     int64_t deadline = DeadlineAfter(timeoutMs);
+    if (count == 1) {
+        if (CSignalFd* signal = objs[0]->Signal()) return WaitAlone(objs[0], *signal, deadline);
+    }
     int blindSliceMs = 1;
     for (;;) {
         DWORD result = waitAll ? TryAll(objs, count) : TryAny(objs, count);

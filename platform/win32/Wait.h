@@ -7,8 +7,10 @@
 // now owns it). At most MAXIMUM_WAIT_OBJECTS objects; more, none, or the same object twice in a
 // wait for all fail with WAIT_FAILED and ERROR_INVALID_PARAMETER; a handle that is not live or
 // not waitable fails with ERROR_INVALID_HANDLE. Time-outs run on the layer's clock (Clock.h).
-// The wait sleeps in poll() on the objects' descriptors; objects without one are looked at again
-// every few milliseconds. A wait never serves sent window messages, as on Windows.
+// A wait on one in-process object (unnamed event, mutex or semaphore, thread) sleeps on the
+// object's state; other waits sleep in poll() on the objects' descriptors (which in-process
+// objects make then), and objects without one are looked at again every few milliseconds. A wait never serves
+// sent window messages, as on Windows.
 #pragma once
 
 #include "platform/host/KernelObject.h"

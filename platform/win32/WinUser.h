@@ -15,7 +15,8 @@
 // PeekMessageW; a thread that waits on events (also in MsgWaitForMultipleObjects) or sleeps does
 // not serve it, as on Windows. While it waits, the sender serves messages sent to itself.
 // A send to a window that goes away, or whose thread ends, returns 0. A same-thread send is a
-// direct call. PostMessageW never blocks.
+// direct call. PostMessageW never blocks, and it wakes the receiving thread only when that
+// thread waits for messages.
 //
 // HWND values carry the owning pid in their upper 32 bits. Posting to a window or thread of
 // another process goes through the control endpoint (ControlEndpoint.h), which hands it to the
@@ -174,7 +175,8 @@ ATOM RegisterClassExW(const WNDCLASSEXW* wndClass);
 
 // Sends WM_NCCREATE and WM_CREATE on the calling thread, which owns the window; -1 from
 // WM_CREATE destroys it again and the result is null. The parent may be null, the desktop or
-// a window of this process. The window is published for FindWindowW in other processes.
+// a window of this process. A top-level window is published for FindWindowW in other processes,
+// unless it has WS_CHILD (then only this process finds it).
 HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD style, int x, int y,
                      int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param);
 // Owner thread only: WM_DESTROY then WM_NCDESTROY; its timers and queued messages go, and

@@ -37,9 +37,12 @@ void RunCreateHook(HWND hwnd) {
     if (pending.hook) pending.hook(hwnd, pending.context);
 }
 
-// Only top-level windows can be found, so only they are published.
-void Publish(HWND hwnd, HWND parent, const std::u16string& className, const std::u16string& title) {
-    if (parent == nullptr || parent == GetDesktopWindow())
+// Only top-level windows can be found, so only they are published. A child window (of the
+// desktop, as the engine's many item windows are) is found inside its own process only: other
+// programs look for no such window, and each published one holds a descriptor.
+void Publish(HWND hwnd, HWND parent, DWORD style, const std::u16string& className,
+             const std::u16string& title) {
+    if ((parent == nullptr || parent == GetDesktopWindow()) && !(style & WS_CHILD))
         zbw::PublishWindow(hwnd, className.c_str(), title.c_str());
 }
 
@@ -115,7 +118,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     std::u16string title = Text(windowName);
     HWND hwnd = table.AddWindow(CWindowTable::WINDOW_RECORD{
         nullptr, CurrentThreadId(), windowClass.name, title, style, parent, windowClass.proc, 0, false});
-    Publish(hwnd, parent, windowClass.name, title);
+    Publish(hwnd, parent, style, windowClass.name, title);
     RunCreateHook(hwnd);
     CREATESTRUCTW create{param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
                          windowName, className, exStyle};
@@ -214,7 +217,7 @@ BOOL SetWindowTextW(HWND hwnd, LPCWSTR text) {
     CWindowTable::WINDOW_RECORD record;
     std::u16string title = Text(text);
     if (!LookupOrFail(hwnd, &record) || !CWindowTable::Instance().SetTitle(hwnd, title)) return FALSE;
-    Publish(hwnd, record.parent, record.className, title);
+    Publish(hwnd, record.parent, record.style, record.className, title);
     return TRUE;
 }
 

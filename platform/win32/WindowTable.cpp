@@ -77,6 +77,15 @@ bool CWindowTable::Lookup(HWND hwnd, WINDOW_RECORD* found) {
     return true;
 }
 
+bool CWindowTable::Owner(HWND hwnd, DWORD* threadId, WNDPROC* proc) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto it = m_windows.find(reinterpret_cast<uintptr_t>(hwnd));
+    if (it == m_windows.end()) return false;
+    *threadId = it->second.threadId;
+    *proc = it->second.proc;
+    return true;
+}
+
 bool CWindowTable::SetProc(HWND hwnd, WNDPROC proc, WNDPROC* old) {
     std::lock_guard<std::mutex> guard(m_lock);
     auto it = m_windows.find(reinterpret_cast<uintptr_t>(hwnd));

@@ -44,6 +44,8 @@ class CWindowTable {
     void RemoveWindow(HWND hwnd);
     // A copy of a live window's record.
     bool Lookup(HWND hwnd, WINDOW_RECORD* found);
+    // A live window's thread and procedure, without copying the record (for every message).
+    bool Owner(HWND hwnd, DWORD* threadId, WNDPROC* proc);
     bool SetProc(HWND hwnd, WNDPROC proc, WNDPROC* old);
     bool SetUserData(HWND hwnd, LONG_PTR value, LONG_PTR* old);
     bool SetTitle(HWND hwnd, const std::u16string& title);

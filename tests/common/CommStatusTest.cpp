@@ -5,11 +5,15 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "common/CommStatus.h"
+#include "common/DebugPrintf.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
 #include "platform/host/KernelObject.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/FileMapping.h"
 #include "platform/win32/SyncApi.h"
 #include "tests/support/TestRoot.h"
@@ -181,6 +185,36 @@ TEST_F(CommStatusTest, ForgedCountAtItsLargestWraps) {
     CloseHandle(mapping);
 }
 
+TEST_F(CommStatusTest, ExchangeTakesOnlyTheAnswerToItsCommand) {
+    CCommStatus engine;
+    engine.Open();
+    engine.SendCommand(COMMSTATUS_ANSWER, u"an older answer");
+    CCommStatus client(TRUE, FALSE);
+    ASSERT_TRUE(client.IsOpen());
+    CString answer = u"x";
+    EXPECT_FALSE(client.ExchangeCommand(u"STATUS", 100, answer)) << "the older answer is not taken";
+    EXPECT_TRUE(answer.IsEmpty());
+
+    std::thread server([&engine] {
+        const int64_t deadline = zbw::DeadlineAfter(5000);
+        int type = COMMSTATUS_IDLE;
+        CString text;
+        while (zbw::RemainingUntil(deadline) > 0) {
+            if (engine.ReadCommand(type, text) && type == COMMSTATUS_COMMAND && text == u"PING") {
+                engine.SendCommand(COMMSTATUS_ANSWER, u"PONG");
+                return;
+            }
+            Sleep(1);
+        }
+    });
+    EXPECT_TRUE(client.ExchangeCommand(u"PING", 5000, answer));
+    server.join();
+    EXPECT_EQ(answer, CString(u"PONG"));
+
+    CCommStatus none(TRUE, TRUE);  // never opened
+    EXPECT_FALSE(none.ExchangeCommand(u"PING", 5000, answer));
+}
+
 TEST_F(CommStatusTest, HeartbeatTellsWhetherTheEngineRuns) {
     CCommStatus engine;
     engine.Open();
@@ -324,6 +358,37 @@ TEST_F(CommStatusTest, ExistingSmallerBlockKeepsItsSize) {
 
 TEST_F(CommStatusTest, EnableGlobalPrivilegeSucceeds) {
     EXPECT_TRUE(CCommStatus::EnableGlobalPrivilege());
+}
+
+std::string ReadUtf16(const std::string& path) {
+    const std::string bytes = ReadHostFile(path);
+    std::u16string text;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                      static_cast<unsigned char>(bytes[i + 1]) << 8);
+    return zbw::ToUtf8(text.c_str());
+}
+
+// The one test of this program that opens the process's debug log.
+TEST_F(CommStatusTest, RefusedGlobalPrivilegeIsLoggedAndTheEngineTakesTheLocalBlock) {
+    const std::string log = m_root.Path("engine.log");
+    ASSERT_TRUE(g_DebugPrintf.Init(zbw::ToWindowsPath(log)));
+    setenv("ZBW_REFUSE_PRIVILEGES", "SeDebugPrivilege,SeCreateGlobalPrivilege", 1);
+    EXPECT_FALSE(CCommStatus::EnableGlobalPrivilege());
+    {
+        CCommStatus engine;
+        engine.Open();
+        EXPECT_EQ(engine.GetName(), CString(COMMSTATUS_NAME_LOCAL));
+        EXPECT_FALSE(NameExists(COMMSTATUS_NAME_GLOBAL)) << "no global block without the privilege";
+        EXPECT_NE(ReadUtf16(log).find("SeCreateGlobalPrivilege: privilege not enabled\r\n"),
+                  std::string::npos)
+            << ReadUtf16(log);
+    }
+    // A global block that already exists is still taken.
+    CCommStatusMem global(COMMSTATUS_NAME_GLOBAL, nullptr);
+    CCommStatus engine;
+    engine.Open();
+    EXPECT_EQ(engine.GetName(), CString(COMMSTATUS_NAME_GLOBAL));
 }
 
 TEST_F(CommStatusTest, TwoProcessesExchangeACommand) {

@@ -134,6 +134,17 @@ TEST_F(DebugPrintfTest, SecondInitFailsAndKeepsTheFirstFile) {
     EXPECT_NE(Text("first.log").find(u"] hello\r\n"), std::u16string::npos);
 }
 
+TEST_F(DebugPrintfTest, DetailLinesOnlyWhileDebugIsOn) {
+    CDebugPrintf log;
+    ASSERT_TRUE(log.Init(Windows("zb.log")));
+    log.PrintDebug(u"hidden %d", 1);
+    log.m_bDebug = true;
+    log.PrintDebug(u"shown %d", 2);
+    const std::u16string text = Text("zb.log");
+    EXPECT_EQ(text.find(u"hidden"), std::u16string::npos);
+    EXPECT_NE(text.find(u"] shown 2\r\n"), std::u16string::npos);
+}
+
 TEST_F(DebugPrintfTest, LinesWithoutAnOpenFileAreLost) {
     CDebugPrintf log;
     log.Print(u"before init");

@@ -121,13 +121,20 @@ TEST_F(EventLogWriterTest, SecondOpenReplacesTheSource) {
     EXPECT_EQ(events[1].source, CString(u"Second"));
 }
 
-TEST_F(EventLogWriterTest, LongNamesKeepTheirFirst518Characters) {
-    const std::u16string name(600, u'n');
-    ASSERT_TRUE(m_log.OpenEventSource(name.c_str()));
+// The source's key is named after it, and the registry takes key names of up to 255 characters:
+// a longer name opens no source and writes nothing, as on Windows.
+TEST_F(EventLogWriterTest, NamesLongerThanAKeyNameOpenNoSource) {
+    const std::u16string longest(255, u'n');
+    ASSERT_TRUE(m_log.OpenEventSource(longest.c_str()));
     EXPECT_TRUE(m_log.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"x"));
+    for (size_t length : {256, 600}) {
+        const std::u16string name(length, u'n');
+        EXPECT_FALSE(m_log.OpenEventSource(name.c_str())) << length;
+        EXPECT_FALSE(m_log.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"y")) << length;
+    }
     const std::vector<zbw::EVENTRECORD> events = Events();
     ASSERT_EQ(events.size(), 1u);
-    EXPECT_EQ(events[0].source, CString(name.substr(0, 518).c_str()));
+    EXPECT_EQ(events[0].source, CString(longest.c_str()));
 }
 
 TEST_F(EventLogWriterTest, WritesRaceSafelyWithReopening) {

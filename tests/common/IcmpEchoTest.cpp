@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "common/IcmpEcho.h"
@@ -9,6 +10,7 @@
 #include "platform/win32/SyncApi.h"
 #include "platform/win32/Thread.h"
 #include "platform/win32/Winsock.h"
+#include "tests/support/OtherIdentity.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -22,16 +24,6 @@ class IcmpEchoTest : public ::testing::Test {
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
     }
     void TearDown() override { WSACleanup(); }
-
-    static bool IcmpAllowed() {
-        for (int type : {SOCK_RAW, SOCK_DGRAM}) {
-            SOCKET s = socket(AF_INET, type, IPPROTO_ICMP);
-            if (s == INVALID_SOCKET) continue;
-            closesocket(s);
-            return true;
-        }
-        return false;
-    }
 
     CTestRoot m_root;
 };
@@ -129,24 +121,44 @@ TEST(IcmpEchoPacketTest, ClassifiesAnswers) {
     }
 }
 
-TEST_F(IcmpEchoTest, LoopbackAnswers) {
-    if (!IcmpAllowed()) GTEST_SKIP() << "neither raw nor datagram ICMP sockets are allowed on this machine";
-    PINGRESULT result{};
-    ASSERT_TRUE(Ping(nullptr, u"127.0.0.1", &result)) << GetLastError();
-    EXPECT_EQ(result.dwAddress, htonl(INADDR_LOOPBACK));
-    EXPECT_LT(result.dwRoundTripMs, 5000u);
+// Each identity in a network of its own, where loopback answers: root may open the raw socket,
+// an ordinary user only the datagram one. The layer picks the one it can open.
+class IcmpIdentityTest : public IcmpEchoTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(IcmpIdentityTest, LoopbackAnswers) {
+    const bool privileged = GetParam();
+    EXPECT_EQ(RunInPrivateNetwork(privileged,
+                                  [privileged] {
+                                      SOCKET raw = socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+                                      EXPECT_EQ(raw != INVALID_SOCKET, privileged)
+                                          << "the socket the identity has";
+                                      if (raw != INVALID_SOCKET) closesocket(raw);
+                                      PINGRESULT result{};
+                                      ASSERT_TRUE(Ping(nullptr, u"127.0.0.1", &result)) << GetLastError();
+                                      EXPECT_EQ(result.dwAddress, htonl(INADDR_LOOPBACK));
+                                      EXPECT_LT(result.dwRoundTripMs, 5000u);
+                                  }),
+              0);
 }
 
 // Tests send only to loopback, which always answers: a stop already set wins before the first
 // look for an answer.
-TEST_F(IcmpEchoTest, StopEventEndsTheWait) {
-    if (!IcmpAllowed()) GTEST_SKIP() << "neither raw nor datagram ICMP sockets are allowed on this machine";
-    HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-    PINGRESULT result{};
-    EXPECT_FALSE(Ping(stop, u"127.0.0.1", &result));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(WSAEINTR));
-    CloseHandle(stop);
+TEST_P(IcmpIdentityTest, StopEventEndsTheWait) {
+    EXPECT_EQ(RunInPrivateNetwork(GetParam(),
+                                  [] {
+                                      HANDLE stop = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+                                      PINGRESULT result{};
+                                      EXPECT_FALSE(Ping(stop, u"127.0.0.1", &result));
+                                      EXPECT_EQ(GetLastError(), static_cast<DWORD>(WSAEINTR));
+                                      CloseHandle(stop);
+                                  }),
+              0);
 }
+
+INSTANTIATE_TEST_SUITE_P(Identities, IcmpIdentityTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "Privileged" : "Unprivileged");
+                         });
 
 TEST_F(IcmpEchoTest, BadArgumentsFailBeforeSending) {
     PINGRESULT result{};

@@ -33,6 +33,48 @@ CString Repeat(const CString& text, int count) {
     return out;
 }
 
+// A settings document written by appending, then edited in the middle at three depths and in an
+// empty element, the ways the settings writers use the markup.
+CMarkup EditedDocument() {
+    CMarkup xml;
+    xml.SetDocument(kDeclaration);
+    xml.AddElement(u"SETTINGS");
+    xml.IntoElement();
+    xml.AddElement(u"TCPIP");
+    xml.IntoElement();
+    xml.AddElement(u"PORT", u"2001");
+    xml.OutOfElement();
+    for (int n = 0; n < 3; ++n) {
+        xml.AddElement(u"ITEM");
+        xml.IntoElement();
+        xml.AddElement(u"PROFILE", CString(u"p") + CString(u'0' + n, 1));
+        xml.AddElement(u"EVERYDAY");
+        xml.AddElement(u"DESCRIPTION", u"a < b & c");
+        xml.OutOfElement();
+    }
+    CMarkup edited;
+    edited.SetDocument(xml.GetDoc());
+    edited.FindElement(u"SETTINGS");
+    edited.IntoElement();
+    edited.FindElement(u"TCPIP");
+    edited.AddElement(u"CHECKNEW");
+    edited.FindElement(u"ITEM");
+    edited.IntoElement();
+    edited.FindElement(u"PROFILE");
+    edited.AddElement(u"CATEGORY", u"c");
+    edited.FindElement(u"EVERYDAY");
+    edited.IntoElement();
+    edited.AddElement(u"X", u"1");
+    edited.OutOfElement();
+    edited.OutOfElement();
+    edited.FindElement(u"ITEM");
+    edited.IntoElement();
+    edited.FindElement(u"DESCRIPTION");
+    edited.AddElement(u"STARTUP");
+    edited.OutOfElement();
+    return edited;
+}
+
 }  // namespace
 
 TEST(MarkupTest, ParseErrorsEmptyTheIndexAndKeepTheText) {
@@ -271,4 +313,46 @@ TEST(MarkupTest, AddedElementsKeepTheIndexInStep) {
     EXPECT_EQ(Walk(reparsed),
               (std::vector<CString>{u"", u" ", u"  one", u"  c", u"  ", u" ", u"  5", u"  <&>"}));
     EXPECT_NE(edited.GetDoc().Find(u"<NAME>one</NAME>\r\n<CATEGORY>c</CATEGORY>\r\n<STARTUP/>"), -1);
+}
+
+// The text is the one the writer has always produced, and the index it keeps through edits in
+// the middle still finds every later element with its text.
+TEST(MarkupTest, EditedDocumentKeepsItsTextAndIndex) {
+    CMarkup edited = EditedDocument();
+    const CString expected =
+        u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+        u"<SETTINGS>\r\n"
+        u"<TCPIP>\r\n"
+        u"<PORT>2001</PORT>\r\n"
+        u"</TCPIP>\r\n"
+        u"<CHECKNEW/>\r\n"
+        u"<ITEM>\r\n"
+        u"<PROFILE>p0</PROFILE>\r\n"
+        u"<CATEGORY>c</CATEGORY>\r\n"
+        u"<EVERYDAY>\r\n"
+        u"<X>1</X>\r\n"
+        u"</EVERYDAY>\r\n"
+        u"<DESCRIPTION>a &lt; b &amp; c</DESCRIPTION>\r\n"
+        u"</ITEM>\r\n"
+        u"<ITEM>\r\n"
+        u"<PROFILE>p1</PROFILE>\r\n"
+        u"<EVERYDAY/>\r\n"
+        u"<DESCRIPTION>a &lt; b &amp; c</DESCRIPTION>\r\n"
+        u"<STARTUP/>\r\n"
+        u"</ITEM>\r\n"
+        u"<ITEM>\r\n"
+        u"<PROFILE>p2</PROFILE>\r\n"
+        u"<EVERYDAY/>\r\n"
+        u"<DESCRIPTION>a &lt; b &amp; c</DESCRIPTION>\r\n"
+        u"</ITEM>\r\n"
+        u"</SETTINGS>\r\n";
+    EXPECT_EQ(edited.GetDoc(), expected);
+    ASSERT_TRUE(edited.FindElement(u"ITEM") && edited.IntoElement());
+    ASSERT_TRUE(edited.FindElement(u"PROFILE"));
+    EXPECT_EQ(edited.GetElementText(), CString(u"p2"));
+    ASSERT_TRUE(edited.FindElement(u"DESCRIPTION"));
+    EXPECT_EQ(edited.GetElementText(), CString(u"a < b & c"));
+    ASSERT_TRUE(edited.AddElement(u"LAST", u"z"));
+    EXPECT_EQ(edited.GetElementText(), CString(u"z"));
+    EXPECT_NE(edited.GetDoc().Find(u"c</DESCRIPTION>\r\n<LAST>z</LAST>\r\n</ITEM>\r\n</SETTINGS>"), -1);
 }

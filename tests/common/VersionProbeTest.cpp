@@ -87,6 +87,7 @@ TEST_F(VersionProbeTest, EmulatedSystemsGiveTheirNames) {
          "Windows NT (Server), (Enterprise), (x86-32 Processor) v4.0 Build:1381 Service Pack: 6a"},
         {"3.51.1057 SP5 arch=x86",
          "Windows NT (Workstation), (x86-32 Processor) v3.51 Build:1057 Service Pack:5"},
+        // A later version than any named one: our choice, the family name alone.
         {"6.1.7601 SP1 arch=x64", "Windows NT, (x86-64 Processor) v6.1 Build:7601 Service Pack:1"},
         // Vista, by the product kind
         {"6.0.6000 product=11 arch=x86",

@@ -159,17 +159,25 @@ TEST_F(FileChangeWatcherTest, ReportsWhatChangedOnce) {
         TearDown();
         std::system(("rm -rf '" + Host("a") + "' '" + Host("b") + "'").c_str());
         SetUp();
+        const size_t earlier = Count();  // the recorder outlives the cases
         Watch({"a/x.txt", "a/z_marker.txt"});
         c.change(*this);
         // The marker sorts last, so its report closes the examination of the folder.
         SetTime("a/z_marker.txt", 10);
-        ASSERT_TRUE(PumpReal([&] { return !ReportsOf("a/z_marker.txt").empty(); }, kBoundMs, Poker()));
+        // A report is recorded before its message is sent: wait until every message has arrived.
+        ASSERT_TRUE(PumpReal(
+            [&] {
+                return !ReportsOf("a/z_marker.txt").empty() &&
+                       Count() - earlier == m_watcher->Reports().size();
+            },
+            kBoundMs, Poker()));
         std::vector<REPORT> reports = ReportsOf("a/x.txt");
         ASSERT_EQ(reports.size(), c.codes.size());
         for (size_t i = 0; i < reports.size(); ++i) EXPECT_EQ(reports[i].code, c.codes[i]);
         EXPECT_EQ(m_watcher->GetFileCount(), c.filesLeft);
-        EXPECT_EQ(m_recorder.Seen(kChangedMessage, kChangedMessage).back().wParam,
-                  static_cast<WPARAM>(FILECHANGE_CHANGED));
+        const std::vector<SEEN_MESSAGE> seen = m_recorder.Seen(kChangedMessage, kChangedMessage);
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back().wParam, static_cast<WPARAM>(FILECHANGE_CHANGED));
     }
 }
 

@@ -147,7 +147,8 @@ TEST_F(FolderMonitorTest, NothingWatchableStillStartsAndEndsOnStop) {
 }
 
 TEST_F(FolderMonitorTest, FolderBeyondOneWaitFailsTheMonitor) {
-    // One wait takes the stop event and 63 folders.
+    // One wait takes the stop event and 63 folders. The list is refused before any notification
+    // is made, so the test needs none of the user's shared budget of them.
     CString many;
     for (int i = 0; i < 64; ++i) {
         std::string dir = "many" + std::to_string(i);
@@ -161,6 +162,7 @@ TEST_F(FolderMonitorTest, FolderBeyondOneWaitFailsTheMonitor) {
     EXPECT_EQ(seen[0].lParam, 1);
     EXPECT_EQ(static_cast<DWORD>(seen[1].lParam), m_job->GetThreadId());
     EXPECT_TRUE(m_job->HasError());
+    EXPECT_EQ(m_job->GetErrorKind(), FOLDERMON_ERROR_WAIT_LIMIT);
     EXPECT_TRUE(m_job->IsStarted());
     EXPECT_EQ(zbw::ToUtf8(m_job->GetErrorFolder()), zbw::ToUtf8(Win("many63") + u"\\"));
     EXPECT_TRUE(PumpReal([&] { return m_job->Stop(50); }, kBoundMs));

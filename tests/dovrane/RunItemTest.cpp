@@ -2,6 +2,7 @@
 // acknowledgements that the item asks for instead of starting programs; a fake owner list
 // answers profile look-ups and chained starts. Ticks are driven by hand or by the item's timers
 // with the clock advanced; every pump is bounded.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 #include <functional>
 #include <thread>
+#include <memory>
 #include <vector>
 
 #include "common/RegUtils.h"
@@ -140,6 +142,13 @@ class RunItemTest : public zbtest::CScheduleTest {
         }
     }
 
+    // Serves what is queued now, until the queue is empty (a bounded number of messages).
+    void Drain() {
+        MSG msg;
+        for (int served = 0; served < 1000 && PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE); ++served)
+            DispatchMessageW(&msg);
+    }
+
     CString StoredValue() {
         CString value;
         ReadRegStringCU(kLastRunsKey, kProfile, value);
@@ -190,7 +199,7 @@ TEST_F(RunItemTest, TimersDriveTheTickOnWholeMinutes) {
     for (int minute = 0; minute < 53; ++minute) {
         zbw::AdvanceClock(m_item.ScheduleInterval());
         Pump(2000, [&] { return m_item.ScheduleInterval() == 60000u; });
-        Pump(0);
+        Drain();
     }
     Pump(2000, [&] { return !m_item.m_launches.empty(); });
     ASSERT_EQ(m_item.m_launches.size(), 1u);
@@ -679,6 +688,35 @@ TEST_F(RunItemTest, DueMinuteThatPassedBeforeTheFirstTickIsAMissedRun) {
     Pump(1000);
     EXPECT_TRUE(m_item.m_launches.empty());
     EXPECT_EQ(m_item.GetNextRunTime(), COleDateTime(2024, 3, 5, 12, 0, 0));
+}
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+// An engine schedules hundreds of profiles: an item that waits for its time holds no descriptor.
+TEST_F(RunItemTest, IdleItemsHoldNoDescriptors) {
+    ASSERT_TRUE(m_item.Activate());
+    Pump(100);
+    const int before = OpenDescriptors();
+    std::vector<std::unique_ptr<CRunItem>> items;
+    for (int n = 0; n < 3; ++n) {
+        auto item = std::make_unique<CRunItem>();
+        item->SetProfileName(kProfile + CString(u'0' + n, 1));
+        item->SetSchedule(Hourly());
+        item->SetLaunchCommand(LAUNCHCOMMAND{u"/bin/true", CString()});
+        ASSERT_TRUE(item->CreateItemWindow());
+        ASSERT_TRUE(item->Activate());
+        items.push_back(std::move(item));
+    }
+    Pump(100);
+    EXPECT_EQ(OpenDescriptors(), before);
 }
 
 }  // namespace

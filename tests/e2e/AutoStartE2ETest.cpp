@@ -1,6 +1,6 @@
 // zbengine's autostart as a whole program: the Run value before Vista and the logon task on Vista
-// and later, added at the start outside the service, removed by the shutdown command, kept by
-// other endings, and a start without the task-scheduler library.
+// and later, added at the start outside the service, removed by the shutdown command or by the
+// uninstall tool, kept by other endings, and a start without the task-scheduler library.
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -135,6 +135,19 @@ TEST_F(AutoStartE2ETest, OnVistaTheLogonTaskComesWithTheStartAndGoesWithTheShutd
          "ZBEngine Scheduler Task exists.", "Task deleted.", "Task folder deleted.", "Task folder deleted.",
          "ZBEngine shutdown command received", "**** Exiting ZBEngine ****"}))
         << Text();
+    EXPECT_FALSE(std::filesystem::exists(TaskFile()));
+    EXPECT_FALSE(CompanyFolderExists());
+}
+
+TEST_F(AutoStartE2ETest, TheUninstallToolRemovesTheTaskTheEngineMade) {
+    StartEngine();
+    Interrupt();
+    ASSERT_TRUE(std::filesystem::exists(TaskFile()));
+    const std::string out = m_root.Path("uninstall.txt");
+    CChildProcess tool;
+    ASSERT_TRUE(tool.Start("/bin/sh", {"-c", "exec \"$0\" -d > \"$1\"", BinDir() + "/zbengschtask", out}));
+    EXPECT_EQ(tool.WaitExit(kBoundMs), 0);
+    EXPECT_EQ(ReadHostFile(out), "Task deleted.\nTask folder deleted.\nTask folder deleted.\n");
     EXPECT_FALSE(std::filesystem::exists(TaskFile()));
     EXPECT_FALSE(CompanyFolderExists());
 }

@@ -5,7 +5,7 @@
 #include <ostream>
 #include <string>
 
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncCounts.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
 #include "platform/base/Clock.h"

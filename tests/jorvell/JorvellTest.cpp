@@ -42,7 +42,12 @@ class JorvellTest : public ::testing::Test {
     int CreateTask(LPCWSTR path) {
         HRESULT hr = E_FAIL;
         int result = Create(&hr, path, u"C:\\zb\\zbengine.exe", u"ZBEngine", m_message, 255);
-        EXPECT_EQ(result == 0 ? S_OK : hr, hr);
+        // hr is the last step's result: S_OK on success, the failing step's code otherwise.
+        if (result == 0) {
+            EXPECT_EQ(hr, S_OK);
+        } else {
+            EXPECT_TRUE(FAILED(hr)) << std::hex << hr;
+        }
         return result;
     }
     CString Message() const { return CString(m_message); }

@@ -54,7 +54,7 @@ class COwnerThread {
             PumpUntil([this] { return m_stop.load(); }, 30000);
             DestroyWindow(hwnd);
         });
-        m_hwnd = ready.get();
+        m_hwnd = GetWithinBound(std::move(ready));
     }
     ~COwnerThread() {
         m_stop = true;
@@ -257,11 +257,11 @@ TEST_F(MessageQueueTest, SendersWaitingOnEachOtherServeEachOther) {
     std::thread asker([&] {
         HWND askerWindow = MakeRecordingWindow(&askerRecorder);
         made.set_value(askerWindow);
-        while (!go) Sleep(1);
+        EXPECT_TRUE(WaitForFlag(go));
         answer.set_value(SendMessageW(owner.Hwnd(), WM_USER + 5, 0, 0));
         DestroyWindow(askerWindow);
     });
-    HWND askerWindow = made.get_future().get();
+    HWND askerWindow = GetWithinBound(made.get_future());
     // The owner answers by sending back to the asker, which is blocked in its own send.
     ownerRecorder.reply = [askerWindow](HWND h, UINT m, WPARAM w, LPARAM l) {
         return m == WM_USER + 5 ? SendMessageW(askerWindow, WM_USER + 6, 0, 0) + 1
@@ -301,10 +301,10 @@ TEST_F(MessageQueueTest, SendReturnsZeroWhenTheOwnerThreadEnds) {
     std::atomic<bool> sendWaiting{false};
     std::thread owner([&] {
         made.set_value(MakeRecordingWindow(&recorder));
-        while (!sendWaiting) Sleep(5);
+        EXPECT_TRUE(WaitForFlag(sendWaiting));
         Sleep(50);  // ends without pumping, the window still alive
     });
-    HWND hwnd = made.get_future().get();
+    HWND hwnd = GetWithinBound(made.get_future());
     std::promise<LRESULT> sent;
     std::thread sender([&] {
         sendWaiting = true;
@@ -339,9 +339,11 @@ TEST_F(MessageQueueTest, ThreadMessagesNeedAQueue) {
     std::atomic<bool> makeQueue{false};
     std::atomic<bool> stop{false};
     std::atomic<UINT> received{0};
+    std::atomic<bool> started{false};
     std::thread worker([&] {
         threadId = static_cast<DWORD>(gettid());
-        while (!makeQueue) Sleep(2);
+        started = true;
+        EXPECT_TRUE(WaitForFlag(makeQueue));
         MSG msg;
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
         int64_t deadline = zbw::DeadlineAfter(5000);
@@ -350,7 +352,7 @@ TEST_F(MessageQueueTest, ThreadMessagesNeedAQueue) {
             if (PeekMessageW(&msg, nullptr, WM_APP, WM_APP, PM_REMOVE)) received = msg.message;
         }
     });
-    while (threadId == 0) Sleep(1);
+    ASSERT_TRUE(WaitForFlag(started));
     SetLastError(0);
     EXPECT_FALSE(PostThreadMessageW(threadId, WM_APP, 0, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
@@ -385,6 +387,34 @@ TEST_F(MessageQueueTest, PostWithoutWindowGoesToTheCallingThread) {
     MSG msg;
     ASSERT_TRUE(PeekMessageW(&msg, kThreadOnly, 0, 0, PM_REMOVE));
     EXPECT_EQ(msg.message, WM_USER + 3u);
+}
+
+// The handler of a sent message pumps on its own; the GetMessage it ran under must still wake
+// for what is posted afterwards.
+TEST_F(MessageQueueTest, GetMessageWakesForAPostAfterANestedPumpInASentHandler) {
+    CRecorder& recorder = NewRecorder();
+    recorder.reply = [](HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+        if (message != WM_USER + 1) return DefWindowProcW(hwnd, message, wParam, lParam);
+        PostMessageW(hwnd, WM_USER + 2, 0, 0);
+        MSG nested;
+        while (PeekMessageW(&nested, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&nested);
+        return 1;
+    };
+    HWND hwnd = Window(&recorder);
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        SendMessageW(hwnd, WM_USER + 1, 0, 0);
+        Sleep(50);
+        PostMessageW(hwnd, WM_USER + 3, 0, 0);
+        for (int i = 0; i < 500 && !done; ++i) Sleep(10);
+        PostMessageW(hwnd, WM_USER + 99, 0, 0);  // ends a GetMessage that did not wake
+    });
+    MSG msg{};
+    ASSERT_GT(GetMessageW(&msg, nullptr, 0, 0), 0);
+    done = true;
+    worker.join();
+    EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 3));
+    EXPECT_EQ(recorder.Count(WM_USER + 2), 1u) << "taken by the nested pump";
 }
 
 TEST_F(MessageQueueTest, MsgWaitReturnsForObjectsMessagesOrTimeOut) {

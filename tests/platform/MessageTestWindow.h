@@ -2,11 +2,17 @@
 // a bounded pump.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/base/Clock.h"
@@ -51,6 +57,28 @@ inline LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LP
     recorder->Add(SEEN_MESSAGE{hwnd, message, wParam, lParam, static_cast<DWORD>(gettid())});
     if (recorder->reply) return recorder->reply(hwnd, message, wParam, lParam);
     return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+// Real time for the waits below, which must not end early or late when a test steers the clock.
+constexpr std::chrono::milliseconds kRealWaitBound{10000};
+
+// The future's value once it is ready within the bound. A result that never comes fails the test
+// and ends the process: the thread that owes it holds the test's objects and cannot be joined.
+template <class T>
+T GetWithinBound(std::future<T> future) {
+    if (future.wait_for(kRealWaitBound) != std::future_status::ready) {
+        ADD_FAILURE() << "no result within " << kRealWaitBound.count() << " ms";
+        std::abort();
+    }
+    return future.get();
+}
+
+// Polls flag until it is set or the bound passes; returns the flag.
+inline bool WaitForFlag(const std::atomic<bool>& flag) {
+    const auto deadline = std::chrono::steady_clock::now() + kRealWaitBound;
+    while (!flag && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return flag;
 }
 
 // A top-level window of the calling thread that records into recorder.

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 
 #include "platform/base/Clock.h"
@@ -29,14 +29,22 @@ std::u16string WindowsPath(const std::string& host) {
 }
 
 // True once pid is no longer a child of ours (reaped, or the number reused by someone else).
+// Plain reads: the file vanishes when the child is reaped, which is what the caller waits for, so
+// any failure to open or read it means "gone".
 bool IsGone(DWORD pid) {
-    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string path = "/proc/" + std::to_string(pid) + "/stat";
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    char buffer[512];
+    ssize_t got = read(fd, buffer, sizeof buffer - 1);
+    close(fd);
+    if (got <= 0) return true;
+    std::string text(buffer, static_cast<size_t>(got));
     size_t close = text.rfind(')');
     if (close == std::string::npos) return true;
     char state = 0;
     int ppid = 0;
-    sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid);
+    if (sscanf(text.c_str() + close + 1, " %c %d", &state, &ppid) != 2) return true;
     return ppid != getpid();
 }
 
@@ -305,3 +313,16 @@ TEST_F(ProcessTest, RefusesHandlesThatAreNoProcess) {
 }
 
 }  // namespace
+
+TEST(ProcessLimitTest, HandleLimitRisesToTheHostsHardLimit) {
+    rlimit limit{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+    rlimit lowered = limit;
+    lowered.rlim_cur = std::min<rlim_t>(limit.rlim_max, 256);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    EXPECT_TRUE(zbw::RaiseHandleLimit());
+    rlimit raised{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &raised), 0);
+    EXPECT_EQ(raised.rlim_cur, limit.rlim_max);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}

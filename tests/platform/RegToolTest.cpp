@@ -106,6 +106,31 @@ TEST_F(RegToolTest, DeleteValueThenKey) {
     EXPECT_EQ(Reg({"query", "HKCU\\SOFTWARE"}).out, "\nHKEY_CURRENT_USER\\SOFTWARE\n\n");
 }
 
+TEST_F(RegToolTest, RecursiveQueryAndDeleteWalkDeepTrees) {
+    for (const char* key : {"HKCU\\T\\a\\x", "HKCU\\T\\a\\y", "HKCU\\T\\b"})
+        ASSERT_EQ(Reg({"add", key, "/v", "n", "/t", "REG_DWORD", "/d", "1", "/f"}).exitCode, 0);
+    RUN tree = Reg({"query", "HKCU\\T", "/s"});
+    EXPECT_EQ(tree.exitCode, 0) << tree.err;
+    EXPECT_EQ(tree.out,
+              "\nHKEY_CURRENT_USER\\T\n"
+              "\nHKEY_CURRENT_USER\\T\\a\n"
+              "\nHKEY_CURRENT_USER\\T\\a\\x\n    n    REG_DWORD    0x1\n"
+              "\nHKEY_CURRENT_USER\\T\\a\\y\n    n    REG_DWORD    0x1\n"
+              "\nHKEY_CURRENT_USER\\T\\b\n    n    REG_DWORD    0x1\n\n");
+
+    // A chain as deep as the registry allows goes in one delete.
+    std::u16string chain = u"Deep";
+    for (int i = 1; i < 512; ++i) chain += u"\\k";
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, chain.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    RUN del = Reg({"delete", "HKCU\\Deep", "/f"});
+    EXPECT_EQ(del.exitCode, 0) << del.err;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Deep", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+}
+
 TEST_F(RegToolTest, DeleteWithoutForceAsksAndKeepsTheValueOnNo) {
     ASSERT_EQ(Reg({"add", "HKLM\\software\\ZBEngine\\ZBEngine", "/v", "dbg", "/t", "REG_DWORD", "/d", "1"})
                   .exitCode,

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -12,6 +13,7 @@
 #include "platform/base/WinTypes.h"
 #include "platform/host/EmulationRoot.h"
 #include "platform/win32/Registry.h"
+#include "tests/support/OtherIdentity.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -77,6 +79,7 @@ class RegistryTest : public ::testing::Test {
     }
 
     std::string MachineHive() const { return zbw::MachineDir() + "/registry.hive"; }
+    std::string MachineDatabase() const { return zbw::MachineDir() + "/registry.db"; }
 
     CTestRoot m_root;
     std::vector<HKEY> m_open;
@@ -212,23 +215,24 @@ TEST_F(RegistryTest, TypedValuesAndOddNamesRoundTripThroughTheFile) {
     }
 }
 
-TEST_F(RegistryTest, HiveFileIsReadableText) {
+TEST_F(RegistryTest, ChangesGoToTheDatabaseNotToATextFile) {
     HKEY key = Create(HKEY_LOCAL_MACHINE, u"software\\ZBEngine\\ZBEngine");
     ASSERT_EQ(Set(key, u"dbg", REG_DWORD, Dword(1)), ERROR_SUCCESS);
-    ASSERT_EQ(Set(key, u"path", REG_SZ, Bytes(u"C:\\zb", true)), ERROR_SUCCESS);
-    const std::string text = ReadHostFile(MachineHive());
-    EXPECT_EQ(text.rfind("ZBW-REGISTRY-HIVE 1\n", 0), 0u);
-    EXPECT_NE(text.find("[software\\ZBEngine\\ZBEngine]\n"), std::string::npos);
-    EXPECT_NE(text.find("\"dbg\" REG_DWORD dword:0x00000001\n"), std::string::npos);
-    EXPECT_NE(text.find("\"path\" REG_SZ text:\"C:\\zb%0000\"\n"), std::string::npos);
+    EXPECT_EQ(ReadHostFile(MachineDatabase()).rfind(std::string("SQLite format 3\0", 16), 0), 0u);
+    struct stat st {};
+    EXPECT_NE(stat(MachineHive().c_str(), &st), 0);
 }
 
-TEST_F(RegistryTest, HandWrittenHiveIsRead) {
-    ASSERT_TRUE(WriteHostFile(
-        MachineHive(),
+TEST_F(RegistryTest, HandWrittenHiveIsImportedOnceAndKeptAside) {
+    const std::string text =
         "ZBW-REGISTRY-HIVE 1\r\n# seeded by hand\n\n[SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion]\n"
         "\"CurrentType\" REG_SZ text:\"Multiprocessor Free\"\n"
-        "\"n\" 4 hex:2a000000\n"));
+        "\"n\" 4 hex:2a000000\n"
+        "[software\\ZBEngine\\ZBEngine\\EngLastSchedRuns]\n"
+        "\"C:\\Profiles\\Daily.ffs\" REG_SZ text:\"2024-05-07 10:00%0000\"\n"
+        "[SOFTWARE\\zbengine]\n"
+        "\"Path\" REG_SZ text:\"C:\\zb\"\n";
+    ASSERT_TRUE(WriteHostFile(MachineHive(), text));
     HKEY key = nullptr;
     ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\microsoft\\windows nt\\currentversion", KEY_READ, &key),
               ERROR_SUCCESS);
@@ -239,6 +243,29 @@ TEST_F(RegistryTest, HandWrittenHiveIsRead) {
     ASSERT_EQ(Get(key, u"n", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(type, REG_DWORD);
     EXPECT_EQ(data, Dword(42));
+
+    HKEY runs = nullptr;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"SOFTWARE\\ZBENGINE\\zbengine\\englastschedruns", KEY_READ, &runs),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ValueNames(runs), std::vector<std::u16string>{u"C:\\Profiles\\Daily.ffs"});
+    HKEY engine = nullptr;
+    ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\ZBEngine", KEY_READ, &engine), ERROR_SUCCESS);
+    ASSERT_EQ(Get(engine, u"path", &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Bytes(u"C:\\zb", false));
+    char16_t name[64];
+    DWORD cch = 64;
+    ASSERT_EQ(RegEnumKeyExW(engine, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name, cch), u"ZBEngine");
+
+    // The text file is kept under another name and not read again.
+    struct stat st {};
+    EXPECT_NE(stat(MachineHive().c_str(), &st), 0);
+    EXPECT_EQ(ReadHostFile(MachineHive() + ".imported"), text);
+    HKEY key2 = Create(HKEY_LOCAL_MACHINE, u"software\\microsoft\\windows nt\\currentversion");
+    ASSERT_EQ(Set(key2, u"n", REG_DWORD, Dword(7)), ERROR_SUCCESS);
+    ASSERT_TRUE(WriteHostFile(MachineHive(), text));
+    ASSERT_EQ(Get(key, u"n", &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Dword(7));
 }
 
 TEST_F(RegistryTest, CorruptHiveIsReportedAndNeverOverwritten) {
@@ -356,15 +383,18 @@ TEST_F(RegistryTest, ReadOnlyMachineHiveRefusesWritesButReads) {
     EXPECT_EQ(Set(user, u"11000007chk", REG_DWORD, Dword(1)), ERROR_SUCCESS);
 }
 
-TEST_F(RegistryTest, UnwritableHiveFileRefusesWrites) {
-    if (geteuid() == 0) GTEST_SKIP() << "root writes any file";
+TEST_F(RegistryTest, UnwritableDatabaseRefusesWrites) {
     HKEY key = Create(HKEY_LOCAL_MACHINE, u"software\\ZBEngine\\ZBEngine");
-    ASSERT_EQ(chmod(MachineHive().c_str(), 0444), 0);
-    EXPECT_EQ(Set(key, u"dbg", REG_DWORD, Dword(1)), ERROR_ACCESS_DENIED);
-    HKEY denied = nullptr;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software", 0, KEY_ALL_ACCESS, &denied),
-              ERROR_ACCESS_DENIED);
-    chmod(MachineHive().c_str(), 0644);
+    ASSERT_EQ(chmod(MachineDatabase().c_str(), 0444), 0);
+    // Root would write the file anyway: the checks run without its capabilities.
+    EXPECT_EQ(RunWithoutCapabilities([&] {
+                  EXPECT_EQ(Set(key, u"dbg", REG_DWORD, Dword(1)), ERROR_ACCESS_DENIED);
+                  HKEY denied = nullptr;
+                  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software", 0, KEY_ALL_ACCESS, &denied),
+                            ERROR_ACCESS_DENIED);
+              }),
+              0);
+    chmod(MachineDatabase().c_str(), 0644);
 }
 
 TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
@@ -398,6 +428,291 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(ValueNames(key).size(), static_cast<size_t>(2 * kEach));
+}
+
+TEST_F(RegistryTest, KeyNameAndDepthLimitsAreWindows) {
+    struct CASE {
+        const char* what;
+        std::u16string path;
+        LONG expected;
+    };
+    auto levels = [](size_t count) {
+        std::u16string path;
+        for (size_t i = 0; i < count; ++i) path += i ? u"\\k" : u"k";
+        return path;
+    };
+    const std::vector<CASE> cases = {
+        {"255 characters", u"Software\\" + std::u16string(255, u'n'), ERROR_SUCCESS},
+        {"256 characters", u"Software\\" + std::u16string(256, u'n'), ERROR_INVALID_PARAMETER},
+        {"512 levels", levels(512), ERROR_SUCCESS},
+        {"513 levels", levels(513), ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const CASE& c : cases) {
+        HKEY key = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, c.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
+                  c.expected)
+            << c.what;
+        if (key) m_open.push_back(key);
+        EXPECT_EQ(key != nullptr, c.expected == static_cast<LONG>(ERROR_SUCCESS)) << c.what;
+    }
+
+    // One level more below a key at the limit, through its handle.
+    HKEY deepest = nullptr;
+    ASSERT_EQ(Open(HKEY_CURRENT_USER, levels(512).c_str(), KEY_ALL_ACCESS, &deepest), ERROR_SUCCESS);
+    HKEY below = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(deepest, u"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &below, nullptr),
+              ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_EQ(below, nullptr);
+}
+
+TEST_F(RegistryTest, TextHiveBreakingTheLimitsIsRefusedAndKept) {
+    auto deep = [](size_t levels) {
+        std::string line = "[";
+        for (size_t i = 0; i < levels; ++i) line += i ? "\\a" : "a";
+        return line + "]\n";
+    };
+    struct CASE {
+        const char* what;
+        std::string keyLine;
+        LONG expected;
+    };
+    const std::vector<CASE> cases = {
+        {"512 levels", deep(512), ERROR_SUCCESS},
+        {"513 levels", deep(513), ERROR_BADDB},
+        {"20,000 levels", deep(20000), ERROR_BADDB},
+        {"300,000 levels", deep(300000), ERROR_BADDB},
+        {"a 256-character name", "[Software\\" + std::string(256, 'n') + "]\n", ERROR_BADDB},
+    };
+    for (const CASE& c : cases) {
+        CTestRoot root;
+        const std::string text = "ZBW-REGISTRY-HIVE 1\n" + c.keyLine + "\"v\" REG_DWORD dword:0x00000001\n";
+        ASSERT_TRUE(WriteHostFile(MachineHive(), text));
+        HKEY key = nullptr;
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"a", 0, KEY_READ, &key),
+                  c.expected == static_cast<LONG>(ERROR_SUCCESS) ? c.expected : ERROR_BADDB)
+            << c.what;
+        if (key) RegCloseKey(key);
+        key = nullptr;
+        EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, nullptr),
+                  c.expected)
+            << c.what;
+        if (key) RegCloseKey(key);
+        if (c.expected != static_cast<LONG>(ERROR_SUCCESS)) {
+            EXPECT_EQ(ReadHostFile(MachineHive()), text) << c.what;
+            struct stat st {};
+            EXPECT_NE(stat(MachineDatabase().c_str(), &st), 0) << c.what;
+        }
+    }
+}
+
+TEST_F(RegistryTest, CorruptDatabaseIsBadDbLoggedOnceAndNeverOverwritten) {
+    std::string garbage;
+    for (int i = 0; i < 8192; ++i) garbage.push_back(static_cast<char>(i * 7 + 3));
+    ASSERT_TRUE(WriteHostFile(MachineDatabase(), garbage));
+
+    const std::string log = m_root.Path("stderr.txt");
+    fflush(stderr);
+    const int saved = dup(2);
+    const int sink = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(sink, 0);
+    dup2(sink, 2);
+    close(sink);
+    HKEY key = nullptr;
+    const LONG opened = RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software", 0, KEY_READ, &key);
+    const LONG created = RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\X", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                         nullptr, &key, nullptr);
+    const LONG set = Set(HKEY_LOCAL_MACHINE, u"v", REG_DWORD, Dword(1));
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+
+    EXPECT_EQ(opened, ERROR_BADDB);
+    EXPECT_EQ(created, ERROR_BADDB);
+    EXPECT_EQ(set, ERROR_BADDB);
+    EXPECT_EQ(ReadHostFile(MachineDatabase()), garbage);
+    const std::string logged = ReadHostFile(log);
+    size_t count = 0;
+    for (size_t at = logged.find("unreadable"); at != std::string::npos;
+         at = logged.find("unreadable", at + 1))
+        ++count;
+    EXPECT_EQ(count, 1u) << logged;
+
+    // The user hive is another database and stays usable.
+    HKEY user = Create(HKEY_CURRENT_USER, u"Software\\ZBEngine");
+    EXPECT_EQ(Set(user, u"v", REG_DWORD, Dword(1)), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryTest, NamesFoldCaseBeyondAscii) {
+    struct CASE {
+        std::u16string made;
+        std::u16string asked;
+    };
+    const std::vector<CASE> cases = {
+        {u"Settings", u"SETTINGS"},
+        {u"caf\u00e9 \u00fcber", u"CAF\u00c9 \u00dcBER"},
+        {u"\u041c\u043e\u0441\u043a\u0432\u0430", u"\u041c\u041e\u0421\u041a\u0412\u0410"},
+        {u"\u03b1\u03b2\u03b3", u"\u0391\u0392\u0393"},
+    };
+    HKEY parent = Create(HKEY_CURRENT_USER, u"Software\\Fold");
+    for (const CASE& c : cases) {
+        Create(parent, c.made.c_str());
+        ASSERT_EQ(Set(parent, c.made.c_str(), REG_DWORD, Dword(1)), ERROR_SUCCESS);
+        DWORD disposition = 0;
+        Create(parent, c.asked.c_str(), KEY_READ, &disposition);
+        EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+        ASSERT_EQ(Set(parent, c.asked.c_str(), REG_DWORD, Dword(2)), ERROR_SUCCESS);
+    }
+    std::vector<std::u16string> made;
+    for (const CASE& c : cases) made.push_back(c.made);
+    EXPECT_EQ(ValueNames(parent), made);  // one value each, under its first spelling
+    DWORD subkeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(parent, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr,
+                               nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(subkeys, cases.size());
+    // Letters that only look alike stay apart.
+    DWORD disposition = 0;
+    Create(parent, u"\u0430\u0432\u0441", KEY_READ, &disposition);  // Cyrillic, not "ABC"
+    EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+}
+
+TEST_F(RegistryTest, EnumerationFollowsChangesMadeBetweenCalls) {
+    HKEY key = Create(HKEY_CURRENT_USER, u"Software\\ZBEngine\\Filters");
+    for (const char16_t* name : {u"a", u"b\\c", u"d", u"e"})
+        ASSERT_EQ(Set(key, name, REG_DWORD, Dword(0)), 0);
+    char16_t name[16];
+    DWORD cch = 16;
+    ASSERT_EQ(RegEnumValueW(key, 0, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteValueW(key, u"B\\C"), ERROR_SUCCESS);
+    cch = 16;
+    ASSERT_EQ(RegEnumValueW(key, 1, name, &cch, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name, cch), u"d");
+    ASSERT_EQ(Set(key, u"b\\c", REG_DWORD, Dword(1)), ERROR_SUCCESS);
+    EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"a", u"d", u"e", u"b\\c"}));
+}
+
+TEST_F(RegistryTest, TwoProcessesSeeEachOthersWritesAtOnce) {
+    HKEY key = Create(HKEY_CURRENT_USER, u"Software\\ZBEngine\\ZBEngine");
+    ASSERT_EQ(Set(key, u"turn", REG_DWORD, Dword(0)), ERROR_SUCCESS);
+    // The processes take turns through one value: each waits (bounded) to see the other's number,
+    // then writes the next; a write that the other side did not see at once stalls the exchange.
+    auto play = [&](DWORD first, DWORD last) {
+        for (DWORD turn = first; turn <= last; turn += 2) {
+            bool seen = false;
+            for (int spins = 0; spins < 100000 && !seen; ++spins) {
+                DWORD type = 0;
+                std::vector<BYTE> data;
+                seen = Get(key, u"turn", &type, &data) == ERROR_SUCCESS && data == Dword(turn - 1);
+                if (!seen) usleep(50);
+            }
+            if (!seen || Set(key, u"turn", REG_DWORD, Dword(turn)) != ERROR_SUCCESS) return false;
+        }
+        return true;
+    };
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(play(2, 40) ? 0 : 1);
+    EXPECT_TRUE(play(1, 39));
+    int status = 0;
+    bool reaped = false;
+    for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
+        reaped = waitpid(child, &status, WNOHANG) == child;
+        if (!reaped) usleep(10000);
+    }
+    if (!reaped) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the other process did not finish";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    ASSERT_EQ(Get(key, u"turn", &type, &data), ERROR_SUCCESS);
+    EXPECT_EQ(data, Dword(40));
+}
+
+TEST_F(RegistryTest, RootThatCannotBeMadeGivesAnEmptyReadOnlyHive) {
+    ASSERT_TRUE(WriteHostFile(m_root.Path("plain-file"), "x"));
+    setenv("ZBW_ROOT", m_root.Path("plain-file/root").c_str(), 1);  // CTestRoot puts it back
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_ACCESS_DENIED);
+    EXPECT_EQ(Set(HKEY_CURRENT_USER, u"v", REG_DWORD, Dword(1)), ERROR_ACCESS_DENIED);
+    EXPECT_EQ(key, nullptr);
+}
+
+TEST_F(RegistryTest, ProcessesStartingTogetherBringATextHiveOverOnce) {
+    std::string text = "ZBW-REGISTRY-HIVE 1\n[Software\\ZBEngine\\ZBEngine\\EngLastSchedRuns]\n";
+    for (int i = 0; i < 2000; ++i) text += "\"p" + std::to_string(i) + "\" REG_DWORD dword:0x00000001\n";
+    ASSERT_TRUE(WriteHostFile(MachineHive(), text));
+    auto countValues = [] {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Software\\ZBEngine\\ZBEngine\\EngLastSchedRuns", 0, KEY_READ,
+                          &key) != ERROR_SUCCESS)
+            return DWORD{0};
+        DWORD values = 0;
+        RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr,
+                         nullptr, nullptr);
+        RegCloseKey(key);
+        return values;
+    };
+    std::vector<pid_t> children;
+    for (int i = 0; i < 3; ++i) {
+        pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) _exit(countValues() == 2000 ? 0 : 1);
+        children.push_back(child);
+    }
+    EXPECT_EQ(countValues(), 2000u);
+    for (pid_t child : children) {
+        int status = 0;
+        bool reaped = false;
+        for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
+            reaped = waitpid(child, &status, WNOHANG) == child;
+            if (!reaped) usleep(10000);
+        }
+        if (!reaped) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        EXPECT_TRUE(reaped && WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    EXPECT_EQ(ReadHostFile(MachineHive() + ".imported"), text);
+    struct stat st {};
+    EXPECT_NE(stat((MachineDatabase() + ".new").c_str(), &st), 0);
+}
+
+TEST_F(RegistryTest, TextHiveInAReadOnlyFolderIsReadButNotChanged) {
+    const std::string text =
+        "ZBW-REGISTRY-HIVE 1\n[Software\\ZBEngine]\n\"dbg\" REG_DWORD dword:0x00000001\n";
+    ASSERT_TRUE(WriteHostFile(MachineHive(), text));
+    ASSERT_EQ(chmod(zbw::MachineDir().c_str(), 0555), 0);
+    // Root would write the folder anyway: the checks run without its capabilities.
+    EXPECT_EQ(RunWithoutCapabilities([&] {
+                  HKEY key = nullptr;
+                  EXPECT_EQ(Open(HKEY_LOCAL_MACHINE, u"software\\zbengine", KEY_READ, &key), ERROR_SUCCESS);
+                  DWORD type = 0;
+                  std::vector<BYTE> data;
+                  EXPECT_EQ(Get(key, u"DBG", &type, &data), ERROR_SUCCESS);
+                  EXPECT_EQ(data, Dword(1));
+                  EXPECT_EQ(Set(key, u"dbg", REG_DWORD, Dword(2)), ERROR_ACCESS_DENIED);
+                  HKEY denied = nullptr;
+                  EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"software", 0, KEY_ALL_ACCESS, &denied),
+                            ERROR_ACCESS_DENIED);
+              }),
+              0);
+    EXPECT_EQ(ReadHostFile(MachineHive()), text);
+
+    // Once the folder can be written, the hive is brought over and takes changes.
+    ASSERT_EQ(chmod(zbw::MachineDir().c_str(), 0755), 0);
+    EXPECT_EQ(Set(Create(HKEY_LOCAL_MACHINE, u"software\\zbengine"), u"dbg", REG_DWORD, Dword(2)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(ReadHostFile(MachineHive() + ".imported"), text);
 }
 
 }  // namespace

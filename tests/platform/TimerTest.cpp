@@ -55,7 +55,7 @@ TEST_F(TimerTest, TimerFiresOnTheWindowsOwnThread) {
         PumpUntil([&] { return stop.load(); }, 10000);
         DestroyWindow(hwnd);
     });
-    HWND hwnd = made.get_future().get();
+    HWND hwnd = GetWithinBound(made.get_future());
     EXPECT_EQ(SetTimer(hwnd, 1127, 1000, nullptr), 1127u);  // set from another thread of the process
     zbw::AdvanceClock(1000);
     bool fired = PumpUntil([&] { return recorder.Count(WM_TIMER) > 0; });
@@ -81,7 +81,33 @@ TEST_F(TimerTest, SetTimerWithTheSameIdReplacesTheTimer) {
     EXPECT_FALSE(KillTimer(hwnd, 7));
 }
 
+// Timers come in the order they fall due; those due at the same tick in the order they were
+// set, whatever their ids and windows; a timer set again goes to its new place.
+TEST_F(TimerTest, DueTimersComeInDueOrderThenInTheOrderTheyWereSet) {
+    CRecorder* recorder;
+    HWND first = Window(&recorder);
+    HWND second = Window(&recorder);
+    ASSERT_NE(SetTimer(first, 9, 3000, nullptr), 0u);
+    ASSERT_NE(SetTimer(second, 8, 1000, nullptr), 0u);
+    ASSERT_NE(SetTimer(first, 7, 2000, nullptr), 0u);
+    zbw::AdvanceClock(3000);
+    EXPECT_EQ(TakeTimers(), (std::vector<WPARAM>{8, 7, 9}));
+    for (HWND hwnd : {first, second}) {
+        KillTimer(hwnd, 9);
+        KillTimer(hwnd, 8);
+        KillTimer(hwnd, 7);
+    }
+
+    // Set within the same few milliseconds: mostly the very same due tick.
+    for (WPARAM id = 5; id >= 1; --id) ASSERT_NE(SetTimer(id % 2 ? first : second, id, 1000, nullptr), 0u);
+    ASSERT_NE(SetTimer(first, 5, 1000, nullptr), 0u);  // set again: now the last one
+    ASSERT_TRUE(KillTimer(first, 3));
+    zbw::AdvanceClock(1000);
+    EXPECT_EQ(TakeTimers(), (std::vector<WPARAM>{4, 2, 1, 5}));
+}
+
 TEST_F(TimerTest, TimerMessagesComeOnlyWhenNothingElseIsPendingAndAreCoalesced) {
+    zbw::PinTickCount();  // only the advances below move time, so the 1 ms step is exact
     CRecorder* recorder;
     HWND hwnd = Window(&recorder);
     ASSERT_NE(SetTimer(hwnd, 3, 1000, nullptr), 0u);

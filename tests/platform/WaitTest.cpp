@@ -1,5 +1,7 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -10,6 +12,16 @@
 #include "tests/support/TestRoot.h"
 
 namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir))
+            if (entry->d_name[0] != '.') ++count;
+        closedir(dir);
+    }
+    return count;
+}
 
 class WaitTest : public ::testing::Test {
    protected:
@@ -105,6 +117,40 @@ TEST_F(WaitTest, BlockedWaiterWakesOnSetFromAnotherThread) {
     }
 }
 
+// Waits on one object sleep on its state; only a wait that combines it with others makes its
+// descriptor, in the state the object has then.
+TEST_F(WaitTest, OnlyCombinedWaitsMakeDescriptors) {
+    const int before = OpenDescriptors();
+    HANDLE event = Event(false, false);
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+    m_handles.push_back(mutex);
+    HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, nullptr);
+    m_handles.push_back(semaphore);
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_EQ(WaitForSingleObject(semaphore, 10), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(semaphore, 10), WAIT_TIMEOUT);
+    EXPECT_EQ(OpenDescriptors(), before) << "no descriptor for lone waits";
+
+    std::thread setter([&] {
+        Sleep(30);
+        SetEvent(event);
+    });
+    HANDLE both[2] = {semaphore, event};
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0 + 1);
+    setter.join();
+    EXPECT_EQ(OpenDescriptors(), before + 2) << "made for the combined wait";
+    ReleaseSemaphore(semaphore, 1, nullptr);
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 0), WAIT_OBJECT_0) << "the made descriptor follows";
+    std::thread later([&] {
+        Sleep(30);
+        ReleaseSemaphore(semaphore, 1, nullptr);
+    });
+    EXPECT_EQ(WaitForMultipleObjects(2, both, FALSE, 5000), WAIT_OBJECT_0);
+    later.join();
+}
+
 TEST_F(WaitTest, TimeoutRunsItsCourse) {
     HANDLE e = Event(true, false);
     int64_t start = zbw::TickNow64();
@@ -119,8 +165,11 @@ TEST_F(WaitTest, SteeredClockEndsALongWait) {
         Sleep(30);
         zbw::AdvanceClock(60000);
     });
+    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(WaitForSingleObject(e, 60000), WAIT_TIMEOUT);
     advancer.join();
+    // In real time the wait ends soon after the jump, not after its own minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST_F(WaitTest, BadArgumentsFail) {

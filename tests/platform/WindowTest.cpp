@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/base/WinError.h"
+#include "platform/win32/ControlEndpoint.h"
 #include "platform/win32/LateBound.h"
 #include "tests/platform/MessageTestWindow.h"
 #include "tests/support/TestRoot.h"
@@ -136,6 +137,21 @@ TEST_F(WindowTest, ChildWindowsAreNotFoundButDesktopChildrenAre) {
     EXPECT_EQ(CreateWindowExW(0, u"ZbwTestRecordingWindow", u"", WS_CHILD, 0, 0, 1, 1, bogusParent, nullptr,
                               nullptr, nullptr),
               nullptr);
+}
+
+// Other processes find what is published: top-level windows, but no WS_CHILD window of the
+// desktop (each published window holds a descriptor, and nobody looks for item windows).
+TEST_F(WindowTest, OnlyTopLevelWindowsWithoutChildStyleArePublished) {
+    HWND top = Window(u"published top");
+    HWND item = CreateWindowExW(0, u"ZbwTestRecordingWindow", u"item of the desktop", WS_CHILD, 0, 0, 10, 10,
+                                GetDesktopWindow(), nullptr, nullptr, nullptr);
+    ASSERT_NE(item, nullptr);
+    m_windows.push_back(item);
+    EXPECT_EQ(zbw::FindPublishedWindow(nullptr, u"published top"), top);
+    EXPECT_EQ(zbw::FindPublishedWindow(nullptr, u"item of the desktop"), nullptr);
+    EXPECT_EQ(FindWindowW(nullptr, u"item of the desktop"), item) << "found in its own process";
+    EXPECT_TRUE(SetWindowTextW(item, u"renamed item"));
+    EXPECT_EQ(zbw::FindPublishedWindow(nullptr, u"renamed item"), nullptr);
 }
 
 TEST_F(WindowTest, TitlesCanBeReadAndChanged) {

@@ -22,6 +22,7 @@ const char* const kRestoredVars[] = {"TZ",
                                      "ZBW_COMPUTER_NAME",
                                      "ZBW_HIDE_FUNCTIONS",
                                      "ZBW_HKLM_READONLY",
+                                     "ZBW_REFUSE_PRIVILEGES",
                                      "ZBW_CLOCK_SHIFT_MS",
                                      "ZBW_TICK_SHIFT_MS"};
 

@@ -204,8 +204,8 @@ bool Confirm(const std::string& question) {
     return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 
-// Prints a key, its values and its subkeys (their contents too with /s).
-LONG QueryKey(const COMMAND& cmd, HKEY key, const std::u16string& path) {
+// Prints one key's values, and its subkeys' names unless the query recurses; returns the subkeys.
+std::vector<std::u16string> PrintKey(const COMMAND& cmd, HKEY key, const std::u16string& path) {
     std::cout << "\n" << Utf8(KeyText(cmd, path)) << "\n";
     std::vector<char16_t> name(16384);
     for (DWORD i = 0;; ++i) {
@@ -226,15 +226,25 @@ LONG QueryKey(const COMMAND& cmd, HKEY key, const std::u16string& path) {
     if (!cmd.recurse) {
         if (!subkeys.empty()) std::cout << "\n";
         for (const std::u16string& sub : subkeys) std::cout << Utf8(KeyText(cmd, path + u"\\" + sub)) << "\n";
-        return ERROR_SUCCESS;
     }
-    for (const std::u16string& sub : subkeys) {
+    return subkeys;
+}
+
+// Prints a key and, with /s, every key below it, parents first, without recursion.
+void QueryKey(const COMMAND& cmd, HKEY key, const std::u16string& path) {
+    std::vector<std::u16string> subkeys = PrintKey(cmd, key, path);
+    if (!cmd.recurse) return;
+    std::vector<std::u16string> pending;  // paths below `key`, the next one last
+    for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) pending.push_back(*it);
+    while (!pending.empty()) {
+        const std::u16string below = std::move(pending.back());
+        pending.pop_back();
         HKEY child = nullptr;
-        if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-        QueryKey(cmd, child, path.empty() ? sub : path + u"\\" + sub);
+        if (RegOpenKeyExW(key, below.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+        subkeys = PrintKey(cmd, child, path.empty() ? below : path + u"\\" + below);
         RegCloseKey(child);
+        for (auto it = subkeys.rbegin(); it != subkeys.rend(); ++it) pending.push_back(below + u"\\" + *it);
     }
-    return ERROR_SUCCESS;
 }
 
 int Query(const COMMAND& cmd) {
@@ -358,20 +368,32 @@ int Add(const COMMAND& cmd) {
     return 0;
 }
 
-// Deletes a key with everything below it.
+// Deletes a key with everything below it, deepest keys first, without recursion.
 LONG DeleteTree(HKEY parent, const std::u16string& name) {
+    struct LEVEL {
+        HKEY key;
+        std::u16string name;  // below the level above
+    };
+    std::vector<LEVEL> levels;
     HKEY key = nullptr;
     LONG rc = RegOpenKeyExW(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key);
-    if (rc != ERROR_SUCCESS) return rc;
-    char16_t sub[256];
-    for (;;) {
+    if (rc == ERROR_SUCCESS) levels.push_back(LEVEL{key, name});
+    while (rc == ERROR_SUCCESS && !levels.empty()) {
+        char16_t sub[256];
         DWORD cch = 256;
-        if (RegEnumKeyExW(key, 0, sub, &cch, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        rc = DeleteTree(key, sub);
-        if (rc != ERROR_SUCCESS) break;
+        if (RegEnumKeyExW(levels.back().key, 0, sub, &cch, nullptr, nullptr, nullptr, nullptr) ==
+            ERROR_SUCCESS) {
+            rc = RegOpenKeyExW(levels.back().key, sub, 0, KEY_ALL_ACCESS, &key);
+            if (rc == ERROR_SUCCESS) levels.push_back(LEVEL{key, sub});
+            continue;
+        }
+        RegCloseKey(levels.back().key);
+        const std::u16string leaf = std::move(levels.back().name);
+        levels.pop_back();
+        rc = RegDeleteKeyW(levels.empty() ? parent : levels.back().key, leaf.c_str());
     }
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS ? RegDeleteKeyW(parent, name.c_str()) : rc;
+    for (const LEVEL& level : levels) RegCloseKey(level.key);
+    return rc;
 }
 
 LONG DeleteValues(const COMMAND& cmd, HKEY key) {

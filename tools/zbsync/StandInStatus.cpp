@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "common/SharedMemory.h"
-#include "dovrane/model/SyncCounts.h"
+#include "common/SyncStatusBlocks.h"
 #include "platform/base/Clock.h"
 #include "platform/host/KernelObject.h"
 #include "platform/win32/FileMapping.h"
@@ -16,18 +16,6 @@ const DWORD kBlockWaitMs = 10000;
 const DWORD kReportPauseMs = 200;
 const DWORD kPollMs = 50;
 const int kPlannedFiles = 3;
-
-CString ProgressName(DWORD pid) {
-    CString name;
-    name.Format(u"ZebrodyneProZBENG_%u", pid);
-    return name;
-}
-
-CString PercentName(DWORD pid) {
-    CString name;
-    name.Format(u"ZebrodynePro_%u", pid);
-    return name;
-}
 
 bool MappingExists(const CString& name) {
     HANDLE mapping = OpenFileMappingW(FILE_MAP_READ, FALSE, name);
@@ -50,7 +38,7 @@ void WriteText(CSharedMemory& block, LPCWSTR name, const CString& text) {
 }
 
 void WritePercent(CSharedMemory& block, LONG percent) {
-    block.SetValue(u"%", &percent, sizeof percent);
+    block.SetValue(SYNCSTATUS_PERCENT, &percent, sizeof percent);
 }
 
 SYNCCOUNTS PlannedCounts() {
@@ -108,11 +96,17 @@ void CStandInStatus::Report() {
 bool CStandInStatus::WaitForBlocks() {
     const int64_t deadline = zbw::DeadlineAfter(kBlockWaitMs);
     while (!m_bStop && zbw::RemainingUntil(deadline) > 0) {
-        if (MappingExists(ProgressName(m_dwProcessId)) && MappingExists(PercentName(m_dwProcessId))) {
+        if (MappingExists(ProgressBlockName(m_dwProcessId)) &&
+            MappingExists(PercentBlockName(m_dwProcessId))) {
             if (!m_pProgress)
-                m_pProgress = std::make_unique<CSharedMemory>(ProgressName(m_dwProcessId), 9104);
-            if (!m_pPercent) m_pPercent = std::make_unique<CSharedMemory>(PercentName(m_dwProcessId), 1024);
-            if (m_pProgress->ValueExists(u"COMT") && m_pPercent->ValueExists(u"st")) return true;
+                m_pProgress =
+                    std::make_unique<CSharedMemory>(ProgressBlockName(m_dwProcessId), kProgressBlockSize);
+            if (!m_pPercent)
+                m_pPercent =
+                    std::make_unique<CSharedMemory>(PercentBlockName(m_dwProcessId), kPercentBlockSize);
+            if (m_pProgress->ValueExists(SYNCSTATUS_COMPARE_TARGET) &&
+                m_pPercent->ValueExists(SYNCSTATUS_STATUS_TEXT))
+                return true;
         }
         Sleep(kPollMs);
     }
@@ -124,9 +118,9 @@ bool CStandInStatus::Attach() {
     CString id = m_settings.m_strId;
     if (m_settings.m_bDefaultId) id.Format(u"zbsync %u", m_dwProcessId);
     const SYNCCOUNTS todo = PlannedCounts();
-    m_pProgress->SetValue(u"TODO", &todo, sizeof todo);
+    m_pProgress->SetValue(SYNCSTATUS_TODO, &todo, sizeof todo);
     WritePercent(*m_pPercent, 0);
-    if (!id.IsEmpty()) WriteText(*m_pProgress, u"ID", id);
+    if (!id.IsEmpty()) WriteText(*m_pProgress, SYNCSTATUS_ID, id);
     m_bAttached = true;
     return true;
 }
@@ -140,14 +134,14 @@ void CStandInStatus::WriteProgress(int64_t startTick) {
     const int file = std::min(kPlannedFiles, 1 + static_cast<int>(share * kPlannedFiles));
     CString text;
     text.Format(u"Synchronizing: %d%%", percent);
-    WriteText(*m_pPercent, u"st", text);
+    WriteText(*m_pPercent, SYNCSTATUS_STATUS_TEXT, text);
     WritePercent(*m_pPercent, percent);
-    WriteText(*m_pProgress, u"LINE1", u"Synchronizing");
-    WriteText(*m_pProgress, u"LINE2", m_strProfile);
+    WriteText(*m_pProgress, SYNCSTATUS_LINE1, u"Synchronizing");
+    WriteText(*m_pProgress, SYNCSTATUS_LINE2, m_strProfile);
     text.Format(u"File %d of %d", file, kPlannedFiles);
-    WriteText(*m_pProgress, u"LINE3", text);
+    WriteText(*m_pProgress, SYNCSTATUS_LINE3, text);
     text.Format(u"file%d.txt", file);
-    WriteText(*m_pProgress, u"FILE", text);
+    WriteText(*m_pProgress, SYNCSTATUS_FILE, text);
 }
 
 void CStandInStatus::Finish(int exitCode) {
@@ -157,18 +151,18 @@ void CStandInStatus::Finish(int exitCode) {
     done.nResult = exitCode;
     const COMPARECOUNTS source = CompareCounts(exitCode == 0);
     const COMPARECOUNTS target = CompareCounts(true);
-    m_pProgress->SetValue(u"DONE", &done, sizeof done);
-    m_pProgress->SetValue(u"COMS", &source, sizeof source);
-    m_pProgress->SetValue(u"COMT", &target, sizeof target);
+    m_pProgress->SetValue(SYNCSTATUS_DONE, &done, sizeof done);
+    m_pProgress->SetValue(SYNCSTATUS_COMPARE_SOURCE, &source, sizeof source);
+    m_pProgress->SetValue(SYNCSTATUS_COMPARE_TARGET, &target, sizeof target);
     CString text;
     if (exitCode == 0) {
         WritePercent(*m_pPercent, 100);
-        WriteText(*m_pPercent, u"st", u"Finished");
-        WriteText(*m_pProgress, u"LERR", u"");
+        WriteText(*m_pPercent, SYNCSTATUS_STATUS_TEXT, u"Finished");
+        WriteText(*m_pProgress, SYNCSTATUS_LAST_ERROR, u"");
         return;
     }
     text.Format(u"Ended with exit code %d", exitCode);
-    WriteText(*m_pPercent, u"st", text);
+    WriteText(*m_pPercent, SYNCSTATUS_STATUS_TEXT, text);
     text.Format(u"Synchronization ended with exit code %d.", exitCode);
-    WriteText(*m_pProgress, u"LERR", text);
+    WriteText(*m_pProgress, SYNCSTATUS_LAST_ERROR, text);
 }

@@ -112,10 +112,13 @@ void OpenSettings(HWND hwnd) {
     if (code == SE_ERR_FNF || code == SE_ERR_PNF) ShowNotFound(hwnd, g_strSettingsPath);
 }
 
+// The command block is opened once and held; only when its heartbeat is not alive is the block
+// chosen again, since the engine may have come back on another one.
 BOOL IsEngineRunning() {
-    CCommStatus status(TRUE, FALSE);
-    if (status.IsAlive(500)) return TRUE;
+    static CCommStatus status(TRUE, TRUE);
+    if (status.IsOpen() && status.IsAlive(500)) return TRUE;
     status.Open();
+    if (status.IsAlive(500)) return TRUE;
     Sleep(500);
     return status.IsAlive(1000);
 }

@@ -10,6 +10,7 @@
 #include "dovrane/model/ZB_EXEC_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_STATUS_SUMMARY_HTML.h"
 #include "dovrane/model/ZB_TODO_HTML.h"
+#include "platform/base/TextConvert.h"
 #include "platform/host/PathMap.h"
 #include "tests/support/TestRoot.h"
 
@@ -156,6 +157,62 @@ TEST_F(DBEngListTest, EnteringBuildsHtmlOnlyFromPresentCounts) {
     EXPECT_TRUE(r[2].GetRunPreview().IsEmpty());
     EXPECT_TRUE(r[2].GetRunSummary().IsEmpty());
     EXPECT_TRUE(r[2].GetFinalStatus().IsEmpty());
+}
+
+// A history is read as the keys under "P>": those of profiles whose names go on after "P>", and
+// runs beyond the saved count, are not its records; a name too long for that is read key by key.
+TEST_F(DBEngListTest, HistoriesOfProfilesNamedAlikeStayApart) {
+    const CString longName(u'n', 1005);
+    const struct {
+        CString key;
+        int runs;
+    } histories[] = {{u"P", 2}, {u"P>1", 3}, {u"P>x", 1}, {u"P1", 4}, {longName, 2}};
+    for (const auto& h : histories) {
+        CDBEngList list(h.key);
+        for (int n = 0; n < h.runs; ++n) list.AddTailEntry(Run(10 * h.runs + n));
+        ASSERT_TRUE(list.SaveToDB());
+    }
+    CDBEngList shorter(u"P1");
+    shorter.AddTailEntry(Run(99));
+    ASSERT_TRUE(shorter.SaveToDB());  // leaves P1>1 ... P1>3 behind
+    for (const auto& h : histories) {
+        SCOPED_TRACE(zbw::ToUtf8(h.key.Left(8)));
+        CDBEngList loaded;
+        ASSERT_TRUE(loaded.SetKeyAndLoad(h.key));
+        std::vector<int> ids;
+        for (const CProjectRunTime& r : Records(loaded)) ids.push_back(r.m_todo.nResult);
+        std::vector<int> expected;
+        if (h.key == u"P1") {
+            expected = {99};
+        } else {
+            for (int n = 0; n < h.runs; ++n) expected.push_back(10 * h.runs + n);
+        }
+        EXPECT_EQ(ids, expected);
+        EXPECT_EQ(Records(loaded).front().m_strLogID, Run(expected.front()).m_strLogID);
+    }
+}
+
+// A loaded history holds the counts; each text is the one the counts give, built once.
+TEST_F(DBEngListTest, LoadedRecordsBuildTheirHtmlOnceWhenAsked) {
+    CDBEngList saved(u"P");
+    CProjectRunTime full = Run(3);
+    full.m_comt.nAvailable = 0;
+    saved.AddTailEntry(full);
+    saved.AddTailEntry(CProjectRunTime());
+    ASSERT_TRUE(saved.SaveToDB());
+    CDBEngList loaded;
+    ASSERT_TRUE(loaded.SetKeyAndLoad(u"P"));
+    ASSERT_EQ(loaded.GetCount(), 2);
+    const CProjectRunTime& first = loaded.GetHead();
+    const CString& preview = first.GetRunPreview();
+    EXPECT_EQ(preview, CZB_TODO_HTML().Build(full.m_todo));
+    EXPECT_EQ(first.GetRunSummary(), CZB_EXEC_SUMMARY_HTML().Build(full.m_done));
+    EXPECT_EQ(first.GetFinalStatus(), CZB_STATUS_SUMMARY_HTML().Build(full.m_comt, full.m_coms));
+    EXPECT_EQ(&first.GetRunPreview(), &preview) << "kept with the record";
+    CProjectRunTime copy = first;
+    EXPECT_EQ(copy.GetRunPreview(), preview);
+    EXPECT_TRUE(loaded.GetTail().GetRunPreview().IsEmpty());
+    EXPECT_TRUE(loaded.GetTail().GetFinalStatus().IsEmpty());
 }
 
 // Exit codes of the runs, oldest first, each added at the head and trimmed.

@@ -2,7 +2,9 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dovrane/model/CppSQLite3Exception.h"
@@ -216,16 +218,52 @@ TEST_F(EngineDBTest, OpenFailuresAndClosedDatabase) {
     EXPECT_FALSE(g_EngineDB.CommitDBTransaction());
 }
 
-TEST_F(EngineDBTest, FailedCommitClosesTheDatabase) {
+TEST_F(EngineDBTest, FailedTransactionsLeaveTheDatabaseUsable) {
     ASSERT_TRUE(g_EngineDB.OpenDBFile());
     ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
     EXPECT_TRUE(g_EngineDB.WriteDBValue(u"k", u"v"));
     EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
     EXPECT_FALSE(g_EngineDB.CommitDBTransaction()) << "a commit without a transaction fails";
-    EXPECT_FALSE(g_EngineDB.IsDBOpen());
-    EXPECT_FALSE(g_EngineDB.BeginDBTransaction());
+    EXPECT_FALSE(g_EngineDB.RollbackDBTransaction());
+    EXPECT_TRUE(g_EngineDB.IsDBOpen());
+
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"k", u"w"));
+    EXPECT_FALSE(g_EngineDB.BeginDBTransaction()) << "no transaction inside a transaction";
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"k2", u"x")) << "the outer transaction goes on";
+    EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
+    EXPECT_EQ(Read(u"k"), CString(u"w"));
+    EXPECT_EQ(Read(u"k2"), CString(u"x"));
+
+    ASSERT_TRUE(g_EngineDB.BeginDBTransaction());
+    EXPECT_TRUE(g_EngineDB.WriteDBValue(u"k", u"undone"));
+    EXPECT_TRUE(g_EngineDB.RollbackDBTransaction());
+    EXPECT_EQ(Read(u"k"), CString(u"w"));
+    EXPECT_TRUE(Write(u"k", u"after"));
+    EXPECT_EQ(Read(u"k"), CString(u"after"));
+}
+
+// Threads that each run their own transactions never meet inside one.
+TEST_F(EngineDBTest, TransactionsOfThreadsDoNotOverlap) {
     ASSERT_TRUE(g_EngineDB.OpenDBFile());
-    EXPECT_EQ(Read(u"k"), CString(u"v"));
+    const int kRounds = 40;
+    std::atomic<int> failures{0};
+    auto worker = [&](const char16_t* name) {
+        for (int round = 0; round < kRounds; ++round) {
+            CString key;
+            key.Format(u"%s>%d", name, round);
+            if (!g_EngineDB.BeginDBTransaction()) ++failures;
+            if (!g_EngineDB.WriteDBValue(key, name) || g_EngineDB.ReadDBValue(key) != CString(name))
+                ++failures;
+            if (!g_EngineDB.CommitDBTransaction()) ++failures;
+        }
+    };
+    std::thread other(worker, u"other");
+    worker(u"main");
+    other.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(Read(u"other>39"), CString(u"other"));
+    EXPECT_EQ(Read(u"main>39"), CString(u"main"));
 }
 
 TEST_F(EngineDBTest, BackupIsCopiedAMinuteLaterAtMostEveryHalfHour) {

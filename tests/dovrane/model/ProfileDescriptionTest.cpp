@@ -165,6 +165,8 @@ TEST_F(ProfileDescriptionTest, Execution) {
           "File: "
           "\"C:\\l.log\" (max 100 KB) (empty log file each run)<br>- Log only summary and errors<br>- " +
               noArchive},
+         // A deliberate change: the size is computed in 64 bits, where 32 bits would wrap 5000 MB to
+         // 904 MB.
          {"Limit Bandwidth=1\r\nBandwidth Value=5000\r\nBandwidth Unit=1\r\n", "",
           "Method: None<br>- " + noArchive + "<br>- Limit Bandwidth to: 4.88GB/Sec"},
          {"Limit Bandwidth=1\r\nBandwidth Value=3\r\nBandwidth Unit=0\r\nSpeed=50\r\nFlush Buffer=1\r\n", "",

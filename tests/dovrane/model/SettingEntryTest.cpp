@@ -72,7 +72,7 @@ TEST_F(SettingEntryTest, NumbersReadLikeTheRuntimeAndNamesBoundThem) {
         FreeSections(list);
         Section(u"Settings", c.text ? KeyList{{u"Lock Source", *c.text}} : KeyList{});
         CPerInt entry;
-        entry.Declare(u"Lock Source", u"Settings", 1);
+        entry.Declare(u"Settings", u"Lock Source", 1);
         if (c.named) {
             EXPECT_EQ(entry.AddValueName(u"No"), 0);
             EXPECT_EQ(entry.AddValueName(u"Yes"), 1);
@@ -90,12 +90,12 @@ TEST_F(SettingEntryTest, InitialValuesComeFromTheApplicationProfile) {
     CPerString password;
     CPerInt speed;
     CPerInt buffer;
-    user.Declare(u"Settings", u"", u"Connect user");
-    password.Declare(u"Settings", u"100110", u"Connect password");
-    speed.Declare(u"Speed", u"Settings", 100);
+    user.Declare(u"Settings", u"Connect user", u"");
+    password.Declare(u"Settings", u"Connect password", u"100110");
+    speed.Declare(u"Settings", u"Speed", 100);
     buffer.SetUseAppProfile(false);
     app.WriteProfileInt(u"Settings", u"Copy Buffer", 1);
-    buffer.Declare(u"Copy Buffer", u"Settings", 32768);
+    buffer.Declare(u"Settings", u"Copy Buffer", 32768);
     EXPECT_EQ(user.GetValue(), u"anna");
     EXPECT_EQ(password.GetValue(), u"100110");
     EXPECT_EQ(speed.GetValue(), 7);
@@ -123,11 +123,11 @@ TEST_F(SettingEntryTest, WriteBackOnlyWhileTheSwitchIsOn) {
             CPerList filters;
             CPerString undeclared;
             CPerString notFromProfile;
-            log.Declare(u"Settings", u"", u"Log File");
-            speed.Declare(u"Speed", u"Settings", 100);
+            log.Declare(u"Settings", u"Log File", u"");
+            speed.Declare(u"Settings", u"Speed", 100);
             filters.Declare(u"Filters");
             notFromProfile.SetUseAppProfile(false);
-            notFromProfile.Declare(u"Settings", u"x", u"Other");
+            notFromProfile.Declare(u"Settings", u"Other", u"x");
             log.LoadEntry(list);
             speed.LoadEntry(list);
             filters.LoadEntry(list);
@@ -200,7 +200,7 @@ TEST_F(SettingEntryTest, ListInitialItemsComeFromTheApplicationProfile) {
 TEST_F(SettingEntryTest, StringValuesAreCutToTheLineLimit) {
     Section(u"Settings", {{u"Source Folder", std::u16string(20000, u'a')}});
     CPerDirAndSnapshot source;
-    source.Declare(u"Settings", u"", u"Source Folder");
+    source.Declare(u"Settings", u"Source Folder", u"");
     source.LoadEntry(list);
     EXPECT_EQ(source.GetValue().GetLength(), CSectionFileReader::MaxLine);
 }
@@ -233,11 +233,11 @@ TEST_F(SettingEntryTest, StoringWritesKeysWithTheirComments) {
     CPerInt lock;
     CPerInt speed;
     CPerList filters;
-    user.Declare(u"Settings", u"bob", u"Connect user");
-    lock.Declare(u"Lock Source", u"Settings", 1);
+    user.Declare(u"Settings", u"Connect user", u"bob");
+    lock.Declare(u"Settings", u"Lock Source", 1);
     lock.AddValueName(u"No");
     lock.AddValueName(u"Yes");
-    speed.Declare(u"Speed", u"Settings", 100);
+    speed.Declare(u"Settings", u"Speed", 100);
     filters.Declare(u"Filters");
     filters.Add(u"Include");
     filters.Add(u"*.doc");
@@ -279,7 +279,7 @@ TEST_F(SettingEntryTest, UndeclaredEntriesAreNeitherReadNorWritten) {
 TEST_F(SettingEntryTest, AssignmentCopiesValuesButNotTheDeclaration) {
     CRegEntry::SetWriteBack(true);
     CPerDirAndSnapshot source(true, 3);
-    source.Declare(u"Settings", u"C:\\a", u"Source Folder");
+    source.Declare(u"Settings", u"Source Folder", u"C:\\a");
     source.SetLabel(u"Source");
     source.SetFlag(0, true);
     {
@@ -317,7 +317,7 @@ TEST_F(SettingEntryTest, FlagsStartAsDocumentedAndCheckTheirIndex) {
 TEST_F(SettingEntryTest, RevertToLoadedKeepsNamedNumbersInRange) {
     CPerInt priority;
     priority.SetUseAppProfile(false);
-    priority.Declare(u"Priority Class", u"Settings", 1);
+    priority.Declare(u"Settings", u"Priority Class", 1);
     for (LPCWSTR name : {u"Default", u"Idle (recommended)", u"Low"}) priority.AddValueName(name);
     priority.SetValue(12);
     priority.RevertToLoaded();

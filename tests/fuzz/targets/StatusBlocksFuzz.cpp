@@ -3,8 +3,8 @@
 // reads them) take what the input puts there.
 #include <cstring>
 
+#include "common/SyncCounts.h"
 #include "dovrane/model/StatusBlockValue.h"
-#include "dovrane/model/SyncCounts.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
 #include "platform/win32/FileMapping.h"

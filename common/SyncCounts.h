@@ -147,6 +147,26 @@ inline COMPARECOUNTS NoCompareCounts() {
     return counts;
 }
 
+// The compressed, encrypted, locked and archived marks of one side, as the summaries show them.
+struct SIDEFLAGS {
+    bool bCompressed;
+    bool bEncrypted;
+    bool bLocked;
+    bool bArchived;
+};
+
+inline SIDEFLAGS SourceFlags(const SYNCCOUNTS& counts) {
+    return {counts.bSourceCompressed != 0, counts.bSourceEncrypted != 0, counts.bSourceLocked != 0,
+            counts.bSourceArchived != 0};
+}
+inline SIDEFLAGS TargetFlags(const SYNCCOUNTS& counts) {
+    return {counts.bTargetCompressed != 0, counts.bTargetEncrypted != 0, counts.bTargetLocked != 0,
+            counts.bTargetArchived != 0};
+}
+inline SIDEFLAGS SideFlags(const COMPARECOUNTS& side) {
+    return {side.bCompressed != 0, side.bEncrypted != 0, side.bLocked != 0, side.bArchived != 0};
+}
+
 inline bool HasData(const SYNCCOUNTS& counts) {
     return counts.nResult != -1;
 }
