@@ -1,6 +1,7 @@
 #include "dovrane/dovraneApp.h"
 
 #include <clocale>
+#include <cstdio>
 
 #include "common/DebugPrintf.h"
 #include "common/EventLog.h"
@@ -13,6 +14,7 @@
 #include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Process.h"
@@ -20,6 +22,10 @@
 #include "platform/win32/WinVersion.h"
 
 namespace {
+
+const char kDefaultPage[] = "/status.htm";
+const DWORD kHttpIdleTimeoutMs = 10000;
+const DWORD kHttpStopPauseMs = 100;
 
 const char16_t kVersionText[] = u"ZBEngine 1.1";
 const int kBuildNumber = 7;
@@ -103,6 +109,7 @@ bool CdovraneApp::StartEngine() {
     if (!m_runItems.LoadSettings(m_files.m_strXMLPath, true)) return false;
     m_runItems.SetEngineError(CString());
     m_bStarted = true;
+    StartHttpServer();
     return true;
 }
 
@@ -158,8 +165,39 @@ void CdovraneApp::StoreEngineInfo() {
 void CdovraneApp::StopEngine() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
     if (m_bStarted && m_runItems.AreProfilesLoaded()) m_runItems.SaveSettings(u"");
+    StopHttpServer();
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
+}
+
+// The web interface on the settings' HTTP port (0 when there is none: the server does not
+// listen). A port it cannot listen on is refused with the text that GETERROR answers.
+void CdovraneApp::StartHttpServer() {
+    const CEngineSettings settings = m_runItems.GetSettings();
+    int port = settings.m_nHttpPort;
+    if (port > CEngineSettings::kHighestPort) {
+        RefuseHttpPort(port);
+        return;
+    }
+    bool started = m_httpServer.StartServer(port, zbw::ToUtf8(m_files.m_strHtmlFolder), kDefaultPage,
+                                            &m_runItems, kHttpIdleTimeoutMs, m_wndMain.GetSafeHwnd(),
+                                            WM_ENGINE_COMMAND, settings.m_strHttpClients,
+                                            settings.m_strHttpPasswordHash, m_files.m_strXMLPath);
+    if (!started && port > 0) RefuseHttpPort(port);
+}
+
+void CdovraneApp::RefuseHttpPort(int port) {
+    CString text;
+    text.Format(u"ZBEngine cannot use port %d, this port is already in use. Please change HTTP port.", port);
+    std::printf("%s\n", zbw::ToUtf8(text).c_str());
+    std::fflush(stdout);
+    m_runItems.SetEngineError(text);
+}
+
+// A request may be waiting in a command sent to this thread's window: the server serves such
+// sends while it waits for its client threads, and each retry pauses here.
+void CdovraneApp::StopHttpServer() {
+    while (!m_httpServer.Shutdown()) Sleep(kHttpStopPauseMs);
 }
 
 void CdovraneApp::RestartEngine() {

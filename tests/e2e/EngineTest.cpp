@@ -116,7 +116,9 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     }
 
     std::vector<std::string> messages = Messages();
-    ASSERT_EQ(messages.size(), 22u) << text;
+    // The web server's socket traces depend on whether another engine holds its port.
+    std::erase_if(messages, [](const std::string& m) { return m.find(".\t[") != std::string::npos; });
+    ASSERT_EQ(messages.size(), 25u) << text;
     EXPECT_EQ(messages[0], " ");
     EXPECT_EQ(messages[1], "*************************************");
     EXPECT_EQ(messages[2], "**** Starting ZBEngine ****");
@@ -147,8 +149,11 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
         "<TCPIP> tag not found in XML configuration file, ZBEngine to use default TCP/IP configuration");
     EXPECT_EQ(messages[19],
               "<HTTP> tag not found in XML configuration file, zbengine will use default HTTP configuration");
-    EXPECT_EQ(messages[20], "**** Shutting down ZBEngine ****");
-    EXPECT_EQ(messages[21], "**** Exiting ZBEngine ****");
+    EXPECT_EQ(messages[20], "Starting HTTP server on this machine on port 8001");
+    EXPECT_EQ(messages[21], "HTTP server allows clients from 127.0.0.1");
+    EXPECT_EQ(messages[22], "Using encrypted HTML pages");
+    EXPECT_EQ(messages[23], "**** Shutting down ZBEngine ****");
+    EXPECT_EQ(messages[24], "**** Exiting ZBEngine ****");
 
     std::vector<zbw::EVENTRECORD> events;
     ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
