@@ -1,6 +1,7 @@
 #include "dovrane/dovraneApp.h"
 
 #include <clocale>
+#include <cstdio>
 
 #include "common/DebugPrintf.h"
 #include "common/EventLog.h"
@@ -13,6 +14,7 @@
 #include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
 #include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/Process.h"
@@ -30,6 +32,10 @@ const char16_t kSyncProgramMissing[] =
     u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const DWORD kRestartPauseMs = 1000;
 const int kStartFailedExitCode = 5;
+const DWORD kServerPollMs = 500;
+const DWORD kServerStartLimitMs = 30000;
+const DWORD kServerStopWaitMs = 1000;
+const DWORD kServerStopPauseMs = 100;
 
 bool FileExists(const CString& path) {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
@@ -103,7 +109,47 @@ bool CdovraneApp::StartEngine() {
     if (!m_runItems.LoadSettings(m_files.m_strXMLPath, true)) return false;
     m_runItems.SetEngineError(CString());
     m_bStarted = true;
+    StartIPServer();
     return true;
+}
+
+void CdovraneApp::StartIPServer() {
+    const CEngineSettings settings = m_runItems.GetSettings();
+    m_ipServer.Start(&m_runItems, settings.m_strTcpAddress, settings.m_nTcpPort, settings.m_strTcpClients,
+                     settings.m_strTcpPassword, m_files.m_strXMLPath, m_wndMain.GetSafeHwnd(), 0,
+                     WM_ENGINE_COMMAND);
+    DWORD waited = 0;
+    while (m_ipServer.GetServerStatusCode() == SERVERSTATUS_STARTING) {
+        Sleep(kServerPollMs);
+        waited += kServerPollMs;
+        if (waited > kServerStartLimitMs) {
+            const CString timeout(u"GetServerStatusCode() failed, timeout");
+            g_DebugPrintf.PrintDebug(u"%s", timeout);
+            m_runItems.SetEngineError(timeout);
+            break;
+        }
+    }
+    g_DebugPrintf.Print(u"IPServer started in %d ms", static_cast<int>(waited));
+    if (m_ipServer.GetServerStatusCode() != SERVERSTATUS_RUNNING) {
+        g_DebugPrintf.PrintDebug(u"IPServer failed startup");
+        return;
+    }
+    m_runItems.SetEngineError(CString());
+    CanUseHttpPort(settings.m_nHttpPort);
+}
+
+bool CdovraneApp::CanUseHttpPort(int port) {
+    if (port <= CEngineSettings::kHighestPort && !(port > 0 && CIPServer::IsPortInUse(port))) return true;
+    CString text;
+    text.Format(u"ZBEngine cannot use port %d, this port is already in use. Please change HTTP port.", port);
+    std::printf("%s\n", zbw::ToUtf8(text).c_str());
+    std::fflush(stdout);
+    m_runItems.SetEngineError(text);
+    return false;
+}
+
+void CdovraneApp::StopIPServer() {
+    while (!m_ipServer.Stop(kServerStopWaitMs)) Sleep(kServerStopPauseMs);
 }
 
 // A database that cannot be opened becomes the engine error text, which ends the start.
@@ -157,7 +203,10 @@ void CdovraneApp::StoreEngineInfo() {
 // the stop disables the items that do not run.
 void CdovraneApp::StopEngine() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
-    if (m_bStarted && m_runItems.AreProfilesLoaded()) m_runItems.SaveSettings(u"");
+    if (m_bStarted && !IsFinalServerStatus(m_ipServer.GetServerStatusCode()) &&
+        m_runItems.AreProfilesLoaded())
+        m_runItems.SaveSettings(u"");
+    StopIPServer();
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
 }
