@@ -339,13 +339,21 @@ bool CRunItemList::LoadProfiles(const CString& path, CString& result) {
     return true;
 }
 
+// Every item is in the list before the first is enabled, so a profile to run after is found.
+// An item about to be enabled is not disabled first: Enable disables it on its way, and the
+// first Disable would start watching the profile file only to have that watch replaced.
 void CRunItemList::ReplaceRunItems(const CArray<CLaunchItem>& items) {
     RemoveAllRunItems();
-    for (INT_PTR i = 0; i < items.GetSize(); ++i) AddRunItem(items[i], true);
+    for (INT_PTR i = 0; i < items.GetSize(); ++i) {
+        const CLaunchItem& launch = items[i];
+        if (launch.m_strProfile.IsEmpty() || FindIndex(launch.m_strProfile) >= 0) continue;
+        CZBProjectRunItem* item = AppendRunItem(launch);
+        if (!launch.m_nEnabled) item->Disable();
+    }
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         CLaunchItem launch = item->GetLaunchItem();
-        if (launch.m_nEnabled && !launch.m_strProfile.IsEmpty()) item->Enable(launch);
+        if (launch.m_nEnabled) item->Enable(launch);
     }
 }
 
@@ -558,13 +566,18 @@ bool CRunItemList::AddProfileFromXml(const CString& xml) {
     return AddRunItem(item, false);
 }
 
-bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    if (item.m_strProfile.IsEmpty() || FindIndex(item.m_strProfile) >= 0) return false;
+CZBProjectRunItem* CRunItemList::AppendRunItem(const CLaunchItem& item) {
     CZBProjectRunItem* runItem = new CZBProjectRunItem();
     runItem->SetOwnerList(this);
     m_items.Add(runItem);
     runItem->SetInfo(item);
+    return runItem;
+}
+
+bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
+    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    if (item.m_strProfile.IsEmpty() || FindIndex(item.m_strProfile) >= 0) return false;
+    CZBProjectRunItem* runItem = AppendRunItem(item);
     if (disabled || item.m_nEnabled == 0)
         runItem->Disable();
     else
