@@ -107,6 +107,8 @@ class MainWndSentCommandTest : public MainWndTest, public ::testing::WithParamIn
 TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
     const SENTCOMMAND& command = GetParam();
     ASSERT_TRUE(m_app.StartEngine());
+    // The command server's own start-up load and save come first.
+    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
     CString text = command.argument;
     LRESULT result = -1;
     OnOtherThread([&] {
