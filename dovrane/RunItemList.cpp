@@ -22,8 +22,7 @@ const char16_t kDeclaration[] = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\
 const char16_t kLocalClients[] = u"127.0.0.1";
 const char16_t kSyncProgramKey[] = u"software\\Zebrodyne Pro 2\\Zebrodyne Pro";
 const char16_t kSyncProgramMissing[] =
-    u"Unable to locate Zebrodyne Pro on this computer. Please install "
-    u"Zebrodyne Pro.";
+    u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const char16_t kMarker[] = u" ";
 const int kPlainPasswordLimit = 30;
 const int kDigestLength = 44;
@@ -54,8 +53,7 @@ class CSectionReader {
     CMarkup& m_xml;
 };
 
-// A copy of the document with the named child of SETTINGS current; false when
-// there is none.
+// A copy of the document with the named child of SETTINGS current; false when there is none.
 bool EnterSettingsChild(const CMarkup& document, LPCWSTR name, CMarkup& section) {
     section = document;
     if (!section.FindElement(u"SETTINGS") || !section.FindChildElement(name)) return false;
@@ -130,9 +128,7 @@ void CRunItemList::ReadTcpSettings(CXMLFile& file) {
     CMarkup xml;
     if (!EnterSettingsChild(file.GetMarkup(), u"TCPIP", xml)) {
         g_DebugPrintf.Print(
-            u"<TCPIP> tag not found in XML configuration file, "
-            u"ZBEngine to use default TCP/IP "
-            u"configuration");
+            u"<TCPIP> tag not found in XML configuration file, ZBEngine to use default TCP/IP configuration");
         return;
     }
     g_DebugPrintf.Print(u"<TCPIP> tag found.");
@@ -146,16 +142,13 @@ void CRunItemList::ReadTcpSettings(CXMLFile& file) {
     } else {
         s.m_strTcpAddress.Empty();
         g_DebugPrintf.Print(
-            u"<IP> tag not found in XML configuration file, "
-            u"zbengine will use default IP address "
-            u"(TCP/IP protocol)");
+            u"<IP> tag not found in XML configuration file, zbengine will use default IP address (TCP/IP "
+            u"protocol)");
     }
     if (!reader.Text(u"PORT", text)) {
         s.m_nTcpPort = 0;
         g_DebugPrintf.Print(
-            u"<PORT> tag not found in XML configuration file, "
-            u"zbengine will use port %d (TCP/IP "
-            u"protocol)",
+            u"<PORT> tag not found in XML configuration file, zbengine will use port %d (TCP/IP protocol)",
             0);
     } else if (int port = _wtoi(text); IsPortInRange(port)) {
         s.m_strPendingTcpPort = text;
@@ -164,44 +157,34 @@ void CRunItemList::ReadTcpSettings(CXMLFile& file) {
     } else {
         s.m_nTcpPort = 0;
         g_DebugPrintf.Print(
-            u"<PORT> tag invalid in XML configuration file, "
-            u"zbengine will use port %d (TCP/IP "
-            u"protocol)",
-            0);
+            u"<PORT> tag invalid in XML configuration file, zbengine will use port %d (TCP/IP protocol)", 0);
     }
     if (reader.Text(u"CLIENTS", text)) {
         s.m_strTcpClients = s.m_strPendingTcpClients = text;
         g_DebugPrintf.Print(
-            u"<CLIENTS> tag found, zbengine will only allow "
-            u"clients from %s (TCP/IP protocol)",
-            text);
+            u"<CLIENTS> tag found, zbengine will only allow clients from %s (TCP/IP protocol)", text);
     } else {
         s.m_strTcpClients = kLocalClients;
         g_DebugPrintf.Print(
-            u"<CLIENTS> tag not found in XML configuration file, "
-            u"zbengine will only allow clients "
-            u"from %s (TCP/IP protocol)",
+            u"<CLIENTS> tag not found in XML configuration file, zbengine will only allow clients from %s "
+            u"(TCP/IP protocol)",
             kLocalClients);
     }
     if (reader.Text(u"PWD", text)) {
         s.m_strTcpPassword = s.m_strPendingTcpPassword = text;
         g_DebugPrintf.Print(
-            u"<PWD> tag found, zbengine access via TCP/IP will "
-            u"require password (TCP/IP protocol)");
+            u"<PWD> tag found, zbengine access via TCP/IP will require password (TCP/IP protocol)");
     } else {
         s.m_strTcpPassword.Empty();
         g_DebugPrintf.Print(
-            u"<PWD> tag not found in XML configuration file, "
-            u"zbengine access via TCP/IP will not "
-            u"require password (TCP/IP protocol)");
+            u"<PWD> tag not found in XML configuration file, zbengine access via TCP/IP will not require "
+            u"password (TCP/IP protocol)");
     }
     s.m_bNoTcpIp = reader.Has(u"NOTCPIP");
     if (s.m_bNoTcpIp) {
         s.m_nTcpPort = 0;
         g_DebugPrintf.Print(
-            u"<NOTCPIP> tag found in XML configuration file, "
-            u"zbengine will not accept TCP/IP "
-            u"connections");
+            u"<NOTCPIP> tag found in XML configuration file, zbengine will not accept TCP/IP connections");
     }
 }
 
@@ -209,9 +192,7 @@ void CRunItemList::ReadHttpSettings(CXMLFile& file) {
     CMarkup xml;
     if (!EnterSettingsChild(file.GetMarkup(), u"HTTP", xml)) {
         g_DebugPrintf.Print(
-            u"<HTTP> tag not found in XML configuration file, "
-            u"zbengine will use default HTTP "
-            u"configuration");
+            u"<HTTP> tag not found in XML configuration file, zbengine will use default HTTP configuration");
         return;
     }
     g_DebugPrintf.Print(u"<HTTP> tag found.");
@@ -222,8 +203,7 @@ void CRunItemList::ReadHttpSettings(CXMLFile& file) {
     if (!reader.Text(u"PORT", text)) {
         s.m_nHttpPort = CEngineSettings::kDefaultHttpPort;
         g_DebugPrintf.Print(
-            u"<PORT> tag not found in XML configuration file, "
-            u"using default port %d (HTTP protocol)",
+            u"<PORT> tag not found in XML configuration file, using default port %d (HTTP protocol)",
             s.m_nHttpPort);
     } else if (int port = _wtoi(text); IsPortInRange(port)) {
         s.m_strPendingHttpPort = text;
@@ -231,23 +211,18 @@ void CRunItemList::ReadHttpSettings(CXMLFile& file) {
         g_DebugPrintf.Print(u"<PORT> tag found, zbengine will use port %d (HTTP protocol)", port);
     } else {
         s.m_nHttpPort = CEngineSettings::kDefaultHttpPort;
-        g_DebugPrintf.Print(
-            u"<PORT> tag found, invalid port value, using default "
-            u"port %d (HTTP protocol)",
-            s.m_nHttpPort);
+        g_DebugPrintf.Print(u"<PORT> tag found, invalid port value, using default port %d (HTTP protocol)",
+                            s.m_nHttpPort);
     }
     if (reader.Text(u"CLIENTS", text)) {
         s.m_strHttpClients = s.m_strPendingHttpClients = text;
-        g_DebugPrintf.Print(
-            u"<CLIENTS> tag found: zbengine will only allow "
-            u"clients from %s (HTTP protocol)",
-            text);
+        g_DebugPrintf.Print(u"<CLIENTS> tag found: zbengine will only allow clients from %s (HTTP protocol)",
+                            text);
     } else {
         s.m_strHttpClients = kLocalClients;
         g_DebugPrintf.Print(
-            u"<CLIENTS> tag not found in XML configuration file: "
-            u"zbengine will only allow clients "
-            u"from %s (HTTP protocol)",
+            u"<CLIENTS> tag not found in XML configuration file: zbengine will only allow clients from %s "
+            u"(HTTP protocol)",
             kLocalClients);
     }
     if (reader.Text(u"PWD", text)) {
@@ -255,21 +230,18 @@ void CRunItemList::ReadHttpSettings(CXMLFile& file) {
         if (IsDigestText(text)) {
             s.m_strHttpPasswordHash = s.m_strPendingHttpPasswordHash = text;
             g_DebugPrintf.Print(
-                u"<PWD> tag found, zbengine access via HTTP requires "
-                u"password (HTTP protocol)");
+                u"<PWD> tag found, zbengine access via HTTP requires password (HTTP protocol)");
         } else {
             s.m_strHttpPasswordHash.Empty();
             g_DebugPrintf.Print(
-                u"<PWD> invalid password hash found in XML "
-                u"configuration file, zbengine access via "
-                u"HTTP will not require password (HTTP protocol)");
+                u"<PWD> invalid password hash found in XML configuration file, zbengine access via HTTP will "
+                u"not require password (HTTP protocol)");
         }
     } else {
         s.m_strHttpPasswordHash.Empty();
         g_DebugPrintf.Print(
-            u"<PWD> tag not found in XML configuration file, "
-            u"zbengine access via HTTP does not "
-            u"require password (HTTP protocol)");
+            u"<PWD> tag not found in XML configuration file, zbengine access via HTTP does not require "
+            u"password (HTTP protocol)");
     }
     if (reader.Text(u"REFRESH", text)) {
         s.m_strPendingRefresh = text;
@@ -296,23 +268,21 @@ void CRunItemList::ReadHttpSettings(CXMLFile& file) {
     } else {
         s.m_nCheckNewAfterChange = s.m_nCheckNew;
         g_DebugPrintf.Print(
-            u"<CHECKNEW_AFTERCHANGE> tag not found in XML "
-            u"configuration file, using default %d",
+            u"<CHECKNEW_AFTERCHANGE> tag not found in XML configuration file, using default %d",
             s.m_nCheckNewAfterChange);
     }
     s.m_bNoHttp = reader.Has(u"NOHTTP");
     if (s.m_bNoHttp) {
         s.m_nHttpPort = 0;
         g_DebugPrintf.Print(
-            u"<NOHTTP> tag found in XML configuration file, "
-            u"zbengine will not accept HTTP (browser) "
+            u"<NOHTTP> tag found in XML configuration file, zbengine will not accept HTTP (browser) "
             u"connections");
     }
 }
 
-// A file that is not there (nor its ".bak") is refused, so a mistyped name
-// neither empties the list nor becomes the settings path. The engine's own file
-// before its first load is the one exception: the first start creates it.
+// A file that is not there (nor its ".bak") is refused, so a mistyped name neither empties the
+// list nor becomes the settings path. The engine's own file before its first load is the one
+// exception: the first start creates it.
 bool CRunItemList::LoadProfiles(const CString& path, CString& result) {
     g_DebugPrintf.Print(u"Loading profiles from XML file %s", path);
     const bool firstStart = path.CompareNoCase(m_settings.m_strSettingsPath) == 0 && m_items.IsEmpty();
@@ -339,13 +309,21 @@ bool CRunItemList::LoadProfiles(const CString& path, CString& result) {
     return true;
 }
 
+// Every item is in the list before the first is enabled, so a profile to run after is found.
+// An item about to be enabled is not disabled first: Enable disables it on its way, and the
+// first Disable would start watching the profile file only to have that watch replaced.
 void CRunItemList::ReplaceRunItems(const CArray<CLaunchItem>& items) {
     RemoveAllRunItems();
-    for (INT_PTR i = 0; i < items.GetSize(); ++i) AddRunItem(items[i], true);
+    for (INT_PTR i = 0; i < items.GetSize(); ++i) {
+        const CLaunchItem& launch = items[i];
+        if (launch.m_strProfile.IsEmpty() || FindIndex(launch.m_strProfile) >= 0) continue;
+        CZBProjectRunItem* item = AppendRunItem(launch);
+        if (!launch.m_nEnabled) item->Disable();
+    }
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         CLaunchItem launch = item->GetLaunchItem();
-        if (launch.m_nEnabled && !launch.m_strProfile.IsEmpty()) item->Enable(launch);
+        if (launch.m_nEnabled) item->Enable(launch);
     }
 }
 
@@ -558,13 +536,18 @@ bool CRunItemList::AddProfileFromXml(const CString& xml) {
     return AddRunItem(item, false);
 }
 
-bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    if (item.m_strProfile.IsEmpty() || FindIndex(item.m_strProfile) >= 0) return false;
+CZBProjectRunItem* CRunItemList::AppendRunItem(const CLaunchItem& item) {
     CZBProjectRunItem* runItem = new CZBProjectRunItem();
     runItem->SetOwnerList(this);
     m_items.Add(runItem);
     runItem->SetInfo(item);
+    return runItem;
+}
+
+bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
+    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    if (item.m_strProfile.IsEmpty() || FindIndex(item.m_strProfile) >= 0) return false;
+    CZBProjectRunItem* runItem = AppendRunItem(item);
     if (disabled || item.m_nEnabled == 0)
         runItem->Disable();
     else
@@ -572,8 +555,8 @@ bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
     return true;
 }
 
-// The item keeps its enabled or disabled state: an enabled item (whatever it is
-// doing) is enabled again with the new settings, a disabled one stays disabled.
+// The item keeps its enabled or disabled state: an enabled item (whatever it is doing) is enabled
+// again with the new settings, a disabled one stays disabled.
 bool CRunItemList::UpdateProfileFromXml(const CString& xml) {
     CSingleLock lock(&g_RunItemsMutex, TRUE);
     CLaunchItem item;
@@ -602,8 +585,8 @@ bool CRunItemList::RemoveProfile(LPCWSTR name) {
     return true;
 }
 
-// The name is matched literally: its "*", "?" and "[" would otherwise be
-// pattern characters and reach other profiles' keys.
+// The name is matched literally: its "*", "?" and "[" would otherwise be pattern characters and
+// reach other profiles' keys.
 void CRunItemList::DeleteRunHistory(const CString& name) {
     if (!g_EngineDB.BeginDBTransaction()) return;
     if (g_EngineDB.DeleteDBKeys(CEngineDB::EscapeGlob(name) + u">*"))

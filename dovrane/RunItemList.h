@@ -129,6 +129,8 @@ class CRunItemList : public CRunItemOwner {
     CString RUNITEM_RECORD(int index);
 
    private:
+    // A new item that knows the list, appended and given its launch item.
+    CZBProjectRunItem* AppendRunItem(const CLaunchItem& item);
     int FindIndex(LPCWSTR name);
     CZBProjectRunItem* Find(LPCWSTR name);
     static bool InCategory(CZBProjectRunItem& item, LPCWSTR category);
