@@ -302,7 +302,7 @@ std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
     if (!refreshCheck && m_nNewInstall == 1 && m_bNewInstallShownOnce) m_nNewInstall = 2;
     if (!m_pList) return ServePage("200 OK", path, keepAlive);
     CHttpActions::REQUESTSITE site{request.GetHeader("Origin"), request.GetHeader("Referer"),
-                                   request.m_strHost};
+                                   request.m_strHost, request.GetHeader("Sec-Fetch-Site")};
     CHttpActions actions(*m_pList,
                          {[this](WPARAM code, CString& text) { return SendToMainWindow(code, text); },
                           [this](WPARAM code) { return PostToMainWindow(code); }},
