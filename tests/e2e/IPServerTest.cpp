@@ -25,6 +25,9 @@
 
 namespace {
 
+// Answers such as STATUS ALL of many profiles are far longer than any command.
+constexpr int kAnswerMaxChars = 64 * 1024 * 1024;
+
 const unsigned kBoundMs = 20000;
 const char kPassword[] = "s3cret";
 
@@ -178,7 +181,7 @@ class CWireClient {
     }
 
     SOCKET m_socket = INVALID_SOCKET;
-    CIPFrameBuffer m_frames;
+    CIPFrameBuffer m_frames{kAnswerMaxChars};
     bool m_bClosed = false;
 };
 
@@ -454,7 +457,7 @@ TEST_F(IPServerTest, LoginFailuresAreTextsAndSlowTheNextTry) {
         EXPECT_EQ(challenge->GetLength(), 8);
         wrongPassword.Send(CWireClient::Reply(*challenge, u"guess"));
         EXPECT_EQ(Narrow(wrongPassword.Read().value_or(u"")), "Client not validated, incorrect password");
-        EXPECT_TRUE(wrongPassword.ClosedWithin(5000));
+        EXPECT_TRUE(wrongPassword.ClosedWithin(kBoundMs));
     }
     {
         CWireClient wrongResponse;
@@ -542,6 +545,8 @@ TEST_F(IPServerTest, PortZeroServesOnlyTheBlock) {
     EXPECT_EQ(engine.WaitExit(kBoundMs), 0);
     CCommStatus block(TRUE, FALSE);
     EXPECT_FALSE(block.IsAlive(500));
+    const std::string after = RunConsole("VER");
+    EXPECT_NE(after.find("ZBEngine not running ... "), std::string::npos) << after;
 }
 
 TEST_F(IPServerTest, ASecondEngineEndsWithThree) {
