@@ -23,6 +23,10 @@
 
 namespace {
 
+const char kDefaultPage[] = "/status.htm";
+const DWORD kHttpIdleTimeoutMs = 10000;
+const DWORD kHttpStopPauseMs = 100;
+
 const char16_t kVersionText[] = u"ZBEngine 1.1";
 const int kBuildNumber = 7;
 const char16_t kServiceKey[] = u"SYSTEM\\CurrentControlSet\\Services\\ZBEngine";
@@ -109,11 +113,11 @@ bool CdovraneApp::StartEngine() {
     if (!m_runItems.LoadSettings(m_files.m_strXMLPath, true)) return false;
     m_runItems.SetEngineError(CString());
     m_bStarted = true;
-    StartIPServer();
+    if (StartIPServer()) StartHttpServer();
     return true;
 }
 
-void CdovraneApp::StartIPServer() {
+bool CdovraneApp::StartIPServer() {
     const CEngineSettings settings = m_runItems.GetSettings();
     m_ipServer.Start(&m_runItems, settings.m_strTcpAddress, settings.m_nTcpPort, settings.m_strTcpClients,
                      settings.m_strTcpPassword, m_files.m_strXMLPath, m_wndMain.GetSafeHwnd(), 0,
@@ -132,19 +136,15 @@ void CdovraneApp::StartIPServer() {
     g_DebugPrintf.Print(u"IPServer started in %d ms", static_cast<int>(waited));
     if (m_ipServer.GetServerStatusCode() != SERVERSTATUS_RUNNING) {
         g_DebugPrintf.PrintDebug(u"IPServer failed startup");
-        return;
+        return false;
     }
     m_runItems.SetEngineError(CString());
-    CanUseHttpPort(settings.m_nHttpPort);
+    return true;
 }
 
 bool CdovraneApp::CanUseHttpPort(int port) {
     if (port <= CEngineSettings::kHighestPort && !(port > 0 && CIPServer::IsPortInUse(port))) return true;
-    CString text;
-    text.Format(u"ZBEngine cannot use port %d, this port is already in use. Please change HTTP port.", port);
-    std::printf("%s\n", zbw::ToUtf8(text).c_str());
-    std::fflush(stdout);
-    m_runItems.SetEngineError(text);
+    RefuseHttpPort(port);
     return false;
 }
 
@@ -207,8 +207,36 @@ void CdovraneApp::StopEngine() {
         m_runItems.AreProfilesLoaded())
         m_runItems.SaveSettings(u"");
     StopIPServer();
+    StopHttpServer();
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
+}
+
+// The web interface on the settings' HTTP port (0 when there is none: the server does not
+// listen). A port it cannot listen on is refused with the text that GETERROR answers.
+void CdovraneApp::StartHttpServer() {
+    const CEngineSettings settings = m_runItems.GetSettings();
+    const int port = settings.m_nHttpPort;
+    if (!CanUseHttpPort(port)) return;
+    bool started = m_httpServer.StartServer(port, zbw::ToUtf8(m_files.m_strHtmlFolder), kDefaultPage,
+                                            &m_runItems, kHttpIdleTimeoutMs, m_wndMain.GetSafeHwnd(),
+                                            WM_ENGINE_COMMAND, settings.m_strHttpClients,
+                                            settings.m_strHttpPasswordHash, m_files.m_strXMLPath);
+    if (!started && port > 0) RefuseHttpPort(port);
+}
+
+void CdovraneApp::RefuseHttpPort(int port) {
+    CString text;
+    text.Format(u"ZBEngine cannot use port %d, this port is already in use. Please change HTTP port.", port);
+    std::printf("%s\n", zbw::ToUtf8(text).c_str());
+    std::fflush(stdout);
+    m_runItems.SetEngineError(text);
+}
+
+// A request may be waiting in a command sent to this thread's window: the server serves such
+// sends while it waits for its client threads, and each retry pauses here.
+void CdovraneApp::StopHttpServer() {
+    while (!m_httpServer.Shutdown()) Sleep(kHttpStopPauseMs);
 }
 
 void CdovraneApp::RestartEngine() {

@@ -1,7 +1,7 @@
 // CdovraneApp: the engine's application object. It owns the engine for the whole run of the
 // process: the hidden main window, the run-item list with the engine settings, the TCP/IP command
-// server, the engine's file names and the command line; it starts the engine from InitInstance,
-// stops it from
+// server, the HTTP server, the engine's file names and the command line; it starts the engine from
+// InitInstance, stops it from
 // ExitInstance, and restarts it on the main window's command. The program has one instance,
 // theApp (dovrane/dovrane.cpp).
 //
@@ -23,6 +23,7 @@
 #include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/ZBEngineCommandLine.h"
+#include "dovrane/web/HTTPServer.h"
 #include "platform/classlib/WinApp.h"
 
 class CdovraneApp : public CWinApp {
@@ -78,16 +79,21 @@ class CdovraneApp : public CWinApp {
     // Its build number: "ver" of the machine, else of the user; 0 when not a number.
     static int ReadSyncProgramBuild();
     static bool RegistryDebugSwitch();
-    // Starts the TCP/IP server and waits (bounded) until it reports how it started.
-    void StartIPServer();
+    // Starts the TCP/IP server and waits (bounded) until it reports how it started; true when it runs.
+    bool StartIPServer();
     void StopIPServer();
-    // The HTTP port can be used: at most 65534 and nothing answering on it; else the refusal is
-    // printed and becomes the engine error text.
+    // The HTTP port can be used: at most 65534 and nothing answering on it; else RefuseHttpPort.
     bool CanUseHttpPort(int port);
+    void StartHttpServer();
+    // Prints the refusal of the HTTP port and keeps it as the engine error text.
+    void RefuseHttpPort(int port);
+    void StopHttpServer();
 
     CMainWnd m_wndMain;
     CRunItemList m_runItems;
     CIPServer m_ipServer;
+    // After the list, so it goes first: its requests use the list.
+    CHTTPServer m_httpServer;
     CEngineFileNames m_files;
     CZBEngineCommandLine m_cmdInfo;
     std::atomic<bool> m_bStarted{false};

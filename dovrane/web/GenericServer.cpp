@@ -58,14 +58,16 @@ int CGenericServer::Start(WORD port, DWORD timeoutMs) {
     if (!CreateEvents()) return 0;
     if (!StartThread(AcceptThread, m_hAcceptThread, m_dwAcceptThreadId,
                      "_beginthreadex(...) failure, for Launch Thread") ||
-        !AwaitHandshake("Unable to get response from Accept Thread withing specified Timeout ->")) {
+        !AwaitHandshake("Unable to get response from Accept Thread withing specified Timeout ->",
+                        m_hAcceptThread)) {
         StopThreads();
         return 0;
     }
     ResetEvent(m_hHandshakeEvent);
     if (!StartThread(HelperThread, m_hHelperThread, m_dwHelperThreadId,
                      "_beginthreadex(...) failure, for Helper Thread") ||
-        !AwaitHandshake("Unable to get response from Helper Thread within specified Timeout ->")) {
+        !AwaitHandshake("Unable to get response from Helper Thread within specified Timeout ->",
+                        m_hHelperThread)) {
         StopThreads();
         return 0;
     }
@@ -96,8 +98,15 @@ bool CGenericServer::StartThread(unsigned (*body)(void*), HANDLE& handle, DWORD&
     return true;
 }
 
-bool CGenericServer::AwaitHandshake(const char* timeoutMessage) {
-    if (WaitForSingleObject(m_hHandshakeEvent, kHandshakeTimeoutMs) == WAIT_OBJECT_0) return true;
+// A thread that ends without answering (its port cannot be bound) fails the start at once.
+bool CGenericServer::AwaitHandshake(const char* timeoutMessage, HANDLE thread) {
+    HANDLE waits[2] = {m_hHandshakeEvent, thread};
+    DWORD result = WaitForMultipleObjects(2, waits, FALSE, kHandshakeTimeoutMs);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result == WAIT_OBJECT_0 + 1) {
+        LogTrace("Thread ended without answering", "Run", 0);
+        return false;
+    }
     LogTrace(timeoutMessage, "Run", static_cast<int>(kHandshakeTimeoutMs));
     return false;
 }

@@ -7,7 +7,8 @@
 // line (CLog) and never reaches the client except as a closed connection.
 //
 // Threads: Start, Shutdown and the destructor belong to one owner thread. Start waits up to
-// 30000 ms for each of its threads to answer; Shutdown waits 1000 ms for both, then until every
+// 30000 ms for each of its threads to answer (a thread that ends first, such as an accept thread
+// whose port is taken, fails it at once); Shutdown waits 1000 ms for both, then until every
 // client thread has left, then up to 1000 ms for each ended client thread.
 //
 // Kept of the Windows behaviour: the events and waits, the trace texts, the exit code 4660.
@@ -100,7 +101,7 @@ class CGenericServer : public CLog {
 
     bool CreateEvents();
     bool StartThread(unsigned (*body)(void*), HANDLE& handle, DWORD& id, const char* failure);
-    bool AwaitHandshake(const char* timeoutMessage);
+    bool AwaitHandshake(const char* timeoutMessage, HANDLE thread);
     int StopThreads();
     bool StopServerThreads();
     bool StopEndedClients();

@@ -289,6 +289,21 @@ TEST_F(MainWndTest, StopSavesTheSettingsOnlyOnceTheProfilesWereLoaded) {
     EXPECT_NE(ReadHostFile(hostFile + ".bak"), "");
 }
 
+TEST_F(MainWndTest, TheEndOfTheSessionSavesTheSettingsOnlyOnceTheProfilesWereLoaded) {
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    const std::string bytes = std::string("\xFF\xFE<\0S\0E\0T\0T\0I\0N\0G\0S\0/\0>\0", 24);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + hostFile + "')\"").c_str()), 0);
+    ASSERT_TRUE(WriteHostFile(hostFile, bytes));
+    ASSERT_TRUE(m_app.StartEngine());
+    EXPECT_EQ(SendMessageW(m_hwnd, WM_ENDSESSION, TRUE, 0), TRUE);
+    EXPECT_EQ(ReadHostFile(hostFile), bytes);
+    EXPECT_EQ(ReadHostFile(hostFile + ".bak"), "");
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(m_app.GetRunItemList().LoadSettings(u"", false));
+    EXPECT_EQ(SendMessageW(m_hwnd, WM_ENDSESSION, TRUE, 0), TRUE);
+    EXPECT_NE(ReadHostFile(hostFile + ".bak"), "");
+}
+
 TEST_F(MainWndTest, StartRefusesWhenInstalledAsAServiceButNotStartedByIt) {
     EXPECT_FALSE(CdovraneApp::IsInstalledAsService());
     AddServiceKey();

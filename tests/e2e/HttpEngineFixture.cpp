@@ -15,6 +15,8 @@
 void CHttpEngineTest::SetUp() {
     m_nPort = zbtest::FreeTcpPort();
     std::filesystem::create_directories(m_root.Path("profiles"));
+    std::filesystem::create_directories(m_root.Path("src"));
+    std::filesystem::create_directories(m_root.Path("dst"));
     std::string sync = WindowsPath(BinDir() + "/zbsync") + ".exe";
     ASSERT_TRUE(SetMachineValue(u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", u"path",
                                 zbw::FromUtf8(sync).GetString()));
@@ -53,31 +55,29 @@ std::string CHttpEngineTest::Utf16File(const std::string& utf8) {
 }
 
 std::string CHttpEngineTest::Encode(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char ch : text) {
-        if (std::isalnum(ch)) {
-            encoded += static_cast<char>(ch);
-        } else {
-            encoded += '%';
-            encoded += kHex[ch >> 4];
-            encoded += kHex[ch & 15];
-        }
-    }
-    return encoded;
+    return zbtest::UrlEncoded(text);
 }
 
 void CHttpEngineTest::WriteSettings(const std::vector<TESTPROFILE>& profiles, const std::string& httpExtra) {
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS>\r\n<HTTP><PORT>" +
                       std::to_string(m_nPort) + "</PORT>" + httpExtra + "</HTTP>\r\n";
     for (const TESTPROFILE& profile : profiles) {
-        WriteHostFile(ProfilePath(profile.file),
-                      "[StandIn]\r\nExitCode=0\r\nSeconds=" + std::to_string(profile.seconds) + "\r\n");
+        WriteProfile(profile.file, profile.seconds);
         xml += "<ITEM><PROFILE>" + ProfileName(profile.file) + "</PROFILE><CATEGORY>" + profile.category +
                "</CATEGORY><DESCRIPTION>" + profile.description + "</DESCRIPTION></ITEM>\r\n";
     }
     xml += "</SETTINGS>\r\n";
     ASSERT_TRUE(WriteHostFile(SettingsPath(), Utf16File(xml)));
+}
+
+void CHttpEngineTest::WriteProfile(const std::string& file, double seconds) {
+    std::string log = file.substr(0, file.rfind('.')) + ".log";
+    std::string text = "[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nSource Folder=" +
+                       WindowsPath(m_root.Path("src")) +
+                       "\r\nTarget Folder=" + WindowsPath(m_root.Path("dst")) +
+                       "\r\nExecution Method=1\r\nLog File=" + ProfileName(log) +
+                       "\r\n[StandIn]\r\nExitCode=0\r\nSeconds=" + std::to_string(seconds) + "\r\n";
+    ASSERT_TRUE(WriteHostFile(ProfilePath(file), Utf16File(text)));
 }
 
 std::vector<TESTPROFILE> CHttpEngineTest::FourProfiles() const {
@@ -102,13 +102,14 @@ int CHttpEngineTest::ProfileRows(const std::string& page) const {
 void CHttpEngineTest::StartEngine(size_t count, const std::string& program) {
     ASSERT_TRUE(
         m_engine.Start(program.empty() ? BinDir() + "/zbengine" : program, {WindowsPath(SettingsPath())}));
+    ASSERT_TRUE(zbtest::WaitForText([&] { return StatusText().empty() ? std::string() : std::string("up"); },
+                                    "up", kBoundMs))
+        << zbtest::ReadUtf16Log(EngineLog());
+    // The command server loads the profiles once it listens; a load from the page does the same.
+    if (ProfileRows(StatusText()) != static_cast<int>(count)) Action("LOAD=ALL");
     std::string wanted = std::to_string(count);
-    ASSERT_TRUE(zbtest::WaitForText(
-        [&] {
-            std::string page = StatusText();
-            return page.empty() ? std::string("-") : std::to_string(ProfileRows(page));
-        },
-        wanted, kBoundMs))
+    ASSERT_TRUE(
+        zbtest::WaitForText([&] { return std::to_string(ProfileRows(StatusText())); }, wanted, kBoundMs))
         << zbtest::ReadUtf16Log(EngineLog());
 }
 

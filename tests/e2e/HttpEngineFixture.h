@@ -37,6 +37,8 @@ class CHttpEngineTest : public ::testing::Test {
     std::string SettingsPath() const { return m_root.Path("settings.xml"); }
     std::string EngineLog() const { return m_root.Path("home/.local/share/ZBEngine/ZBEngine.log"); }
 
+    // A profile of the stand-in over the test's two folders, with its log beside it.
+    void WriteProfile(const std::string& file, double seconds);
     void WriteSettings(const std::vector<TESTPROFILE>& profiles, const std::string& httpExtra = "");
     std::vector<TESTPROFILE> FourProfiles() const;
     // Starts the engine (program: a copy with its own html folder) and waits until the status

@@ -1,0 +1,138 @@
+// The HTTP server over a real run-item list with a window of the test thread as the main
+// window: the log never sees credentials, the client filter matches whole addresses, a request
+// that waits for the lock gets the busy page, and a stop while a request sends an engine command
+// to the window does not lock up.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "common/DebugPrintf.h"
+#include "dovrane/MainWnd.h"
+#include "dovrane/RunItemList.h"
+#include "dovrane/web/HTTPServer.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/base/WinError.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinUser.h"
+#include "tests/e2e/HttpClient.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+std::atomic<int> g_commands{0};
+
+LRESULT CALLBACK CommandProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ENGINE_COMMAND) {
+        ++g_commands;
+        return TRUE;
+    }
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+HWND MakeCommandWindow() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = CommandProc;
+    windowClass.lpszClassName = u"ZbwTestHttpMainWindow";
+    RegisterClassW(&windowClass);
+    return CreateWindowExW(0, u"ZbwTestHttpMainWindow", u"main", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
+                           nullptr, nullptr);
+}
+
+void Pump(std::chrono::milliseconds span) {
+    auto end = std::chrono::steady_clock::now() + span;
+    MSG message;
+    while (std::chrono::steady_clock::now() < end) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+class HTTPServerTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_log.Init(CString(m_root.Path("server.log").c_str())));
+        m_log.m_bDebug = true;
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\ZBEngine\\ZBEngine", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExW(key, u"noenc", 0, REG_SZ, reinterpret_cast<const BYTE*>(u"1"), 4);
+        RegCloseKey(key);
+        m_window = MakeCommandWindow();
+        ASSERT_NE(m_window, nullptr);
+        m_server = std::make_unique<CHTTPServer>(m_log);
+        m_server->SetActionPauses(0, 0, 0);
+        m_port = zbtest::FreeTcpPort();
+    }
+    void TearDown() override {
+        m_server.reset();
+        DestroyWindow(m_window);
+    }
+
+    bool Start(const CString& filter = u"127.0.0.1") {
+        return m_server->StartServer(m_port, BinDir() + "/html", "/status.htm", &m_list, 10000, m_window,
+                                     WM_ENGINE_COMMAND, filter, CString(), u"C:\\settings.xml");
+    }
+
+    CTestRoot m_root;
+    CDebugPrintf m_log;
+    CRunItemList m_list;
+    HWND m_window = nullptr;
+    std::unique_ptr<CHTTPServer> m_server;
+    int m_port = 0;
+};
+
+TEST(HTTPServerLogTest, CredentialsNeverReachTheLog) {
+    EXPECT_EQ(CHTTPServer::LoggedRequest("GET / HTTP/1.1\r\nAuthorization: Basic YTpi\r\nHost: x\r\n\r\n"),
+              "GET / HTTP/1.1\\r\\nAuthorization: Basic *****\\r\\nHost: x\\r\\n\\r\\n");
+    EXPECT_EQ(CHTTPServer::LoggedRequest("GET / HTTP/1.1\r\nAuthorization: YTpi\r\n\r\n"),
+              "GET / HTTP/1.1\\r\\nAuthorization: *****\\r\\n\\r\\n");
+}
+
+TEST_F(HTTPServerTest, FilterMatchesWholeAddresses) {
+    ASSERT_TRUE(Start(u"127.0.0.1"));
+    EXPECT_TRUE(m_server->IsClientAllowed("127.0.0.1", 1));
+    EXPECT_FALSE(m_server->IsClientAllowed("127.0.0.10", 1));
+    EXPECT_FALSE(m_server->IsClientAllowed("127.0.0.100", 1));
+    EXPECT_EQ(zbtest::HttpGet(m_port, "/").status, 200);
+    CHTTPServer other(m_log);
+    EXPECT_FALSE(other.StartServer(0, BinDir() + "/html", "/status.htm", &m_list, 10000, m_window,
+                                   WM_ENGINE_COMMAND, u"192.168.1.*", CString(), CString()))
+        << "port 0 does not listen";
+    EXPECT_TRUE(other.IsClientAllowed("192.168.1.17", 1));
+    EXPECT_FALSE(other.IsClientAllowed("10.192.168.1", 1));
+    EXPECT_FALSE(other.IsClientAllowed("127.0.0.1", 1));
+}
+
+TEST_F(HTTPServerTest, ARequestWaitingForTheLockGetsTheBusyPage) {
+    ASSERT_TRUE(Start());
+    // The load is sent to this thread's window, which is not served yet: it holds the lock.
+    std::thread holder([&] { zbtest::HttpGet(m_port, "/status.htm?LOAD=ALL"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    zbtest::HTTPANSWER busy = zbtest::HttpGet(m_port, "/status.htm");
+    EXPECT_EQ(busy.status, 200);
+    EXPECT_NE(busy.body.find("ZBEngine is busy with a requested operation."), std::string::npos) << busy.body;
+    EXPECT_EQ(busy.headers["Content-Type"], "text/html; charset=iso-8859-1");
+    Pump(std::chrono::milliseconds(500));
+    holder.join();
+    EXPECT_EQ(g_commands, 1);
+}
+
+TEST_F(HTTPServerTest, StopWhileARequestSendsToTheWindowEnds) {
+    ASSERT_TRUE(Start());
+    int before = g_commands;
+    std::thread client([&] { zbtest::HttpGet(m_port, "/status.htm?SAVE=ALL"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(m_server->Shutdown(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    client.join();
+    EXPECT_EQ(g_commands, before + 1) << "the command was served during the stop";
+    CString text;
+    EXPECT_EQ(m_server->SendToMainWindow(ENGINE_CMD_SAVE, text), 0) << "no sends once stopping";
+}
+
+}  // namespace

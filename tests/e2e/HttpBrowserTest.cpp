@@ -1,0 +1,182 @@
+// The status page in a real browser (headless Chromium): its script runs without errors, a
+// click on a profile's run link starts the stand-in and the page then shows it running, and a
+// screenshot of the page at laptop and phone width is kept as a test artefact.
+#include <filesystem>
+#include <string>
+
+#include "tests/e2e/HttpEngineFixture.h"
+#include "tests/e2e/LogFiles.h"
+
+namespace {
+
+const char kBrowser[] = "/usr/bin/chromium";
+
+// Loads the status page in a frame, clicks the first run link and reports what it saw.
+const char kHarness[] = R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="frame" src="/status.htm" style="width:1200px;height:800px"></iframe>
+<script>
+var frame = document.getElementById('frame');
+var clicked = false, tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+function check() {
+  var doc = frame.contentDocument;
+  if (++tries > 400) { report('timeout'); return; }
+  var loaded = doc && doc.body && doc.readyState === 'complete' && /\/status\.htm/.test(doc.URL);
+  if (!loaded) { setTimeout(check, 50); return; }
+  if (typeof frame.contentWindow.CheckRefresh !== 'function') { report('script missing'); return; }
+  if (!clicked) {
+    var link = doc.querySelector('a.run');
+    if (!link) { setTimeout(check, 50); return; }
+    clicked = true;
+    link.click();
+    setTimeout(check, 1500);
+    return;
+  }
+  if (doc.querySelector('.state.running')) { report('running'); return; }
+  setTimeout(check, 100);
+}
+check();
+</script></body></html>
+)";
+
+// Loads the status page in a frame, marks the frame's window, starts a run with a request of its
+// own and waits until the page shows the profile running: the mark tells whether the page got
+// there by swapping its section in (mark kept) or by loading again (mark gone).
+std::string SwapHarness(const std::string& runQuery) {
+    return R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="frame" src="/status.htm" style="width:1200px;height:800px"></iframe>
+<script>
+var frame = document.getElementById('frame');
+var started = false, tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+function check() {
+  var doc = frame.contentDocument;
+  if (++tries > 600) { report('timeout'); return; }
+  var loaded = doc && doc.body && doc.readyState === 'complete' && doc.getElementById('ajaxsection');
+  if (!loaded) { setTimeout(check, 50); return; }
+  if (!started) {
+    started = true;
+    frame.contentWindow.zbMark = 'kept';
+    var request = new XMLHttpRequest();
+    request.open('GET', '/status.htm?)" +
+           runQuery + R"(', true);
+    request.send(null);
+  }
+  if (doc.querySelector('.state.running')) {
+    report(frame.contentWindow.zbMark === 'kept' ? 'swapped' : 'reloaded');
+    return;
+  }
+  setTimeout(check, 100);
+}
+check();
+</script></body></html>
+)";
+}
+
+// The add form in one frame and the browse page in another, which the form would have opened:
+// a click on a profile of the browse page puts its path into the form's profile field.
+std::string PickHarness(const std::string& folderQuery) {
+    return R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="form" src="/profileform.htm" style="width:900px;height:600px"></iframe>
+<iframe id="browse" src="/browse.htm?)" +
+           folderQuery + R"(" style="width:600px;height:600px"></iframe>
+<script>
+var tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+function check() {
+  var form = document.getElementById('form'), browse = document.getElementById('browse');
+  var fd = form.contentDocument, bd = browse.contentDocument;
+  if (++tries > 400) { report('timeout'); return; }
+  var ready = fd && bd && fd.readyState === 'complete' && bd.readyState === 'complete' &&
+      fd.getElementById('profileinput') && bd.querySelector('a[onclick^="assign_selection"]');
+  if (!ready) { setTimeout(check, 50); return; }
+  browse.contentWindow.opener = form.contentWindow;
+  bd.querySelector('a[onclick^="assign_selection"]').click();
+  report('picked:' + fd.getElementById('profileinput').value);
+}
+check();
+</script></body></html>
+)";
+}
+
+class HttpBrowserTest : public CHttpEngineTest {
+   protected:
+    // Runs the browser with a fresh profile; its standard output and error go to files.
+    int Browser(const std::string& arguments, const std::string& name) {
+        std::string profile = m_root.Path("browser-" + name);
+        std::string command = std::string("timeout 90 ") + kBrowser +
+                              " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+                              " --disable-background-networking --disable-component-update --disable-sync"
+                              " --enable-logging=stderr --v=0 --user-data-dir=" +
+                              profile + " " + arguments + " >" + m_root.Path(name + ".out") + " 2>" +
+                              m_root.Path(name + ".err");
+        return std::system(command.c_str());
+    }
+    std::string Output(const std::string& name) { return ReadHostFile(m_root.Path(name + ".out")); }
+    std::string Errors(const std::string& name) { return ReadHostFile(m_root.Path(name + ".err")); }
+};
+
+TEST_F(HttpBrowserTest, RunLinkStartsTheStandInAndThePageShowsIt) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    // The harness lives only in this test's copy of the page folder (pages are read encrypted).
+    WriteHostFile(m_root.Path("prog/html/zbtest.html"), kHarness);
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles());
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=30000 --dump-dom " + base + "/zbtest.html", "click");
+    EXPECT_NE(Output("click").find("<div id=\"result\">running</div>"), std::string::npos) << Output("click");
+    EXPECT_EQ(Errors("click").find("Uncaught"), std::string::npos) << Errors("click");
+    EXPECT_TRUE(WaitForStandIn("gamma.fsf")) << "the first run link is the first profile of Home";
+
+    std::string artefacts = BinDir() + "/../artefacts";
+    std::filesystem::create_directories(artefacts);
+    for (const auto& [name, size] :
+         {std::pair{"status-page", "1280,1000"}, std::pair{"status-page-phone", "390,1600"}}) {
+        std::string shot = artefacts + "/" + name + ".png";
+        std::filesystem::remove(shot);
+        Browser(std::string("--hide-scrollbars --window-size=") + size + " --screenshot=" + shot + " " +
+                    base + "/status.htm",
+                name);
+        EXPECT_TRUE(std::filesystem::exists(shot)) << Errors(name);
+        EXPECT_EQ(Errors(name).find("Uncaught"), std::string::npos) << Errors(name);
+    }
+}
+
+TEST_F(HttpBrowserTest, StatusPageShowsARunByItsRefreshSectionWithoutLoadingAgain) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbswap.html"),
+                  SwapHarness("RUN=" + Encode(ProfileName("alpha.fsf"))));
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles(), "<CHECKNEW>1</CHECKNEW><CHECKNEW_AFTERCHANGE>1</CHECKNEW_AFTERCHANGE>");
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=60000 --dump-dom " + base + "/zbswap.html", "swap");
+    EXPECT_NE(Output("swap").find("<div id=\"result\">swapped</div>"), std::string::npos) << Output("swap");
+    EXPECT_EQ(Errors("swap").find("Uncaught"), std::string::npos) << Errors("swap");
+}
+
+TEST_F(HttpBrowserTest, BrowseWindowPicksAProfileIntoTheAddForm) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbpick.html"),
+                  PickHarness("CURRFOLDER=" + Encode(WindowsPath(m_root.Path("profiles")))));
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles());
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=30000 --dump-dom " + base + "/zbpick.html", "pick");
+    EXPECT_NE(Output("pick").find("picked:" + ProfileName("alpha.fsf") + "</div>"), std::string::npos)
+        << Output("pick");
+    EXPECT_EQ(Errors("pick").find("Uncaught"), std::string::npos) << Errors("pick");
+}
+
+}  // namespace
