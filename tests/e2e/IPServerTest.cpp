@@ -329,6 +329,7 @@ TEST_F(IPServerTest, EveryCommandGetsItsExactAnswerOverTcpIp) {
         {"SETNEWHTTPPORT 65535", "101-Error, invalid port number: 65535"},
         {"SETNEWHTTPPORT -3", "101-Error, invalid port number: -3"},
         {"SETNEWHTTPPORT 0", "100-Ok, new port 0, old port " + http + "."},
+        {"SETNEWHTTPPORT " + http, "101-Error, port already in use: " + http},  // the engine's own
         {"SETNEWHTTPPORT " + std::to_string(held.Port()),
          "101-Error, port already in use: " + std::to_string(held.Port())},
         {"SETNEWHTTPPORT " + std::to_string(freePort),
