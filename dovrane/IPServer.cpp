@@ -120,6 +120,8 @@ bool CIPServer::StartUp() {
     }
     if (!AttachSockets()) return false;
     m_nStatus = SERVERSTATUS_RUNNING;
+    // A second engine started while the settings load already sees this one.
+    m_commStatus.SetTime(GetTickCount());
     g_EventLog.WriteEventLog(EVENTLOG_SUCCESS, u"ZBEngine started");
     if (!LoadSettingsAtStart()) return false;
     for (SLOT& slot : m_slots) slot = SLOT{};

@@ -552,6 +552,36 @@ TEST_F(IPServerTest, PortZeroServesOnlyTheBlock) {
     EXPECT_NE(after.find("ZBEngine not running ... "), std::string::npos) << after;
 }
 
+TEST_F(IPServerTest, ABlockAnswerStaysFiveSecondsThenTheBlockIsIdle) {
+    WriteStandardSettings();
+    CChildProcess engine;
+    StartEngine(engine);
+    CCommStatus block(TRUE, FALSE);
+    ASSERT_TRUE(
+        zbtest::WaitForText([&] { return block.IsAlive(500) ? "alive" : "not yet"; }, "alive", kBoundMs));
+    int type = COMMSTATUS_IDLE;
+    CString text;
+    block.ReadCommand(type, text);
+    block.SendCommand(COMMSTATUS_COMMAND, u"ECHO");
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            block.ReadCommand(type, text);
+            return std::to_string(type) + Narrow(text);
+        },
+        "1100-ECHO", kBoundMs));
+    const int64_t answered = zbw::TickNow64();
+    Sleep(3000);
+    EXPECT_FALSE(block.ReadCommand(type, text));  // not run again, not cleared yet
+    EXPECT_EQ(type, COMMSTATUS_ANSWER);
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            block.ReadCommand(type, text);
+            return std::to_string(type) + "[" + Narrow(text) + "]";
+        },
+        "0[ ]", kBoundMs));
+    EXPECT_GE(zbw::TickNow64() - answered, 4900);
+}
+
 TEST_F(IPServerTest, ASecondEngineEndsWithThree) {
     WriteStandardSettings();
     CChildProcess first;
