@@ -1,6 +1,7 @@
 #include "dovrane/IPServer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <string>
 
@@ -119,6 +120,8 @@ bool CIPServer::StartUp() {
     }
     if (!AttachSockets()) return false;
     m_nStatus = SERVERSTATUS_RUNNING;
+    // A second engine started while the settings load already sees this one.
+    m_commStatus.SetTime(GetTickCount());
     g_EventLog.WriteEventLog(EVENTLOG_SUCCESS, u"ZBEngine started");
     if (!LoadSettingsAtStart()) return false;
     for (SLOT& slot : m_slots) slot = SLOT{};
@@ -491,15 +494,10 @@ LRESULT CIPServer::SendToOwner(WPARAM code, CString& argument) {
 }
 
 int CIPServer::SendString(int connection, const CString& text) {
+    static_assert(std::endian::native == std::endian::little, "the units go out as they lie in memory");
     CString framed = text + u"|";
     AppendSHA1Digest(framed);
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(framed.GetLength()) * 2);
-    for (int i = 0; i < framed.GetLength(); ++i) {
-        bytes += static_cast<char>(framed[i] & 0xFF);
-        bytes += static_cast<char>(framed[i] >> 8);
-    }
-    return cscPutData(connection, bytes.data(), static_cast<int>(bytes.size()));
+    return cscPutData(connection, framed.GetString(), framed.GetLength() * 2);
 }
 
 void CIPServer::LogError(LPCWSTR text, int code) {

@@ -70,7 +70,7 @@ echo
 echo "In a second terminal, the console client (the command block, then TCP/IP):"
 echo "  export ZBW_ROOT='$ZBW_ROOT' HOME='$HOME' XDG_DATA_HOME='$XDG_DATA_HOME'"
 echo "  '$bin/ZBConsole' '/C:VER|LIST|STATUS ALL|NEXTRUNS $every_minute|HELP'"
-echo "  '$bin/ZBConsole' '/C:USETCP 127.0.0.1 $port|PASS $password|CONNECT|RUN $at_startup|PAUSE 3|STATUS $at_startup|CONNECTIONS|BYE'"
+echo "  '$bin/ZBConsole' '/C:PASS $password|USETCP 127.0.0.1 $port|RUN $at_startup|PAUSE 3|STATUS $at_startup|CONNECTIONS|BYE'"
 echo "  touch '$watched/new-file.txt'   # the third profile runs"
 echo "  '$bin/ZBConsole' '/C:DISABLE ALL|STATUS ALL|ENABLE ALL|SHUTDOWN'"
 echo

@@ -24,6 +24,9 @@
 
 namespace {
 
+// Answers such as STATUS ALL of many profiles are far longer than any command.
+constexpr int kAnswerMaxChars = 64 * 1024 * 1024;
+
 const int kProfiles = 1000;
 const int kRequests = 200;
 const double kIdleSeconds = 30;
@@ -104,7 +107,7 @@ class CClient {
     }
 
     SOCKET m_socket = INVALID_SOCKET;
-    CIPFrameBuffer m_frames;
+    CIPFrameBuffer m_frames{kAnswerMaxChars};
 };
 
 // The block's client side, as ZBConsole uses it: command, then poll for the answer.

@@ -232,6 +232,12 @@ TEST_F(MainWndTest, ARestartWhoseSecondStartFailsLeavesAWindowThatStillEndsTheEn
 }
 
 TEST_F(MainWndTest, StartClearsTheErrorOfAnEarlierStart) {
+    // Without a web interface, so no program on the default HTTP port can give the start an error.
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + hostFile + "')\"").c_str()), 0);
+    std::string bytes = "\xFF\xFE";
+    for (char c : std::string("<SETTINGS><HTTP><NOHTTP/></HTTP></SETTINGS>")) bytes += std::string{c, '\0'};
+    ASSERT_TRUE(WriteHostFile(hostFile, bytes));
     m_app.GetRunItemList().SetEngineError(u"GetServerStatusCode() failed, timeout");
     EXPECT_TRUE(m_app.StartEngine());
     EXPECT_EQ(m_app.GetRunItemList().GetEngineError(), CString(u""));

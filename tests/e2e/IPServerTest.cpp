@@ -25,6 +25,9 @@
 
 namespace {
 
+// Answers such as STATUS ALL of many profiles are far longer than any command.
+constexpr int kAnswerMaxChars = 64 * 1024 * 1024;
+
 const unsigned kBoundMs = 20000;
 const char kPassword[] = "s3cret";
 
@@ -178,7 +181,7 @@ class CWireClient {
     }
 
     SOCKET m_socket = INVALID_SOCKET;
-    CIPFrameBuffer m_frames;
+    CIPFrameBuffer m_frames{kAnswerMaxChars};
     bool m_bClosed = false;
 };
 
@@ -326,6 +329,7 @@ TEST_F(IPServerTest, EveryCommandGetsItsExactAnswerOverTcpIp) {
         {"SETNEWHTTPPORT 65535", "101-Error, invalid port number: 65535"},
         {"SETNEWHTTPPORT -3", "101-Error, invalid port number: -3"},
         {"SETNEWHTTPPORT 0", "100-Ok, new port 0, old port " + http + "."},
+        {"SETNEWHTTPPORT " + http, "101-Error, port already in use: " + http},  // the engine's own
         {"SETNEWHTTPPORT " + std::to_string(held.Port()),
          "101-Error, port already in use: " + std::to_string(held.Port())},
         {"SETNEWHTTPPORT " + std::to_string(freePort),
@@ -456,7 +460,7 @@ TEST_F(IPServerTest, LoginFailuresAreTextsAndSlowTheNextTry) {
         EXPECT_LE(challenge->GetLength(), 8);
         wrongPassword.Send(CWireClient::Reply(*challenge, u"guess"));
         EXPECT_EQ(Narrow(wrongPassword.Read().value_or(u"")), "Client not validated, incorrect password");
-        EXPECT_TRUE(wrongPassword.ClosedWithin(5000));
+        EXPECT_TRUE(wrongPassword.ClosedWithin(kBoundMs));
     }
     {
         CWireClient wrongResponse;
@@ -544,6 +548,38 @@ TEST_F(IPServerTest, PortZeroServesOnlyTheBlock) {
     EXPECT_EQ(engine.WaitExit(kBoundMs), 0);
     CCommStatus block(TRUE, FALSE);
     EXPECT_FALSE(block.IsAlive(500));
+    const std::string after = RunConsole("VER");
+    EXPECT_NE(after.find("ZBEngine not running ... "), std::string::npos) << after;
+}
+
+TEST_F(IPServerTest, ABlockAnswerStaysFiveSecondsThenTheBlockIsIdle) {
+    WriteStandardSettings();
+    CChildProcess engine;
+    StartEngine(engine);
+    CCommStatus block(TRUE, FALSE);
+    ASSERT_TRUE(
+        zbtest::WaitForText([&] { return block.IsAlive(500) ? "alive" : "not yet"; }, "alive", kBoundMs));
+    int type = COMMSTATUS_IDLE;
+    CString text;
+    block.ReadCommand(type, text);
+    block.SendCommand(COMMSTATUS_COMMAND, u"ECHO");
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            block.ReadCommand(type, text);
+            return std::to_string(type) + Narrow(text);
+        },
+        "1100-ECHO", kBoundMs));
+    const int64_t answered = zbw::TickNow64();
+    Sleep(3000);
+    EXPECT_FALSE(block.ReadCommand(type, text));  // not run again, not cleared yet
+    EXPECT_EQ(type, COMMSTATUS_ANSWER);
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            block.ReadCommand(type, text);
+            return std::to_string(type) + "[" + Narrow(text) + "]";
+        },
+        "0[ ]", kBoundMs));
+    EXPECT_GE(zbw::TickNow64() - answered, 4900);
 }
 
 TEST_F(IPServerTest, ASecondEngineEndsWithThree) {
