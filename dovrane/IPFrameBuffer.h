@@ -22,7 +22,8 @@ class CIPFrameBuffer {
    public:
     enum RESULT { FRAME_NONE, FRAME_OK, FRAME_BAD };
 
-    explicit CIPFrameBuffer(int maxChars = IPFRAME_MAX_CHARS) : m_nMaxChars(maxChars) {}
+    CIPFrameBuffer() = default;
+    explicit CIPFrameBuffer(int maxChars) : m_nMaxChars(maxChars) {}
 
     // now: the tick count, which starts the age of a new partial frame.
     void Append(const char* data, int count, DWORD now);
@@ -40,7 +41,7 @@ class CIPFrameBuffer {
     int FindFrameEnd();
     static bool IsDigestText(const CString& text, int start);
 
-    int m_nMaxChars;
+    int m_nMaxChars = IPFRAME_MAX_CHARS;
     std::string m_oddByte;  // the first byte of a character whose second has not come
     CString m_text;
     int m_nScanFrom = 0;
