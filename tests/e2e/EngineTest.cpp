@@ -118,9 +118,13 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     }
 
     std::vector<std::string> messages = Messages();
-    // The web server's socket traces depend on whether another engine holds its port.
-    std::erase_if(messages, [](const std::string& m) { return m.find(".\t[") != std::string::npos; });
-    ASSERT_EQ(messages.size(), 31u) << text;
+    // A fresh root has the default HTTP port, which another engine of a parallel test may hold:
+    // the web server's lines and socket traces depend on that, so they are left out here.
+    std::erase_if(messages, [](const std::string& m) {
+        return m.find(".\t[") != std::string::npos || m.rfind("Starting HTTP server", 0) == 0 ||
+               m.rfind("HTTP server allows", 0) == 0 || m == "Using encrypted HTML pages";
+    });
+    ASSERT_EQ(messages.size(), 28u) << text;
     EXPECT_EQ(messages[0], " ");
     EXPECT_EQ(messages[1], "*************************************");
     EXPECT_EQ(messages[2], "**** Starting ZBEngine ****");
@@ -154,14 +158,11 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     EXPECT_EQ(messages[20], "This computer is named \"TESTHOST\"");
     EXPECT_EQ(messages[21], "Server does not accept TCP/IP connections from clients.");
     EXPECT_EQ(messages[22], "IPServer started in 500 ms");
-    EXPECT_EQ(messages[23], "Starting HTTP server on this machine on port 8001");
-    EXPECT_EQ(messages[24], "HTTP server allows clients from 127.0.0.1");
-    EXPECT_EQ(messages[25], "Using encrypted HTML pages");
-    EXPECT_EQ(messages[26], "Loading profiles from XML file " + settings);
-    EXPECT_EQ(messages[27], "Saving settings to XML file " + settings);
-    EXPECT_EQ(messages[28], "**** Shutting down ZBEngine ****");
-    EXPECT_EQ(messages[29], "Saving settings to XML file " + settings);
-    EXPECT_EQ(messages[30], "**** Exiting ZBEngine ****");
+    EXPECT_EQ(messages[23], "Loading profiles from XML file " + settings);
+    EXPECT_EQ(messages[24], "Saving settings to XML file " + settings);
+    EXPECT_EQ(messages[25], "**** Shutting down ZBEngine ****");
+    EXPECT_EQ(messages[26], "Saving settings to XML file " + settings);
+    EXPECT_EQ(messages[27], "**** Exiting ZBEngine ****");
 
     std::vector<zbw::EVENTRECORD> events;
     ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
