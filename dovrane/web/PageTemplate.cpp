@@ -1,5 +1,6 @@
 #include "dovrane/web/PageTemplate.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -164,24 +165,22 @@ CString CPageTemplate::WrapEscaped(const CString& text, int n) {
     return result + Html(text.Mid(from));
 }
 
+std::array<CPageTemplate::SECTION, 7> CPageTemplate::StatusSections(int runState) {
+    bool profile = runState != kNoProfileState;
+    bool active = IsActiveState(runState);
+    return {
+        {{u"#IF_PROFILE_STATUSACTIVE#", u"#END_IF_PROFILE_STATUSACTIVE#", profile && active},
+         {u"#IF_PROFILE_STATUSNONACTIVE#", u"#END_IF_PROFILE_STATUSNONACTIVE#", profile && !active},
+         {u"#IF_PROFILE_STATUSRUNNING#", u"#END_IF_PROFILE_STATUSRUNNING#", profile && runState == 4},
+         {u"#IF_PROFILE_STATUSNOTRUNNING#", u"#END_IF_PROFILE_STATUSNOTRUNNING#", profile && runState != 4},
+         {u"#IF_PROFILE_STATUSNOTAVAIL#", u"#END_IF_PROFILE_STATUSNOTAVAIL#", profile && runState == 7},
+         {u"#IF_PROFILE_STATUSDISABLED#", u"#END_IF_PROFILE_STATUSDISABLED#", profile && runState == 0},
+         {u"#IF_PROFILE_STATUSERROR#", u"#END_IF_PROFILE_STATUSERROR#", profile && runState == 5}}};
+}
+
 void CPageTemplate::KeepStatusSections(CString& text, int runState) {
-    if (text.Find(u"#IF_PROFILE_STATUS") < 0) return;
-    if (runState == kNoProfileState) {
-        for (const char16_t* state :
-             {u"ACTIVE", u"NONACTIVE", u"RUNNING", u"NOTRUNNING", u"NOTAVAIL", u"DISABLED", u"ERROR"})
-            KeepSection(text, CString(u"#IF_PROFILE_STATUS") + state + u"#",
-                        CString(u"#END_IF_PROFILE_STATUS") + state + u"#", false);
-        return;
-    }
-    KeepSection(text, u"#IF_PROFILE_STATUSACTIVE#", u"#END_IF_PROFILE_STATUSACTIVE#",
-                IsActiveState(runState));
-    KeepSection(text, u"#IF_PROFILE_STATUSNONACTIVE#", u"#END_IF_PROFILE_STATUSNONACTIVE#",
-                !IsActiveState(runState));
-    KeepSection(text, u"#IF_PROFILE_STATUSRUNNING#", u"#END_IF_PROFILE_STATUSRUNNING#", runState == 4);
-    KeepSection(text, u"#IF_PROFILE_STATUSNOTRUNNING#", u"#END_IF_PROFILE_STATUSNOTRUNNING#", runState != 4);
-    KeepSection(text, u"#IF_PROFILE_STATUSNOTAVAIL#", u"#END_IF_PROFILE_STATUSNOTAVAIL#", runState == 7);
-    KeepSection(text, u"#IF_PROFILE_STATUSDISABLED#", u"#END_IF_PROFILE_STATUSDISABLED#", runState == 0);
-    KeepSection(text, u"#IF_PROFILE_STATUSERROR#", u"#END_IF_PROFILE_STATUSERROR#", runState == 5);
+    for (const SECTION& section : StatusSections(runState))
+        KeepSection(text, section.start, section.end, section.keep);
 }
 
 const CZBProjectRunItemData* CPageTemplate::CurrentProfile() const {
@@ -270,8 +269,53 @@ CString CPageTemplate::Substitute(const CString& text, bool inner) const {
     return CString(std::move(out));
 }
 
-void CPageTemplate::Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep) {
-    if (Has(start)) KeepSection(text, start, end, keep);
+// Sections are gathered and cut or kept by one pass before the values go in.
+void CPageTemplate::Keep(CString&, LPCWSTR start, LPCWSTR end, bool keep) {
+    if (Has(start)) m_sections[std::u16string(start)] = {end, keep};
+}
+
+// Each start tag pairs with the first of its end tags after it; one without an end stays.
+CString CPageTemplate::ApplySections(const CString& text) const {
+    const std::u16string& units = text.GetStdString();
+    std::u16string out;
+    out.reserve(units.size());
+    std::vector<size_t> endsToDrop;  // end tags of kept sections, with their lengths
+    std::vector<size_t> endLengths;
+    size_t at = 0;
+    for (;;) {
+        size_t open = units.find(u'#', at);
+        size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
+        if (close == std::u16string::npos) break;
+        auto drop = std::find(endsToDrop.begin(), endsToDrop.end(), open);
+        if (drop != endsToDrop.end()) {
+            size_t index = static_cast<size_t>(drop - endsToDrop.begin());
+            out.append(units, at, open - at);
+            at = open + endLengths[index];
+            endsToDrop.erase(drop);
+            endLengths.erase(endLengths.begin() + static_cast<std::ptrdiff_t>(index));
+            continue;
+        }
+        auto found = IsTagName(units, open, close) ? m_sections.find(units.substr(open, close - open + 1))
+                                                   : m_sections.end();
+        size_t end =
+            found == m_sections.end() ? std::u16string::npos : units.find(found->second.first, close + 1);
+        if (end == std::u16string::npos) {
+            out.append(units, at, close - at);
+            at = close;
+            continue;
+        }
+        out.append(units, at, open - at);
+        size_t endLength = std::char_traits<char16_t>::length(found->second.first);
+        if (found->second.second) {
+            endsToDrop.push_back(end);
+            endLengths.push_back(endLength);
+            at = close + 1;
+        } else {
+            at = end + endLength;
+        }
+    }
+    out.append(units, at, std::u16string::npos);
+    return CString(std::move(out));
 }
 
 bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t close) {
@@ -303,6 +347,7 @@ void CPageTemplate::ScanTags(const CString& text) {
 
 void CPageTemplate::ReplaceTags(CString& text) {
     m_values.clear();
+    m_sections.clear();
     ScanTags(text);
     ReplaceClientSections(text);
     ReplaceNameBox(text);
@@ -314,12 +359,16 @@ void CPageTemplate::ReplaceTags(CString& text) {
     ReplaceFormTags(text);
     ReplaceProfileTags(text);
     const CZBProjectRunItemData* item = CurrentProfile();
-    if (HasStatusSections()) KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
+    if (HasStatusSections()) {
+        for (const SECTION& section : StatusSections(item ? item->GetRunState() : kNoProfileState))
+            Keep(text, section.start, section.end, section.keep);
+    }
     ReplaceSelectedCategorySections(text);
     ReplaceSettingsTags(text);
     ReplaceEngineTags(text);
     ReplaceScriptTags(text);
     ReplaceFileTags(text);
+    if (!m_sections.empty()) text = ApplySections(text);
     if (!m_values.empty()) text = Substitute(text, false);
 }
 
