@@ -1,6 +1,7 @@
 #include "dovrane/web/PageTemplate.h"
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -237,6 +238,10 @@ void CPageTemplate::Put(CString&, LPCWSTR tag, const CString& value) {
     if (Has(tag)) m_values[std::u16string(tag)] = value;
 }
 
+void CPageTemplate::Put(CString&, LPCWSTR tag, const std::function<CString()>& value) {
+    if (Has(tag)) m_values[std::u16string(tag)] = value();
+}
+
 void CPageTemplate::Set(LPCWSTR tag, const CString& value) {
     m_values[std::u16string(tag)] = value;
 }
@@ -402,8 +407,9 @@ void CPageTemplate::ReplaceNameBox(CString& text) {
 void CPageTemplate::ReplaceCategoryTags(CString& text) {
     const CString* category = CurrentCategory();
     CString name = category ? *category : CString();
-    Put(text, u"#CATEGORY_NAME#", Html(name));
-    Put(text, u"#SHOW_CATEGORY_COMMAND#", m_context.strPage + u"?CATEGORY=" + Encoded(name));
+    Put(text, u"#CATEGORY_NAME#", [&] { return CString(Html(name)); });
+    Put(text, u"#SHOW_CATEGORY_COMMAND#",
+        [&] { return CString(m_context.strPage + u"?CATEGORY=" + Encoded(name)); });
     CString add = CString(kFormPage) + u"?CATEGORY=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage);
     Put(text, u"#ADD_COMMAND#", add);
 }
@@ -424,8 +430,10 @@ void CPageTemplate::ReplaceCommandLinks(CString& text) {
         if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, link.value));
     }
     CString logView = CString(kLogFilePage) + u"?URL=";
-    Put(text, u"#VIEW_ZBENGINE_LOG#", logView + Encoded(m_context.settings.m_strLogPath));
-    Put(text, u"#VIEW_ZBENGINE_XML#", logView + Encoded(m_context.settings.m_strSettingsPath));
+    Put(text, u"#VIEW_ZBENGINE_LOG#",
+        [&] { return CString(logView + Encoded(m_context.settings.m_strLogPath)); });
+    Put(text, u"#VIEW_ZBENGINE_XML#",
+        [&] { return CString(logView + Encoded(m_context.settings.m_strSettingsPath)); });
 }
 
 void CPageTemplate::ReplaceEngineSections(CString& text) {
@@ -449,7 +457,7 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
                 Encoded((*m_context.pCategories)[static_cast<size_t>(m_context.nSelectedCategory)]);
     Put(text, u"#HOME#", home);
     Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : m_context.strReturnPage);
-    Put(text, u"#ERROR_TEXT#", Html(m_context.strErrorText));
+    Put(text, u"#ERROR_TEXT#", [&] { return CString(Html(m_context.strErrorText)); });
     Keep(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
     Keep(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
     Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", m_context.strPage);
@@ -458,10 +466,11 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
 void CPageTemplate::ReplaceFormTags(CString& text) {
     bool edit = CurrentProfile() != nullptr;
     CString back = m_context.strReturnPage.IsEmpty() ? CString(kStatusPage) : m_context.strReturnPage;
-    Put(text, u"#FORM_ACTION#", CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back));
+    Put(text, u"#FORM_ACTION#",
+        [&] { return CString(CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back)); });
     Put(text, u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
     Put(text, u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
-    Put(text, u"#FORM_TOKEN#", Html(m_context.strFormToken));
+    Put(text, u"#FORM_TOKEN#", [&] { return CString(Html(m_context.strFormToken)); });
 }
 
 void CPageTemplate::ReplaceProfileTags(CString& text) {
@@ -472,21 +481,23 @@ void CPageTemplate::ReplaceProfileTags(CString& text) {
     }
     const CLaunchItem& launch = item->GetLaunchItem();
     Put(text, u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
-    Put(text, u"#PROFILE_NAME_ABBREVIATION#", WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation));
-    Put(text, u"#PROFILE_NAME#", Html(item->GetName()));
-    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#", WrapEscaped(launch.m_strDescription, kWrapAbbreviation));
-    Put(text, u"#PROFILE_DESCRIPTION#", Html(launch.m_strDescription));
-    Put(text, u"#PROFILE_CATEGORY#", Html(launch.m_strCategory));
+    Put(text, u"#PROFILE_NAME_ABBREVIATION#",
+        [&] { return CString(WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation)); });
+    Put(text, u"#PROFILE_NAME#", [&] { return CString(Html(item->GetName())); });
+    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#",
+        [&] { return CString(WrapEscaped(launch.m_strDescription, kWrapAbbreviation)); });
+    Put(text, u"#PROFILE_DESCRIPTION#", [&] { return CString(Html(launch.m_strDescription)); });
+    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(Html(launch.m_strCategory)); });
     Put(text, u"#PROFILE_STATUS#", item->GetStatusText());
-    Put(text, u"#PROFILE_SETTINGS_HTML#", item->GetSettingsHtml());
-    Put(text, u"#PROFILE_SETTINGS#", Html(item->GetSettingsText()));
-    Put(text, u"#PROFILE_SOURCE#", Html(item->GetSource()));
-    Put(text, u"#PROFILE_TARGET#", Html(item->GetTarget()));
-    Put(text, u"#PROFILE_EXECUTION_METHOD#", Html(item->GetExecutionMethod()));
+    Put(text, u"#PROFILE_SETTINGS_HTML#", [&] { return CString(item->GetSettingsHtml()); });
+    Put(text, u"#PROFILE_SETTINGS#", [&] { return CString(Html(item->GetSettingsText())); });
+    Put(text, u"#PROFILE_SOURCE#", [&] { return CString(Html(item->GetSource())); });
+    Put(text, u"#PROFILE_TARGET#", [&] { return CString(Html(item->GetTarget())); });
+    Put(text, u"#PROFILE_EXECUTION_METHOD#", [&] { return CString(Html(item->GetExecutionMethod())); });
     Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#",
          !item->GetProgressHtml().IsEmpty());
-    Put(text, u"#PROFILE_DETAILS_EXTRA#", item->GetProgressHtml());
-    Put(text, u"#PROFILE_DETAILS#", Html(item->GetDetails()));
+    Put(text, u"#PROFILE_DETAILS_EXTRA#", [&] { return CString(item->GetProgressHtml()); });
+    Put(text, u"#PROFILE_DETAILS#", [&] { return CString(Html(item->GetDetails())); });
     ReplaceRunTexts(text, *item);
     // Also inside the run texts, whose log links hold these tags.
     CString logView = CString(kLogFilePage) + u"?SHOWPROFILE=" + Encoded(item->GetName()) + u"&URL=" +
@@ -505,7 +516,7 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
         return runs;
     }());
     Put(text, u"#PROFILE_LASTRUN#", item.GetLastRun());
-    Put(text, u"#PROFILE_LASTOKRUN#", Html(item.GetLastOkRun()));
+    Put(text, u"#PROFILE_LASTOKRUN#", [&] { return CString(Html(item.GetLastOkRun())); });
     CString next = item.GetNextRun();
     CString nextRuns = Html(next);
     if (next != u"None" && next != u"Manual" && next.Find(u"As soon as all folders") < 0) {
@@ -515,7 +526,7 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
             nextRuns += u"<br>" + Html(*further);
     }
     Put(text, u"#PROFILE_NEXTRUNS#", nextRuns);
-    Put(text, u"#PROFILE_NEXTRUN#", Html(next));
+    Put(text, u"#PROFILE_NEXTRUN#", [&] { return CString(Html(next)); });
 }
 
 void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemData& item) {
@@ -529,8 +540,8 @@ void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemDat
     }
     CString special = item.GetLogFilePath();
     special.Replace(u"\\", u"\\\\");
-    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", Html(special));
-    Put(text, u"#PROFILE_LOGFILE_PATH#", Html(item.GetLogFilePath()));
+    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", [&] { return CString(Html(special)); });
+    Put(text, u"#PROFILE_LOGFILE_PATH#", [&] { return CString(Html(item.GetLogFilePath())); });
     Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
 }
 
@@ -554,7 +565,8 @@ void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
     for (const auto& link : kLinks) {
         if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, name));
     }
-    Put(text, u"#PROFILE_SHOW_COMMAND#", CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name));
+    Put(text, u"#PROFILE_SHOW_COMMAND#",
+        [&] { return CString(CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name)); });
     Put(text, u"#PROFILE_EDIT_COMMAND#",
         CString(kFormPage) + u"?SHOWPROFILE=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage));
 }
@@ -566,7 +578,7 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
     Put(text, u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
     Put(text, u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
     Put(text, u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
-    Put(text, u"#PROFILE_STARTTIME#", Html(item.GetStartTimeText()));
+    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(item.GetStartTimeText())); });
     static const char16_t* const kDays[] = {u"#PROFILE_SUN#", u"#PROFILE_MON#", u"#PROFILE_TUE#",
                                             u"#PROFILE_WED#", u"#PROFILE_THU#", u"#PROFILE_FRI#",
                                             u"#PROFILE_SAT#"};
@@ -666,9 +678,9 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
     Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
     for (const char16_t* tag : kEmpty) Put(text, tag, u"");
     const CString* category = CurrentCategory();
-    Put(text, u"#PROFILE_CATEGORY#", category ? Html(*category) : CString());
+    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(category ? Html(*category) : CString()); });
     COleDateTime now = COleDateTime::GetCurrentTime();
-    Put(text, u"#PROFILE_STARTTIME#", Html(FormatDateTimeShort(now)));
+    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(FormatDateTimeShort(now))); });
     Put(text, u"#PROFILE_ONERROR_RERUN#", u"0");
     Put(text, u"#PROFILE_MAX_RERUN#", u"0");
     Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
@@ -694,31 +706,32 @@ void CPageTemplate::ReplaceSelectedCategorySections(CString& text) {
 
 void CPageTemplate::ReplaceSettingsTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#CLIENT_IP#", Html(m_context.strClientIp));
+    Put(text, u"#CLIENT_IP#", [&] { return CString(Html(m_context.strClientIp)); });
     Put(text, u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
     Put(text, u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
     Put(text, u"#HTTP_PORT#", Number(settings.m_nHttpPort));
-    Put(text, u"#HTTP_CLIENTS#", Html(settings.m_strHttpClients));
+    Put(text, u"#HTTP_CLIENTS#", [&] { return CString(Html(settings.m_strHttpClients)); });
     Put(text, u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
     Keep(text, u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
     Put(text, u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
-    Put(text, u"#TCPIP_SERVERIP#", Html(settings.m_strTcpAddress));
-    Put(text, u"#TCPIP_CLIENTS#", Html(settings.m_strTcpClients));
+    Put(text, u"#TCPIP_SERVERIP#", [&] { return CString(Html(settings.m_strTcpAddress)); });
+    Put(text, u"#TCPIP_CLIENTS#", [&] { return CString(Html(settings.m_strTcpClients)); });
     Put(text, u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
 }
 
 void CPageTemplate::ReplaceEngineTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#XMLFILE_PATH#", Html(settings.m_strSettingsPath));
-    Put(text, u"#DBFILE_PATH#", Html(settings.m_strDBPath));
-    Put(text, u"#ZBENGINE_LOGFILE_PATH#", Html(settings.m_strLogPath));
-    Put(text, u"#ZBENGINE_START_TIME#", Html(FormatDateTimeShort(settings.m_dtEngineStart)));
-    Put(text, u"#ZBENGINE_VERSION#", Html(settings.m_strVersion));
-    Put(text, u"#ZBENGINE_COMMANDLINE#", Html(settings.m_strCommandLine));
-    Put(text, u"#ZBENGINE_SYSTEM#", Html(settings.m_strSystem));
-    Put(text, u"#ZBENGINE_ACCOUNT#", Html(settings.m_strAccount));
-    Put(text, u"#ZBENGINE_COMPUTER#", Html(settings.m_strComputerName));
-    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", Html(settings.m_strSyncProgramPath));
+    Put(text, u"#XMLFILE_PATH#", [&] { return CString(Html(settings.m_strSettingsPath)); });
+    Put(text, u"#DBFILE_PATH#", [&] { return CString(Html(settings.m_strDBPath)); });
+    Put(text, u"#ZBENGINE_LOGFILE_PATH#", [&] { return CString(Html(settings.m_strLogPath)); });
+    Put(text, u"#ZBENGINE_START_TIME#",
+        [&] { return CString(Html(FormatDateTimeShort(settings.m_dtEngineStart))); });
+    Put(text, u"#ZBENGINE_VERSION#", [&] { return CString(Html(settings.m_strVersion)); });
+    Put(text, u"#ZBENGINE_COMMANDLINE#", [&] { return CString(Html(settings.m_strCommandLine)); });
+    Put(text, u"#ZBENGINE_SYSTEM#", [&] { return CString(Html(settings.m_strSystem)); });
+    Put(text, u"#ZBENGINE_ACCOUNT#", [&] { return CString(Html(settings.m_strAccount)); });
+    Put(text, u"#ZBENGINE_COMPUTER#", [&] { return CString(Html(settings.m_strComputerName)); });
+    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", [&] { return CString(Html(settings.m_strSyncProgramPath)); });
     Put(text, u"#ZBENGINE_SERVICE_TEXT#",
         settings.m_nService ? u"Running as a Windows Service" : u"Not running as a Windows Service");
 }
@@ -735,7 +748,7 @@ void CPageTemplate::ReplaceScriptTags(CString& text) {
 
 void CPageTemplate::ReplaceFileTags(CString& text) {
     bool section = !m_context.strFileContent.IsEmpty();
-    Put(text, u"#FILE_NAME#", Html(m_context.strFileName));
+    Put(text, u"#FILE_NAME#", [&] { return CString(Html(m_context.strFileName)); });
     Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", section);
-    Put(text, u"#FILE_CONTENT#", Html(m_context.strFileContent));
+    Put(text, u"#FILE_CONTENT#", [&] { return CString(Html(m_context.strFileContent)); });
 }

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -81,6 +82,8 @@ class CPageTemplate {
     bool Has(LPCWSTR tag) const;
     bool HasStatusSections() const;
     void Put(CString& text, LPCWSTR tag, const CString& value);
+    // The value is made only when the text holds the tag.
+    void Put(CString& text, LPCWSTR tag, const std::function<CString()>& value);
     void Set(LPCWSTR tag, const CString& value);
     CString Substitute(const CString& text, bool inner) const;
     static bool IsTagName(const std::u16string& units, size_t open, size_t close);
