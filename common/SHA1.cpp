@@ -1,5 +1,6 @@
 #include "common/SHA1.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -45,10 +46,16 @@ void SHA1::Update(const BYTE* data, UINT length) {
         m_corrupted = true;
         return;
     }
-    for (UINT i = 0; i < length; ++i) {
-        m_block[m_blockUsed++] = data[i];
-        m_lengthLow += 8;
-        if (m_lengthLow == 0 && ++m_lengthHigh == 0) {
+    // Whole pieces up to the end of the block at a time; the bit count is 64 bits in two halves.
+    while (length > 0) {
+        const UINT take = std::min<UINT>(64 - m_blockUsed, length);
+        std::memcpy(m_block + m_blockUsed, data, take);
+        m_blockUsed += take;
+        data += take;
+        length -= take;
+        const DWORD before = m_lengthLow;
+        m_lengthLow += take * 8;
+        if (m_lengthLow < before && ++m_lengthHigh == 0) {
             m_corrupted = true;
             return;
         }

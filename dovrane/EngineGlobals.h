@@ -6,10 +6,11 @@
 //   104 g_RunItemsMutex (here)
 //   105 theApp (dovrane/dovrane.cpp)
 //   106 g_CrashHandler (here; common/CrashHandler.h)
-//   107 g_SchedulerTaskLib (here; common/SchedulerTaskLib.h)
+//   107 g_ClientChallenge and g_ClientName (here; dovrane/IPServer.h)
+//   108 g_SchedulerTaskLib (here; common/SchedulerTaskLib.h)
 // then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
 // (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable is a constant made at compile time, so
-// it exists before any of them. The TCP/IP client tables, still to come, follow the crash reporter.
+// it exists before any of them.
 #pragma once
 
 #include <array>

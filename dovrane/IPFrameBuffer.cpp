@@ -29,7 +29,7 @@ CIPFrameBuffer::RESULT CIPFrameBuffer::TakeFrame(CString& text) {
     text.Empty();
     const int end = FindFrameEnd();
     if (end < 0) {
-        if (m_text.GetLength() <= IPFRAME_MAX_CHARS) return FRAME_NONE;
+        if (m_text.GetLength() <= m_nMaxChars) return FRAME_NONE;
         Clear();
         return FRAME_BAD;
     }

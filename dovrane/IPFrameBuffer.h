@@ -5,8 +5,8 @@
 // a frame is whole, and each whole frame is handed out on its own.
 //
 // A frame whose digest does not match is handed out as bad and dropped. What has not become a
-// frame is bounded: above IPFRAME_MAX_CHARS characters it is dropped as a bad frame, and the
-// owner drops it when it has waited too long (DropStale).
+// frame is bounded: above the buffer's limit (IPFRAME_MAX_CHARS unless given) it is dropped as a
+// bad frame, and the owner drops it when it has waited too long (DropStale).
 //
 // Owned by the command server's slot; one thread.
 #pragma once
@@ -21,6 +21,8 @@
 class CIPFrameBuffer {
    public:
     enum RESULT { FRAME_NONE, FRAME_OK, FRAME_BAD };
+
+    explicit CIPFrameBuffer(int maxChars = IPFRAME_MAX_CHARS) : m_nMaxChars(maxChars) {}
 
     // now: the tick count, which starts the age of a new partial frame.
     void Append(const char* data, int count, DWORD now);
@@ -38,6 +40,7 @@ class CIPFrameBuffer {
     int FindFrameEnd();
     static bool IsDigestText(const CString& text, int start);
 
+    int m_nMaxChars;
     std::string m_oddByte;  // the first byte of a character whose second has not come
     CString m_text;
     int m_nScanFrom = 0;

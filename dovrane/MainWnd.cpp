@@ -33,6 +33,7 @@ void LogAndReport(LPCWSTR text) {
 BEGIN_MESSAGE_MAP(CMainWnd, CWnd)
 ON_WM_CREATE()
 ON_WM_DESTROY()
+ON_WM_TIMER()
 ON_MESSAGE(WM_ENGINE_COMMAND, &CMainWnd::OnEngineCommand)
 END_MESSAGE_MAP()
 
@@ -49,6 +50,16 @@ BOOL CMainWnd::CreateEngineWindow() {
 int CMainWnd::OnCreate(LPCREATESTRUCT createStruct) {
     if (CWnd::OnCreate(createStruct) == -1) return -1;
     return SetTimer(kStatusTimer, kStatusTimerMs) ? 0 : -1;
+}
+
+// A server that cannot serve (another engine, its port, the start-up load, its sockets) ends
+// the engine with its status as exit code.
+void CMainWnd::OnTimer(UINT_PTR id) {
+    if (id == kStatusTimer) {
+        const int status = m_app.GetIPServer().GetServerStatusCode();
+        if (IsFinalServerStatus(status)) PostQuitMessage(status);
+    }
+    CWnd::OnTimer(id);
 }
 
 void CMainWnd::OnDestroy() {

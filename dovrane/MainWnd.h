@@ -1,8 +1,9 @@
 // CMainWnd: the engine's hidden main window ("zbengine"), on the main thread. Commands that change
 // the engine as a whole arrive here as WM_ENGINE_COMMAND, so they run on the main thread whatever
 // thread asked: load, save, remove, add and set are sent (the caller waits for the result),
-// shutdown and restart are posted. Its timer 1 runs every 2 s while the window exists. It also handles
-// WM_CLOSE and the end of the Windows session.
+// shutdown and restart are posted. Its timer 1 runs every 2 s while the window exists and ends the
+// engine when the command server reports a final status (3 to 6), with that status as exit code.
+// It also handles WM_CLOSE and the end of the Windows session.
 //
 // WM_ENGINE_COMMAND: wParam is the command code, lParam points at a CString holding the argument
 // of load, save, remove, add and set; load and save also write their answer into it, the error
@@ -60,6 +61,7 @@ class CMainWnd : public CWnd {
 
     int OnCreate(LPCREATESTRUCT createStruct);
     void OnDestroy();
+    void OnTimer(UINT_PTR id);
     LRESULT OnEngineCommand(WPARAM code, LPARAM text);
 
     DECLARE_MESSAGE_MAP()

@@ -686,8 +686,11 @@ void CRunItemList::RunCategoryInSequence(LPCWSTR category) {
     CProfileRunList sequence;
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i)
         if (InCategory(*m_items[i], category)) AddProfileToRunList(sequence, m_items[i]->GetName());
-    for (INT_PTR i = 0; i < sequence.GetSize(); ++i)
+    // The current index marks the entry that runs, so the item carries on with the ones after it.
+    for (int i = 0; i < sequence.GetSize(); ++i) {
+        sequence.SetCurrentIndex(i);
         if (RunProfile(sequence[i].m_strName, RUNREASON_MANUAL, &sequence) == RUNPROFILE_STARTED) return;
+    }
 }
 
 bool CRunItemList::StopProfile(LPCWSTR name) {

@@ -36,6 +36,10 @@ const char16_t kSyncProgramMissing[] =
     u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const DWORD kRestartPauseMs = 1000;
 const int kStartFailedExitCode = 5;
+const DWORD kServerPollMs = 500;
+const DWORD kServerStartLimitMs = 30000;
+const DWORD kServerStopWaitMs = 1000;
+const DWORD kServerStopPauseMs = 100;
 
 bool FileExists(const CString& path) {
     return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
@@ -109,8 +113,43 @@ bool CdovraneApp::StartEngine() {
     if (!m_runItems.LoadSettings(m_files.m_strXMLPath, true)) return false;
     m_runItems.SetEngineError(CString());
     m_bStarted = true;
-    StartHttpServer();
+    if (StartIPServer()) StartHttpServer();
     return true;
+}
+
+bool CdovraneApp::StartIPServer() {
+    const CEngineSettings settings = m_runItems.GetSettings();
+    m_ipServer.Start(&m_runItems, settings.m_strTcpAddress, settings.m_nTcpPort, settings.m_strTcpClients,
+                     settings.m_strTcpPassword, m_files.m_strXMLPath, m_wndMain.GetSafeHwnd(), 0,
+                     WM_ENGINE_COMMAND);
+    DWORD waited = 0;
+    while (m_ipServer.GetServerStatusCode() == SERVERSTATUS_STARTING) {
+        Sleep(kServerPollMs);
+        waited += kServerPollMs;
+        if (waited > kServerStartLimitMs) {
+            const CString timeout(u"GetServerStatusCode() failed, timeout");
+            g_DebugPrintf.PrintDebug(u"%s", timeout);
+            m_runItems.SetEngineError(timeout);
+            break;
+        }
+    }
+    g_DebugPrintf.Print(u"IPServer started in %d ms", static_cast<int>(waited));
+    if (m_ipServer.GetServerStatusCode() != SERVERSTATUS_RUNNING) {
+        g_DebugPrintf.PrintDebug(u"IPServer failed startup");
+        return false;
+    }
+    m_runItems.SetEngineError(CString());
+    return true;
+}
+
+bool CdovraneApp::CanUseHttpPort(int port) {
+    if (port <= CEngineSettings::kHighestPort && !(port > 0 && CIPServer::IsPortInUse(port))) return true;
+    RefuseHttpPort(port);
+    return false;
+}
+
+void CdovraneApp::StopIPServer() {
+    while (!m_ipServer.Stop(kServerStopWaitMs)) Sleep(kServerStopPauseMs);
 }
 
 // A database that cannot be opened becomes the engine error text, which ends the start.
@@ -164,7 +203,10 @@ void CdovraneApp::StoreEngineInfo() {
 // the stop disables the items that do not run.
 void CdovraneApp::StopEngine() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
-    if (m_bStarted && m_runItems.AreProfilesLoaded()) m_runItems.SaveSettings(u"");
+    if (m_bStarted && !IsFinalServerStatus(m_ipServer.GetServerStatusCode()) &&
+        m_runItems.AreProfilesLoaded())
+        m_runItems.SaveSettings(u"");
+    StopIPServer();
     StopHttpServer();
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
@@ -174,11 +216,8 @@ void CdovraneApp::StopEngine() {
 // listen). A port it cannot listen on is refused with the text that GETERROR answers.
 void CdovraneApp::StartHttpServer() {
     const CEngineSettings settings = m_runItems.GetSettings();
-    int port = settings.m_nHttpPort;
-    if (port > CEngineSettings::kHighestPort) {
-        RefuseHttpPort(port);
-        return;
-    }
+    const int port = settings.m_nHttpPort;
+    if (!CanUseHttpPort(port)) return;
     bool started = m_httpServer.StartServer(port, zbw::ToUtf8(m_files.m_strHtmlFolder), kDefaultPage,
                                             &m_runItems, kHttpIdleTimeoutMs, m_wndMain.GetSafeHwnd(),
                                             WM_ENGINE_COMMAND, settings.m_strHttpClients,

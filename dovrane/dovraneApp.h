@@ -1,12 +1,15 @@
 // CdovraneApp: the engine's application object. It owns the engine for the whole run of the
-// process: the hidden main window, the run-item list with the engine settings, the HTTP server,
-// the engine's file names and the command line; it starts the engine from InitInstance, stops it from
+// process: the hidden main window, the run-item list with the engine settings, the TCP/IP command
+// server, the HTTP server, the engine's file names and the command line; it starts the engine from
+// InitInstance, stops it from
 // ExitInstance, and restarts it on the main window's command. The program has one instance,
 // theApp (dovrane/dovrane.cpp).
 //
 // Exit codes (the code of the quit message): 0 for the shutdown command and WM_CLOSE, 5 when the
 // start fails (started outside the Windows service while it is installed as one, the run-history
-// database cannot be opened).
+// database cannot be opened); the main window ends the engine with the command server's final
+// status: 3 another engine runs, 4 its port cannot be used, 5 the start-up load failed, 6 its
+// sockets cannot be attached. The start waits at most 30 s for the server to report.
 //
 // Threads: InitInstance, StartEngine, ExitInstance and restart run on the main thread;
 // StopEngine runs there or on the main window's shutdown helper thread, while the main thread
@@ -16,6 +19,7 @@
 #include <atomic>
 
 #include "dovrane/EngineFileNames.h"
+#include "dovrane/IPServer.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/ZBEngineCommandLine.h"
@@ -44,6 +48,7 @@ class CdovraneApp : public CWinApp {
 
     CMainWnd& GetMainWnd() { return m_wndMain; }
     CRunItemList& GetRunItemList() { return m_runItems; }
+    CIPServer& GetIPServer() { return m_ipServer; }
     const CEngineFileNames& GetFileNames() const { return m_files; }
 
     // After the shutdown command the engine is ending: a restart must not register the
@@ -74,6 +79,11 @@ class CdovraneApp : public CWinApp {
     // Its build number: "ver" of the machine, else of the user; 0 when not a number.
     static int ReadSyncProgramBuild();
     static bool RegistryDebugSwitch();
+    // Starts the TCP/IP server and waits (bounded) until it reports how it started; true when it runs.
+    bool StartIPServer();
+    void StopIPServer();
+    // The HTTP port can be used: at most 65534 and nothing answering on it; else RefuseHttpPort.
+    bool CanUseHttpPort(int port);
     void StartHttpServer();
     // Prints the refusal of the HTTP port and keeps it as the engine error text.
     void RefuseHttpPort(int port);
@@ -81,6 +91,7 @@ class CdovraneApp : public CWinApp {
 
     CMainWnd m_wndMain;
     CRunItemList m_runItems;
+    CIPServer m_ipServer;
     // After the list, so it goes first: its requests use the list.
     CHTTPServer m_httpServer;
     CEngineFileNames m_files;

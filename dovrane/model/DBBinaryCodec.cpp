@@ -65,6 +65,7 @@ const std::vector<unsigned char>& CDBBinaryCodec::getBinary() {
     if (m_binaryValid) return m_binary;
     m_binary.clear();
     if (m_encoded.empty()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Cannot decode binary");
+    m_binary.reserve(m_encoded.size());
     unsigned char e = static_cast<unsigned char>(m_encoded[0]);
     for (size_t i = 1; i < m_encoded.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(m_encoded[i]);

@@ -121,13 +121,16 @@ void AppendComment(std::u16string& out, const CString& comment) {
     out += u"\r\n";
 }
 
-// After a key with an unclosed double quote an "=" would be read as part of the key: such a
-// key, which the reader only ever gives with an empty value, is written without one.
+// The line that reads back as the key: after a key with an unclosed double quote an "=" would
+// be read as part of the key, so such a key (which the reader only ever gives with an empty
+// value) is written without one; a key that starts with ";" (read from a line with leading
+// blanks) keeps one blank in front, so that it does not come back as a comment.
 std::u16string KeyLine(const KEY_STRUCT& key) {
     const std::u16string& name = key.strKey.GetStdString();
+    const std::u16string lead = name.starts_with(u';') ? u" " : u"";
     const bool unclosed = std::count(name.begin(), name.end(), u'"') % 2 != 0;
-    if (unclosed && key.strValue.IsEmpty()) return name;
-    return name + u"=" + key.strValue.GetStdString();
+    if (unclosed && key.strValue.IsEmpty()) return lead + name;
+    return lead + name + u"=" + key.strValue.GetStdString();
 }
 
 std::u16string FileText(const CSectionList& list) {

@@ -15,7 +15,8 @@
 // The writer writes UTF-16LE without a byte-order mark and CR LF line ends, so the reader
 // recognises its files. It writes keys and values as they are: a line break inside one does not
 // survive reading back. A key with an unclosed double quote and an empty value is written without
-// "=", so that saving and reading it again gives it back unchanged. Every comment line it writes starts with
+// "=", and one that starts with ";" after one blank, so that saving and reading it again gives
+// it back unchanged. Every comment line it writes starts with
 // ";" (one is put in front of lines that lack it), so no comment text comes back as a key or header.
 #pragma once
 

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr DWORD kExecuteLockMs = 2000;
-constexpr DWORD kExecutePauseMs = 50;
 constexpr DWORD kEndLockMs = 5000;
 constexpr DWORD kEndPauseMs = 100;
 // A body that has decided to end only pauses and closes handles; this bounds the wait for it.
@@ -42,7 +41,6 @@ bool CExecuteJob::Execute(const LAUNCHCOMMAND& command, int reason, HWND window,
     }
     CSingleLock lock(&m_lock);
     lock.Lock(kExecuteLockMs);
-    Sleep(kExecutePauseMs);
     if (IsRunning() && !m_bEnding) {
         m_nPendingReason = reason;
         m_bRepeat = true;

@@ -8,8 +8,10 @@ CProjectChangeEvent::~CProjectChangeEvent() {
 }
 
 void CProjectChangeEvent::Register(const CString& path, HWND window, UINT message) {
+    // Not waiting for a thread that is inside its callback: it may be sending to the main thread
+    // while that waits for the list's mutex this caller holds. It ends by itself once the send
+    // returns, without touching the files again.
     Stop();
-    WaitForThreadEnd();
     m_hWndTarget = window;
     m_uMessage = message;
     RemoveAllFiles();
@@ -19,5 +21,7 @@ void CProjectChangeEvent::Register(const CString& path, HWND window, UINT messag
 }
 
 void CProjectChangeEvent::OnFileChange(int code, const CString&) {
-    if (m_hWndTarget != nullptr && m_uMessage != 0) SendMessageW(m_hWndTarget, m_uMessage, code, 0);
+    const HWND target = m_hWndTarget;
+    const UINT message = m_uMessage;
+    if (target != nullptr && message != 0) SendMessageW(target, message, code, 0);
 }

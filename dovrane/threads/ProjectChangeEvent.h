@@ -5,10 +5,13 @@
 //
 // Threads: Register and the destructor belong to the item's thread (the main thread). The
 // window's handler may disable the item, which stops this watcher from inside the callback's
-// handling: the base then does not wait for the thread (see FileChangeEvent.h), and Register
-// answers messages sent to its thread while it waits, so neither can hang.
+// handling: the base then does not wait for the thread (see FileChangeEvent.h), nor does Register
+// (a thread inside its send ends by itself afterwards), so neither can hang; the destructor waits
+// for the thread, answering messages sent to its own thread meanwhile.
 // Owned by the run item; the window must outlive the watch (the item's destructor ends it first).
 #pragma once
+
+#include <atomic>
 
 #include "dovrane/threads/FileChangeEvent.h"
 #include "platform/base/WinTypes.h"
@@ -25,6 +28,7 @@ class CProjectChangeEvent : public CFileChangeEvent {
     void OnFileChange(int code, const CString& path) override;
 
    private:
-    HWND m_hWndTarget = nullptr;
-    UINT m_uMessage = 0;
+    // Read by the watch thread, which may still be in a callback while Register sets them.
+    std::atomic<HWND> m_hWndTarget{nullptr};
+    std::atomic<UINT> m_uMessage{0};
 };

@@ -89,7 +89,6 @@ class CRunItem : public CWnd {
     void RunAtStartup();
     void ComputeNextRunTime();
     void SaveLastRun();
-    void ClearChangesPending() { m_bChangesPending = false; }
 
     // Any thread.
     void GetRunList(CProfileRunList& out);

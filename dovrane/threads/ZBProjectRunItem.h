@@ -22,6 +22,9 @@
 // "Error launching Zebrodyne Pro. Application not found on this computer.". Timer 2 retries Enable
 // every minute while the item is in error or its folders cannot be listed.
 //
+// The details text is the text of the last state change (why the item is in error, which folder is
+// not accessible, the result of the last run), and while a run lasts the program's status text.
+//
 // Changed from the original: opening the status blocks does not wait for the program's
 // identification (timer 3 picks it up); Enable on an item whose run is under way re-arms it and
 // keeps the run; texts from the status blocks and the profile are escaped in HTML (and URL-encoded
@@ -77,6 +80,9 @@ class CZBProjectRunItem : public CRunItem {
     CString GetDetailsText();
     CString GetProgressHtml();
     CString GetLastRunHtml();
+    // The start of the newest recorded run (seconds since 1970, UTC) and whether it failed; start
+    // 0 when the profile never ran.
+    void GetLastRun(LONGLONG& start, bool& failed);
     CString GetLastOkRunText();
     CString GetLastRunsHtml();
     CString GetSettingsText();

@@ -278,15 +278,19 @@ void CMessageQueue::WakeLocked() {
 }
 
 bool CMessageQueue::PrepareWait() {
-    if (zbw::SessionSignalPending(m_threadId)) return true;
-    std::lock_guard<std::mutex> guard(m_lock);
-    // Also empties what the session signal handler wrote, which bypasses the flags.
-    uint64_t count = 0;
-    ssize_t got = read(m_wakeFd, &count, sizeof count);
-    (void)got;  // EAGAIN: nothing to empty
-    m_waiting = true;
-    m_wakeWritten = false;
-    return !m_sent.empty();
+    bool sent = false;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        // Also empties what the session signal handler wrote, which bypasses the flags.
+        uint64_t count = 0;
+        ssize_t got = read(m_wakeFd, &count, sizeof count);
+        (void)got;  // EAGAIN: nothing to empty
+        m_waiting = true;
+        m_wakeWritten = false;
+        sent = !m_sent.empty();
+    }
+    // Looked at after emptying: the handler marks a signal before it writes.
+    return sent || zbw::SessionSignalPending(m_threadId);
 }
 
 void CMessageQueue::EndWait() {

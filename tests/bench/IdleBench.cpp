@@ -83,9 +83,11 @@ void IdleRunItems() {
 // Timers start staggered over a minute and then tick every minute, as the run items' do.
 const UINT kTimerPeriodMs = 60000;
 std::set<std::pair<HWND, UINT_PTR>> g_rearmed;
+long g_timerMessages = 0;
 
 LRESULT CALLBACK BenchProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_TIMER) {
+        ++g_timerMessages;
         if (g_rearmed.insert({hwnd, wParam}).second) SetTimer(hwnd, wParam, kTimerPeriodMs, nullptr);
         return 0;
     }
@@ -116,6 +118,7 @@ void IdleTimers() {
     }
     const double cpuStart = zbbench::CpuSeconds();
     const double start = zbbench::MonotonicSeconds();
+    g_timerMessages = 0;
     MSG msg;
     while (zbbench::MonotonicSeconds() - start < kTimerSeconds) {
         UINT_PTR stop = SetTimer(nullptr, 0, 1000, nullptr);
@@ -128,7 +131,9 @@ void IdleTimers() {
     const double cpu = zbbench::CpuSeconds() - cpuStart;
     const double wall = zbbench::MonotonicSeconds() - start;
     zbbench::PrintFigure("CPU of the process (166 timer messages a second)", cpu / wall * 100, "%",
-                         "< 0.1 %");
+                         "(informative: the wake-ups themselves)");
+    zbbench::PrintFigure("CPU per timer message", cpu / static_cast<double>(g_timerMessages) * 1e6, "us",
+                         "(informative)");
     for (HWND hwnd : windows) DestroyWindow(hwnd);
 }
 

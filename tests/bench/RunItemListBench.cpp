@@ -15,10 +15,12 @@
 #include "dovrane/model/EngineDB.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
+#include "dovrane/web/PageRefresh.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
 #include "platform/base/WinError.h"
 #include "platform/classlib/Array.h"
+#include "platform/classlib/WinApp.h"
 #include "platform/host/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
@@ -77,15 +79,17 @@ void SetSyncProgram(const CString& program) {
 // One profile file per item with existing source and target folders, run every day.
 CString WriteProfiles(const CTestRoot& root) {
     std::system(("mkdir -p '" + root.Path("src") + "' '" + root.Path("dst") + "'").c_str());
-    const std::string source = zbw::ToUtf8(zbw::ToWindowsPath(root.Path("src"))) + "\\";
-    const std::string target = zbw::ToUtf8(zbw::ToWindowsPath(root.Path("dst"))) + "\\";
+    const CString source = zbw::ToWindowsPath(root.Path("src"));
+    const CString target = zbw::ToWindowsPath(root.Path("dst"));
     CString items;
     for (int i = 0; i < kProfiles; ++i) {
         const std::string name = "profile" + std::to_string(i) + ".fsf";
-        WriteHostFile(root.Path(name), "[Settings]\r\nSource Folder=" + source +
-                                           "\r\nTarget Folder=" + target +
-                                           "\r\nExecution Method=1\r\n\r\n[StandIn]\r\nSeconds=0\r\n");
-        items += u"<ITEM><PROFILE>" + zbw::ToWindowsPath(root.Path(name)) +
+        const CString profile = zbw::ToWindowsPath(root.Path(name));
+        WriteHostFile(root.Path(name),
+                      Utf16Le(u"[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nSource Folder=" +
+                              source + u"\r\nTarget Folder=" + target +
+                              u"\r\nExecution Method=1\r\n[StandIn]\r\nSeconds=0\r\n"));
+        items += u"<ITEM><PROFILE>" + profile +
                  u"</PROFILE><EVERYDAY>1</EVERYDAY><STARTTIME>2024-01-01 03:00</STARTTIME></ITEM>\r\n";
     }
     const CString file = zbw::ToWindowsPath(root.Path("settings.xml"));
@@ -117,6 +121,8 @@ double MedianMs(F body) {
 
 int main() {
     CTestRoot root;
+    CWinApp app(u"zbengine");  // the items read their launch switch through its profile
+    app.SetRegistryKey(u"ZBEngine");
     g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(root.Path("engine.db")));
     g_EngineDB.OpenDBFile();
     SetSyncProgram(zbw::ToWindowsPath(BinDir() + "/zbsync"));
@@ -156,7 +162,15 @@ int main() {
                         list.UpdateHttpItemData(snapshots);
                     }),
                     "ms", "(none given)");
-        result = all.GetLength() + static_cast<double>(snapshots.GetSize());
+        CArray<CZBProjectRunItemData> hundred;
+        for (INT_PTR i = 0; i < snapshots.GetSize() && i < 100; ++i) hundred.Add(snapshots[i]);
+        CString id;
+        PrintFigure("page-refresh identifier, 100 profiles (median)",
+                    MedianMs([&] { id = ComputeRefreshId(hundred, -1, u"", u""); }), "ms",
+                    "(none given; each refresh check computes one)");
+        PrintFigure("page-refresh identifier, every profile (median)",
+                    MedianMs([&] { id = ComputeRefreshId(snapshots, -1, u"", u""); }), "ms", "(none given)");
+        result = all.GetLength() + static_cast<double>(snapshots.GetSize()) + id.GetLength();
         list.RemoveAllRunItems();
         Pump();
     }

@@ -213,6 +213,19 @@ TEST_F(AutoStartTest, OnVistaAFolderHoldingAnotherTaskStaysAndItsMessageIsLogged
         HostPathExists(TaskFile({u"Quarn Software", u"ZBEngine Tasks"}, u"Start ZBEngine for someone")));
 }
 
+// A task that cannot be deleted is a failed removal, whatever the folders give.
+TEST_F(AutoStartTest, OnVistaATaskThatCannotBeDeletedFailsTheRemoval) {
+    UseWindows(nullptr);
+    ASSERT_TRUE(SetAutoStart(false));
+    setenv("ZBW_HIDE_FUNCTIONS", "jorvell!DLL_DeleteSchedulerTask", 1);
+    g_SchedulerTaskLib.Load();
+    bool removed = true;
+    std::vector<std::string> lines = Logged([&] { removed = SetAutoStart(true); });
+    EXPECT_FALSE(removed);
+    for (const std::string& line : lines) EXPECT_NE(line, "Task deleted.") << line;
+    EXPECT_TRUE(HostPathExists(EngineTaskFile()));
+}
+
 TEST_F(AutoStartTest, WithoutTheLibraryBothWaysWarnAndTouchNothing) {
     setenv("ZBW_HIDE_FUNCTIONS", "jorvell", 1);
     UseWindows(nullptr);

@@ -19,6 +19,7 @@
 #include "platform/base/TextConvert.h"
 #include "platform/host/PathMap.h"
 #include "tests/platform/MessageTestWindow.h"
+#include "tests/support/OtherIdentity.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -168,6 +169,21 @@ TEST_F(FolderMonitorTest, FolderBeyondOneWaitFailsTheMonitor) {
     EXPECT_TRUE(PumpReal([&] { return m_job->Stop(50); }, kBoundMs));
 }
 
+TEST_F(FolderMonitorTest, FolderThatCannotBeWatchedFailsTheMonitor) {
+    ASSERT_EQ(mkdir(m_root.Path("locked").c_str(), 0), 0);  // seen, but not readable
+    // Root would watch it anyway: the monitor runs without root's capabilities.
+    EXPECT_EQ(RunWithoutCapabilities([this] {
+                  ASSERT_TRUE(Start(Win("locked") + u"|0|"));
+                  ASSERT_TRUE(WaitFor(FOLDERMON_ENDED, 2));
+                  EXPECT_EQ(Seen()[0].lParam, 1);
+                  EXPECT_TRUE(m_job->HasError());
+                  EXPECT_EQ(m_job->GetErrorKind(), FOLDERMON_ERROR_NOTIFICATION);
+                  EXPECT_EQ(zbw::ToUtf8(m_job->GetErrorFolder()), zbw::ToUtf8(Win("locked") + u"\\"));
+                  EXPECT_TRUE(PumpReal([&] { return m_job->Stop(50); }, kBoundMs));
+              }),
+              0);
+}
+
 TEST_F(FolderMonitorTest, ContinuousChangesWaitForTheSettleTime) {
     ASSERT_TRUE(Start(Win("a") + u"|1|"));
     ASSERT_TRUE(WaitFor(FOLDERMON_STARTED));
@@ -225,15 +241,22 @@ namespace {
 TEST_F(FolderMonitorTest, FolderDeletedAndMadeAgainIsWatchedAgain) {
     ASSERT_TRUE(Start(Win("a") + u"|1|"));
     ASSERT_TRUE(WaitFor(FOLDERMON_STARTED));
-    ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
-    Mark();
-    ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
-    // Its return is a change, and so is what happens in it afterwards.
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
-    Mark();
-    Touch("a/back.txt");
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    for (const bool quickly : {false, true}) {
+        SCOPED_TRACE(quickly);
+        Mark();
+        ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
+        if (!quickly) {
+            ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+            Mark();
+        }
+        ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
+        // Its return is a change, and so is what happens in it afterwards.
+        ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+        PumpReal([] { return false; }, 1500);  // the folder is watched again
+        Mark();
+        Touch("a/back.txt");
+        ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    }
     StopJob();
     EXPECT_FALSE(m_job->HasError());
 }

@@ -107,6 +107,8 @@ class MainWndSentCommandTest : public MainWndTest, public ::testing::WithParamIn
 TEST_P(MainWndSentCommandTest, AnswersTheCaller) {
     const SENTCOMMAND& command = GetParam();
     ASSERT_TRUE(m_app.StartEngine());
+    // The command server's own start-up load and save come first.
+    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
     CString text = command.argument;
     LRESULT result = -1;
     OnOtherThread([&] {
@@ -230,6 +232,12 @@ TEST_F(MainWndTest, ARestartWhoseSecondStartFailsLeavesAWindowThatStillEndsTheEn
 }
 
 TEST_F(MainWndTest, StartClearsTheErrorOfAnEarlierStart) {
+    // Without a web interface, so no program on the default HTTP port can give the start an error.
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + hostFile + "')\"").c_str()), 0);
+    std::string bytes = "\xFF\xFE";
+    for (char c : std::string("<SETTINGS><HTTP><NOHTTP/></HTTP></SETTINGS>")) bytes += std::string{c, '\0'};
+    ASSERT_TRUE(WriteHostFile(hostFile, bytes));
     m_app.GetRunItemList().SetEngineError(u"GetServerStatusCode() failed, timeout");
     EXPECT_TRUE(m_app.StartEngine());
     EXPECT_EQ(m_app.GetRunItemList().GetEngineError(), CString(u""));
@@ -278,6 +286,21 @@ TEST_F(MainWndTest, StopSavesTheSettingsOnlyOnceTheProfilesWereLoaded) {
     ASSERT_TRUE(m_app.StartEngine());
     ASSERT_TRUE(m_app.GetRunItemList().LoadSettings(u"", false));
     m_app.StopEngine();
+    EXPECT_NE(ReadHostFile(hostFile + ".bak"), "");
+}
+
+TEST_F(MainWndTest, TheEndOfTheSessionSavesTheSettingsOnlyOnceTheProfilesWereLoaded) {
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    const std::string bytes = std::string("\xFF\xFE<\0S\0E\0T\0T\0I\0N\0G\0S\0/\0>\0", 24);
+    ASSERT_EQ(std::system(("mkdir -p \"$(dirname '" + hostFile + "')\"").c_str()), 0);
+    ASSERT_TRUE(WriteHostFile(hostFile, bytes));
+    ASSERT_TRUE(m_app.StartEngine());
+    EXPECT_EQ(SendMessageW(m_hwnd, WM_ENDSESSION, TRUE, 0), TRUE);
+    EXPECT_EQ(ReadHostFile(hostFile), bytes);
+    EXPECT_EQ(ReadHostFile(hostFile + ".bak"), "");
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(m_app.GetRunItemList().LoadSettings(u"", false));
+    EXPECT_EQ(SendMessageW(m_hwnd, WM_ENDSESSION, TRUE, 0), TRUE);
     EXPECT_NE(ReadHostFile(hostFile + ".bak"), "");
 }
 

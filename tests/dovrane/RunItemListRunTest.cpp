@@ -191,44 +191,124 @@ TEST_F(RunItemListRunTest, RecordsOfIdleDisabledErroneousAndRunningItems) {
         return !percent.empty();
     }));
     EXPECT_EQ(m_list.RunProfile(PathOf("run.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_RUNNING);
-    const std::vector<std::string> expected = {Name("idle.fsf"),
-                                               "1",
-                                               "Enabled",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "Manual",
-                                               Name("off.fsf"),
-                                               "0",
-                                               "Disabled",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "None",
-                                               Name("bad.fsf"),
-                                               "5",
-                                               "Error",
-                                               "Run manually",
-                                               "",
-                                               "",
-                                               "None",
-                                               "None",
-                                               Name("run.fsf"),
-                                               "4",
-                                               "Running... Start Time 10:07:30 AM (0 sec) (Manual Run)",
-                                               "Run manually",
-                                               "Synchronizing: " + percent + "% (" + percent + "%)",
-                                               percent,
-                                               "None",
-                                               "Manual"};
+    // name, state, status, settings, details, percentage, last run, next run
+    const std::vector<std::vector<std::string>> records = {
+        {Name("idle.fsf"), "1", "Enabled", "Run manually", "", "", "None", "Manual"},
+        {Name("off.fsf"), "0", "Disabled", "Run manually", "", "", "None", "None"},
+        {Name("bad.fsf"), "5", "Error", "Run manually",
+         "No execution method specified in this Zebrodyne profile.", "", "None", "None"},
+        {Name("run.fsf"), "4", "Running... Start Time 10:07:30 AM (0 sec) (Manual Run)", "Run manually",
+         "Synchronizing: " + percent + "% (" + percent + "%)", percent, "None", "Manual"}};
+    std::vector<std::string> joinedRecords;
     std::string joined;
-    for (const std::string& field : expected) joined += (joined.empty() ? "" : "\x01") + field;
+    for (const std::vector<std::string>& record : records) {
+        std::string text;
+        for (const std::string& field : record) text += (text.empty() ? "" : "\x01") + field;
+        joinedRecords.push_back(text);
+        joined += (joined.empty() ? "" : "\x01") + text;
+    }
     EXPECT_EQ(zbw::ToUtf8(m_list.GetAllProfilesInfo()), joined);
-    EXPECT_EQ(zbw::ToUtf8(m_list.GetProfileInfo(PathOf("OFF.FSF"))),
-              joined.substr(joined.find(Name("off.fsf")),
-                            joined.find(Name("bad.fsf")) - joined.find(Name("off.fsf")) - 1));
+    EXPECT_EQ(zbw::ToUtf8(m_list.GetProfileInfo(PathOf("OFF.FSF"))), joinedRecords[1]);
+    EXPECT_EQ(zbw::ToUtf8(m_list.RUNITEM_RECORD(2)), joinedRecords[2]);
+}
+
+// SET gives an item new settings and leaves it as enabled or disabled as it was: an erroneous
+// item is enabled again, a running one keeps its run, a disabled one stays disabled.
+TEST_F(RunItemListRunTest, SetKeepsAnEnabledItemEnabledWhateverItIsDoing) {
+    WriteProfile("run.fsf", u"Seconds=100\r\n");
+    WriteProfile("bad.fsf", u"", u"9");
+    WriteProfile("off.fsf");
+    Load(Item("run.fsf") + Item("bad.fsf") + Item("off.fsf", u"<DISABLEDATSTARTUP/>"));
+    ASSERT_TRUE(PumpUntil(
+        [&] { return State("run.fsf") == RUNSTATE_ENABLED && State("bad.fsf") == RUNSTATE_ERROR; }));
+    ASSERT_EQ(m_list.RunProfile(PathOf("run.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_STARTED);
+    ASSERT_TRUE(PumpUntil([&] { return State("run.fsf") == RUNSTATE_RUNNING; }));
+    for (const char* name : {"run.fsf", "bad.fsf", "off.fsf"})
+        EXPECT_TRUE(m_list.UpdateProfileFromXml(
+            u"<SETTINGS>" + Item(name, u"<DESCRIPTION>new</DESCRIPTION><DISABLEDATSTARTUP/>") +
+            u"</SETTINGS>"))
+            << name;
+    PumpFor(300);
+    EXPECT_EQ(State("run.fsf"), RUNSTATE_RUNNING);
+    EXPECT_EQ(HistoryCount("run.fsf"), 0) << "the run was not ended";
+    EXPECT_EQ(State("bad.fsf"), RUNSTATE_ERROR);
+    EXPECT_EQ(State("off.fsf"), RUNSTATE_DISABLED);
+    CString xml;
+    ASSERT_TRUE(m_list.GetProfileItemXml(PathOf("run.fsf"), xml));
+    EXPECT_NE(xml.Find(u"<DESCRIPTION>new</DESCRIPTION>"), -1) << zbw::ToUtf8(xml);
+}
+
+// A sequence passes over items that cannot start and hands the started one the whole list,
+// which it runs through after itself.
+TEST_F(RunItemListRunTest, ASequenceStartsAtTheFirstItemThatCanRunAndRunsTheRest) {
+    for (const char* name : {"a.fsf", "b.fsf", "c.fsf", "d.fsf"}) WriteProfile(name);
+    Load(Item("a.fsf", u"<CATEGORY>Docs</CATEGORY><DISABLEDATSTARTUP/>") +
+         Item("b.fsf", u"<CATEGORY>Docs</CATEGORY>") + Item("c.fsf", u"<CATEGORY>Music</CATEGORY>") +
+         Item("d.fsf", u"<CATEGORY>docs</CATEGORY>"));
+    ASSERT_TRUE(PumpUntil([&] { return State("d.fsf") == RUNSTATE_ENABLED; }));
+    m_list.RunCategoryInSequence(u"DOCS");
+    ASSERT_TRUE(PumpUntil([&] { return HistoryCount("d.fsf") == 1; }, 200));
+    EXPECT_EQ(HistoryCount("a.fsf"), 0);
+    EXPECT_EQ(HistoryCount("b.fsf"), 1);
+    EXPECT_EQ(HistoryCount("c.fsf"), 0);
+    EXPECT_LE(NewestRun("b.fsf").m_tEnd, NewestRun("d.fsf").m_tStart);
+}
+
+TEST_F(RunItemListRunTest, TheStartUpRunsAreTheEnabledItemsMarkedForIt) {
+    for (const char* name : {"a.fsf", "b.fsf", "c.fsf"}) WriteProfile(name);
+    Load(Item("a.fsf", u"<STARTUP/>") + Item("b.fsf") + Item("c.fsf", u"<STARTUP/><DISABLEDATSTARTUP/>"));
+    ASSERT_TRUE(PumpUntil([&] { return State("b.fsf") == RUNSTATE_ENABLED; }));
+    m_list.RunProfilesAtStartup();
+    ASSERT_TRUE(
+        PumpUntil([&] { return HistoryCount("a.fsf") == 1 && State("a.fsf") == RUNSTATE_SUCCEEDED; }, 200));
+    PumpFor(300);
+    EXPECT_EQ(HistoryCount("b.fsf"), 0);
+    EXPECT_EQ(HistoryCount("c.fsf"), 0);
+    EXPECT_TRUE(m_log.Has("Run " + Name("a.fsf") + " at startup."));
+    EXPECT_TRUE(m_log.Has("Run " + Name("c.fsf") + " at startup."));
+    EXPECT_FALSE(m_log.Has("Run " + Name("b.fsf") + " at startup."));
+}
+
+TEST_F(RunItemListRunTest, TheHistoryShowsAndResetsByName) {
+    WriteProfile("a.fsf");
+    Load(Item("a.fsf"));
+    ASSERT_TRUE(PumpUntil([&] { return State("a.fsf") == RUNSTATE_ENABLED; }));
+    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")), CString(u"None"));
+    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("x.fsf")), CString(u""));
+    ASSERT_EQ(m_list.RunProfile(PathOf("a.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_STARTED);
+    ASSERT_TRUE(
+        PumpUntil([&] { return HistoryCount("a.fsf") == 1 && State("a.fsf") == RUNSTATE_SUCCEEDED; }, 200));
+    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")).Find(u"*?*"), 0);
+    EXPECT_TRUE(m_list.ResetProfileLastRuns(PathOf("A.FSF")));
+    EXPECT_EQ(HistoryCount("a.fsf"), 0);
+    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")), CString(u"None"));
+}
+
+// The engine stop disables the items but lets a synchronisation under way finish.
+TEST_F(RunItemListRunTest, TheEngineStopLeavesARunningSynchronisationGoing) {
+    WriteProfile("run.fsf", u"Seconds=1\r\n");
+    WriteProfile("idle.fsf");
+    Load(Item("run.fsf") + Item("idle.fsf"));
+    ASSERT_TRUE(PumpUntil([&] { return State("idle.fsf") == RUNSTATE_ENABLED; }));
+    ASSERT_EQ(m_list.RunProfile(PathOf("run.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_STARTED);
+    ASSERT_TRUE(PumpUntil([&] { return State("run.fsf") == RUNSTATE_RUNNING; }));
+    m_list.DisableIdleItems(u"");
+    EXPECT_EQ(State("idle.fsf"), RUNSTATE_DISABLED);
+    EXPECT_EQ(State("run.fsf"), RUNSTATE_RUNNING);
+    ASSERT_TRUE(PumpUntil([&] { return HistoryCount("run.fsf") == 1; }));
+    EXPECT_EQ(NewestRun("run.fsf").m_nExitCode, 0);
+}
+
+TEST_F(RunItemListRunTest, StopEndsTheRunOfThatProfile) {
+    WriteProfile("run.fsf", u"Seconds=100\r\n");
+    Load(Item("run.fsf"));
+    ASSERT_TRUE(PumpUntil([&] { return State("run.fsf") == RUNSTATE_ENABLED; }));
+    ASSERT_EQ(m_list.RunProfile(PathOf("run.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_STARTED);
+    ASSERT_TRUE(PumpUntil([&] { return State("run.fsf") == RUNSTATE_RUNNING; }));
+    EXPECT_TRUE(m_list.StopProfile(PathOf("RUN.FSF")));
+    ASSERT_TRUE(
+        PumpUntil([&] { return HistoryCount("run.fsf") == 1 && State("run.fsf") != RUNSTATE_RUNNING; }));
+    EXPECT_NE(NewestRun("run.fsf").m_nExitCode, 0);
 }
 
 }  // namespace

@@ -318,6 +318,11 @@ TEST_F(RunItemListTest, OpenProfileWithAutocompareStartsTheProgramOnTheProfile) 
     EXPECT_NE(log.find("[INFO] Switches: /autocompare"), std::string::npos) << log;
 }
 
+TEST_F(RunItemListTest, RunProgramOpensAProgramAndReportsAMissingFile) {
+    EXPECT_TRUE(m_list.RunProgram(zbw::ToWindowsPath(BinDir() + "/zbsync")));
+    EXPECT_FALSE(m_list.RunProgram(PathOf("missing-program")));
+}
+
 TEST_F(RunItemListTest, SnapshotsAreOnePerItemInListOrder) {
     CArray<CZBProjectRunItemData> snapshots;
     m_list.UpdateHttpItemData(snapshots);

@@ -9,8 +9,8 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <thread>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "common/RegUtils.h"

@@ -581,4 +581,27 @@ TEST_F(ZBProjectRunItemTest, FolderListsResolveTheFoldersAndFollowTheMonitorBits
     EXPECT_EQ(item.GetExecutionMethodText(), CString(u"Backup (Mirror Source to Target)"));
 }
 
+TEST_F(ZBProjectRunItemTest, RepeatQueuedDuringARunRecordsBothAndSetsTheEndStateLast) {
+    STANDIN standIn;
+    standIn.seconds = 1;
+    CZBProjectRunItem& item = Enabled(Launch(WriteProfile("repeat.fsf", standIn)));
+    ASSERT_TRUE(item.Run(RUNREASON_MANUAL));
+    ASSERT_TRUE(RunStarts(item));
+    // Changes detected while it runs: the run is asked for again and queued behind this one.
+    ASSERT_TRUE(item.Run(RUNREASON_CHANGES));
+    ASSERT_TRUE(Pump([&] { return History(item).GetCount() == 1; }));
+    EXPECT_EQ(item.GetState(), RUNSTATE_RUNNING);
+    ASSERT_TRUE(RunEnds(item, 2));
+    EXPECT_EQ(item.GetState(), RUNSTATE_SUCCEEDED);
+    const CDBEngList history = History(item);
+    EXPECT_EQ(history.GetHead().m_strResult, CString(u"(Changes Detected) - Successful."));
+    EXPECT_EQ(history.GetTail().m_strResult, CString(u"(Manual Run) - Successful."));
+}
+
+TEST_F(ZBProjectRunItemTest, ItemTurnsTheProfileEntriesWriteBackOffForGood) {
+    CRegEntry::SetWriteBack(true);
+    { CZBProjectRunItem item; }
+    EXPECT_FALSE(CRegEntry::IsWriteBackOn());
+}
+
 }  // namespace

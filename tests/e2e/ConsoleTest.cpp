@@ -1,15 +1,13 @@
 // ZBConsole as a script runs it: commands from /C, standard input at its end, the output read
-// from a file; a fake engine in this process serves the command block across processes.
+// from a file; the real engine serves the command block.
 #include <gtest/gtest.h>
+#include <signal.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "common/CommStatus.h"
-#include "platform/base/Clock.h"
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -36,34 +34,20 @@ class ConsoleTest : public ::testing::Test {
     CTestRoot m_root;
 };
 
-// Serves the block as the engine's server does: heartbeat, command, answer.
-class CBlockEngine {
+// The real engine, serving the command block; Ctrl-C ends it.
+class CRunningEngine {
    public:
-    CBlockEngine() {
-        m_block.Open();
-        m_block.SetTime(GetTickCount());
-        m_thread = std::thread([this] {
-            while (!m_stop) {
-                m_block.SetTime(GetTickCount());
-                int type = COMMSTATUS_IDLE;
-                CString command;
-                if (m_block.ReadCommand(type, command) && type == COMMSTATUS_COMMAND) {
-                    m_block.SendCommand(COMMSTATUS_ANSWER, u"100-echo " + command);
-                }
-                Sleep(10);
-            }
-            m_block.SetTime(1);
-        });
+    explicit CRunningEngine(const std::string& log) {
+        EXPECT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
+        EXPECT_TRUE(zbtest::WaitForEngineLog(log, "IPServer started in", kBoundMs));
     }
-    ~CBlockEngine() {
-        m_stop = true;
-        m_thread.join();
+    ~CRunningEngine() {
+        m_engine.Signal(SIGINT);
+        EXPECT_EQ(m_engine.WaitExit(kBoundMs), 0);
     }
 
    private:
-    CCommStatus m_block;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    CChildProcess m_engine;
 };
 
 TEST_F(ConsoleTest, WithoutEngineTheCommandIsRefusedWithCodeOne) {
@@ -75,15 +59,16 @@ TEST_F(ConsoleTest, WithoutEngineTheCommandIsRefusedWithCodeOne) {
 
 TEST_F(ConsoleTest, IniCommandsGoThroughTheBlockToTheEngine) {
     ASSERT_TRUE(WriteHostFile(m_root.Path("cmds.ini"), " WHO \r\n\r\nLIST\r\n"));
-    CBlockEngine engine;
+    setenv("ZBW_COMPUTER_NAME", "consolehost", 1);
+    CRunningEngine engine(m_root.Path("home/.local/share/ZBEngine/ZBEngine.log"));
     EXPECT_EQ(RunConsole({"/I:" + m_root.Path("cmds.ini"), "/C:VER|quit|LIST"}), 0);
     const std::string out = Output();
-    EXPECT_NE(out.find(":> WHO\nSending  : WHO\nReceived : echo WHO\n\n"
-                       ":> LIST\nSending  : LIST\nReceived : echo LIST\n\n"
-                       ":> VER\nSending  : VER\nReceived : echo VER\n\n:> quit\n"),
+    EXPECT_NE(out.find(":> WHO\nSending  : WHO\nReceived : CONSOLEHOST\n\n"
+                       ":> LIST\nSending  : LIST\nReceived : \n\n"
+                       ":> VER\nSending  : VER\nReceived : Welcome, ZBEngine 1.1\n\n:> quit\n"),
               std::string::npos)
         << out;
-    EXPECT_EQ(out.find("Received : echo LIST", out.find(":> quit")), std::string::npos);
+    EXPECT_EQ(out.find("Sending  : LIST", out.find(":> quit")), std::string::npos);
 }
 
 }  // namespace

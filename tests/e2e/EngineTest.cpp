@@ -97,6 +97,8 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     setenv("ZBW_USER_NAME", "tester", 1);
     setenv("ZBW_COMPUTER_NAME", "TESTHOST", 1);
     StartEngine();
+    // The command server has loaded the settings file and saved it.
+    ASSERT_TRUE(zbtest::WaitForEngineLog(m_log, "Saving settings to XML file", kBoundMs)) << Text();
     ASSERT_TRUE(m_engine.Signal(SIGINT));
     ASSERT_EQ(m_engine.WaitExit(kBoundMs), 0);
 
@@ -118,7 +120,7 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
     std::vector<std::string> messages = Messages();
     // The web server's socket traces depend on whether another engine holds its port.
     std::erase_if(messages, [](const std::string& m) { return m.find(".\t[") != std::string::npos; });
-    ASSERT_EQ(messages.size(), 25u) << text;
+    ASSERT_EQ(messages.size(), 31u) << text;
     EXPECT_EQ(messages[0], " ");
     EXPECT_EQ(messages[1], "*************************************");
     EXPECT_EQ(messages[2], "**** Starting ZBEngine ****");
@@ -149,19 +151,28 @@ TEST_F(EngineTest, AFreshRootGetsTheDataFolderAndTheStartUpLog) {
         "<TCPIP> tag not found in XML configuration file, ZBEngine to use default TCP/IP configuration");
     EXPECT_EQ(messages[19],
               "<HTTP> tag not found in XML configuration file, zbengine will use default HTTP configuration");
-    EXPECT_EQ(messages[20], "Starting HTTP server on this machine on port 8001");
-    EXPECT_EQ(messages[21], "HTTP server allows clients from 127.0.0.1");
-    EXPECT_EQ(messages[22], "Using encrypted HTML pages");
-    EXPECT_EQ(messages[23], "**** Shutting down ZBEngine ****");
-    EXPECT_EQ(messages[24], "**** Exiting ZBEngine ****");
+    EXPECT_EQ(messages[20], "This computer is named \"TESTHOST\"");
+    EXPECT_EQ(messages[21], "Server does not accept TCP/IP connections from clients.");
+    EXPECT_EQ(messages[22], "IPServer started in 500 ms");
+    EXPECT_EQ(messages[23], "Starting HTTP server on this machine on port 8001");
+    EXPECT_EQ(messages[24], "HTTP server allows clients from 127.0.0.1");
+    EXPECT_EQ(messages[25], "Using encrypted HTML pages");
+    EXPECT_EQ(messages[26], "Loading profiles from XML file " + settings);
+    EXPECT_EQ(messages[27], "Saving settings to XML file " + settings);
+    EXPECT_EQ(messages[28], "**** Shutting down ZBEngine ****");
+    EXPECT_EQ(messages[29], "Saving settings to XML file " + settings);
+    EXPECT_EQ(messages[30], "**** Exiting ZBEngine ****");
 
     std::vector<zbw::EVENTRECORD> events;
     ASSERT_TRUE(zbw::ReadEventLog(&events, nullptr));
-    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].source, CString(u"ZBEngine"));
-    EXPECT_EQ(events[0].type, EVENTLOG_INFORMATION_TYPE);
+    EXPECT_EQ(events[0].type, EVENTLOG_SUCCESS);
     ASSERT_EQ(events[0].strings.size(), 1u);
-    EXPECT_EQ(events[0].strings[0], CString(u"ZBEngine closing"));
+    EXPECT_EQ(events[0].strings[0], CString(u"ZBEngine started"));
+    EXPECT_EQ(events[1].type, EVENTLOG_INFORMATION_TYPE);
+    ASSERT_EQ(events[1].strings.size(), 1u);
+    EXPECT_EQ(events[1].strings[0], CString(u"ZBEngine closing"));
 }
 
 TEST_F(EngineTest, TheRegisteredSynchronisationProgramIsLogged) {

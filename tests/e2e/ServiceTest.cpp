@@ -7,19 +7,17 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "common/CommStatus.h"
 #include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/ServiceManager.h"
+#include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
@@ -235,53 +233,18 @@ TEST_F(ServiceTest, StartRunsTheEngineWithServAndKillStopsBoth) {
     EXPECT_NE(again.output.find("Failed to kill service ZBEngine. "), std::string::npos);
 }
 
-// An engine outside the service as the command block shows it: a heartbeat, and on "shutdown" an
-// answer and then the heartbeat of an ended server.
-class CBlockEngine {
-   public:
-    CBlockEngine() {
-        m_block.Open();
-        m_block.SetTime(GetTickCount());
-        m_thread = std::thread([this] { Serve(); });
-    }
-    ~CBlockEngine() {
-        m_stop = true;
-        m_thread.join();
-    }
-    int Commands() const { return m_commands; }
-
-   private:
-    void Serve() {
-        bool ended = false;
-        while (!m_stop) {
-            if (!ended) m_block.SetTime(GetTickCount());
-            int type = 0;
-            CString command;
-            if (m_block.ReadCommand(type, command) && type == 2) {
-                ++m_commands;
-                m_block.SendCommand(1, u"100-OK");
-                ended = command == CString(u"shutdown");
-                if (ended) m_block.SetTime(1);
-            }
-            Sleep(10);
-        }
-    }
-
-    CCommStatus m_block;
-    std::atomic<bool> m_stop{false};
-    std::atomic<int> m_commands{0};
-    std::thread m_thread;
-};
-
 TEST_F(ServiceTest, InstallShutsDownAnEngineRunningOutsideTheService) {
-    CBlockEngine engine;
+    CChildProcess engine;
+    ASSERT_TRUE(engine.Start(m_root.Path("prog/zbengine"), {}));
+    ASSERT_TRUE(zbtest::WaitForText([this] { return EngineLog(); }, "IPServer started in", kBoundMs));
     CRun install = Run({"-i"}, 60000);
     EXPECT_EQ(install.status, 0);
     EXPECT_NE(install.output.find("Shutting down existing ZBEngine task... try 1\r\nZBEngine shut down.\r\n"
                                   "Service ZBEngine installed "),
               std::string::npos)
         << install.output;
-    EXPECT_EQ(engine.Commands(), 1);
+    EXPECT_EQ(engine.WaitExit(kBoundMs), 0);
+    EXPECT_NE(EngineLog().find("ZBEngine shutdown command received"), std::string::npos) << EngineLog();
 }
 
 TEST_F(ServiceTest, AnEngineIgnoringSixtyQuitsIsTerminated) {

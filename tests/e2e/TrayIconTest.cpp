@@ -3,12 +3,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <atomic>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "common/CommStatus.h"
+#include "platform/base/CString.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
@@ -58,28 +56,20 @@ void WriteRunValue(const std::u16string& text) {
     RegCloseKey(key);
 }
 
-// The engine's side of the command block: a heartbeat every 100 ms while it runs.
-class CHeartbeat {
+// The real engine, whose server writes the heartbeat while it runs; Ctrl-C ends it.
+class CRunningEngine {
    public:
-    CHeartbeat() {
-        m_status.Open();
-        m_thread = std::thread([this] {
-            while (!m_stop) {
-                m_status.SetTime(GetTickCount());
-                Sleep(100);
-            }
-            m_status.SetTime(1);
-        });
+    explicit CRunningEngine(const std::string& log) {
+        EXPECT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
+        EXPECT_TRUE(zbtest::WaitForEngineLog(log, "IPServer started in", kBoundMs));
     }
-    ~CHeartbeat() {
-        m_stop = true;
-        m_thread.join();
+    ~CRunningEngine() {
+        m_engine.Signal(SIGINT);
+        EXPECT_EQ(m_engine.WaitExit(kBoundMs), 0);
     }
 
    private:
-    CCommStatus m_status;
-    std::atomic<bool> m_stop{false};
-    std::thread m_thread;
+    CChildProcess m_engine;
 };
 
 class TrayIconTest : public ::testing::Test {
@@ -130,7 +120,7 @@ TEST_F(TrayIconTest, IconFollowsTheHeartbeat) {
     ASSERT_TRUE(WaitForState("tip=ZBEngine not running\n"));
     EXPECT_NE(State().find("icon=131\n"), std::string::npos);
     {
-        CHeartbeat engine;
+        CRunningEngine engine(m_root.Path("home/.local/share/ZBEngine/ZBEngine.log"));
         ASSERT_TRUE(WaitForState("tip=ZBEngine\n"));
         EXPECT_NE(State().find("icon=130\n"), std::string::npos);
     }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <vector>
 
+#include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
 #include "platform/host/KernelObject.h"
 #include "platform/win32/Security.h"
@@ -72,6 +74,29 @@ TEST_F(SecurityTest, PrivilegesAreAcceptedAndIgnored) {
     EXPECT_EQ(GetLastError(), 0u);  // callers read success from the last error
     CloseHandle(token);
     EXPECT_FALSE(AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr));
+}
+
+TEST_F(SecurityTest, PrivilegesNamedToBeRefusedAreNotAssigned) {
+    setenv("ZBW_REFUSE_PRIVILEGES", "SeShutdownPrivilege,SeCreateGlobalPrivilege", 1);
+    HANDLE token = nullptr;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token));
+    struct CASE {
+        const char16_t* name;
+        DWORD attributes;
+        DWORD error;
+    };
+    for (const CASE& c : {CASE{SE_CREATE_GLOBAL_NAME, SE_PRIVILEGE_ENABLED, ERROR_NOT_ALL_ASSIGNED},
+                          CASE{u"SeShutdownPrivilege", SE_PRIVILEGE_ENABLED, ERROR_NOT_ALL_ASSIGNED},
+                          CASE{u"SeDebugPrivilege", SE_PRIVILEGE_ENABLED, ERROR_SUCCESS},
+                          CASE{SE_CREATE_GLOBAL_NAME, 0, ERROR_SUCCESS}}) {
+        LUID luid{};
+        ASSERT_TRUE(LookupPrivilegeValueW(nullptr, c.name, &luid));
+        TOKEN_PRIVILEGES privileges{1, {{luid, c.attributes}}};
+        SetLastError(ERROR_ACCESS_DENIED);
+        EXPECT_TRUE(AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr));
+        EXPECT_EQ(GetLastError(), c.error) << zbw::ToUtf8(c.name) << " " << c.attributes;
+    }
+    CloseHandle(token);
 }
 
 }  // namespace

@@ -244,19 +244,20 @@ TEST_F(SectionFileTest, NamesInAnyScriptReadBack) {
     EXPECT_EQ(value, u"\u503c");
 }
 
-// A key that holds an unclosed double quote reads back with an empty value (the "=" after it is
-// inside the quote): saving it must not add an "=" each time.
-TEST_F(SectionFileTest, SaveAndReloadKeepKeysWithUnbalancedQuotes) {
-    Load(u"[S]\r\nKey\"open=1\r\n\"a\"=b\r\nplain=\"v\r\n");
-    ASSERT_EQ(list.Section(0).m_Keys.GetSize(), 3);
+// Keys that a plain "key=value" line would not give back: one that holds an unclosed double
+// quote (read with an empty value, as the "=" after it is inside the quote) must not gain an "="
+// at each save, and one that starts with ";" must not turn into a comment.
+TEST_F(SectionFileTest, SaveAndReloadKeepEveryKeyAsItWasRead) {
+    Load(u"[S]\r\nKey\"open=1\r\n\"a\"=b\r\nplain=\"v\r\n  ;semi=x\r\n");
+    ASSERT_EQ(list.Section(0).m_Keys.GetSize(), 4);
     const CString path = zbw::ToWindowsPath(root.Path("out.fsf"));
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(SaveSectionFile(path, list));
         CSectionList back;
         ASSERT_TRUE(LoadSectionFile(path, back));
-        ASSERT_EQ(back.Section(0).m_Keys.GetSize(), 3);
-        for (int k = 0; k < 3; ++k) {
+        ASSERT_EQ(back.Section(0).m_Keys.GetSize(), 4);
+        for (int k = 0; k < 4; ++k) {
             EXPECT_EQ(back.Section(0).m_Keys[k].strKey, list.Section(0).m_Keys[k].strKey);
             EXPECT_EQ(back.Section(0).m_Keys[k].strValue, list.Section(0).m_Keys[k].strValue);
         }
@@ -264,6 +265,7 @@ TEST_F(SectionFileTest, SaveAndReloadKeepKeysWithUnbalancedQuotes) {
         ASSERT_TRUE(LoadSectionFile(path, list));
     }
     EXPECT_EQ(list.Section(0).m_Keys[0].strKey, u"Key\"open=1");
+    EXPECT_EQ(list.Section(0).m_Keys[3].strKey, u";semi");
 }
 
 TEST_F(SectionFileTest, WrittenCommentsStayComments) {

@@ -1,0 +1,548 @@
+#include "dovrane/IPServer.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <string>
+
+#include "common/CSCvs.h"
+#include "common/DebugPrintf.h"
+#include "common/EventLog.h"
+#include "common/SHA1Text.h"
+#include "common/csc.h"
+#include "dovrane/MainWnd.h"
+#include "dovrane/RunItemList.h"
+#include "dovrane/web/ClientFilter.h"
+#include "platform/base/Clock.h"
+#include "platform/base/TextConvert.h"
+#include "platform/win32/Accounts.h"
+#include "platform/win32/EventLogApi.h"
+#include "platform/win32/SyncApi.h"
+#include "platform/win32/Wait.h"
+#include "platform/win32/WinUser.h"
+#include "platform/win32/Winsock.h"
+
+namespace {
+
+constexpr int kSockets = 6;
+constexpr int kComputerNameSize = 16;
+constexpr int kAddressSize = 64;
+constexpr int kErrorTextSize = 256;
+constexpr int kPieceBytes = 254;
+constexpr DWORD kAliveRetestPauseMs = 3000;
+constexpr DWORD kAttachFailPauseMs = 1000;
+constexpr DWORD kReportPeriodMs = 60000;
+constexpr DWORD kStepMs = 50;
+constexpr DWORD kRefusedCloseMs = 500;
+constexpr DWORD kByeCloseMs = 1000;
+constexpr LPCWSTR kBlockSource = u"M";
+constexpr DWORD kStopSliceMs = 10;
+
+CString Widen(const char* text) {
+    CString wide;
+    for (const char* p = text; *p; ++p) wide += static_cast<WCHAR>(static_cast<unsigned char>(*p));
+    return wide;
+}
+
+// One byte per character: the csc library's texts are plain ASCII.
+std::string Narrow(const CString& text) {
+    std::string narrow;
+    for (int i = 0; i < text.GetLength(); ++i) narrow += static_cast<char>(text[i]);
+    return narrow;
+}
+
+// Whether the tick count has reached the deadline (signed, across the wrap).
+bool Reached(DWORD now, DWORD deadline) {
+    return static_cast<int32_t>(now - deadline) >= 0;
+}
+
+DWORD MsUntil(DWORD now, DWORD deadline) {
+    return Reached(now, deadline) ? 0 : deadline - now;
+}
+
+}  // namespace
+
+CIPServer::CIPServer() : m_interpreter(*this) {}
+
+CIPServer::~CIPServer() {
+    while (!Stop(kStopSliceMs * 100)) {
+    }
+}
+
+// The server thread may be waiting for this thread (a load or save sent to the main window): the
+// wait serves the messages sent to this thread, so the server can finish and see its stop.
+bool CIPServer::Stop(DWORD timeoutMs) {
+    if (IsRunning()) SetEvent(m_hStopEvent);
+    const int64_t deadline = zbw::DeadlineAfter(timeoutMs);
+    for (;;) {
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE);
+        const int64_t left = zbw::RemainingUntil(deadline);
+        if (CThreadJob::Stop(static_cast<DWORD>(std::min<int64_t>(left, kStopSliceMs)))) return true;
+        if (left == 0) return false;
+    }
+}
+
+bool CIPServer::Start(CRunItemList* list, const CString& bindAddress, int port, const CString& clientFilter,
+                      const CString& password, const CString& settingsPath, HWND owner, DWORD ownerThreadId,
+                      UINT message) {
+    if (IsRunning()) return false;
+    m_nStatus = SERVERSTATUS_STARTING;
+    m_bServing = false;
+    m_pRunItemList = list;
+    m_strBindAddress = bindAddress;
+    m_nPort = port;
+    m_strClientFilter = clientFilter;
+    m_strPasswordHash = SHA1HashText(password);
+    m_strSettingsPath = settingsPath;
+    return StartNotify(owner, ownerThreadId, message);
+}
+
+void CIPServer::Run() {
+    if (!StartUp()) return;
+    m_bServing = true;
+    Serve();
+    m_bServing = false;
+    EndServing();
+}
+
+bool CIPServer::StartUp() {
+    LogComputerName();
+    if (m_nPort > 0)
+        g_DebugPrintf.Print(u"Server accepts up to %d TCP/IP clients at once.", MAX_TCP_CLIENTS);
+    else
+        g_DebugPrintf.Print(u"Server does not accept TCP/IP connections from clients.");
+    m_commStatus.Open();
+    if (IsAnotherEngineRunning()) {
+        g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine already running");
+        m_nStatus = SERVERSTATUS_ALREADY_RUNNING;
+        return false;
+    }
+    if (!AttachSockets()) return false;
+    m_nStatus = SERVERSTATUS_RUNNING;
+    g_EventLog.WriteEventLog(EVENTLOG_SUCCESS, u"ZBEngine started");
+    if (!LoadSettingsAtStart()) return false;
+    for (SLOT& slot : m_slots) slot = SLOT{};
+    if (m_nPort > 0) g_DebugPrintf.Print(u"Waiting for TCP/IP client connections ...");
+    if (m_pRunItemList) m_pRunItemList->RunProfilesAtStartup();
+    return true;
+}
+
+void CIPServer::LogComputerName() {
+    char name[kComputerNameSize + 1] = {};
+    DWORD size = kComputerNameSize;
+    m_strComputerName = GetComputerNameA(name, &size) ? Widen(name) : CString();
+    if (!m_strComputerName.IsEmpty())
+        g_DebugPrintf.Print(u"This computer is named %c%s%c", u'"', m_strComputerName, u'"');
+}
+
+// A live heartbeat is looked at twice, 3 s apart, so an engine that is just stopping is not
+// taken for a running one.
+bool CIPServer::IsAnotherEngineRunning() {
+    if (m_commStatus.IsAlive(ENGINE_RUNNING_TEST_MS)) {
+        if (WaitForSingleObject(m_hStopEvent, kAliveRetestPauseMs) == WAIT_OBJECT_0) return false;
+        if (m_commStatus.IsAlive(ENGINE_RUNNING_TEST_MS)) {
+            g_DebugPrintf.Print(u"ZBEngine already running.");
+            return true;
+        }
+    }
+    if (m_nPort > 0 && IsPortInUse(m_nPort)) {
+        g_DebugPrintf.Print(u"ZBEngine already running on port %d.", m_nPort);
+        return true;
+    }
+    return false;
+}
+
+// A library that cannot be attached ends the thread with its own status, so the engine ends
+// rather than run without a server.
+bool CIPServer::AttachSockets() {
+    const int attached = cscAttach(kSockets);
+    if (attached != CSC_OK) {
+        g_DebugPrintf.Print(u"ERROR %d: server cannot attach", attached);
+        Sleep(kAttachFailPauseMs);
+        m_nStatus = SERVERSTATUS_ATTACH_FAILED;
+        return false;
+    }
+    const int version = cscGetInteger(CSC_INT_VERSION);
+    g_DebugPrintf.PrintDebug(u"CSC Version: %1d.%1d.%1d Build %d", (version >> 8) & 0xF, (version >> 4) & 0xF,
+                             version & 0xF, cscGetInteger(CSC_INT_BUILD));
+    if (m_nPort <= 0) return true;
+    const std::string bindAddress = Narrow(m_strBindAddress);
+    if (bindAddress.empty())
+        g_DebugPrintf.Print(u"Starting TCP/IP server on this machine on port %d", m_nPort);
+    else
+        g_DebugPrintf.Print(u"Starting TCP/IP server for %S on port %d", bindAddress.c_str(), m_nPort);
+    if (!m_strClientFilter.IsEmpty())
+        g_DebugPrintf.Print(u"TCP/IP clients only allowed from IPs: %s", m_strClientFilter);
+    const int listening = cscServer(bindAddress.c_str(), m_nPort);
+    if (listening == CSCVS_OK) return true;
+    LogError(u"Server failed to attach to TCP/IP port", listening);
+    cscRelease();
+    m_nStatus = SERVERSTATUS_PORT_FAILED;
+    return false;
+}
+
+bool CIPServer::LoadSettingsAtStart() {
+    CString path = m_strSettingsPath;
+    if (!m_hWndOwner || !m_uMessage || SendToOwner(ENGINE_CMD_LOAD, path) == 0) {
+        cscRelease();
+        m_nStatus = SERVERSTATUS_LOAD_FAILED;
+        return false;
+    }
+    // A stop that came while the owner loaded (it serves this send while it waits) ends the start
+    // here: the engine is going, and its stop has decided about saving already.
+    if (WaitForSingleObject(m_hStopEvent, 0) == WAIT_OBJECT_0) {
+        EndServing();
+        return false;
+    }
+    path = m_strSettingsPath;
+    SendToOwner(ENGINE_CMD_SAVE, path);
+    return true;
+}
+
+void CIPServer::Serve() {
+    m_dwBlockPolled = GetTickCount() - COMMSTATUS_POLL_MS;
+    m_dwReported = GetTickCount();
+    m_bAnswerHeld = false;
+    for (;;) {
+        const int woken = cscAwaitActivity(m_hStopEvent, MsUntilDue(GetTickCount()));
+        if (woken == CSC_ACTIVITY_STOP) return;
+        if (woken < 0 && WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0) return;
+        DWORD now = GetTickCount();
+        if (m_nPort > 0 && cscAwaitConnect() == 1) AcceptClient();
+        m_commStatus.SetTime(now);
+        ServeCommandBlock(now);
+        if (m_bReportDue || Reached(now, m_dwReported + kReportPeriodMs)) ReportConnections();
+        for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+            now = GetTickCount();
+            ServeSlot(i, now);
+        }
+    }
+}
+
+void CIPServer::EndServing() {
+    for (SLOT& slot : m_slots) {
+        if (slot.connection < 0) continue;
+        g_DebugPrintf.Print(u"%d: Closing connection", slot.connection);
+        cscClose(slot.connection);
+        slot = SLOT{};
+        --m_nActiveConnections;
+    }
+    m_commStatus.SetTime(1);
+    cscRelease();
+    m_nStatus = SERVERSTATUS_STOPPED;
+}
+
+DWORD CIPServer::MsUntilDue(DWORD now) const {
+    DWORD wait = MsUntil(now, m_dwBlockPolled + COMMSTATUS_POLL_MS);
+    if (m_bReportDue) return 0;
+    wait = std::min(wait, MsUntil(now, m_dwReported + kReportPeriodMs));
+    for (const SLOT& slot : m_slots) {
+        switch (slot.state) {
+            case CLIENT_STATE_CONNECTED: return 0;
+            case CLIENT_STATE_CHALLENGE: wait = std::min(wait, MsUntil(now, slot.challengeAt)); break;
+            case CLIENT_STATE_AWAIT_REPLY:
+                if (cscAwaitData(slot.connection, 0) == 1) return 0;
+                wait = std::min(wait, MsUntil(now, slot.deadline + LOGIN_TIMEOUT_MS));
+                break;
+            case CLIENT_STATE_COMMANDS:
+                if (cscAwaitData(slot.connection, 0) == 1) return 0;
+                wait = std::min(wait, MsUntil(now, slot.lastData + CLIENT_IDLE_TIMEOUT_MS));
+                break;
+            case CLIENT_STATE_GREETING:
+            case CLIENT_STATE_CLOSING: wait = std::min(wait, MsUntil(now, slot.deadline)); break;
+            default: break;
+        }
+    }
+    return wait;
+}
+
+void CIPServer::AcceptClient() {
+    const int connection = cscAcceptConnect();
+    // The listening socket takes one of the library's sockets: a sixth client finds none left,
+    // and the library has closed it already.
+    if (connection == CSCVS_NO_ACCEPT_SLOT || connection == CSC_NO_FREE_SOCKETS) {
+        g_DebugPrintf.Print(u"Maximum number of TCP/IP connections exceeded!");
+        return;
+    }
+    if (connection < 0) {
+        LogError(u"Server cannot accept the connection", connection);
+        return;
+    }
+    const int index = FindFreeSlot();
+    if (index < 0) {
+        g_DebugPrintf.Print(u"Maximum number of TCP/IP connections exceeded!");
+        cscClose(connection);
+        return;
+    }
+    m_slots[index] = SLOT{};
+    m_slots[index].connection = connection;
+    m_slots[index].lastData = GetTickCount();
+    SetState(index, CLIENT_STATE_CONNECTED, GetTickCount());
+}
+
+void CIPServer::ServeCommandBlock(DWORD now) {
+    if (!Reached(now, m_dwBlockPolled + COMMSTATUS_POLL_MS)) return;
+    m_dwBlockPolled = now;
+    int type = COMMSTATUS_IDLE;
+    CString command;
+    if (m_commStatus.ReadCommand(type, command) && type == COMMSTATUS_COMMAND) {
+        g_DebugPrintf.PrintDebug(u"%s: Received command %s", kBlockSource, command);
+        CString answer;
+        ExecuteCommand(command, answer);
+        if (answer == ANSWER_UNKNOWN) g_DebugPrintf.Print(u"%s: Invalid command %s", kBlockSource, command);
+        m_commStatus.SendCommand(COMMSTATUS_ANSWER, answer);
+        g_DebugPrintf.PrintDebug(u"%s: Send answer %s", kBlockSource, answer);
+        m_dwAnswerWritten = GetTickCount();
+        m_bAnswerHeld = true;
+    } else if (m_bAnswerHeld && now - m_dwAnswerWritten > COMMSTATUS_ANSWER_HOLD_MS) {
+        m_commStatus.SendCommand(COMMSTATUS_IDLE, u" ");
+        m_bAnswerHeld = false;
+    }
+}
+
+void CIPServer::ReportConnections() {
+    m_bReportDue = false;
+    m_dwReported = GetTickCount();
+    g_DebugPrintf.PrintDebug(u"Active TCP/IP Connections: %d", m_nActiveConnections);
+    m_strClientList.Empty();
+    for (const SLOT& slot : m_slots) {
+        if (slot.state != CLIENT_STATE_COMMANDS) continue;
+        char address[kAddressSize] = {};
+        if (cscGetString(slot.connection, CSC_STR_PEER_ADDRESS, address, kAddressSize) <= 0) continue;
+        g_DebugPrintf.Print(u"%d: Client connected from %s", slot.connection, Widen(address));
+        m_strClientList += Widen(address) + u",";
+    }
+}
+
+void CIPServer::ServeSlot(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    switch (slot.state) {
+        case CLIENT_STATE_CONNECTED: FilterClient(index, now); break;
+        case CLIENT_STATE_CHALLENGE:
+            if (Reached(now, slot.challengeAt)) SendChallenge(index, now);
+            break;
+        case CLIENT_STATE_AWAIT_REPLY: CheckReply(index, now); break;
+        case CLIENT_STATE_GREETING:
+            if (Reached(now, slot.deadline)) SendGreeting(index, now);
+            break;
+        case CLIENT_STATE_COMMANDS: ServeCommands(index, now); break;
+        case CLIENT_STATE_CLOSING:
+            if (Reached(now, slot.deadline)) CloseSlot(index, now);
+            break;
+        default: break;
+    }
+}
+
+void CIPServer::FilterClient(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    char address[kAddressSize] = {};
+    cscGetString(slot.connection, CSC_STR_PEER_ADDRESS, address, kAddressSize);
+    g_ClientName[index] = Widen(address);
+    g_DebugPrintf.Print(u"%d: Connection requested from %s", slot.connection, g_ClientName[index]);
+    ++m_nActiveConnections;
+    CClientFilter::RESULT allowed = CClientFilter::ALLOWED;
+    if (!m_strClientFilter.IsEmpty()) allowed = CClientFilter(m_strClientFilter).Check(g_ClientName[index]);
+    if (allowed == CClientFilter::INVALID) {
+        g_DebugPrintf.Print(u"%d: Invalid client expression in XML file, <CLIENTS> flag: %s", slot.connection,
+                            m_strClientFilter);
+    } else if (allowed == CClientFilter::REFUSED) {
+        g_DebugPrintf.Print(u"%d: Connection from client %s not allowed, IPs are restricted to %s",
+                            slot.connection, g_ClientName[index], m_strClientFilter);
+    }
+    if (allowed != CClientFilter::ALLOWED) {
+        SetState(index, CLIENT_STATE_CLOSING, now + kStepMs);
+        return;
+    }
+    slot.challengeAt = now + m_loginThrottle.DelayFor(g_ClientName[index], now);
+    SetState(index, CLIENT_STATE_CHALLENGE, now + kStepMs);
+}
+
+void CIPServer::SendChallenge(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    char challenge[CSC_CHALLENGE_LEN + 1] = {};
+    cscChallenge(challenge);
+    g_DebugPrintf.Print(u"%d: Sending challenge '%s'", slot.connection, Widen(challenge));
+    SendString(slot.connection, Widen(challenge));
+    char response[CSC_CHALLENGE_LEN + 1] = {};
+    cscResponse(challenge, response);
+    g_ClientChallenge[index] = Widen(response);
+    SetState(index, CLIENT_STATE_AWAIT_REPLY, now + kStepMs);
+}
+
+void CIPServer::CheckReply(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    if (cscAwaitData(slot.connection, 0) != 1) {
+        if (Reached(now, slot.deadline + LOGIN_TIMEOUT_MS)) {
+            g_DebugPrintf.Print(u"%d: Client not validated, timeout 30 secs", slot.connection);
+            SetState(index, CLIENT_STATE_CLOSING, now + kRefusedCloseMs);
+        }
+        return;
+    }
+    const int received = ReadAvailable(slot, now);
+    CString reply;
+    const CIPFrameBuffer::RESULT frame = slot.frames.TakeFrame(reply);
+    // A frame not yet whole waits for its rest, unless the client has gone.
+    if (frame == CIPFrameBuffer::FRAME_NONE && received >= 0) return;
+    const CString& expected = g_ClientChallenge[index];
+    const int length = expected.GetLength();
+    if (reply.Left(length) == expected && reply.Mid(length) == m_strPasswordHash) {
+        g_DebugPrintf.Print(u"%d: Connection accepted with %s", slot.connection, g_ClientName[index]);
+        m_loginThrottle.NoteSuccess(g_ClientName[index]);
+        SetState(index, CLIENT_STATE_GREETING, now + kStepMs);
+        return;
+    }
+    RefuseLogin(index, reply, now);
+}
+
+// The two texts are the protocol's; the throttle makes guessing slow all the same.
+void CIPServer::RefuseLogin(int index, const CString& reply, DWORD now) {
+    SLOT& slot = m_slots[index];
+    const CString text = reply.Mid(g_ClientChallenge[index].GetLength()) != m_strPasswordHash
+                             ? CString(u"Client not validated, incorrect password")
+                             : CString(u"Client not validated, incorrect response");
+    CString line;
+    line.Format(u"%d: %s", slot.connection, text);
+    std::printf("%s\n", zbw::ToUtf8(line).c_str());
+    std::fflush(stdout);
+    SendString(slot.connection, text);
+    const int failures = m_loginThrottle.NoteFailure(g_ClientName[index], now);
+    g_DebugPrintf.Print(u"%d: Login failure %d in a row from %s; its next challenge waits %d ms",
+                        slot.connection, failures, g_ClientName[index],
+                        static_cast<int>(m_loginThrottle.DelayFor(g_ClientName[index], now)));
+    SetState(index, CLIENT_STATE_CLOSING, now + kRefusedCloseMs);
+}
+
+void CIPServer::SendGreeting(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    g_DebugPrintf.Print(u"%d: Sending greeting message", slot.connection);
+    SendString(slot.connection, ENGINE_GREETING);
+    slot.lastData = now;
+    SetState(index, CLIENT_STATE_COMMANDS, now);
+    m_bReportDue = true;
+}
+
+void CIPServer::ServeCommands(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    int received = 0;
+    if (cscAwaitData(slot.connection, 0) == 1) received = ReadAvailable(slot, now);
+    CString command;
+    for (CIPFrameBuffer::RESULT frame;
+         (frame = slot.frames.TakeFrame(command)) != CIPFrameBuffer::FRAME_NONE;) {
+        if (frame == CIPFrameBuffer::FRAME_BAD) {
+            g_DebugPrintf.Print(u"%d: Message with a wrong digest dropped", slot.connection);
+            continue;
+        }
+        g_DebugPrintf.PrintDebug(u"%d: Received command %s", slot.connection, command);
+        CString answer;
+        const int result = ExecuteCommand(command, answer);
+        if (answer == ANSWER_UNKNOWN)
+            g_DebugPrintf.Print(u"%d: Invalid command %s", slot.connection, command);
+        g_DebugPrintf.PrintDebug(u"%d: Send answer %s", slot.connection, answer);
+        SendString(slot.connection, answer);
+        if (result == COMMAND_RESULT_CLOSE) {
+            SetState(index, CLIENT_STATE_CLOSING, now + kByeCloseMs);
+            return;
+        }
+    }
+    if (received < 0 && cscIsConnected(slot.connection) != 1) {
+        SetState(index, CLIENT_STATE_CLOSING, now + kByeCloseMs);
+    } else if (slot.frames.DropStale(now, CLIENT_PARTIAL_FRAME_MS)) {
+        g_DebugPrintf.Print(u"%d: Incomplete message from %s dropped", slot.connection, g_ClientName[index]);
+    } else if (Reached(now, slot.lastData + CLIENT_IDLE_TIMEOUT_MS)) {
+        g_DebugPrintf.Print(u"%d: Nothing received from %s for %d minutes", slot.connection,
+                            g_ClientName[index], CLIENT_IDLE_TIMEOUT_MS / 60000);
+        SetState(index, CLIENT_STATE_CLOSING, now);
+    }
+}
+
+void CIPServer::CloseSlot(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    g_DebugPrintf.Print(u"%d: Closing connection with %s", slot.connection, g_ClientName[index]);
+    cscClose(slot.connection);
+    slot = SLOT{};
+    g_ClientChallenge[index].Empty();
+    --m_nActiveConnections;
+    m_bReportDue = true;
+    (void)now;
+}
+
+void CIPServer::SetState(int index, int state, DWORD deadline) {
+    m_slots[index].state = state;
+    m_slots[index].deadline = deadline;
+}
+
+int CIPServer::ReadAvailable(SLOT& slot, DWORD now) {
+    for (;;) {
+        char piece[kPieceBytes + 2] = {};
+        const int read = cscGetData(slot.connection, piece, kPieceBytes);
+        if (read <= 0) return read;
+        slot.frames.Append(piece, read, now);
+        slot.lastData = now;
+    }
+}
+
+int CIPServer::ExecuteCommand(const CString& command, CString& answer) {
+    return m_interpreter.Execute(command, answer);
+}
+
+LRESULT CIPServer::SendToOwner(WPARAM code, CString& argument) {
+    if (!m_hWndOwner || !m_uMessage) return 0;
+    return SendMessageW(m_hWndOwner, m_uMessage, code, reinterpret_cast<LPARAM>(&argument));
+}
+
+int CIPServer::SendString(int connection, const CString& text) {
+    static_assert(std::endian::native == std::endian::little, "the units go out as they lie in memory");
+    CString framed = text + u"|";
+    AppendSHA1Digest(framed);
+    return cscPutData(connection, framed.GetString(), framed.GetLength() * 2);
+}
+
+void CIPServer::LogError(LPCWSTR text, int code) {
+    char error[kErrorTextSize] = {};
+    cscErrorText(code, error, kErrorTextSize);
+    CString line;
+    line.Format(u"ERROR %d: %s", code, text);
+    if (error[0]) line += u" " + Widen(error);
+    g_DebugPrintf.Print(u"%s", line);
+}
+
+int CIPServer::FindFreeSlot() const {
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        if (m_slots[i].connection == -1) return i;
+    }
+    return -1;
+}
+
+// A connect that the port neither accepts nor refuses at once is given up after the bound, so a
+// port that swallows connections cannot hang the caller.
+bool CIPServer::IsPortInUse(int port) {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 0), &data) != 0) return false;
+    bool inUse = false;
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s != INVALID_SOCKET) {
+        u_long nonBlocking = 1;
+        ioctlsocket(s, FIONBIO, &nonBlocking);
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<u_short>(port));
+        addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+        if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+            inUse = true;
+        } else if (WSAGetLastError() == WSAEWOULDBLOCK) {
+            // As on Windows, a refused connect shows in the exception set, a made one as writable.
+            fd_set writable;
+            fd_set failed;
+            FD_ZERO(&writable);
+            FD_SET(s, &writable);
+            FD_ZERO(&failed);
+            FD_SET(s, &failed);
+            timeval limit = {PORT_TEST_TIMEOUT_MS / 1000, (PORT_TEST_TIMEOUT_MS % 1000) * 1000};
+            inUse = select(0, nullptr, &writable, &failed, &limit) > 0 && FD_ISSET(s, &writable);
+        }
+        closesocket(s);
+    }
+    WSACleanup();
+    return inUse;
+}
