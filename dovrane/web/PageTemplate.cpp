@@ -1,5 +1,7 @@
 #include "dovrane/web/PageTemplate.h"
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -164,24 +166,22 @@ CString CPageTemplate::WrapEscaped(const CString& text, int n) {
     return result + Html(text.Mid(from));
 }
 
+std::array<CPageTemplate::SECTION, 7> CPageTemplate::StatusSections(int runState) {
+    bool profile = runState != kNoProfileState;
+    bool active = IsActiveState(runState);
+    return {
+        {{u"#IF_PROFILE_STATUSACTIVE#", u"#END_IF_PROFILE_STATUSACTIVE#", profile && active},
+         {u"#IF_PROFILE_STATUSNONACTIVE#", u"#END_IF_PROFILE_STATUSNONACTIVE#", profile && !active},
+         {u"#IF_PROFILE_STATUSRUNNING#", u"#END_IF_PROFILE_STATUSRUNNING#", profile && runState == 4},
+         {u"#IF_PROFILE_STATUSNOTRUNNING#", u"#END_IF_PROFILE_STATUSNOTRUNNING#", profile && runState != 4},
+         {u"#IF_PROFILE_STATUSNOTAVAIL#", u"#END_IF_PROFILE_STATUSNOTAVAIL#", profile && runState == 7},
+         {u"#IF_PROFILE_STATUSDISABLED#", u"#END_IF_PROFILE_STATUSDISABLED#", profile && runState == 0},
+         {u"#IF_PROFILE_STATUSERROR#", u"#END_IF_PROFILE_STATUSERROR#", profile && runState == 5}}};
+}
+
 void CPageTemplate::KeepStatusSections(CString& text, int runState) {
-    if (text.Find(u"#IF_PROFILE_STATUS") < 0) return;
-    if (runState == kNoProfileState) {
-        for (const char16_t* state :
-             {u"ACTIVE", u"NONACTIVE", u"RUNNING", u"NOTRUNNING", u"NOTAVAIL", u"DISABLED", u"ERROR"})
-            KeepSection(text, CString(u"#IF_PROFILE_STATUS") + state + u"#",
-                        CString(u"#END_IF_PROFILE_STATUS") + state + u"#", false);
-        return;
-    }
-    KeepSection(text, u"#IF_PROFILE_STATUSACTIVE#", u"#END_IF_PROFILE_STATUSACTIVE#",
-                IsActiveState(runState));
-    KeepSection(text, u"#IF_PROFILE_STATUSNONACTIVE#", u"#END_IF_PROFILE_STATUSNONACTIVE#",
-                !IsActiveState(runState));
-    KeepSection(text, u"#IF_PROFILE_STATUSRUNNING#", u"#END_IF_PROFILE_STATUSRUNNING#", runState == 4);
-    KeepSection(text, u"#IF_PROFILE_STATUSNOTRUNNING#", u"#END_IF_PROFILE_STATUSNOTRUNNING#", runState != 4);
-    KeepSection(text, u"#IF_PROFILE_STATUSNOTAVAIL#", u"#END_IF_PROFILE_STATUSNOTAVAIL#", runState == 7);
-    KeepSection(text, u"#IF_PROFILE_STATUSDISABLED#", u"#END_IF_PROFILE_STATUSDISABLED#", runState == 0);
-    KeepSection(text, u"#IF_PROFILE_STATUSERROR#", u"#END_IF_PROFILE_STATUSERROR#", runState == 5);
+    for (const SECTION& section : StatusSections(runState))
+        KeepSection(text, section.start, section.end, section.keep);
 }
 
 const CZBProjectRunItemData* CPageTemplate::CurrentProfile() const {
@@ -238,6 +238,10 @@ void CPageTemplate::Put(CString&, LPCWSTR tag, const CString& value) {
     if (Has(tag)) m_values[std::u16string(tag)] = value;
 }
 
+void CPageTemplate::Put(CString&, LPCWSTR tag, const std::function<CString()>& value) {
+    if (Has(tag)) m_values[std::u16string(tag)] = value();
+}
+
 void CPageTemplate::Set(LPCWSTR tag, const CString& value) {
     m_values[std::u16string(tag)] = value;
 }
@@ -270,8 +274,53 @@ CString CPageTemplate::Substitute(const CString& text, bool inner) const {
     return CString(std::move(out));
 }
 
-void CPageTemplate::Keep(CString& text, LPCWSTR start, LPCWSTR end, bool keep) {
-    if (Has(start)) KeepSection(text, start, end, keep);
+// Sections are gathered and cut or kept by one pass before the values go in.
+void CPageTemplate::Keep(CString&, LPCWSTR start, LPCWSTR end, bool keep) {
+    if (Has(start)) m_sections[std::u16string(start)] = {end, keep};
+}
+
+// Each start tag pairs with the first of its end tags after it; one without an end stays.
+CString CPageTemplate::ApplySections(const CString& text) const {
+    const std::u16string& units = text.GetStdString();
+    std::u16string out;
+    out.reserve(units.size());
+    std::vector<size_t> endsToDrop;  // end tags of kept sections, with their lengths
+    std::vector<size_t> endLengths;
+    size_t at = 0;
+    for (;;) {
+        size_t open = units.find(u'#', at);
+        size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
+        if (close == std::u16string::npos) break;
+        auto drop = std::find(endsToDrop.begin(), endsToDrop.end(), open);
+        if (drop != endsToDrop.end()) {
+            size_t index = static_cast<size_t>(drop - endsToDrop.begin());
+            out.append(units, at, open - at);
+            at = open + endLengths[index];
+            endsToDrop.erase(drop);
+            endLengths.erase(endLengths.begin() + static_cast<std::ptrdiff_t>(index));
+            continue;
+        }
+        auto found = IsTagName(units, open, close) ? m_sections.find(units.substr(open, close - open + 1))
+                                                   : m_sections.end();
+        size_t end =
+            found == m_sections.end() ? std::u16string::npos : units.find(found->second.first, close + 1);
+        if (end == std::u16string::npos) {
+            out.append(units, at, close - at);
+            at = close;
+            continue;
+        }
+        out.append(units, at, open - at);
+        size_t endLength = std::char_traits<char16_t>::length(found->second.first);
+        if (found->second.second) {
+            endsToDrop.push_back(end);
+            endLengths.push_back(endLength);
+            at = close + 1;
+        } else {
+            at = end + endLength;
+        }
+    }
+    out.append(units, at, std::u16string::npos);
+    return CString(std::move(out));
 }
 
 bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t close) {
@@ -303,6 +352,7 @@ void CPageTemplate::ScanTags(const CString& text) {
 
 void CPageTemplate::ReplaceTags(CString& text) {
     m_values.clear();
+    m_sections.clear();
     ScanTags(text);
     ReplaceClientSections(text);
     ReplaceNameBox(text);
@@ -314,12 +364,16 @@ void CPageTemplate::ReplaceTags(CString& text) {
     ReplaceFormTags(text);
     ReplaceProfileTags(text);
     const CZBProjectRunItemData* item = CurrentProfile();
-    if (HasStatusSections()) KeepStatusSections(text, item ? item->GetRunState() : kNoProfileState);
+    if (HasStatusSections()) {
+        for (const SECTION& section : StatusSections(item ? item->GetRunState() : kNoProfileState))
+            Keep(text, section.start, section.end, section.keep);
+    }
     ReplaceSelectedCategorySections(text);
     ReplaceSettingsTags(text);
     ReplaceEngineTags(text);
     ReplaceScriptTags(text);
     ReplaceFileTags(text);
+    if (!m_sections.empty()) text = ApplySections(text);
     if (!m_values.empty()) text = Substitute(text, false);
 }
 
@@ -353,8 +407,9 @@ void CPageTemplate::ReplaceNameBox(CString& text) {
 void CPageTemplate::ReplaceCategoryTags(CString& text) {
     const CString* category = CurrentCategory();
     CString name = category ? *category : CString();
-    Put(text, u"#CATEGORY_NAME#", Html(name));
-    Put(text, u"#SHOW_CATEGORY_COMMAND#", m_context.strPage + u"?CATEGORY=" + Encoded(name));
+    Put(text, u"#CATEGORY_NAME#", [&] { return CString(Html(name)); });
+    Put(text, u"#SHOW_CATEGORY_COMMAND#",
+        [&] { return CString(m_context.strPage + u"?CATEGORY=" + Encoded(name)); });
     CString add = CString(kFormPage) + u"?CATEGORY=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage);
     Put(text, u"#ADD_COMMAND#", add);
 }
@@ -375,8 +430,10 @@ void CPageTemplate::ReplaceCommandLinks(CString& text) {
         if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, link.value));
     }
     CString logView = CString(kLogFilePage) + u"?URL=";
-    Put(text, u"#VIEW_ZBENGINE_LOG#", logView + Encoded(m_context.settings.m_strLogPath));
-    Put(text, u"#VIEW_ZBENGINE_XML#", logView + Encoded(m_context.settings.m_strSettingsPath));
+    Put(text, u"#VIEW_ZBENGINE_LOG#",
+        [&] { return CString(logView + Encoded(m_context.settings.m_strLogPath)); });
+    Put(text, u"#VIEW_ZBENGINE_XML#",
+        [&] { return CString(logView + Encoded(m_context.settings.m_strSettingsPath)); });
 }
 
 void CPageTemplate::ReplaceEngineSections(CString& text) {
@@ -400,7 +457,7 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
                 Encoded((*m_context.pCategories)[static_cast<size_t>(m_context.nSelectedCategory)]);
     Put(text, u"#HOME#", home);
     Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : m_context.strReturnPage);
-    Put(text, u"#ERROR_TEXT#", Html(m_context.strErrorText));
+    Put(text, u"#ERROR_TEXT#", [&] { return CString(Html(m_context.strErrorText)); });
     Keep(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
     Keep(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
     Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", m_context.strPage);
@@ -409,10 +466,11 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
 void CPageTemplate::ReplaceFormTags(CString& text) {
     bool edit = CurrentProfile() != nullptr;
     CString back = m_context.strReturnPage.IsEmpty() ? CString(kStatusPage) : m_context.strReturnPage;
-    Put(text, u"#FORM_ACTION#", CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back));
+    Put(text, u"#FORM_ACTION#",
+        [&] { return CString(CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back)); });
     Put(text, u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
     Put(text, u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
-    Put(text, u"#FORM_TOKEN#", Html(m_context.strFormToken));
+    Put(text, u"#FORM_TOKEN#", [&] { return CString(Html(m_context.strFormToken)); });
 }
 
 void CPageTemplate::ReplaceProfileTags(CString& text) {
@@ -423,21 +481,23 @@ void CPageTemplate::ReplaceProfileTags(CString& text) {
     }
     const CLaunchItem& launch = item->GetLaunchItem();
     Put(text, u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
-    Put(text, u"#PROFILE_NAME_ABBREVIATION#", WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation));
-    Put(text, u"#PROFILE_NAME#", Html(item->GetName()));
-    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#", WrapEscaped(launch.m_strDescription, kWrapAbbreviation));
-    Put(text, u"#PROFILE_DESCRIPTION#", Html(launch.m_strDescription));
-    Put(text, u"#PROFILE_CATEGORY#", Html(launch.m_strCategory));
+    Put(text, u"#PROFILE_NAME_ABBREVIATION#",
+        [&] { return CString(WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation)); });
+    Put(text, u"#PROFILE_NAME#", [&] { return CString(Html(item->GetName())); });
+    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#",
+        [&] { return CString(WrapEscaped(launch.m_strDescription, kWrapAbbreviation)); });
+    Put(text, u"#PROFILE_DESCRIPTION#", [&] { return CString(Html(launch.m_strDescription)); });
+    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(Html(launch.m_strCategory)); });
     Put(text, u"#PROFILE_STATUS#", item->GetStatusText());
-    Put(text, u"#PROFILE_SETTINGS_HTML#", item->GetSettingsHtml());
-    Put(text, u"#PROFILE_SETTINGS#", Html(item->GetSettingsText()));
-    Put(text, u"#PROFILE_SOURCE#", Html(item->GetSource()));
-    Put(text, u"#PROFILE_TARGET#", Html(item->GetTarget()));
-    Put(text, u"#PROFILE_EXECUTION_METHOD#", Html(item->GetExecutionMethod()));
+    Put(text, u"#PROFILE_SETTINGS_HTML#", [&] { return CString(item->GetSettingsHtml()); });
+    Put(text, u"#PROFILE_SETTINGS#", [&] { return CString(Html(item->GetSettingsText())); });
+    Put(text, u"#PROFILE_SOURCE#", [&] { return CString(Html(item->GetSource())); });
+    Put(text, u"#PROFILE_TARGET#", [&] { return CString(Html(item->GetTarget())); });
+    Put(text, u"#PROFILE_EXECUTION_METHOD#", [&] { return CString(Html(item->GetExecutionMethod())); });
     Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#",
          !item->GetProgressHtml().IsEmpty());
-    Put(text, u"#PROFILE_DETAILS_EXTRA#", item->GetProgressHtml());
-    Put(text, u"#PROFILE_DETAILS#", Html(item->GetDetails()));
+    Put(text, u"#PROFILE_DETAILS_EXTRA#", [&] { return CString(item->GetProgressHtml()); });
+    Put(text, u"#PROFILE_DETAILS#", [&] { return CString(Html(item->GetDetails())); });
     ReplaceRunTexts(text, *item);
     // Also inside the run texts, whose log links hold these tags.
     CString logView = CString(kLogFilePage) + u"?SHOWPROFILE=" + Encoded(item->GetName()) + u"&URL=" +
@@ -456,7 +516,7 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
         return runs;
     }());
     Put(text, u"#PROFILE_LASTRUN#", item.GetLastRun());
-    Put(text, u"#PROFILE_LASTOKRUN#", Html(item.GetLastOkRun()));
+    Put(text, u"#PROFILE_LASTOKRUN#", [&] { return CString(Html(item.GetLastOkRun())); });
     CString next = item.GetNextRun();
     CString nextRuns = Html(next);
     if (next != u"None" && next != u"Manual" && next.Find(u"As soon as all folders") < 0) {
@@ -466,7 +526,7 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
             nextRuns += u"<br>" + Html(*further);
     }
     Put(text, u"#PROFILE_NEXTRUNS#", nextRuns);
-    Put(text, u"#PROFILE_NEXTRUN#", Html(next));
+    Put(text, u"#PROFILE_NEXTRUN#", [&] { return CString(Html(next)); });
 }
 
 void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemData& item) {
@@ -480,8 +540,8 @@ void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemDat
     }
     CString special = item.GetLogFilePath();
     special.Replace(u"\\", u"\\\\");
-    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", Html(special));
-    Put(text, u"#PROFILE_LOGFILE_PATH#", Html(item.GetLogFilePath()));
+    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", [&] { return CString(Html(special)); });
+    Put(text, u"#PROFILE_LOGFILE_PATH#", [&] { return CString(Html(item.GetLogFilePath())); });
     Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
 }
 
@@ -505,7 +565,8 @@ void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
     for (const auto& link : kLinks) {
         if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, name));
     }
-    Put(text, u"#PROFILE_SHOW_COMMAND#", CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name));
+    Put(text, u"#PROFILE_SHOW_COMMAND#",
+        [&] { return CString(CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name)); });
     Put(text, u"#PROFILE_EDIT_COMMAND#",
         CString(kFormPage) + u"?SHOWPROFILE=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage));
 }
@@ -517,7 +578,7 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
     Put(text, u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
     Put(text, u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
     Put(text, u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
-    Put(text, u"#PROFILE_STARTTIME#", Html(item.GetStartTimeText()));
+    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(item.GetStartTimeText())); });
     static const char16_t* const kDays[] = {u"#PROFILE_SUN#", u"#PROFILE_MON#", u"#PROFILE_TUE#",
                                             u"#PROFILE_WED#", u"#PROFILE_THU#", u"#PROFILE_FRI#",
                                             u"#PROFILE_SAT#"};
@@ -617,9 +678,9 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
     Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
     for (const char16_t* tag : kEmpty) Put(text, tag, u"");
     const CString* category = CurrentCategory();
-    Put(text, u"#PROFILE_CATEGORY#", category ? Html(*category) : CString());
+    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(category ? Html(*category) : CString()); });
     COleDateTime now = COleDateTime::GetCurrentTime();
-    Put(text, u"#PROFILE_STARTTIME#", Html(FormatDateTimeShort(now)));
+    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(FormatDateTimeShort(now))); });
     Put(text, u"#PROFILE_ONERROR_RERUN#", u"0");
     Put(text, u"#PROFILE_MAX_RERUN#", u"0");
     Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
@@ -645,31 +706,32 @@ void CPageTemplate::ReplaceSelectedCategorySections(CString& text) {
 
 void CPageTemplate::ReplaceSettingsTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#CLIENT_IP#", Html(m_context.strClientIp));
+    Put(text, u"#CLIENT_IP#", [&] { return CString(Html(m_context.strClientIp)); });
     Put(text, u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
     Put(text, u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
     Put(text, u"#HTTP_PORT#", Number(settings.m_nHttpPort));
-    Put(text, u"#HTTP_CLIENTS#", Html(settings.m_strHttpClients));
+    Put(text, u"#HTTP_CLIENTS#", [&] { return CString(Html(settings.m_strHttpClients)); });
     Put(text, u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
     Keep(text, u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
     Put(text, u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
-    Put(text, u"#TCPIP_SERVERIP#", Html(settings.m_strTcpAddress));
-    Put(text, u"#TCPIP_CLIENTS#", Html(settings.m_strTcpClients));
+    Put(text, u"#TCPIP_SERVERIP#", [&] { return CString(Html(settings.m_strTcpAddress)); });
+    Put(text, u"#TCPIP_CLIENTS#", [&] { return CString(Html(settings.m_strTcpClients)); });
     Put(text, u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
 }
 
 void CPageTemplate::ReplaceEngineTags(CString& text) {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#XMLFILE_PATH#", Html(settings.m_strSettingsPath));
-    Put(text, u"#DBFILE_PATH#", Html(settings.m_strDBPath));
-    Put(text, u"#ZBENGINE_LOGFILE_PATH#", Html(settings.m_strLogPath));
-    Put(text, u"#ZBENGINE_START_TIME#", Html(FormatDateTimeShort(settings.m_dtEngineStart)));
-    Put(text, u"#ZBENGINE_VERSION#", Html(settings.m_strVersion));
-    Put(text, u"#ZBENGINE_COMMANDLINE#", Html(settings.m_strCommandLine));
-    Put(text, u"#ZBENGINE_SYSTEM#", Html(settings.m_strSystem));
-    Put(text, u"#ZBENGINE_ACCOUNT#", Html(settings.m_strAccount));
-    Put(text, u"#ZBENGINE_COMPUTER#", Html(settings.m_strComputerName));
-    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", Html(settings.m_strSyncProgramPath));
+    Put(text, u"#XMLFILE_PATH#", [&] { return CString(Html(settings.m_strSettingsPath)); });
+    Put(text, u"#DBFILE_PATH#", [&] { return CString(Html(settings.m_strDBPath)); });
+    Put(text, u"#ZBENGINE_LOGFILE_PATH#", [&] { return CString(Html(settings.m_strLogPath)); });
+    Put(text, u"#ZBENGINE_START_TIME#",
+        [&] { return CString(Html(FormatDateTimeShort(settings.m_dtEngineStart))); });
+    Put(text, u"#ZBENGINE_VERSION#", [&] { return CString(Html(settings.m_strVersion)); });
+    Put(text, u"#ZBENGINE_COMMANDLINE#", [&] { return CString(Html(settings.m_strCommandLine)); });
+    Put(text, u"#ZBENGINE_SYSTEM#", [&] { return CString(Html(settings.m_strSystem)); });
+    Put(text, u"#ZBENGINE_ACCOUNT#", [&] { return CString(Html(settings.m_strAccount)); });
+    Put(text, u"#ZBENGINE_COMPUTER#", [&] { return CString(Html(settings.m_strComputerName)); });
+    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", [&] { return CString(Html(settings.m_strSyncProgramPath)); });
     Put(text, u"#ZBENGINE_SERVICE_TEXT#",
         settings.m_nService ? u"Running as a Windows Service" : u"Not running as a Windows Service");
 }
@@ -685,7 +747,7 @@ void CPageTemplate::ReplaceScriptTags(CString& text) {
 }
 
 void CPageTemplate::ReplaceFileTags(CString& text) {
-    Put(text, u"#FILE_NAME#", Html(m_context.strFileName));
+    Put(text, u"#FILE_NAME#", [&] { return CString(Html(m_context.strFileName)); });
     Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", !m_context.strFileRunId.IsEmpty());
     Put(text, u"#FILE_CONTENT#", m_context.strFileContent);
 }

@@ -12,6 +12,8 @@
 // stays in the page, an index outside the snapshot counts as no profile.
 #pragma once
 
+#include <array>
+#include <functional>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
@@ -72,10 +74,19 @@ class CPageTemplate {
     int GetCurrentProfile() const { return m_nProfile; }
 
    private:
+    struct SECTION {
+        const char16_t* start;
+        const char16_t* end;
+        bool keep;
+    };
+    static std::array<SECTION, 7> StatusSections(int runState);
+    CString ApplySections(const CString& text) const;
     void ScanTags(const CString& text);
     bool Has(LPCWSTR tag) const;
     bool HasStatusSections() const;
     void Put(CString& text, LPCWSTR tag, const CString& value);
+    // The value is made only when the text holds the tag.
+    void Put(CString& text, LPCWSTR tag, const std::function<CString()>& value);
     void Set(LPCWSTR tag, const CString& value);
     CString Substitute(const CString& text, bool inner) const;
     static bool IsTagName(const std::u16string& units, size_t open, size_t close);
@@ -113,4 +124,6 @@ class CPageTemplate {
     int m_nCategory;
     std::unordered_set<std::u16string> m_present;          // the tags of the text being replaced
     std::unordered_map<std::u16string, CString> m_values;  // what they become
+    // Start tag of each section to handle: its end tag and whether it stays.
+    std::unordered_map<std::u16string, std::pair<const char16_t*, bool>> m_sections;
 };

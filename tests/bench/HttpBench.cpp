@@ -33,7 +33,8 @@ std::string WindowsPath(const std::string& hostPath) {
 
 std::string Utf16File(const std::string& utf8) {
     std::string bytes = "\xFF\xFE";
-    for (char16_t unit : zbw::FromUtf8(utf8).GetStdString()) {
+    const CString text = zbw::FromUtf8(utf8);
+    for (char16_t unit : text.GetStdString()) {
         bytes += static_cast<char>(unit & 0xFF);
         bytes += static_cast<char>(unit >> 8);
     }
@@ -107,6 +108,10 @@ int main() {
     WriteHostFile(root.Path("settings.xml"), Utf16File(xml));
     CChildProcess engine;
     if (!engine.Start(BinDir() + "/zbengine", {WindowsPath(root.Path("settings.xml"))})) return 1;
+    // The command server loads the profiles once it listens; a load from the page does the same.
+    zbtest::WaitForText([&] { return zbtest::HttpGet(port, "/status.htm").status == 200 ? "up" : ""; }, "up",
+                        60000);
+    zbtest::HttpGet(port, "/status.htm?LOAD=ALL");
     bool listed = zbtest::WaitForText(
         [&] {
             zbtest::HTTPANSWER answer = zbtest::HttpGet(port, "/status.htm");

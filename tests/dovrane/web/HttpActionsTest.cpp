@@ -1,8 +1,14 @@
-// The parts of the web actions that need no engine: which requests count as coming from the
-// engine's own pages, and how a query is taken apart.
+// The web actions: which requests count as coming from the engine's own pages, how a query is
+// taken apart, the refusals of OPEN and the engine commands sent to the main window.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "dovrane/MainWnd.h"
+#include "dovrane/RunItemList.h"
+#include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/HttpActions.h"
+#include "tests/support/TestRoot.h"
 
 namespace {
 
@@ -39,6 +45,62 @@ TEST(HttpActionsTest, PairsAreSplitBeforeTheyAreDecoded) {
     EXPECT_EQ(pairs[1].second, u"Work & Home");
     EXPECT_EQ(pairs[2].second, u"/status.htm");
     EXPECT_EQ(CHttpActions::SplitQuery("").size(), 0u);
+}
+
+}  // namespace
+
+namespace {
+
+class HttpActionsListTest : public ::testing::Test {
+   protected:
+    CHttpActions::ANSWER Run(const std::string& query) {
+        CHttpActions actions(m_list,
+                             {[this](WPARAM code, CString&) { return m_sent.push_back(code), LRESULT(0); },
+                              [this](WPARAM code) { return m_posted.push_back(code), 1; }},
+                             m_context, m_busy);
+        actions.SetPauses(0, 0, 0);
+        CHttpActions::ANSWER answer = actions.RunQuery(query, {});
+        m_location = actions.Location();
+        return answer;
+    }
+
+    CTestRoot m_root;
+    CRunItemList m_list;
+    CArray<CZBProjectRunItemData> m_snapshot;
+    std::vector<CString> m_categories;
+    PAGECONTEXT m_context{&m_snapshot, &m_categories};
+    std::atomic<int> m_busy{0};
+    std::vector<WPARAM> m_sent, m_posted;
+    std::string m_location;
+};
+
+TEST_F(HttpActionsListTest, OpenIsRefusedFromAnotherMachineAndUnderTheService) {
+    m_context.strPage = u"/status.htm";
+    m_context.strClientIp = u"10.0.0.5";
+    EXPECT_EQ(Run("OPEN=x"), CHttpActions::ANSWER_PAGE);
+    EXPECT_EQ(m_context.strErrorText,
+              u"Unable to open Zebrodyne profile on remote machine 10.0.0.5 from this machine");
+    m_context.strErrorText.Empty();
+    m_context.bLocalClient = true;
+    m_context.settings.m_nService = 1;
+    EXPECT_EQ(Run("OPENSETTINGS=x"), CHttpActions::ANSWER_PAGE);
+    EXPECT_EQ(m_context.strErrorText,
+              u"Unable to open Zebrodyne profile from browser when ZBEngine is running as service");
+}
+
+TEST_F(HttpActionsListTest, EngineCommandsGoToTheMainWindow) {
+    m_context.strPage = u"/status.htm";
+    EXPECT_EQ(Run("SHUTDOWN=ALL"), CHttpActions::ANSWER_PAGE);
+    EXPECT_EQ(m_context.strErrorText, u"ZBEngine is shutting down... ");
+    ASSERT_EQ(m_posted.size(), 1u);
+    EXPECT_EQ(m_posted[0], static_cast<WPARAM>(ENGINE_CMD_SHUTDOWN));
+    m_context.strErrorText.Empty();
+    EXPECT_EQ(Run("REMOVE=C%3A%5Cgone.fsf"), CHttpActions::ANSWER_PAGE) << "the window refused it";
+    EXPECT_EQ(m_context.strErrorText, u"C:\\gone.fsf does not exist");
+    m_context.strErrorText.Empty();
+    EXPECT_EQ(Run("unknown=1"), CHttpActions::ANSWER_SEE_OTHER);
+    EXPECT_EQ(m_location, "/status.htm");
+    EXPECT_EQ(Run("LID=3"), CHttpActions::ANSWER_NO_CONTENT) << "a run section without a file";
 }
 
 }  // namespace
