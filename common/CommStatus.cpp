@@ -134,7 +134,7 @@ BOOL CCommStatus::ExchangeCommand(LPCWSTR command, DWORD timeoutMs, CString& ans
             return TRUE;
         }
         if (zbw::RemainingUntil(deadline) == 0) return FALSE;
-        Sleep(COMMSTATUS_POLL_MS);
+        Sleep(COMMSTATUS_CLIENT_POLL_MS);
     }
 }
 

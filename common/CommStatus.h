@@ -18,7 +18,7 @@
 //
 // The clients' exchange (ExchangeCommand): the count is read first, so that only a later answer
 // counts; the command is written as COMMSTATUS_COMMAND; then the block is read every
-// COMMSTATUS_POLL_MS until a read with a changed count shows COMMSTATUS_ANSWER (TRUE, with its
+// COMMSTATUS_CLIENT_POLL_MS until a read with a changed count shows COMMSTATUS_ANSWER (TRUE, with its
 // text) or the time-out has passed (FALSE, answer empty).
 //
 // Without a block: SendCommand and SetTime do nothing, IsAlive, ReadCommand and ExchangeCommand
@@ -36,7 +36,7 @@
 #define COMMSTATUS_NAME_OLD_GLOBAL u"Global\\DovraneCommStatus"
 #define COMMSTATUS_NAME_OLD u"DovraneCommStatus"
 #define COMMSTATUS_TEST_EVENT u"Global\\DovraneTest"
-#define COMMSTATUS_POLL_MS 10
+#define COMMSTATUS_CLIENT_POLL_MS 10
 
 class CCommStatus {
    public:
