@@ -11,7 +11,8 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_SANITIZE=
 cmake --build "$build" -j "$(nproc)"
 benches=("$@")
 if [ ${#benches[@]} -eq 0 ]; then
-  benches=(RunItemListBench HistoryBench SettingsBench IdleBench RegistryBench HttpBench CommandServerBench)
+  benches=(RunItemListBench HistoryBench SettingsBench IdleBench DueMinuteBench RegistryBench HttpBench
+    CommandServerBench ClientFilterBench)
 fi
 for bench in "${benches[@]}"; do
   echo "== $bench"

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ libsqlite3-dev libcrypto++-dev libgtest-dev)
 # The fuzz targets need clang with its libFuzzer runtime (scripts/fuzz.sh asks for it).
 if [ "${ZB_FUZZ:-0}" = 1 ]; then packages+=(clang); fi
-if [ "${1:-}" = "--tests" ]; then packages+=(chromium); fi
+if [ "${1:-}" = "--tests" ]; then packages+=(chromium libxml2-utils); fi
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

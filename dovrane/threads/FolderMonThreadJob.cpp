@@ -69,9 +69,14 @@ void CFolderMonThreadJob::Watch() {
         // The stop event, and a failed wait, end the watching rather than spin.
         if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) return;
         const size_t index = got - WAIT_OBJECT_0;
-        Settle(handles[index]);
+        const bool watching = Settle(handles[index]);
         Notify(FOLDERMON_CHANGES, m_dwThreadId);
-        if (ForgetIfGone(*owners[index])) CollectHandles(handles, owners);
+        if (!watching || !IsFolderAccessible(owners[index]->path)) {
+            Forget(*owners[index]);
+            // Made anew already: watched again at once.
+            if (RewatchReturned()) Notify(FOLDERMON_CHANGES, m_dwThreadId);
+            CollectHandles(handles, owners);
+        }
     }
 }
 
@@ -130,23 +135,22 @@ void CFolderMonThreadJob::ReportFailure(const CString& path, FOLDERMONERROR kind
     m_bStarted = true;
 }
 
-void CFolderMonThreadJob::Settle(HANDLE notification) {
+bool CFolderMonThreadJob::Settle(HANDLE notification) {
     const DWORD first = GetTickCount();
     for (;;) {
-        if (WaitForSingleObject(m_hStopEvent, kSettlePauseMs) == WAIT_OBJECT_0) return;
-        FindNextChangeNotification(notification);
-        if (WaitForSingleObject(notification, kSettleLookMs) != WAIT_OBJECT_0) return;
+        if (WaitForSingleObject(m_hStopEvent, kSettlePauseMs) == WAIT_OBJECT_0) return true;
+        // Re-arming fails once the watched folder itself has gone.
+        if (!FindNextChangeNotification(notification)) return false;
+        if (WaitForSingleObject(notification, kSettleLookMs) != WAIT_OBJECT_0) return true;
         // Unsigned difference: right across the 32-bit wrap of the tick count.
-        if (GetTickCount() - first >= m_dwSettleMs) return;
+        if (GetTickCount() - first >= m_dwSettleMs) return true;
     }
 }
 
-bool CFolderMonThreadJob::ForgetIfGone(FOLDERINFO& folder) {
-    if (IsFolderAccessible(folder.path)) return false;
+void CFolderMonThreadJob::Forget(FOLDERINFO& folder) {
     FindCloseChangeNotification(folder.hNotification);
     folder.hNotification = nullptr;
     folder.gone = true;
-    return true;
 }
 
 bool CFolderMonThreadJob::RewatchReturned() {

@@ -4,9 +4,9 @@
 //
 // The folder list is "path|flag|path|flag|..." read by the rule of FolderList.h; a set flag
 // watches the subtree. Folders that cannot be reached at the start are skipped without a
-// message. A watched folder that goes away (deleted, or its drive removed) is looked for again
-// every second, and when it is back it is watched again and its return reported as a change, so
-// a folder deleted and made anew is not lost to the monitor.
+// message. A watched folder that goes away (deleted, moved, or its drive removed) is looked for
+// again every second, and when it is back it is watched again and its return reported as a change,
+// so a folder deleted and made anew, however quickly, is not lost to the monitor.
 //
 // Notifications (posted, never waited for): the owner's message with wParam a FOLDERMONNOTIFY
 // code and lParam the monitor thread's id, except that a folder that cannot be watched gives
@@ -77,10 +77,11 @@ class CFolderMonThreadJob : public CThreadJob {
     void ReportFailure(const CString& path, FOLDERMONERROR kind);
     // The stop event and every folder's notification, with the folder of each notification.
     void CollectHandles(std::vector<HANDLE>& handles, std::vector<FOLDERINFO*>& owners);
-    // Waits until the changes of one folder have settled.
-    void Settle(HANDLE notification);
-    // Closes the notification of a folder that went away; true when it did.
-    bool ForgetIfGone(FOLDERINFO& folder);
+    // Waits until the changes of one folder have settled; false when the folder itself went away
+    // (its notification can no longer be re-armed).
+    bool Settle(HANDLE notification);
+    // Closes the notification of a folder that went away; it is looked for again.
+    void Forget(FOLDERINFO& folder);
     // Watches again the folders that came back; true when one did.
     bool RewatchReturned();
     bool AnyGone() const;

@@ -642,6 +642,12 @@ CString CZBProjectRunItem::GetLastRunHtml() {
     return html;
 }
 
+void CZBProjectRunItem::GetLastRun(LONGLONG& start, bool& failed) {
+    CSingleLock run(&m_csRun, TRUE);
+    start = m_history.IsEmpty() ? 0 : m_history.GetHead().m_tStart;
+    failed = !m_history.IsEmpty() && m_history.GetHead().m_nExitCode != 0;
+}
+
 CString CZBProjectRunItem::GetLastOkRunText() {
     CSingleLock run(&m_csRun, TRUE);
     for (POSITION pos = m_history.GetHeadPosition(); pos != nullptr;) {

@@ -80,6 +80,9 @@ class CZBProjectRunItem : public CRunItem {
     CString GetDetailsText();
     CString GetProgressHtml();
     CString GetLastRunHtml();
+    // The start of the newest recorded run (seconds since 1970, UTC) and whether it failed; start
+    // 0 when the profile never ran.
+    void GetLastRun(LONGLONG& start, bool& failed);
     CString GetLastOkRunText();
     CString GetLastRunsHtml();
     CString GetSettingsText();

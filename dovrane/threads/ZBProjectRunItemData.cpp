@@ -22,6 +22,7 @@ void CZBProjectRunItemData::Update(CZBProjectRunItem& item) {
     m_strSettingsHtml = item.GetHtmlSummary();
     m_strProfileName = item.GetName();
     m_nRunState = item.GetState();
+    item.GetLastRun(m_tLastRun, m_bLastRunFailed);
 }
 
 CString CZBProjectRunItemData::GetStartTimeText() const {

@@ -6,13 +6,18 @@
 #include "common/DebugPrintf.h"
 #include "common/RegUtils.h"
 #include "common/SHA1Text.h"
+#include "common/TextUtils.h"
 #include "common/UrlCodec.h"
 #include "dovrane/EngineGlobals.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/web/BrowsePage.h"
 #include "dovrane/web/HttpActions.h"
 #include "dovrane/web/HttpAnswer.h"
 #include "dovrane/web/HttpRequest.h"
+#include "dovrane/web/LogFileParse.h"
+#include "dovrane/web/PageRefresh.h"
+#include "dovrane/web/RSSPage.h"
 #include "platform/base/TextConvert.h"
 #include "platform/classlib/SingleLock.h"
 #include "platform/win32/FileApi.h"
@@ -36,7 +41,8 @@ const char kHelpPage[] = "/help/help.htm";
 const char kNotImplementedPage[] = "/mna.html";
 const char kUpdatePage[] = "/help/help.htm#updates";
 const char kLocalClient[] = "127.0.0.1";
-const size_t kShownFileBytes = 262144;
+const char kRunsFeed[] = "/rss.xml";
+const char kErrorsFeed[] = "/errors.xml";
 
 bool RegistryValueExists(HKEY root, LPCWSTR value) {
     HKEY key = nullptr;
@@ -88,36 +94,6 @@ CString MakeFormToken() {
     CString token;
     for (int i = 0; i < 4; ++i) token.AppendFormat(u"%08x", static_cast<unsigned>(random()));
     return token;
-}
-
-// A log or settings file as text: UTF-16LE with its mark, else UTF-8; only its last part.
-CString ReadTextFile(const CString& path) {
-    HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return CString();
-    LARGE_INTEGER size{};
-    GetFileSizeEx(file, &size);
-    std::string head(2, '\0');
-    DWORD done = 0;
-    ReadFile(file, head.data(), 2, &done, nullptr);
-    bool wide = done == 2 && head[0] == '\xFF' && head[1] == '\xFE';
-    ULONGLONG total = static_cast<ULONGLONG>(size.QuadPart);
-    ULONGLONG start = total > kShownFileBytes ? total - kShownFileBytes : (wide ? 2 : 0);
-    if (wide && (start % 2)) ++start;
-    LARGE_INTEGER at{};
-    at.QuadPart = static_cast<LONGLONG>(start);
-    SetFilePointerEx(file, at, nullptr, FILE_BEGIN);
-    std::string bytes(static_cast<size_t>(total - start), '\0');
-    done = 0;
-    if (!bytes.empty()) ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &done, nullptr);
-    CloseHandle(file);
-    bytes.resize(done);
-    if (!wide) return zbw::FromUtf8(bytes);
-    std::u16string units(bytes.size() / 2, u'\0');
-    for (size_t i = 0; i < units.size(); ++i)
-        units[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
-                                         (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
-    return CString(units);
 }
 
 }  // namespace
@@ -321,6 +297,7 @@ std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
         return CHttpAnswer::Unauthorized();
     }
     m_context.strPage = zbw::FromUtf8(path);
+    if (path == kRunsFeed || path == kErrorsFeed) return AnswerFeed(request, keepAlive);
     bool refreshCheck = m_context.strPage == kRefreshCheckPage;
     if (!refreshCheck && m_nNewInstall == 1 && m_bNewInstallShownOnce) m_nNewInstall = 2;
     if (!m_pList) return ServePage("200 OK", path, keepAlive);
@@ -341,12 +318,62 @@ std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
         return CHttpAnswer::Redirect("204 No Content", actions.Location(), keepAlive);
     if (answer == CHttpActions::ANSWER_SEE_OTHER)
         return CHttpAnswer::Redirect("303 See Other", actions.Location(), keepAlive);
-    if (!m_context.strFileName.IsEmpty()) ReadShownFile();
+    if (refreshCheck) return AnswerRefreshCheck(request, actions, keepAlive);
+    if (!m_context.strFileName.IsEmpty())
+        m_context.strFileContent =
+            RenderFileContent(m_context.strFileName, m_context.strFileRunId, m_context.nFilePage);
+    m_strCurrentLink = HtmlEscape(zbw::FromUtf8(
+        request.m_strPath + (request.m_strUrlQuery.empty() ? "" : "?" + request.m_strUrlQuery)));
     return ServePage("200 OK", zbw::ToUtf8(m_context.strPage), keepAlive);
 }
 
-void CHTTPServer::ReadShownFile() {
-    m_context.strFileContent = ReadTextFile(m_context.strFileName);
+std::string CHTTPServer::AnswerFeed(const CHttpRequest& request, bool keepAlive) {
+    const int kind = request.m_strPath == kErrorsFeed ? CRSSPage::FEED_ERRORS : CRSSPage::FEED_RUNS;
+    CString feed = CRSSPage().BuildFeed(m_snapshot, u"http://" + zbw::FromUtf8(request.m_strHost), kind);
+    return CHttpAnswer::Page("200 OK", "xml", "text/xml;", Utf16Bytes(feed), keepAlive);
+}
+
+// "0" while the page named by rpg shows what it showed when it got the identifier rid, else its
+// AJAX section as it is now. rpg is the page's path and query; only its selections count.
+std::string CHTTPServer::AnswerRefreshCheck(const CHttpRequest& request, CHttpActions& actions,
+                                            bool keepAlive) {
+    CString named, shownId;
+    for (const auto& [key, value] : CHttpActions::SplitQuery(request.m_strQuery)) {
+        if (key == u"rpg") named = value;
+        if (key == u"rid") shownId = value;
+    }
+    int queryAt = named.Find(u'?');
+    CString page = queryAt < 0 ? named : named.Left(queryAt);
+    if (page.IsEmpty() || page == u"/") page = m_strDefaultPage;
+    if (!IsRefreshablePage(page) || !IsTemplatePage(page) || page == kRefreshCheckPage)
+        return CHttpAnswer::NotFound(zbw::ToUtf8(page));
+    if (queryAt >= 0) actions.RunSelections(zbw::ToUtf8(named.Mid(queryAt + 1)));
+    m_context.strPage = page;
+    m_strCurrentLink = HtmlEscape(named);
+    const std::string contentType = "text/html; charset=utf-16";
+    if (CurrentRefreshId() == shownId)
+        return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(u"0"), keepAlive);
+    CString expanded;
+    if (!ExpandPage(zbw::ToUtf8(page), expanded)) return CHttpAnswer::NotFound(zbw::ToUtf8(page));
+    CString section = ExtractAjaxSection(expanded);
+    FillRefreshTags(section);
+    return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(section), keepAlive);
+}
+
+CString CHTTPServer::CurrentRefreshId() const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    CString settingsStamp;
+    if (GetFileAttributesExW(m_strSettingsFile, GetFileExInfoStandard, &data))
+        settingsStamp.Format(u"%u.%u", data.ftLastWriteTime.dwHighDateTime,
+                             data.ftLastWriteTime.dwLowDateTime);
+    const COleDateTime& started = m_context.settings.m_dtEngineStart;
+    return ComputeRefreshId(m_snapshot, m_context.nSelectedProfile, settingsStamp,
+                            started.GetStatus() == COleDateTime::valid ? started.Format() : CString());
+}
+
+void CHTTPServer::FillRefreshTags(CString& page) const {
+    ReplaceRefreshId(page, CurrentRefreshId());
+    ReplaceAjaxTags(page, m_strCurrentLink);
 }
 
 bool CHTTPServer::IsTemplatePage(const CString& path) const {
@@ -365,29 +392,46 @@ CString CHTTPServer::ContentTypeOf(const CString& path, const std::string& exten
 }
 
 std::string CHTTPServer::ServePage(const std::string& status, const std::string& path, bool keepAlive) {
-    std::string bytes;
+    CString page = zbw::FromUtf8(path);
+    std::string extension = Extension(path);
+    std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));
+    if (!IsTemplatePage(page)) {
+        std::string bytes;
+        if (!LoadPage(path, bytes)) return CHttpAnswer::NotFound(path);
+        return CHttpAnswer::Page(status, extension, contentType, bytes, keepAlive);
+    }
+    CString expanded;
+    if (!ExpandPage(path, expanded)) return CHttpAnswer::NotFound(path);
+    if (page == kBrowsePage) BuildBrowsePage(expanded, m_context.strBrowseFolder, m_context.bLocalClient);
+    if (expanded.Find(kAjaxSectionStart) >= 0) FillRefreshTags(expanded);
+    return CHttpAnswer::Page(status, extension, contentType, Utf16Bytes(expanded), keepAlive);
+}
+
+bool CHTTPServer::LoadPage(const std::string& path, std::string& bytes) {
     bool cached = false;
     CString fileName;
     m_pages.MapPath(path, fileName);
     if (!m_pages.Load(path, bytes, &cached)) {
         m_log.PrintDebug(u"HTTP File %s not found", zbw::FromUtf8(path));
-        return CHttpAnswer::NotFound(path);
+        return false;
     }
     m_log.PrintDebug(cached ? u"HTTP Caching file %s" : u"HTTP Loading file %s", fileName);
-    std::string extension = Extension(path);
-    CString page = zbw::FromUtf8(path);
-    std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));
-    if (!IsTemplatePage(page)) return CHttpAnswer::Page(status, extension, contentType, bytes, keepAlive);
+    return true;
+}
+
+bool CHTTPServer::ExpandPage(const std::string& path, CString& expanded) {
+    std::string bytes;
+    if (!LoadPage(path, bytes)) return false;
     CString text = zbw::FromUtf8(bytes);
     m_context.bShowNewInstall = DecideNewInstall(text);
     CPageTemplate expander(m_context);
-    CString expanded = expander.Expand(text);
+    expanded = expander.Expand(text);
     CString update;
     update.Format(u"&nbsp;<a href='%hs?zbengvern=%s&zbengvert=%s&zbvern=%d'>Check for Updates</a>",
                   kUpdatePage, CString(UrlEncode(m_context.settings.m_strVersion).c_str()), u"1",
                   m_context.settings.m_nSyncProgramBuild);
     expanded.Replace(u"#CHECKFORUPDATESLINK#", update);
-    return CHttpAnswer::Page(status, extension, contentType, Utf16Bytes(expanded), keepAlive);
+    return true;
 }
 
 bool CHTTPServer::DecideNewInstall(const CString& page) {

@@ -32,6 +32,7 @@
 #include "platform/classlib/Array.h"
 
 class CDebugPrintf;
+class CHttpActions;
 class CHttpRequest;
 class CRunItemList;
 
@@ -80,9 +81,17 @@ class CHTTPServer : public CGenericServer {
     bool IsAuthorized(const CHttpRequest& request);
     std::string Answer(CHttpRequest& request, bool& keepAlive);
     std::string ServePage(const std::string& status, const std::string& path, bool keepAlive);
+    std::string AnswerFeed(const CHttpRequest& request, bool keepAlive);
+    std::string AnswerRefreshCheck(const CHttpRequest& request, CHttpActions& actions, bool keepAlive);
+    // A page file's bytes, through the cache; false when there is none.
+    bool LoadPage(const std::string& path, std::string& bytes);
+    // A template page with its loops and tags filled in.
+    bool ExpandPage(const std::string& path, CString& expanded);
+    // The page-refresh identifier of what the request's page shows.
+    CString CurrentRefreshId() const;
+    void FillRefreshTags(CString& page) const;
     bool IsTemplatePage(const CString& path) const;
     CString ContentTypeOf(const CString& path, const std::string& extension) const;
-    void ReadShownFile();
     bool DecideNewInstall(const CString& page);
 
     CDebugPrintf& m_log;
@@ -108,6 +117,7 @@ class CHTTPServer : public CGenericServer {
     CArray<CZBProjectRunItemData> m_snapshot;
     std::vector<CString> m_categories;
     PAGECONTEXT m_context;
-    int m_nNewInstall = 0;  // 0 not decided, 1 shown until the next ordinary page, 2 cut
+    CString m_strCurrentLink;  // the request's page and query, for "#REFRESH#"
+    int m_nNewInstall = 0;     // 0 not decided, 1 shown until the next ordinary page, 2 cut
     bool m_bNewInstallShownOnce = false;
 };

@@ -140,6 +140,13 @@ void CHttpActions::SelectProfile(const CString& name) {
     }
 }
 
+void CHttpActions::RunSelections(const std::string& query) {
+    for (const PAIR& pair : Split(query)) {
+        if (Is(pair.key, u"CATEGORY")) SelectCategory(pair.value);
+        if (Is(pair.key, u"SHOWPROFILE")) SelectProfile(pair.value);
+    }
+}
+
 CHttpActions::ANSWER CHttpActions::RunQuery(const std::string& query, const REQUESTSITE& site) {
     std::vector<PAIR> pairs = Split(query);
     bool sameSite = IsSameSite(site);
@@ -182,11 +189,14 @@ bool CHttpActions::RunPair(const PAIR& pair) {
         return false;
     }
     if (Is(key, u"rid") || Is(key, u"rpg") || Is(key, u"CURRFOLDER")) {
+        if (Is(key, u"CURRFOLDER")) m_context.strBrowseFolder = value;
         m_bSelected = true;
         return false;
     }
     if (Is(key, u"URL")) return RunFileView(value);
     if (Is(key, u"LID") || Is(key, u"SCT")) {
+        if (Is(key, u"LID")) m_context.strFileRunId = value;
+        if (Is(key, u"SCT")) m_context.nFilePage = value.IsEmpty() ? -1 : _wtoi(value);
         if (!m_bFileView) m_bNoPage = true;
         return true;
     }

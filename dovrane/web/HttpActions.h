@@ -7,8 +7,8 @@
 // names holding "&" or "=" survive. A state change is refused when the request's Origin or
 // Referer names another site than its Host (or the browser's Sec-Fetch-Site says it came from
 // elsewhere, which holds even when a page sends no Referer), and the forms must carry the
-// server's token, so a page of another site cannot steer the engine through the browser. A file view shows only
-// the engine's own log and settings files and the log files of its profiles.
+// server's token, so a page of another site cannot steer the engine through the browser. A file view shows
+// only the engine's own log and settings files and the log files of its profiles.
 //
 // Runs on the HTTP client thread that holds the server's lock. Commands that change the list
 // as a whole go to the main window through the sink (sent and waited for, or posted); the rest
@@ -56,6 +56,9 @@ class CHttpActions {
     // GET actions for the page path of the context; the context receives the selection, the
     // error text and, for a file view, the page and file to show.
     ANSWER RunQuery(const std::string& query, const REQUESTSITE& site);
+    // Only the selections (CATEGORY, SHOWPROFILE) of a query: the refresh check names a page
+    // with its query, whose actions must not be carried out again.
+    void RunSelections(const std::string& query);
     // POST of the add or edit form to path; the return page comes from the URL's query.
     ANSWER RunForm(const std::string& path, const std::string& body, const std::string& urlQuery,
                    const REQUESTSITE& site, const CString& token);

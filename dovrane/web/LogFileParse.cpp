@@ -5,6 +5,7 @@
 
 #include "common/TextUtils.h"
 #include "common/UrlCodec.h"
+#include "dovrane/model/SectionFileReader.h"
 #include "platform/base/TextConvert.h"
 #include "platform/classlib/File.h"
 #include "platform/classlib/FileException.h"
@@ -12,6 +13,7 @@
 namespace {
 
 constexpr int kPrefixLength = 22;
+constexpr long long kProbeBytes = 4096;
 constexpr LPCWSTR kErrorImage = u"<img src=\"img/err.gif\" width=\"16\" height=\"16\" align=\"texttop\"> ";
 constexpr LPCWSTR kRunNotFound =
     u"Information about this run not found in the log file.<br>Sometimes the log file does not contain "
@@ -35,8 +37,8 @@ class CViewFile {
         if (!m_file.Open(path, CFile::modeRead | CFile::typeBinary | CFile::shareDenyNone)) return false;
         try {
             m_size = static_cast<long long>(m_file.GetLength());
-            std::string head = Read(0, 2);
-            m_wide = head == "\xFF\xFE";
+            // The engine's own log is UTF-16 without a mark, like the profiles the probe is for.
+            m_wide = CSectionFileReader::Probe(Read(0, kProbeBytes)) != CSectionFileReader::encodingAnsi;
         } catch (const CFileException&) {
             return false;
         }

@@ -11,7 +11,9 @@
 // RenderFileContent reads at most one page of the file (the run markers are found by reading it
 // sequentially), escapes "&", "<" and ">" so that no file can put markup on the page, URL-encodes
 // the path in the page links, and never fails: a file that cannot be opened or a run that is not
-// in the log gives its text in place of the content. The caller has already checked that the path
+// in the log gives its text in place of the content. A file is UTF-16LE when it starts with FF FE
+// or, without the mark, when its first bytes have the pattern of UTF-16 text (the engine's own log
+// has no mark); else it is ANSI text. The caller has already checked that the path
 // is one the view may show. Stateless apart from the object's own work text; any thread may use
 // its own object.
 #pragma once

@@ -685,8 +685,7 @@ void CPageTemplate::ReplaceScriptTags(CString& text) {
 }
 
 void CPageTemplate::ReplaceFileTags(CString& text) {
-    bool section = !m_context.strFileContent.IsEmpty();
     Put(text, u"#FILE_NAME#", Html(m_context.strFileName));
-    Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", section);
-    Put(text, u"#FILE_CONTENT#", Html(m_context.strFileContent));
+    Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", !m_context.strFileRunId.IsEmpty());
+    Put(text, u"#FILE_CONTENT#", m_context.strFileContent);
 }

@@ -37,9 +37,12 @@ struct PAGECONTEXT {
     CString strReturnPage;  // where the page's forms and error links lead back to
     bool bDatabaseMissing = false;
     bool bShowNewInstall = false;
-    CString strFormToken;  // carried by the add and edit forms
-    CString strFileName;   // the file of a file view
-    CString strFileContent;
+    CString strFormToken;     // carried by the add and edit forms
+    CString strFileName;      // the file of a file view
+    CString strFileRunId;     // the run whose section it shows; empty: the whole file
+    int nFilePage = -1;       // the page of it; -1: the default page
+    CString strFileContent;   // HTML already: escaped and marked up
+    CString strBrowseFolder;  // CURRFOLDER of the browse page
 };
 
 class CPageTemplate {

@@ -83,10 +83,12 @@ class CChangeNotificationObject : public CKernelObject {
     }
     int WaitFd() const override { return m_fd; }
 
-    void Rearm() {
+    // False once the watched folder itself has gone: nothing will signal any more.
+    bool Rearm() {
         std::lock_guard<std::mutex> guard(m_lock);
         ReadEvents();
         m_pending = false;
+        return !m_rootGone;
     }
 
    private:
@@ -130,9 +132,13 @@ class CChangeNotificationObject : public CKernelObject {
         if (event.mask & IN_Q_OVERFLOW) return true;  // changes were lost: report them
         if (event.mask & IN_IGNORED) {
             m_dirs.erase(event.wd);
+            if (event.wd == m_rootWd) m_rootGone = true;
             return event.wd == m_rootWd;
         }
-        if (event.mask & kSelfEvents) return event.wd == m_rootWd;
+        if (event.mask & kSelfEvents) {
+            if (event.wd == m_rootWd) m_rootGone = true;
+            return event.wd == m_rootWd;
+        }
         auto dir = m_dirs.find(event.wd);
         if (m_subtree && dir != m_dirs.end() && (event.mask & IN_ISDIR) &&
             (event.mask & (IN_CREATE | IN_MOVED_TO)) && event.len > 0) {
@@ -147,6 +153,7 @@ class CChangeNotificationObject : public CKernelObject {
     uint32_t m_mask;
     int m_rootWd = -1;
     bool m_pending = false;
+    bool m_rootGone = false;  // the watched folder was deleted or moved away
     std::map<int, std::string> m_dirs;
     std::mutex m_lock;
 };
@@ -187,8 +194,9 @@ HANDLE FindFirstChangeNotificationW(LPCWSTR path, BOOL watchSubtree, DWORD filte
 BOOL FindNextChangeNotification(HANDLE handle) {
     CKernelRef ref = zbw::LookupNotification(handle);
     if (!ref) return FALSE;
-    ref.As<zbw::CChangeNotificationObject>()->Rearm();
-    return TRUE;
+    if (ref.As<zbw::CChangeNotificationObject>()->Rearm()) return TRUE;
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
 }
 
 BOOL FindCloseChangeNotification(HANDLE handle) {

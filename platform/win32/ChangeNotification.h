@@ -6,9 +6,11 @@
 // (created or moved in), when the events that announce it are read. The handle is signalled while
 // a change that the filter selects is pending; waits do not take it (it stays signalled, as on
 // Windows). FindNextChangeNotification re-arms: it reads and drops every pending change, so the
-// handle signals again only for changes after it. Any thread may use a handle; the object locks.
-// Waits poll the inotify descriptor: it turns readable when events arrive, and looking at the
-// handle's state reads them, so it stays readable only until the next look.
+// handle signals again only for changes after it. Once the watched folder itself has been deleted
+// or moved away the handle signals that once and never again, and re-arming fails with
+// ERROR_FILE_NOT_FOUND, so its owner knows to watch the folder anew when it is back. Any thread may use a
+// handle; the object locks. Waits poll the inotify descriptor: it turns readable when events arrive, and
+// looking at the handle's state reads them, so it stays readable only until the next look.
 //
 // Filters: FILE_NOTIFY_CHANGE_FILE_NAME and _DIR_NAME (create, delete, rename of files or of
 // folders), _ATTRIBUTES and _SECURITY (attribute changes), _SIZE and _LAST_WRITE (writes; a

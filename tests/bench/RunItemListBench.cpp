@@ -15,6 +15,7 @@
 #include "dovrane/model/EngineDB.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
+#include "dovrane/web/PageRefresh.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
 #include "platform/base/WinError.h"
@@ -161,7 +162,15 @@ int main() {
                         list.UpdateHttpItemData(snapshots);
                     }),
                     "ms", "(none given)");
-        result = all.GetLength() + static_cast<double>(snapshots.GetSize());
+        CArray<CZBProjectRunItemData> hundred;
+        for (INT_PTR i = 0; i < snapshots.GetSize() && i < 100; ++i) hundred.Add(snapshots[i]);
+        CString id;
+        PrintFigure("page-refresh identifier, 100 profiles (median)",
+                    MedianMs([&] { id = ComputeRefreshId(hundred, -1, u"", u""); }), "ms",
+                    "(none given; each refresh check computes one)");
+        PrintFigure("page-refresh identifier, every profile (median)",
+                    MedianMs([&] { id = ComputeRefreshId(snapshots, -1, u"", u""); }), "ms", "(none given)");
+        result = all.GetLength() + static_cast<double>(snapshots.GetSize()) + id.GetLength();
         list.RemoveAllRunItems();
         Pump();
     }

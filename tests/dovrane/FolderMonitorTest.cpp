@@ -241,15 +241,22 @@ namespace {
 TEST_F(FolderMonitorTest, FolderDeletedAndMadeAgainIsWatchedAgain) {
     ASSERT_TRUE(Start(Win("a") + u"|1|"));
     ASSERT_TRUE(WaitFor(FOLDERMON_STARTED));
-    ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
-    Mark();
-    ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
-    // Its return is a change, and so is what happens in it afterwards.
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
-    Mark();
-    Touch("a/back.txt");
-    ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    for (const bool quickly : {false, true}) {
+        SCOPED_TRACE(quickly);
+        Mark();
+        ASSERT_EQ(std::system(("rm -rf '" + m_root.Path("a") + "'").c_str()), 0);
+        if (!quickly) {
+            ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+            Mark();
+        }
+        ASSERT_EQ(mkdir(m_root.Path("a").c_str(), 0755), 0);
+        // Its return is a change, and so is what happens in it afterwards.
+        ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+        PumpReal([] { return false; }, 1500);  // the folder is watched again
+        Mark();
+        Touch("a/back.txt");
+        ASSERT_TRUE(WaitFor(FOLDERMON_CHANGES));
+    }
     StopJob();
     EXPECT_FALSE(m_job->HasError());
 }

@@ -40,6 +40,68 @@ check();
 </script></body></html>
 )";
 
+// Loads the status page in a frame, marks the frame's window, starts a run with a request of its
+// own and waits until the page shows the profile running: the mark tells whether the page got
+// there by swapping its section in (mark kept) or by loading again (mark gone).
+std::string SwapHarness(const std::string& runQuery) {
+    return R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="frame" src="/status.htm" style="width:1200px;height:800px"></iframe>
+<script>
+var frame = document.getElementById('frame');
+var started = false, tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+function check() {
+  var doc = frame.contentDocument;
+  if (++tries > 600) { report('timeout'); return; }
+  var loaded = doc && doc.body && doc.readyState === 'complete' && doc.getElementById('ajaxsection');
+  if (!loaded) { setTimeout(check, 50); return; }
+  if (!started) {
+    started = true;
+    frame.contentWindow.zbMark = 'kept';
+    var request = new XMLHttpRequest();
+    request.open('GET', '/status.htm?)" +
+           runQuery + R"(', true);
+    request.send(null);
+  }
+  if (doc.querySelector('.state.running')) {
+    report(frame.contentWindow.zbMark === 'kept' ? 'swapped' : 'reloaded');
+    return;
+  }
+  setTimeout(check, 100);
+}
+check();
+</script></body></html>
+)";
+}
+
+// The add form in one frame and the browse page in another, which the form would have opened:
+// a click on a profile of the browse page puts its path into the form's profile field.
+std::string PickHarness(const std::string& folderQuery) {
+    return R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="form" src="/profileform.htm" style="width:900px;height:600px"></iframe>
+<iframe id="browse" src="/browse.htm?)" +
+           folderQuery + R"(" style="width:600px;height:600px"></iframe>
+<script>
+var tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+function check() {
+  var form = document.getElementById('form'), browse = document.getElementById('browse');
+  var fd = form.contentDocument, bd = browse.contentDocument;
+  if (++tries > 400) { report('timeout'); return; }
+  var ready = fd && bd && fd.readyState === 'complete' && bd.readyState === 'complete' &&
+      fd.getElementById('profileinput') && bd.querySelector('a[onclick^="assign_selection"]');
+  if (!ready) { setTimeout(check, 50); return; }
+  browse.contentWindow.opener = form.contentWindow;
+  bd.querySelector('a[onclick^="assign_selection"]').click();
+  report('picked:' + fd.getElementById('profileinput').value);
+}
+check();
+</script></body></html>
+)";
+}
+
 class HttpBrowserTest : public CHttpEngineTest {
    protected:
     // Runs the browser with a fresh profile; its standard output and error go to files.
@@ -84,6 +146,37 @@ TEST_F(HttpBrowserTest, RunLinkStartsTheStandInAndThePageShowsIt) {
         EXPECT_TRUE(std::filesystem::exists(shot)) << Errors(name);
         EXPECT_EQ(Errors(name).find("Uncaught"), std::string::npos) << Errors(name);
     }
+}
+
+TEST_F(HttpBrowserTest, StatusPageShowsARunByItsRefreshSectionWithoutLoadingAgain) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbswap.html"),
+                  SwapHarness("RUN=" + Encode(ProfileName("alpha.fsf"))));
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles(), "<CHECKNEW>1</CHECKNEW><CHECKNEW_AFTERCHANGE>1</CHECKNEW_AFTERCHANGE>");
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=60000 --dump-dom " + base + "/zbswap.html", "swap");
+    EXPECT_NE(Output("swap").find("<div id=\"result\">swapped</div>"), std::string::npos) << Output("swap");
+    EXPECT_EQ(Errors("swap").find("Uncaught"), std::string::npos) << Errors("swap");
+}
+
+TEST_F(HttpBrowserTest, BrowseWindowPicksAProfileIntoTheAddForm) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbpick.html"),
+                  PickHarness("CURRFOLDER=" + Encode(WindowsPath(m_root.Path("profiles")))));
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles());
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=30000 --dump-dom " + base + "/zbpick.html", "pick");
+    EXPECT_NE(Output("pick").find("picked:" + ProfileName("alpha.fsf") + "</div>"), std::string::npos)
+        << Output("pick");
+    EXPECT_EQ(Errors("pick").find("Uncaught"), std::string::npos) << Errors("pick");
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 
@@ -161,6 +163,21 @@ int FreeTcpPort() {
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     close(fd);
     return ntohs(address.sin_port);
+}
+
+std::string UrlEncoded(const std::string& text) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (unsigned char ch : text) {
+        if (std::isalnum(ch)) {
+            encoded += static_cast<char>(ch);
+        } else {
+            encoded += '%';
+            encoded += kHex[ch >> 4];
+            encoded += kHex[ch & 15];
+        }
+    }
+    return encoded;
 }
 
 }  // namespace zbtest

@@ -55,18 +55,7 @@ std::string CHttpEngineTest::Utf16File(const std::string& utf8) {
 }
 
 std::string CHttpEngineTest::Encode(const std::string& text) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string encoded;
-    for (unsigned char ch : text) {
-        if (std::isalnum(ch)) {
-            encoded += static_cast<char>(ch);
-        } else {
-            encoded += '%';
-            encoded += kHex[ch >> 4];
-            encoded += kHex[ch & 15];
-        }
-    }
-    return encoded;
+    return zbtest::UrlEncoded(text);
 }
 
 void CHttpEngineTest::WriteSettings(const std::vector<TESTPROFILE>& profiles, const std::string& httpExtra) {
@@ -84,7 +73,8 @@ void CHttpEngineTest::WriteSettings(const std::vector<TESTPROFILE>& profiles, co
 void CHttpEngineTest::WriteProfile(const std::string& file, double seconds) {
     std::string log = file.substr(0, file.rfind('.')) + ".log";
     std::string text = "[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nSource Folder=" +
-                       WindowsPath(m_root.Path("src")) + "\r\nTarget Folder=" + WindowsPath(m_root.Path("dst")) +
+                       WindowsPath(m_root.Path("src")) +
+                       "\r\nTarget Folder=" + WindowsPath(m_root.Path("dst")) +
                        "\r\nExecution Method=1\r\nLog File=" + ProfileName(log) +
                        "\r\n[StandIn]\r\nExitCode=0\r\nSeconds=" + std::to_string(seconds) + "\r\n";
     ASSERT_TRUE(WriteHostFile(ProfilePath(file), Utf16File(text)));

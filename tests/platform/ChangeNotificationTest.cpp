@@ -131,6 +131,11 @@ TEST_F(ChangeNotificationTest, RemovedFolderSignals) {
     Watch(FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE);
     ASSERT_EQ(std::system(("rm -rf '" + Host("w") + "'").c_str()), 0);
     EXPECT_TRUE(Signalled());
+    // Made anew at once, the folder is another one: this handle will not signal for it.
+    ASSERT_EQ(mkdir(Host("w").c_str(), 0755), 0);
+    SetLastError(0);
+    EXPECT_FALSE(FindNextChangeNotification(m_handle));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(ChangeNotificationTest, Failures) {

@@ -7,23 +7,25 @@ function zbRefreshId() {
   return id && id.charAt(0) !== '#' ? id : '';
 }
 
-// force: reload now (after an action link). Otherwise ask the engine whether the page changed.
+// force: reload now (after an action link). Otherwise ask the engine whether the page changed;
+// when it did, its answer is the page's refresh section as it is now, which replaces the shown one.
 function CheckRefresh(force) {
   if (zbCheckTimer) { window.clearTimeout(zbCheckTimer); zbCheckTimer = null; }
   if (force) { window.location.reload(); return; }
   var id = zbRefreshId();
   var every = (typeof timeout === 'number' && timeout > 0 ? timeout : 5) * 1000;
+  var afterChange = (typeof timeout_ac === 'number' && timeout_ac > 0 ? timeout_ac : 5) * 1000;
   if (!id || !window.XMLHttpRequest) return;
   var request = new XMLHttpRequest();
   var page = window.location.pathname + window.location.search;
   request.open('GET', '/checkrefresh.htm?rpg=' + encodeURIComponent(page) + '&rid=' + encodeURIComponent(id), true);
   request.onreadystatechange = function () {
     if (request.readyState !== 4) return;
-    if (request.status === 200 && request.responseText !== '0' && request.responseText !== '') {
-      window.location.reload();
-      return;
-    }
-    zbCheckTimer = window.setTimeout(function () { CheckRefresh(false); }, every);
+    var changed = request.status === 200 && request.responseText !== '0' && request.responseText !== '';
+    var section = document.getElementById('ajaxsection');
+    if (changed && !section) { window.location.reload(); return; }
+    if (changed) section.innerHTML = request.responseText;
+    zbCheckTimer = window.setTimeout(function () { CheckRefresh(false); }, changed ? afterChange : every);
   };
   request.send(null);
 }

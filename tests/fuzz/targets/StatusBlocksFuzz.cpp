@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "common/SyncCounts.h"
+#include "common/SyncStatusBlocks.h"
 #include "dovrane/model/StatusBlockValue.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
@@ -31,15 +32,18 @@ void ReadProgress(CSharedMemory& block) {
     const struct {
         LPCWSTR name;
         int chars;
-    } texts[] = {{u"ID", 512},    {u"CAPT", 512},  {u"LERR", 512}, {u"FILE", 512},
-                 {u"LINE1", 256}, {u"LINE2", 256}, {u"LINE3", 256}};
+    } texts[] = {{SYNCSTATUS_ID, 512},   {SYNCSTATUS_CAPTION, 512}, {SYNCSTATUS_LAST_ERROR, 512},
+                 {SYNCSTATUS_FILE, 512}, {SYNCSTATUS_LINE1, 256},   {SYNCSTATUS_LINE2, 256},
+                 {SYNCSTATUS_LINE3, 256}};
     for (const auto& text : texts)
         FUZZ_CHECK(ReadStatusText(block, text.name, text.chars).GetLength() <= text.chars);
     SYNCCOUNTS counts;
-    for (LPCWSTR record : {u"TODO", u"DONE"}) ReadStatusRecord(block, record, &counts, sizeof counts);
+    for (LPCWSTR record : {SYNCSTATUS_TODO, SYNCSTATUS_DONE})
+        ReadStatusRecord(block, record, &counts, sizeof counts);
     COMPARECOUNTS compare;
-    for (LPCWSTR record : {u"COMS", u"COMT"}) ReadStatusRecord(block, record, &compare, sizeof compare);
-    WriteStatusText(block, u"CAPT", u"1", 512);
+    for (LPCWSTR record : {SYNCSTATUS_COMPARE_SOURCE, SYNCSTATUS_COMPARE_TARGET})
+        ReadStatusRecord(block, record, &compare, sizeof compare);
+    WriteStatusText(block, SYNCSTATUS_CAPTION, u"1", 512);
 }
 
 }  // namespace

@@ -1,0 +1,159 @@
+// Bench of the whole scheduling core at scale: 1000 profile run items of one run-item list, all
+// due at the same minute, with the stand-in as the synchronisation program. Prints the
+// activation time of the items, what an idle item holds, and how late the runs started
+// (p50 and p99), each beside its target. The wall clock of the bench and of the stand-ins it
+// starts is shifted to 02:58:00 at the start, so all items are due two minutes later, at 03:00.
+// An argument gives another number of items.
+#include <sys/stat.h>
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "dovrane/RunItemList.h"
+#include "dovrane/model/EngineDB.h"
+#include "platform/base/Clock.h"
+#include "platform/classlib/WinApp.h"
+#include "platform/host/PathMap.h"
+#include "platform/win32/Registry.h"
+#include "platform/win32/WinUser.h"
+#include "tests/bench/BenchReport.h"
+#include "tests/support/TestRoot.h"
+
+namespace {
+
+int kProfiles = 1000;
+const double kLeadSeconds = 120;  // from the start to the due minute
+const double kRunsBoundSeconds = 240;
+
+std::string Utf16Le(const CString& text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t ch : text.GetStdString()) {
+        bytes += static_cast<char>(ch & 0xFF);
+        bytes += static_cast<char>(ch >> 8);
+    }
+    return bytes;
+}
+
+void SetSyncProgram(const CString& program) {
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
+                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, u"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(program)),
+                   static_cast<DWORD>((program.GetLength() + 1) * sizeof(char16_t)));
+    RegCloseKey(key);
+}
+
+CString ProfilePath(const CTestRoot& root, int n) {
+    return zbw::ToWindowsPath(root.Path("profile" + std::to_string(n) + ".fsf"));
+}
+
+// Profiles whose stand-in ends at once, each due every day at 03:00.
+CString WriteSettings(const CTestRoot& root) {
+    std::system(("mkdir -p '" + root.Path("src") + "' '" + root.Path("dst") + "'").c_str());
+    const CString source = zbw::ToWindowsPath(root.Path("src"));
+    const CString target = zbw::ToWindowsPath(root.Path("dst"));
+    CString items;
+    for (int n = 0; n < kProfiles; ++n) {
+        WriteHostFile(root.Path("profile" + std::to_string(n) + ".fsf"),
+                      Utf16Le(u"[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nSource Folder=" +
+                              source + u"\r\nTarget Folder=" + target +
+                              u"\r\nExecution Method=1\r\n[StandIn]\r\nSeconds=0\r\n"));
+        items += u"<ITEM><PROFILE>" + ProfilePath(root, n) +
+                 u"</PROFILE><EVERYDAY>1</EVERYDAY><STARTTIME>2024-01-01 03:00</STARTTIME></ITEM>\r\n";
+    }
+    WriteHostFile(root.Path("settings.xml"),
+                  Utf16Le(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS>\r\n" + items +
+                          u"</SETTINGS>\r\n"));
+    return zbw::ToWindowsPath(root.Path("settings.xml"));
+}
+
+void PumpFor(double seconds) {
+    const double end = zbbench::MonotonicSeconds() + seconds;
+    MSG msg;
+    while (zbbench::MonotonicSeconds() < end) {
+        if (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&msg);
+        else
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    }
+}
+
+// Seconds each run started after the due minute, in real time: the stand-in makes its log file
+// (the profile's name with ".log") as it starts and ends at once. Runs not yet made are left out.
+std::vector<double> Lateness(const CTestRoot& root, double realDue) {
+    std::vector<double> late;
+    for (int n = 0; n < kProfiles; ++n) {
+        struct stat info {};
+        if (stat(root.Path("profile" + std::to_string(n) + ".log").c_str(), &info) != 0) continue;
+        const double written = static_cast<double>(info.st_mtim.tv_sec) + info.st_mtim.tv_nsec / 1e9;
+        late.push_back(written - realDue);
+    }
+    return late;
+}
+
+double RealSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+    if (values.empty()) return -1;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1,
+                           static_cast<size_t>(fraction * static_cast<double>(values.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1) kProfiles = std::atoi(argv[1]);
+    CTestRoot root;
+    root.UseTimeZone("UTC");
+    const double realDue = RealSeconds() + kLeadSeconds;
+    const int64_t shiftMs = UtcMicros(2024, 3, 5, 3, 0, 0) / 1000 - static_cast<int64_t>(realDue * 1000);
+    setenv("ZBW_CLOCK_SHIFT_MS", std::to_string(shiftMs).c_str(), 1);  // read at the clock's first use
+    CWinApp app(u"zbengine");
+    app.SetRegistryKey(u"ZBEngine");
+    g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(root.Path("engine.db")));
+    g_EngineDB.OpenDBFile();
+    SetSyncProgram(zbw::ToWindowsPath(BinDir() + "/zbsync"));
+    const CString file = WriteSettings(root);
+
+    std::printf("%d profile run items due at the same minute, the stand-in as the program\n", kProfiles);
+    CRunItemList list;
+    list.LoadSettings(file, true);
+    const int fdsBefore = zbbench::OpenDescriptors();
+    const size_t residentBefore = zbbench::ResidentBytes();
+    const double start = zbbench::MonotonicSeconds();
+    const bool loaded = list.LoadSettings(file, false);
+    const double activationMs = (zbbench::MonotonicSeconds() - start) * 1000;
+    PumpFor(1);
+    zbbench::PrintFigure("activation of the items", activationMs, "ms", "< 1000 ms for 1000");
+    zbbench::PrintFigure("descriptors per idle item",
+                         (zbbench::OpenDescriptors() - fdsBefore) / double(kProfiles), "", "0");
+    zbbench::PrintFigure("resident memory per idle item, with its history",
+                         static_cast<double>(zbbench::ResidentBytes() - residentBefore) / kProfiles / 1024,
+                         "KB", "< 50 KB");
+
+    std::vector<double> late;
+    while (RealSeconds() < realDue + kRunsBoundSeconds) {
+        PumpFor(1);
+        late = Lateness(root, realDue);
+        if (late.size() == static_cast<size_t>(kProfiles)) break;
+    }
+    const long onTime = std::count_if(late.begin(), late.end(), [](double s) { return s < 1; });
+    std::printf("  %d items (settings %s), %zu runs started, %ld within 1 s of the due minute\n",
+                list.GetCount(), loaded ? "loaded" : "NOT loaded", late.size(), onTime);
+    zbbench::PrintFigure("start lateness p50", Percentile(late, 0.5), "s", "(informative)");
+    zbbench::PrintFigure("start lateness p99", Percentile(late, 0.99), "s", "< 1 s");
+    PumpFor(5);
+    list.RemoveAllRunItems();
+    PumpFor(1);
+    g_EngineDB.CloseDBFile();
+    return 0;
+}
