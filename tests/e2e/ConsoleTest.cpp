@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/EngineAlive.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
@@ -40,6 +41,7 @@ class CRunningEngine {
     explicit CRunningEngine(const std::string& log) {
         EXPECT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
         EXPECT_TRUE(zbtest::WaitForEngineLog(log, "IPServer started in", kBoundMs));
+        EXPECT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
     }
     ~CRunningEngine() {
         m_engine.Signal(SIGINT);

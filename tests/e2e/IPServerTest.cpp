@@ -20,6 +20,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/Winsock.h"
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/EngineAlive.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
@@ -238,6 +239,7 @@ class IPServerTest : public ::testing::Test {
         ASSERT_TRUE(engine.Start(BinDir() + "/zbengine", {WindowsPath(SettingsFile())}));
         ASSERT_TRUE(zbtest::WaitForEngineLog(m_log, "Saving settings to XML file", kBoundMs)) << Log();
         ASSERT_TRUE(zbtest::WaitForText([this] { return Log(); }, "IPServer started in", kBoundMs)) << Log();
+        ASSERT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
     }
     std::string Log() const { return zbtest::ReadUtf16Log(m_log); }
 

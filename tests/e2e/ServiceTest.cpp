@@ -18,6 +18,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/ServiceManager.h"
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/EngineAlive.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
@@ -237,6 +238,7 @@ TEST_F(ServiceTest, InstallShutsDownAnEngineRunningOutsideTheService) {
     CChildProcess engine;
     ASSERT_TRUE(engine.Start(m_root.Path("prog/zbengine"), {}));
     ASSERT_TRUE(zbtest::WaitForText([this] { return EngineLog(); }, "IPServer started in", kBoundMs));
+    ASSERT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
     CRun install = Run({"-i"}, 60000);
     EXPECT_EQ(install.status, 0);
     EXPECT_NE(install.output.find("Shutting down existing ZBEngine task... try 1\r\nZBEngine shut down.\r\n"

@@ -14,6 +14,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
 #include "tests/e2e/ChildProcess.h"
+#include "tests/e2e/EngineAlive.h"
 #include "tests/e2e/LogFiles.h"
 #include "tests/support/TestRoot.h"
 
@@ -62,6 +63,7 @@ class CRunningEngine {
     explicit CRunningEngine(const std::string& log) {
         EXPECT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
         EXPECT_TRUE(zbtest::WaitForEngineLog(log, "IPServer started in", kBoundMs));
+        EXPECT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
     }
     ~CRunningEngine() {
         m_engine.Signal(SIGINT);
