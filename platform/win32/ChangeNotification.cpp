@@ -3,17 +3,16 @@
 #include <dirent.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <map>
-#include <mutex>
 #include <string>
 
 #include "platform/base/WinError.h"
+#include "platform/host/InotifyHub.h"
 #include "platform/host/KernelObject.h"
 #include "platform/host/PathMap.h"
+#include "platform/host/SignalFd.h"
 
 namespace zbw {
 namespace {
@@ -59,47 +58,61 @@ bool IsSubfolder(const std::string& parent, const dirent* entry) {
     return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-class CChangeNotificationObject : public CKernelObject {
+class CChangeNotificationObject : public CKernelObject, private CInotifyHub::CListener {
    public:
-    CChangeNotificationObject(int fd, DWORD filter, bool subtree)
-        : m_fd(fd), m_filter(filter), m_subtree(subtree), m_mask(MaskFor(filter, subtree)) {}
-    ~CChangeNotificationObject() override { close(m_fd); }
+    CChangeNotificationObject(DWORD filter, bool subtree)
+        : m_filter(filter), m_subtree(subtree), m_mask(MaskFor(filter, subtree)) {}
+    ~CChangeNotificationObject() override {
+        auto guard = m_hub.Lock();
+        for (const auto& [wd, path] : m_dirs) m_hub.RemoveWatch(wd, this);
+    }
 
     // Watches root (and, for a subtree, what lies below); the errno of a failed root watch.
     int WatchRoot(const std::string& root) {
-        std::lock_guard<std::mutex> guard(m_lock);
-        int err = AddTree(root);
-        if (err == 0) m_rootWd = m_dirs.begin()->first;
-        return err;
+        auto guard = m_hub.Lock();
+        int wd = AddTree(root);
+        if (wd < 0) return -wd;
+        m_rootWd = wd;
+        return 0;
     }
 
     bool IsWaitable() const override { return true; }
     // A wait does not take a change notification: it stays signalled until re-armed.
     Acquire TryAcquire() override { return IsSignalled() ? Acquire::Yes : Acquire::No; }
     bool IsSignalled() override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (ReadEvents()) m_pending = true;
+        auto guard = m_hub.Lock();
+        m_hub.Drain();
         return m_pending;
     }
-    int WaitFd() const override { return m_fd; }
+    int WaitFd() const override { return m_signal.Fd(); }
+    CSignalFd* Signal() override { return &m_signal; }
 
     // False once the watched folder itself has gone: nothing will signal any more.
     bool Rearm() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        ReadEvents();
-        m_pending = false;
+        auto guard = m_hub.Lock();
+        m_hub.Drain();
+        SetPending(false);
         return !m_rootGone;
     }
 
    private:
-    // Adds a watch for path and, for a subtree, for every folder below it.
+    void OnEvent(const inotify_event& event) override {
+        if (Handle(event)) SetPending(true);
+    }
+
+    void SetPending(bool pending) {
+        m_pending = pending;
+        m_signal.Update(pending);
+    }
+
+    // Watches path and, for a subtree, every folder below it; the watch descriptor or -errno.
     int AddTree(const std::string& path) {
         uint32_t mask = m_mask | (m_dirs.empty() ? 0u : IN_DONT_FOLLOW);
-        int wd = inotify_add_watch(m_fd, path.c_str(), mask);
-        if (wd < 0) return errno;
-        m_dirs[wd] = path;
+        int wd = m_hub.AddWatch(path, mask, this);
+        if (wd < 0) return wd;
+        m_dirs[wd] = path;  // a folder moved within the tree is known by its new path
         if (m_subtree) AddSubfolders(path);
-        return 0;
+        return wd;
     }
 
     void AddSubfolders(const std::string& path) {
@@ -113,21 +126,7 @@ class CChangeNotificationObject : public CKernelObject {
         closedir(dir);
     }
 
-    // Reads what the kernel holds; true when a change the filter selects was among it.
-    bool ReadEvents() {
-        alignas(inotify_event) char buffer[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
-        bool selected = false;
-        for (;;) {
-            ssize_t got = read(m_fd, buffer, sizeof buffer);
-            if (got <= 0) return selected;
-            for (ssize_t at = 0; at < got;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
-                if (Handle(*event)) selected = true;
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-    }
-
+    // True when the event is a change the filter selects.
     bool Handle(const inotify_event& event) {
         if (event.mask & IN_Q_OVERFLOW) return true;  // changes were lost: report them
         if (event.mask & IN_IGNORED) {
@@ -147,15 +146,16 @@ class CChangeNotificationObject : public CKernelObject {
         return Selects(m_filter, event.mask);
     }
 
-    int m_fd;
+    CInotifyHub& m_hub = CInotifyHub::Instance();
     DWORD m_filter;
     bool m_subtree;
     uint32_t m_mask;
+    // The rest is guarded by the hub's lock.
     int m_rootWd = -1;
     bool m_pending = false;
     bool m_rootGone = false;  // the watched folder was deleted or moved away
     std::map<int, std::string> m_dirs;
-    std::mutex m_lock;
+    CSignalFd m_signal;
 };
 
 CKernelRef LookupNotification(HANDLE handle) {
@@ -177,12 +177,7 @@ HANDLE FindFirstChangeNotificationW(LPCWSTR path, BOOL watchSubtree, DWORD filte
     }
     std::string host = zbw::ToHostPath(CString(path));
     if (host.empty()) return INVALID_HANDLE_VALUE;
-    int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd < 0) {
-        zbw::SetLastErrorFromErrno();
-        return INVALID_HANDLE_VALUE;
-    }
-    auto* object = new zbw::CChangeNotificationObject(fd, filter, watchSubtree != FALSE);
+    auto* object = new zbw::CChangeNotificationObject(filter, watchSubtree != FALSE);
     if (int err = object->WatchRoot(host)) {
         delete object;
         SetLastError(err == ENOTDIR ? ERROR_DIRECTORY : zbw::ErrorFromErrno(err));

@@ -9,8 +9,16 @@
 // handle signals again only for changes after it. Once the watched folder itself has been deleted
 // or moved away the handle signals that once and never again, and re-arming fails with
 // ERROR_FILE_NOT_FOUND, so its owner knows to watch the folder anew when it is back. Any thread may use a
-// handle; the object locks. Waits poll the inotify descriptor: it turns readable when events arrive, and
-// looking at the handle's state reads them, so it stays readable only until the next look.
+// handle.
+//
+// All handles of the process share one inotify instance and one watch per folder (InotifyHub.h),
+// since the host allows each user only a few instances. The hub's reader thread hands each event
+// to the handles watching its folder, and a look at a handle or a re-arm first reads what the
+// kernel has queued, so it sees every change made before it. A handle's state wakes its waiters
+// like an event's does: a lone wait sleeps on it, a wait with other objects polls a descriptor
+// made for that (SignalFd.h). The reader is a thread rather than the waiters by turns because a
+// waiter sleeps on its own handle's state: while it sleeps, another's look may take its events
+// off the shared descriptor, and someone must still hand them to it.
 //
 // Filters: FILE_NOTIFY_CHANGE_FILE_NAME and _DIR_NAME (create, delete, rename of files or of
 // folders), _ATTRIBUTES and _SECURITY (attribute changes), _SIZE and _LAST_WRITE (writes; a
@@ -22,7 +30,8 @@
 // a missing one ERROR_PATH_NOT_FOUND / ERROR_FILE_NOT_FOUND, a handle of another kind
 // ERROR_INVALID_HANDLE. Left out: ReadDirectoryChangesW (nothing calls it), watches on shares
 // that the host does not report changes for, and the per-user inotify watch limit shows as a
-// failure of the start or, for later subfolders, as those subfolders not being watched.
+// failure of the start or, for later subfolders, as those subfolders not being watched; when the
+// process's one inotify instance cannot be made, the start fails likewise.
 #pragma once
 
 #include "platform/base/WinTypes.h"

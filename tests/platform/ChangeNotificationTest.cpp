@@ -1,11 +1,16 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/base/WinError.h"
 #include "platform/host/PathMap.h"
@@ -17,6 +22,48 @@
 namespace {
 
 constexpr DWORD kSignalWaitMs = 2000;
+
+// The process's inotify descriptors, as the kernel lists them.
+std::vector<int> InotifyFds() {
+    std::vector<int> fds;
+    DIR* dir = opendir("/proc/self/fd");
+    while (const dirent* entry = readdir(dir)) {
+        char target[64] = {};
+        std::string link = std::string("/proc/self/fd/") + entry->d_name;
+        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+            std::string(target) == "anon_inode:inotify")
+            fds.push_back(std::atoi(entry->d_name));
+    }
+    closedir(dir);
+    return fds;
+}
+
+// The watches the kernel holds for the process, over all its inotify descriptors.
+int InotifyWatches() {
+    int watches = 0;
+    for (int fd : InotifyFds()) {
+        std::ifstream info("/proc/self/fdinfo/" + std::to_string(fd));
+        for (std::string line; std::getline(info, line);) {
+            if (line.rfind("inotify wd:", 0) == 0) ++watches;
+        }
+    }
+    return watches;
+}
+
+void Append(const std::string& path) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND);
+    (void)!write(fd, "more", 4);
+    close(fd);
+}
+
+// Creates an empty file: a new name, and no write.
+void Touch(const std::string& path) {
+    close(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644));
+}
+
+bool IsSignalled(HANDLE handle, DWORD timeoutMs = 0) {
+    return WaitForSingleObject(handle, timeoutMs) == WAIT_OBJECT_0;
+}
 
 class ChangeNotificationTest : public ::testing::Test {
    public:
@@ -54,11 +101,7 @@ TEST_F(ChangeNotificationTest, FilterAndSubtreeSelectWhatSignals) {
     };
     auto create = [](const ChangeNotificationTest& t) { WriteHostFile(t.Host("w/new.txt"), "x"); };
     auto makeDir = [](const ChangeNotificationTest& t) { mkdir(t.Host("w/newdir").c_str(), 0755); };
-    auto write = [](const ChangeNotificationTest& t) {
-        int fd = open(t.Host("w/old.txt").c_str(), O_WRONLY | O_APPEND);
-        (void)!::write(fd, "more", 4);
-        close(fd);
-    };
+    auto write = [](const ChangeNotificationTest& t) { Append(t.Host("w/old.txt")); };
     auto touch = [](const ChangeNotificationTest& t) {
         utimensat(AT_FDCWD, t.Host("w/old.txt").c_str(), nullptr, 0);
     };
@@ -169,6 +212,108 @@ TEST_F(ChangeNotificationTest, Failures) {
     EXPECT_TRUE(FindCloseChangeNotification(handle));
     EXPECT_FALSE(FindCloseChangeNotification(handle));
     m_handle = INVALID_HANDLE_VALUE;
+}
+
+TEST_F(ChangeNotificationTest, ManyHandlesShareOneInstanceAndSignalForTheirOwnFolder) {
+    // More than the host's default per-user budget of inotify instances.
+    constexpr int kCount = 300;
+    ASSERT_EQ(mkdir(Host("many").c_str(), 0755), 0);
+    std::vector<HANDLE> handles;
+    for (int i = 0; i < kCount; ++i) {
+        std::string folder = "many/" + std::to_string(i);
+        ASSERT_EQ(mkdir(Host(folder).c_str(), 0755), 0);
+        handles.push_back(FindFirstChangeNotificationW(Win(folder), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME));
+        ASSERT_NE(handles.back(), INVALID_HANDLE_VALUE) << i;
+    }
+    EXPECT_EQ(InotifyFds().size(), 1u);
+    EXPECT_EQ(InotifyWatches(), kCount);
+    for (int i = 0; i < kCount; ++i) {
+        WriteHostFile(Host("many/" + std::to_string(i) + "/f"), "x");
+        ASSERT_TRUE(IsSignalled(handles[i], kSignalWaitMs)) << i;
+        std::vector<int> signalled;
+        for (int j = 0; j < kCount; ++j) {
+            if (IsSignalled(handles[j])) signalled.push_back(j);
+        }
+        EXPECT_EQ(signalled, std::vector<int>{i});
+        ASSERT_TRUE(FindNextChangeNotification(handles[i]));
+    }
+    for (HANDLE handle : handles) FindCloseChangeNotification(handle);
+    EXPECT_EQ(InotifyWatches(), 0);
+}
+
+TEST_F(ChangeNotificationTest, HandlesOnOneFolderShareItsWatchAndKeepTheirFilters) {
+    HANDLE names = FindFirstChangeNotificationW(Win("w"), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+    HANDLE writes = FindFirstChangeNotificationW(Win("w"), FALSE, FILE_NOTIFY_CHANGE_LAST_WRITE);
+    ASSERT_NE(names, INVALID_HANDLE_VALUE);
+    ASSERT_NE(writes, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(InotifyWatches(), 1);
+
+    Touch(Host("w/empty.txt"));
+    EXPECT_TRUE(IsSignalled(names, kSignalWaitMs));
+    EXPECT_FALSE(IsSignalled(writes));
+    ASSERT_TRUE(FindNextChangeNotification(names));
+
+    Append(Host("w/old.txt"));
+    EXPECT_TRUE(IsSignalled(writes, kSignalWaitMs));
+    EXPECT_FALSE(IsSignalled(names));
+
+    // The folder stays watched for the handle that is left.
+    ASSERT_TRUE(FindCloseChangeNotification(names));
+    ASSERT_TRUE(FindNextChangeNotification(writes));
+    EXPECT_EQ(InotifyWatches(), 1);
+    Append(Host("w/old.txt"));
+    EXPECT_TRUE(IsSignalled(writes, kSignalWaitMs));
+    ASSERT_TRUE(FindCloseChangeNotification(writes));
+    EXPECT_EQ(InotifyWatches(), 0);
+}
+
+TEST_F(ChangeNotificationTest, ClosedHandlesLeaveNoWatches) {
+    Watch(TRUE, 0x1F);
+    ASSERT_EQ(mkdir(Host("w/sub/later").c_str(), 0755), 0);
+    ASSERT_TRUE(Signalled());
+    HANDLE inner = FindFirstChangeNotificationW(Win("w/sub"), FALSE, 0x1F);
+    ASSERT_NE(inner, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(InotifyWatches(), 3);  // w, w/sub (shared) and w/sub/later
+
+    // A watched subfolder removed takes its watch along.
+    ASSERT_EQ(rmdir(Host("w/sub/later").c_str()), 0);
+    ASSERT_TRUE(IsSignalled(inner, kSignalWaitMs));
+    ASSERT_TRUE(FindNextChangeNotification(m_handle));
+    EXPECT_EQ(InotifyWatches(), 2);
+
+    ASSERT_TRUE(FindCloseChangeNotification(m_handle));
+    m_handle = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(InotifyWatches(), 1);
+    ASSERT_TRUE(FindNextChangeNotification(inner));
+    WriteHostFile(Host("w/sub/f.txt"), "x");
+    EXPECT_TRUE(IsSignalled(inner, kSignalWaitMs));
+    ASSERT_TRUE(FindCloseChangeNotification(inner));
+    EXPECT_EQ(InotifyWatches(), 0);
+}
+
+TEST_F(ChangeNotificationTest, SleepingWaitersWakeForChangesOfTheirFolder) {
+    HANDLE other = FindFirstChangeNotificationW(Win("w/sub"), FALSE, 0x1F);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    Watch(FALSE, 0x1F);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // One waits on its handle alone, the other with an event: both sleep until a change comes.
+    DWORD alone = WAIT_FAILED;
+    DWORD combined = WAIT_FAILED;
+    std::thread aloneWaiter([&] { alone = WaitForSingleObject(m_handle, kSignalWaitMs); });
+    std::thread combinedWaiter([&] {
+        HANDLE handles[2] = {stop, other};
+        combined = WaitForMultipleObjects(2, handles, FALSE, kSignalWaitMs);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    WriteHostFile(Host("w/new.txt"), "x");
+    aloneWaiter.join();
+    EXPECT_EQ(alone, WAIT_OBJECT_0);
+    EXPECT_FALSE(IsSignalled(other));
+    WriteHostFile(Host("w/sub/new.txt"), "x");
+    combinedWaiter.join();
+    EXPECT_EQ(combined, WAIT_OBJECT_0 + 1);
+    FindCloseChangeNotification(other);
+    CloseHandle(stop);
 }
 
 }  // namespace
