@@ -12,8 +12,16 @@ CppSQLite3DB::~CppSQLite3DB() {
 }
 
 void CppSQLite3DB::open(const char* fileName) {
+    openWith(fileName, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+}
+
+void CppSQLite3DB::openExisting(const char* fileName) {
+    openWith(fileName, SQLITE_OPEN_READWRITE);
+}
+
+void CppSQLite3DB::openWith(const char* fileName, int flags) {
     close();
-    int rc = sqlite3_open(fileName, &m_db);
+    int rc = sqlite3_open_v2(fileName, &m_db, flags, nullptr);
     if (rc != SQLITE_OK) {
         std::string detail = m_db ? sqlite3_errmsg(m_db) : "";
         close();
@@ -86,4 +94,20 @@ bool CppSQLite3DB::tableExists(const char* table) {
     std::string text = sql;
     sqlite3_free(sql);
     return execScalar(text.c_str()) > 0;
+}
+
+void CppSQLite3DB::backupTo(const char* fileName) {
+    checkDB();
+    CppSQLite3DB copy;
+    copy.open(fileName);
+    // The copy is written once and renamed by the caller: no journal needed, one sync at the end.
+    copy.execDML("PRAGMA journal_mode=OFF; PRAGMA synchronous=FULL;");
+    sqlite3_backup* backup = sqlite3_backup_init(copy.m_db, "main", m_db, "main");
+    if (!backup) throw CppSQLite3Exception(sqlite3_errcode(copy.m_db), sqlite3_errmsg(copy.m_db));
+    // All pages in one step: one read transaction, so one commit's state. A lock on this
+    // database is waited for up to the busy time-out.
+    const int rc = sqlite3_backup_step(backup, -1);
+    const int finished = sqlite3_backup_finish(backup);
+    if (rc != SQLITE_DONE) throw CppSQLite3Exception(rc, sqlite3_errstr(rc));
+    if (finished != SQLITE_OK) throw CppSQLite3Exception(finished, sqlite3_errmsg(copy.m_db));
 }

@@ -37,6 +37,7 @@ const DWORD kBackupIntervalMs = 1800000;
 const LONGLONG kBackupSizeLimit = 2000000;
 const DWORD kBackupDelayMs = 60000;
 const int kBackupPathUnits = 2048;
+const int kBackupBusyMs = 5000;
 
 // Cuts to at most n units without leaving half a surrogate pair.
 CString CutUnits(LPCWSTR text, int n) {
@@ -104,6 +105,25 @@ void DecodeBinary(const std::string& encoded, void* buffer, int length) {
     }
 }
 
+// A copy of the database as of one commit, written beside the ".bak" copy and renamed into its
+// place, so that ".bak" is always a whole database (or the previous one).
+bool WriteBackupCopy(const CString& source, const CString& destination) {
+    const CString written = destination + u".tmp";
+    DeleteFileW(written);
+    try {
+        CppSQLite3DB db;
+        db.setBusyTimeout(kBackupBusyMs);
+        db.openExisting(zbw::ToHostPath(source).c_str());
+        db.backupTo(zbw::ToHostPath(written).c_str());
+    } catch (const CppSQLite3Exception&) {
+        DeleteFileW(written);
+        return false;
+    }
+    if (MoveFileExW(written, destination, MOVEFILE_REPLACE_EXISTING)) return true;
+    DeleteFileW(written);
+    return false;
+}
+
 DWORD RunBackup(std::shared_ptr<CEngineDB::CBackupState> state) {
     HANDLE event;
     {
@@ -120,7 +140,7 @@ DWORD RunBackup(std::shared_ptr<CEngineDB::CBackupState> state) {
     }
     if (waited == WAIT_TIMEOUT) {
         CString destination = source + u".bak";
-        BOOL copied = CopyFileW(source, destination, FALSE);
+        const bool copied = WriteBackupCopy(source, destination);
         if (WaitForSingleObject(event, 1000) == WAIT_TIMEOUT) {
             g_DebugPrintf.Print(copied ? u"Created backup db file %s" : u"Unable to create backup db file %s",
                                 destination);
@@ -164,10 +184,13 @@ bool CEngineDB::TruncateFileObject() {
     return SetFilePointer(m_hFile, 0, nullptr, FILE_BEGIN) == 0 && SetEndOfFile(m_hFile);
 }
 
-LONGLONG CEngineDB::FileObjectSize() const {
-    LARGE_INTEGER size{};
-    if (!m_hFile || !GetFileSizeEx(m_hFile, &size)) return -1;
-    return size.QuadPart;
+LONGLONG CEngineDB::DatabaseSize() {
+    try {
+        return static_cast<LONGLONG>(m_db.execScalar("PRAGMA page_count")) *
+               m_db.execScalar("PRAGMA page_size");
+    } catch (const CppSQLite3Exception&) {
+        return -1;
+    }
 }
 
 bool CEngineDB::OpenDBFile() {
@@ -239,6 +262,13 @@ void CEngineDB::OpenConnection() {
     m_db.open(zbw::ToHostPath(m_strFilePath).c_str());
     // Histories are read from the mapped file instead of being copied page by page.
     m_db.execDML(Statement("PRAGMA mmap_size=%d;", kMappedBytes).c_str());
+    // A commit appends to the write-ahead log without waiting for the disk; a crash may lose the
+    // newest runs but leaves the database whole. A damaged file fails here: the table check that
+    // follows finds it and recovers.
+    try {
+        m_db.execDML("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+    } catch (const CppSQLite3Exception&) {
+    }
 }
 
 void CEngineDB::CloseConnection() {
@@ -439,11 +469,10 @@ void CEngineDB::CreateDBBackup() {
         now <= static_cast<ULONGLONG>(m_dwLastBackupTick) + kBackupIntervalMs)
         return;
     m_dwLastBackupTick = now;
-    if (FileObjectSize() >= kBackupSizeLimit) {
+    if (DatabaseSize() >= kBackupSizeLimit) {
         g_DebugPrintf.Print(u"Skipping creation of backup db file, file too big");
         return;
     }
-    if (m_hFile) FlushFileBuffers(m_hFile);
     StartBackupThread();
 }
 

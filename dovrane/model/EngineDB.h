@@ -4,7 +4,9 @@
 // The engine start sets the path and opens it once (a damaged file is replaced by its ".bak"
 // copy, then emptied). The SQLite connection stays open from then on until CloseDBFile, and the
 // statements reads and writes use are prepared once on it. Every read, write and delete lies
-// between BeginDBTransaction and CommitDBTransaction.
+// between BeginDBTransaction and CommitDBTransaction. The database is in WAL mode with
+// synchronous=NORMAL: a commit does not wait for the disk, and a crash or power loss may lose the
+// newest commits, never consistency.
 //
 // Threads: the main thread and the HTTP client threads use it. A transaction belongs to the
 // thread that began it: BeginDBTransaction takes the database's lock and CommitDBTransaction or
@@ -17,9 +19,12 @@
 //
 // Keys are cut to 1024 and values to 8192 UTF-16 units and stored as UTF-8; binary values go
 // through CDBBinaryCodec and the ANSI table. Literals are escaped with sqlite3_mprintf "%q".
-// A read or write decides at most every 1,800,000 ms whether to copy the file to ".bak"; the
+// A read or write decides at most every 1,800,000 ms whether to copy the database to ".bak"; the
 // copy is made by a below-normal thread one minute later and dropped if the database closes
-// meanwhile; files of 2,000,000 bytes or more are not copied.
+// meanwhile; databases of 2,000,000 bytes or more are not copied. The thread copies through a
+// connection of its own with SQLite's online backup API, so ".bak" holds one commit's state
+// (never half a transaction) and the engine's writers do not wait for it; the copy is written
+// beside ".bak" and renamed into place.
 #pragma once
 
 #include <atomic>
@@ -93,7 +98,8 @@ class CEngineDB {
     bool OpenFileObject();
     void CloseFileObject();
     bool TruncateFileObject();
-    LONGLONG FileObjectSize() const;
+    // Bytes of the database with what its write-ahead log holds; -1 when unknown.
+    LONGLONG DatabaseSize();
     void StartBackupThread();
 
     // Guards everything below it; a transaction holds it once more from begin to end.
