@@ -19,11 +19,11 @@ constexpr DWORD kSettleMs = 1000;
 constexpr DWORD kStopStepMs = 1;
 constexpr DWORD kEndStepMs = 10;
 constexpr UINT kNoMessage = 0xFFFF;
-constexpr size_t kMaxFolders = MAXIMUM_WAIT_OBJECTS - 1;
 
-void CloseAll(std::vector<HANDLE>& notifications) {
+void CloseAll(std::vector<HANDLE>& notifications, std::vector<CString>& notified) {
     for (HANDLE notification : notifications) FindCloseChangeNotification(notification);
     notifications.clear();
+    notified.clear();
 }
 
 }  // namespace
@@ -50,20 +50,21 @@ void CFileChangeEvent::OnFileChange(int, const CString&) {}
 
 void CFileChangeEvent::AddFile(const CString& path) {
     if (path.IsEmpty()) return;
+    bool newFolder = false;
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_files.count(path)) return;
         auto info = std::make_unique<CFileInfo>(path);
         CString folder = info->GetFolder();
         m_files.emplace(path, std::move(info));
-        auto entry = std::find_if(m_folders.begin(), m_folders.end(),
-                                  [&](const FOLDERENTRY& e) { return e.folder.Compare(folder) == 0; });
-        if (entry != m_folders.end())
-            ++entry->files;
-        else
+        auto entry = FindFolder(folder);
+        newFolder = entry == m_folders.end();
+        if (newFolder)
             m_folders.push_back(FOLDERENTRY{folder, 1});
+        else
+            ++entry->files;
     }
-    if (m_bRunning) {
+    if (m_bRunning && newFolder) {
         Stop();
         Start();
     }
@@ -91,12 +92,23 @@ int CFileChangeEvent::GetFolderCount() const {
     return static_cast<int>(m_folders.size());
 }
 
+bool CFileChangeEvent::WatchesFolder(const CString& folder) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return std::any_of(m_folders.begin(), m_folders.end(),
+                       [&](const FOLDERENTRY& e) { return e.folder.Compare(folder) == 0; });
+}
+
+// Call under the lock.
+std::vector<CFileChangeEvent::FOLDERENTRY>::iterator CFileChangeEvent::FindFolder(const CString& folder) {
+    return std::find_if(m_folders.begin(), m_folders.end(),
+                        [&](const FOLDERENTRY& e) { return e.folder.Compare(folder) == 0; });
+}
+
 // Call under the lock.
 void CFileChangeEvent::ForgetFile(std::map<CString, std::unique_ptr<CFileInfo>, ORDINAL>::iterator file) {
     CString folder = file->second->GetFolder();
     m_files.erase(file);
-    auto entry = std::find_if(m_folders.begin(), m_folders.end(),
-                              [&](const FOLDERENTRY& e) { return e.folder.Compare(folder) == 0; });
+    auto entry = FindFolder(folder);
     if (entry != m_folders.end() && --entry->files <= 0) m_folders.erase(entry);
 }
 
@@ -139,7 +151,7 @@ void CFileChangeEvent::Watch(unsigned generation) {
     WATCHSET set;
     while (Current(generation) && WatchPass(generation, set)) {
     }
-    CloseAll(set.notifications);
+    CloseAll(set.notifications, set.notified);
 }
 
 std::vector<CString> CFileChangeEvent::Folders() const {
@@ -153,15 +165,9 @@ bool CFileChangeEvent::WatchPass(unsigned generation, WATCHSET& set) {
     // Notifications are made again only when the folder list changed: closing them would lose
     // what other folders signalled while one was examined.
     std::vector<CString> folders = Folders();
-    if (folders != set.folders || set.notifications.size() != folders.size()) {
-        CloseAll(set.notifications);
+    if (folders != set.folders) {
         set.folders = folders;
-        if (folders.size() > kMaxFolders) return false;
-        for (const CString& folder : folders) {
-            HANDLE notification = FindFirstChangeNotificationW(folder, FALSE, kFilter);
-            if (notification == INVALID_HANDLE_VALUE) return false;
-            set.notifications.push_back(notification);
-        }
+        Notify(set);
     }
     std::vector<HANDLE> handles{m_hStopEvent};
     handles.insert(handles.end(), set.notifications.begin(), set.notifications.end());
@@ -169,7 +175,18 @@ bool CFileChangeEvent::WatchPass(unsigned generation, WATCHSET& set) {
     if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) return false;
     DWORD index = got - WAIT_OBJECT_0;
     if (!Settle(handles[index])) return false;
-    return Examine(generation, folders[index - 1]);
+    return Examine(generation, set.notified[index - 1]);
+}
+
+void CFileChangeEvent::Notify(WATCHSET& set) {
+    CloseAll(set.notifications, set.notified);
+    for (const CString& folder : set.folders) {
+        if (set.notifications.size() == kMaxFolders) break;
+        HANDLE notification = FindFirstChangeNotificationW(folder, FALSE, kFilter);
+        if (notification == INVALID_HANDLE_VALUE) continue;
+        set.notifications.push_back(notification);
+        set.notified.push_back(folder);
+    }
 }
 
 bool CFileChangeEvent::Settle(HANDLE notification) {

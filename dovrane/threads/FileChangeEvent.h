@@ -7,7 +7,9 @@
 // Threads: AddFile, RemoveFile, RemoveAllFiles, Start, Stop and the destructor belong to the
 // owner's thread. The files and folders are locked, so RemoveFile may run while the thread
 // watches (it uses the shorter folder list from its next pass); AddFile restarts a running
-// thread so that it watches the new list. The callback runs without the lock.
+// thread when the file's folder is new, so that it watches the new list (a file in a folder
+// already watched is looked at from the next examination on). The callback runs without the
+// lock.
 //
 // Stopping from the callback's handling: a subclass may deliver the callback by a message sent
 // to the owner, whose handler may stop the watcher. Stop therefore waits for the thread only
@@ -16,8 +18,9 @@
 // until the thread has ended; while the thread is in the callback it answers messages sent to
 // the destroying thread, so a callback that sends to it cannot hang it.
 //
-// Failures: a notification that cannot be made, or more folders than one wait takes
-// (MAXIMUM_WAIT_OBJECTS - 1), end the thread; it stays "running" until the next Stop.
+// Failures: a folder whose notification cannot be made (it is missing, say) and the folders
+// beyond the first kMaxFolders, which one wait cannot take, are left out of the wait until the
+// folder list changes, so that they do not end the watch of the others.
 #pragma once
 
 #include <atomic>
@@ -40,6 +43,9 @@ enum FILECHANGE {
 
 class CFileChangeEvent {
    public:
+    // The folders one watch thread can wait on, beside its stop event.
+    static constexpr size_t kMaxFolders = MAXIMUM_WAIT_OBJECTS - 1;
+
     CFileChangeEvent();
     CFileChangeEvent(const CFileChangeEvent&) = delete;
     CFileChangeEvent& operator=(const CFileChangeEvent&) = delete;
@@ -54,6 +60,8 @@ class CFileChangeEvent {
     void RemoveAllFiles();
     int GetFileCount() const;
     int GetFolderCount() const;
+    // Whether a watched file lies in folder (as CFileInfo::FolderOf gives it).
+    bool WatchesFolder(const CString& folder) const;
 
     // Starts the watch thread unless it is wanted already; true when it runs.
     bool Start();
@@ -78,9 +86,11 @@ class CFileChangeEvent {
         CFileChangeEvent* watcher;
         unsigned generation;
     };
+    // The notifications made for one folder list; a folder that could not be watched has none.
     struct WATCHSET {
         std::vector<CString> folders;
         std::vector<HANDLE> notifications;
+        std::vector<CString> notified;  // the folder of each notification
     };
     struct ORDINAL {
         bool operator()(const CString& a, const CString& b) const { return a.Compare(b) < 0; }
@@ -98,6 +108,9 @@ class CFileChangeEvent {
     int CheckFile(const CString& path);
     bool Current(unsigned generation) const { return m_generation == generation; }
     void ForgetFile(std::map<CString, std::unique_ptr<CFileInfo>, ORDINAL>::iterator file);
+    std::vector<FOLDERENTRY>::iterator FindFolder(const CString& folder);
+    // Makes the notifications of set.folders, as far as it can.
+    static void Notify(WATCHSET& set);
     std::vector<CString> Folders() const;
 
     mutable std::mutex m_lock;
