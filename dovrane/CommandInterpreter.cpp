@@ -4,9 +4,9 @@
 
 #include "common/QStringParser.h"
 #include "dovrane/IPServer.h"
-#include "dovrane/LaunchItem.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/NextRunTime.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/ScheduleInfo.h"

@@ -9,11 +9,9 @@
 //   107 g_ClientChallenge and g_ClientName (here; dovrane/IPServer.h)
 //   108 g_SchedulerTaskLib (here; common/SchedulerTaskLib.h)
 // then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
-// (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable is a constant made at compile time, so
-// it exists before any of them.
+// (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable (dovrane/web/Base64DecodeTable.h) is a
+// constant made at compile time, so it exists before any of them.
 #pragma once
-
-#include <array>
 
 #include "common/SchedulerTaskLib.h"
 #include "platform/classlib/Mutex.h"
@@ -25,7 +23,3 @@ extern CMutex g_RunItemsMutex;
 // The task-scheduler library of the autostart, loaded before main for the Windows version the
 // process starts on; the Vista flag also picks the shutdown-block branches. Main thread only.
 extern CSchedulerTaskLib g_SchedulerTaskLib;
-
-// Base64 decoding: "A".."Z", "a".."z", "0".."9", "+" and "/" give 0..63, every other byte
-// (including the padding "=") gives -1.
-extern const std::array<int, 256> g_Base64DecodeTable;

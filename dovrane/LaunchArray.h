@@ -6,7 +6,7 @@
 #pragma once
 
 #include "common/XMLFile.h"
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Array.h"
 

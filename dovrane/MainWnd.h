@@ -22,23 +22,11 @@
 
 #include <optional>
 
+#include "dovrane/web/EngineCommandCodes.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Wnd.h"
 
 class CdovraneApp;
-
-#define WM_ENGINE_COMMAND (WM_USER + 100)
-
-// Codes of WM_ENGINE_COMMAND.
-enum : WPARAM {
-    ENGINE_CMD_SHUTDOWN = 1,
-    ENGINE_CMD_LOAD = 2,
-    ENGINE_CMD_SAVE = 3,
-    ENGINE_CMD_REMOVE = 4,
-    ENGINE_CMD_ADD = 5,
-    ENGINE_CMD_SET = 6,
-    ENGINE_CMD_RESTART = 7,
-};
 
 class CMainWnd : public CWnd {
    public:

@@ -15,25 +15,18 @@
 #pragma once
 
 #include "common/SortedArray.h"
-#include "dovrane/EngineSettings.h"
-#include "dovrane/LaunchItem.h"
+#include "dovrane/model/EngineSettings.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/RunItemOwner.h"
+#include "dovrane/web/HttpRunItemList.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Array.h"
 #include "platform/classlib/OleDateTime.h"
 
 class CZBProjectRunItem;
-class CZBProjectRunItemData;
 class CXMLFile;
 
-// What OpenProfileInSyncProgram passes to the program after the profile.
-enum : int {
-    OPENMODE_OPEN = 0,
-    OPENMODE_AUTOCOMPARE = 1,
-    OPENMODE_SETTINGS = 2,
-};
-
-class CRunItemList : public CRunItemOwner {
+class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
    public:
     // Joins the fields of a run-item record, and records in a list of them.
     static constexpr char16_t kRecordSeparator = u'\x0001';
@@ -55,7 +48,7 @@ class CRunItemList : public CRunItemOwner {
     // engine stop needs it, so an empty list never replaces the file.
     bool AreProfilesLoaded();
 
-    CEngineSettings GetSettings();
+    CEngineSettings GetSettings() override;
     // The engine facts the start stores (the settings path and server values stay).
     void SetEngineInfo(const CEngineSettings& info);
     void SetEngineStartTime(const COleDateTime& time);
@@ -87,22 +80,22 @@ class CRunItemList : public CRunItemOwner {
     bool UpdateProfileFromXml(const CString& xml);
     bool RemoveProfile(LPCWSTR name);
     void RemoveAllRunItems();
-    bool EnableProfile(LPCWSTR name);
-    void EnableCategory(LPCWSTR category);
-    bool DisableProfile(LPCWSTR name);
-    void DisableCategory(LPCWSTR category);
+    bool EnableProfile(LPCWSTR name) override;
+    void EnableCategory(LPCWSTR category) override;
+    bool DisableProfile(LPCWSTR name) override;
+    void DisableCategory(LPCWSTR category) override;
     // The engine stop: disables the matching items that are not running, so a synchronisation
     // under way goes on.
     void DisableIdleItems(LPCWSTR category);
     // RUNPROFILE_STARTED, _RUNNING, _NOT_ACTIVE or _NOT_FOUND.
     int RunProfile(LPCWSTR name, int reason, const CProfileRunList* runList) override;
-    void RunCategory(LPCWSTR category);
-    void RunCategoryInSequence(LPCWSTR category);
-    bool StopProfile(LPCWSTR name);
-    void StopCategory(LPCWSTR category);
-    bool MoveProfileUp(LPCWSTR name, LPCWSTR category);
-    bool MoveProfileDown(LPCWSTR name, LPCWSTR category);
-    bool ResetProfileLastRuns(LPCWSTR name);
+    void RunCategory(LPCWSTR category) override;
+    void RunCategoryInSequence(LPCWSTR category) override;
+    bool StopProfile(LPCWSTR name) override;
+    void StopCategory(LPCWSTR category) override;
+    bool MoveProfileUp(LPCWSTR name, LPCWSTR category) override;
+    bool MoveProfileDown(LPCWSTR name, LPCWSTR category) override;
+    bool ResetProfileLastRuns(LPCWSTR name) override;
 
     CString GetProfileNameList();
     CString GetProfileInfo(LPCWSTR name);
@@ -120,10 +113,10 @@ class CRunItemList : public CRunItemOwner {
     void RunProfilesAtStartup();
     // False with error set when the program is missing, the mode is unknown, the program did
     // not start or the profile is not in the list.
-    bool OpenProfileInSyncProgram(LPCWSTR name, int mode, CString& error);
+    bool OpenProfileInSyncProgram(LPCWSTR name, int mode, CString& error) override;
     bool RunProgram(LPCWSTR file);
     // Appends one snapshot per item in list order; the caller empties the array first.
-    void UpdateHttpItemData(CArray<CZBProjectRunItemData>& snapshots);
+    void UpdateHttpItemData(CArray<CZBProjectRunItemData>& snapshots) override;
 
     // The record of the item at index; empty outside the list.
     CString RUNITEM_RECORD(int index);

@@ -32,12 +32,12 @@
 #pragma once
 
 #include "common/SyncCounts.h"
-#include "dovrane/LaunchItem.h"
 #include "dovrane/model/DBEngList.h"
 #include "dovrane/model/Settings.h"
 #include "dovrane/model/ZBEngStatus.h"
 #include "dovrane/model/ZBStatus.h"
 #include "dovrane/threads/LaunchCommand.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/ProjectChangeEvent.h"
 #include "dovrane/threads/RunItem.h"
 #include "platform/base/CString.h"

@@ -9,7 +9,7 @@
 // the texts the item gives for that ("None", empty progress).
 #pragma once
 
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "platform/base/CString.h"
 
 class CZBProjectRunItem;

@@ -8,9 +8,8 @@
 #include "common/SHA1Text.h"
 #include "common/TextUtils.h"
 #include "common/UrlCodec.h"
-#include "dovrane/EngineGlobals.h"
-#include "dovrane/RunItemList.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/web/Base64DecodeTable.h"
 #include "dovrane/web/BrowsePage.h"
 #include "dovrane/web/HttpActions.h"
 #include "dovrane/web/HttpAnswer.h"
@@ -111,7 +110,7 @@ CHTTPServer::~CHTTPServer() {
 }
 
 bool CHTTPServer::StartServer(int port, const std::string& folder, const std::string& defaultPage,
-                              CRunItemList* list, DWORD idleTimeoutMs, HWND window, UINT message,
+                              CHttpRunItemList* list, DWORD idleTimeoutMs, HWND window, UINT message,
                               const CString& filter, const CString& passwordHash, const CString& further) {
     bool encrypted = !RegistryValueExists(HKEY_LOCAL_MACHINE, u"noenc");
     m_pages.Configure(zbw::FromUtf8(folder), encrypted);

@@ -21,10 +21,11 @@
 #include <string>
 #include <vector>
 
-#include "dovrane/EngineSettings.h"
+#include "dovrane/model/EngineSettings.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/ClientFilter.h"
 #include "dovrane/web/GenericServer.h"
+#include "dovrane/web/HttpRunItemList.h"
 #include "dovrane/web/MimeTable.h"
 #include "dovrane/web/PageFiles.h"
 #include "dovrane/web/PageTemplate.h"
@@ -34,7 +35,6 @@
 class CDebugPrintf;
 class CHttpActions;
 class CHttpRequest;
-class CRunItemList;
 
 class CHTTPServer : public CGenericServer {
    public:
@@ -49,9 +49,9 @@ class CHTTPServer : public CGenericServer {
 
     // False when the port is below 1 or the socket server does not start. folder is the page
     // folder, defaultPage the page of "/"; further is the settings file path (kept for the pages).
-    bool StartServer(int port, const std::string& folder, const std::string& defaultPage, CRunItemList* list,
-                     DWORD idleTimeoutMs, HWND window, UINT message, const CString& filter,
-                     const CString& passwordHash, const CString& further);
+    bool StartServer(int port, const std::string& folder, const std::string& defaultPage,
+                     CHttpRunItemList* list, DWORD idleTimeoutMs, HWND window, UINT message,
+                     const CString& filter, const CString& passwordHash, const CString& further);
     int Shutdown();
 
     // The engine command to the main window; 0 without window or once the stop has begun.
@@ -102,7 +102,7 @@ class CHTTPServer : public CGenericServer {
     CString m_strPasswordHash;
     CString m_strSettingsFile;
     CString m_strFormToken;
-    CRunItemList* m_pList = nullptr;
+    CHttpRunItemList* m_pList = nullptr;
     HWND m_hWindow = nullptr;
     UINT m_nMessage = 0;
     std::atomic<bool> m_bStopping{false};

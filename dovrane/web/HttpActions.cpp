@@ -4,11 +4,10 @@
 
 #include "common/QStringParser.h"
 #include "common/UrlCodec.h"
-#include "dovrane/LaunchItem.h"
-#include "dovrane/MainWnd.h"
-#include "dovrane/RunItemList.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/RunItemOwner.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
+#include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpAnswer.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
@@ -56,7 +55,7 @@ int Side(bool source, bool target) {
 
 }  // namespace
 
-CHttpActions::CHttpActions(CRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
+CHttpActions::CHttpActions(CHttpRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
                            std::atomic<int>& busyCode)
     : m_list(list), m_commands(commands), m_context(context), m_busyCode(busyCode) {}
 

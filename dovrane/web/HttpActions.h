@@ -20,11 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "dovrane/web/HttpRunItemList.h"
 #include "dovrane/web/PageTemplate.h"
 #include "platform/base/CString.h"
 #include "platform/base/WinTypes.h"
 
-class CRunItemList;
 class CLaunchItem;
 
 class CHttpActions {
@@ -46,7 +46,7 @@ class CHttpActions {
         std::string fetchSite;
     };
 
-    CHttpActions(CRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
+    CHttpActions(CHttpRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
                  std::atomic<int>& busyCode);
 
     // The pauses after state changes (100 ms), after opening the program (2000 ms) and after a
@@ -98,7 +98,7 @@ class CHttpActions {
     ANSWER ShowError(const CString& text);
     bool ReadForm(const std::string& body, CLaunchItem& item, bool& cancel) const;
 
-    CRunItemList& m_list;
+    CHttpRunItemList& m_list;
     ENGINECOMMANDS m_commands;
     PAGECONTEXT& m_context;
     std::atomic<int>& m_busyCode;

@@ -8,7 +8,7 @@
 #include "common/PathUtils.h"
 #include "common/TextUtils.h"
 #include "common/UrlCodec.h"
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"

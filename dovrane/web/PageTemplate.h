@@ -19,7 +19,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "dovrane/EngineSettings.h"
+#include "dovrane/model/EngineSettings.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Array.h"
 

@@ -100,7 +100,10 @@ bool CMessageQueue::Post(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) 
     {
         std::lock_guard<std::mutex> guard(m_lock);
         if (m_ended) return false;
+        // A post that raced with the window's destruction goes the way of its other messages.
+        if (hwnd != nullptr && m_forgotten.count(hwnd)) return true;
         m_posted.push_back(MSG{hwnd, message, wParam, lParam, static_cast<DWORD>(zbw::TickNow64()), {0, 0}});
+        if (hwnd != nullptr) ++m_postedOf[hwnd];
         WakeLocked();
     }
     return true;
@@ -133,8 +136,9 @@ std::shared_ptr<CMessageQueue::SENT> CMessageQueue::TakeSent() {
     return sent;
 }
 
-size_t CMessageQueue::TIMER_KEY_HASH::operator()(const TIMER_KEY& key) const {
-    return std::hash<uintptr_t>()(reinterpret_cast<uintptr_t>(key.hwnd)) * 31 + std::hash<UINT_PTR>()(key.id);
+bool CMessageQueue::TIMER_KEY::operator<(const TIMER_KEY& other) const {
+    if (hwnd != other.hwnd) return std::less<HWND>()(hwnd, other.hwnd);
+    return id < other.id;
 }
 
 void CMessageQueue::ArmTimer(const TIMER_KEY& key, UINT intervalMs, int64_t due, TIMERPROC proc) {
@@ -144,7 +148,7 @@ void CMessageQueue::ArmTimer(const TIMER_KEY& key, UINT intervalMs, int64_t due,
     m_dueOrder.insert(DUE{due, it->second.armed, key});
 }
 
-void CMessageQueue::RemoveTimer(std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH>::iterator it) {
+void CMessageQueue::RemoveTimer(std::map<TIMER_KEY, TIMER>::iterator it) {
     m_dueOrder.erase(DUE{it->second.due, it->second.armed, it->first});
     m_timers.erase(it);
 }
@@ -183,12 +187,15 @@ void CMessageQueue::ForgetWindow(HWND hwnd) {
     std::vector<std::shared_ptr<SENT>> released;
     {
         std::lock_guard<std::mutex> guard(m_lock);
-        for (auto it = m_timers.begin(); it != m_timers.end();) {
-            auto next = std::next(it);
-            if (it->first.hwnd == hwnd) RemoveTimer(it);
-            it = next;
+        for (auto it = m_timers.lower_bound(TIMER_KEY{hwnd, 0});
+             it != m_timers.end() && it->first.hwnd == hwnd;)
+            RemoveTimer(it++);
+        auto posted = m_postedOf.find(hwnd);
+        if (posted != m_postedOf.end() && m_forgotten.insert(hwnd).second) {
+            m_forgottenPosted += posted->second;
+            // Each pass drops at least half of what it walks, so the walks cost O(1) a message.
+            if (m_forgottenPosted * 2 > m_posted.size()) DropForgotten();
         }
-        std::erase_if(m_posted, [&](const MSG& m) { return m.hwnd == hwnd; });
         for (auto it = m_sent.begin(); it != m_sent.end();) {
             if ((*it)->hwnd == hwnd) {
                 released.push_back(*it);
@@ -199,6 +206,29 @@ void CMessageQueue::ForgetWindow(HWND hwnd) {
         }
     }
     for (auto& sent : released) sent->Complete(0);
+}
+
+bool CMessageQueue::IsForgotten(const MSG& msg) const {
+    return !m_forgotten.empty() && msg.hwnd != nullptr && m_forgotten.count(msg.hwnd) != 0;
+}
+
+std::deque<MSG>::iterator CMessageQueue::ErasePosted(std::deque<MSG>::iterator it) {
+    if (it->hwnd != nullptr) {
+        if (IsForgotten(*it)) --m_forgottenPosted;
+        auto count = m_postedOf.find(it->hwnd);
+        if (--count->second == 0) {
+            m_forgotten.erase(it->hwnd);
+            m_postedOf.erase(count);
+        }
+    }
+    return m_posted.erase(it);
+}
+
+void CMessageQueue::DropForgotten() {
+    std::erase_if(m_posted, [&](const MSG& m) { return IsForgotten(m); });
+    for (HWND hwnd : m_forgotten) m_postedOf.erase(hwnd);
+    m_forgotten.clear();
+    m_forgottenPosted = 0;
 }
 
 std::set<CMessageQueue::DUE>::const_iterator CMessageQueue::FirstTimer(const FILTER& filter) const {
@@ -222,10 +252,18 @@ const CMessageQueue::DUE* CMessageQueue::DueTimer(const FILTER& filter, int64_t 
 
 bool CMessageQueue::Retrieve(const FILTER& filter, bool remove, MSG* msg) {
     std::lock_guard<std::mutex> guard(m_lock);
-    for (auto it = m_posted.begin(); it != m_posted.end(); ++it) {
-        if (!filter.Matches(it->hwnd, it->message)) continue;
+    for (auto it = m_posted.begin(); it != m_posted.end();) {
+        if (IsForgotten(*it)) {
+            // Dropped here only at the front, where it costs nothing; DropForgotten takes the rest.
+            it = it == m_posted.begin() ? ErasePosted(it) : std::next(it);
+            continue;
+        }
+        if (!filter.Matches(it->hwnd, it->message)) {
+            ++it;
+            continue;
+        }
         *msg = *it;
-        if (remove) m_posted.erase(it);
+        if (remove) ErasePosted(it);
         m_waiting = false;
         return true;
     }
@@ -259,7 +297,8 @@ bool CMessageQueue::HasInput(DWORD wakeMask) {
     if ((wakeMask & QS_SENDMESSAGE) && zbw::SessionSignalPending(m_threadId)) return true;
     std::lock_guard<std::mutex> guard(m_lock);
     if ((wakeMask & QS_SENDMESSAGE) && !m_sent.empty()) return true;
-    if ((wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && (!m_posted.empty() || m_quit)) return true;
+    if ((wakeMask & (QS_POSTMESSAGE | QS_ALLPOSTMESSAGE)) && (m_posted.size() > m_forgottenPosted || m_quit))
+        return true;
     if (wakeMask & QS_TIMER) return DueTimer(FILTER{nullptr, 0, 0}, zbw::TickNow64()) != nullptr;
     return false;
 }
@@ -305,7 +344,11 @@ void CMessageQueue::Shutdown() {
         m_ended = true;
         released.swap(m_sent);
         m_posted.clear();
+        m_postedOf.clear();
+        m_forgotten.clear();
+        m_forgottenPosted = 0;
         m_timers.clear();
+        m_dueOrder.clear();
     }
     for (auto& sent : released) sent->Complete(0);
     QueueRegistry& registry = Registry();

@@ -6,18 +6,23 @@
 // is written only while the owner waits (between PrepareWait and EndWait), and once per wait, so
 // messages to a busy thread cost no system call. Timers are kept in the order they fall due
 // (timers due at the same tick in the order they were set), so finding the next one does not
-// look at the others. A queue lives as long as someone holds it; when its thread ends it refuses
-// new messages and releases every waiting sender with 0. Window procedures are never called
-// here: the message functions do that on the owner thread.
+// look at the others. A destroyed window's timers are found by its handle and its posted messages
+// are left where they lie, skipped and dropped as retrieval reaches them (and all at once when
+// they make up half the queue), so destroying many windows costs no walk of the queue per window.
+// A queue lives as long as someone holds it; when its thread ends it refuses new messages and
+// releases every waiting sender with 0. Window procedures are never called here: the message
+// functions do that on the owner thread.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "platform/win32/WinUser.h"
 
@@ -97,13 +102,11 @@ class CMessageQueue {
     void Shutdown();
 
    private:
+    // Ordered by window, so one window's timers lie together.
     struct TIMER_KEY {
         HWND hwnd;
         UINT_PTR id;
-        bool operator==(const TIMER_KEY& other) const = default;
-    };
-    struct TIMER_KEY_HASH {
-        size_t operator()(const TIMER_KEY& key) const;
+        bool operator<(const TIMER_KEY& other) const;
     };
     struct TIMER {
         UINT intervalMs;
@@ -122,21 +125,32 @@ class CMessageQueue {
     };
 
     void ArmTimer(const TIMER_KEY& key, UINT intervalMs, int64_t due, TIMERPROC proc);
-    void RemoveTimer(std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH>::iterator it);
+    void RemoveTimer(std::map<TIMER_KEY, TIMER>::iterator it);
     // The first timer in due order that the filter takes, or end (linear only for filters that
     // take some windows' timers and not others).
     std::set<DUE>::const_iterator FirstTimer(const FILTER& filter) const;
     const DUE* DueTimer(const FILTER& filter, int64_t now) const;
     UINT_PTR NewThreadTimerId();
     void WakeLocked();
+    bool IsForgotten(const MSG& msg) const;
+    // Takes the message at it out of the queue and out of the counts.
+    std::deque<MSG>::iterator ErasePosted(std::deque<MSG>::iterator it);
+    // Drops every message of a forgotten window in one pass.
+    void DropForgotten();
 
     const DWORD m_threadId;
     const int m_wakeFd;
     std::mutex m_lock;
     bool m_ended = false;
     std::deque<MSG> m_posted;
+    // How many messages of m_posted each window has (thread messages are not counted).
+    std::unordered_map<HWND, size_t> m_postedOf;
+    // Destroyed windows whose messages still lie in m_posted, and how many those are.
+    std::unordered_set<HWND> m_forgotten;
+    size_t m_forgottenPosted = 0;
+    // Short: each sender waits for its one send.
     std::deque<std::shared_ptr<SENT>> m_sent;
-    std::unordered_map<TIMER_KEY, TIMER, TIMER_KEY_HASH> m_timers;
+    std::map<TIMER_KEY, TIMER> m_timers;
     std::set<DUE> m_dueOrder;
     uint64_t m_nextArmed = 0;
     UINT_PTR m_nextThreadTimerId = 1;

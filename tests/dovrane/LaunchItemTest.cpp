@@ -6,7 +6,7 @@
 #include "common/TextUtils.h"
 #include "common/XMLFile.h"
 #include "dovrane/LaunchArray.h"
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "platform/base/TextConvert.h"
 #include "platform/host/PathMap.h"
 #include "tests/dovrane/ScheduleTestEnv.h"

@@ -41,7 +41,7 @@ class CRunningEngine {
     explicit CRunningEngine(const std::string& log) {
         EXPECT_TRUE(m_engine.Start(BinDir() + "/zbengine", {}));
         EXPECT_TRUE(zbtest::WaitForEngineLog(log, "IPServer started in", kBoundMs));
-        EXPECT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
+        EXPECT_TRUE(zbtest::WaitForEngineServing(kBoundMs));
     }
     ~CRunningEngine() {
         m_engine.Signal(SIGINT);

@@ -239,7 +239,7 @@ class IPServerTest : public ::testing::Test {
         ASSERT_TRUE(engine.Start(BinDir() + "/zbengine", {WindowsPath(SettingsFile())}));
         ASSERT_TRUE(zbtest::WaitForEngineLog(m_log, "Saving settings to XML file", kBoundMs)) << Log();
         ASSERT_TRUE(zbtest::WaitForText([this] { return Log(); }, "IPServer started in", kBoundMs)) << Log();
-        ASSERT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
+        ASSERT_TRUE(zbtest::WaitForEngineServing(kBoundMs));
     }
     std::string Log() const { return zbtest::ReadUtf16Log(m_log); }
 

@@ -238,7 +238,7 @@ TEST_F(ServiceTest, InstallShutsDownAnEngineRunningOutsideTheService) {
     CChildProcess engine;
     ASSERT_TRUE(engine.Start(m_root.Path("prog/zbengine"), {}));
     ASSERT_TRUE(zbtest::WaitForText([this] { return EngineLog(); }, "IPServer started in", kBoundMs));
-    ASSERT_TRUE(zbtest::WaitForEngineAlive(kBoundMs));
+    ASSERT_TRUE(zbtest::WaitForEngineServing(kBoundMs));
     CRun install = Run({"-i"}, 60000);
     EXPECT_EQ(install.status, 0);
     EXPECT_NE(install.output.find("Shutting down existing ZBEngine task... try 1\r\nZBEngine shut down.\r\n"

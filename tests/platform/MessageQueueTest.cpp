@@ -295,6 +295,71 @@ TEST_F(MessageQueueTest, SendReturnsZeroWhenTheWindowGoesAway) {
     EXPECT_FALSE(IsWindow(hwnd));
 }
 
+// A destroyed window's messages are skipped wherever they lie, whatever the filter, and count as
+// no input; the others keep their order.
+TEST_F(MessageQueueTest, ADestroyedWindowsPostedMessagesAreDroppedWhereverTheyLie) {
+    CRecorder& recorder = NewRecorder();
+    HWND gone = Window(&recorder);
+    HWND two = Window(&recorder);
+    HWND three = Window(&recorder);
+    const DWORD self = static_cast<DWORD>(gettid());
+    PostMessageW(gone, WM_USER + 1, 0, 0);
+    PostMessageW(two, WM_USER + 2, 0, 0);
+    PostMessageW(gone, WM_USER + 3, 0, 0);
+    PostMessageW(three, WM_USER + 4, 0, 0);
+    PostThreadMessageW(self, WM_USER + 5, 0, 0);
+    ASSERT_TRUE(DestroyWindow(gone));
+    EXPECT_FALSE(PostMessageW(gone, WM_USER + 6, 0, 0));
+    struct {
+        HWND filter;
+        UINT expected;
+    } takes[] = {{three, WM_USER + 4}, {kThreadOnly, WM_USER + 5}, {gone, 0}, {two, WM_USER + 2}};
+    for (const auto& take : takes) {
+        MSG msg{};
+        const BOOL got = PeekMessageW(&msg, take.filter, 0, 0, PM_REMOVE);
+        EXPECT_EQ(got != FALSE, take.expected != 0) << take.expected;
+        if (got) {
+            EXPECT_EQ(msg.message, take.expected);
+        }
+    }
+    // Only the destroyed window's second message is left in the queue: no input.
+    EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_POSTMESSAGE),
+              static_cast<DWORD>(WAIT_TIMEOUT));
+    MSG msg;
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+}
+
+// Destroying most of many windows with messages waiting (which drops theirs in one pass once
+// they are half the queue) leaves the kept window's and the thread's in order.
+TEST_F(MessageQueueTest, DestroyingManyWindowsKeepsTheOtherMessagesInOrder) {
+    CRecorder& recorder = NewRecorder();
+    HWND kept = Window(&recorder);
+    std::vector<HWND> doomed;
+    for (int i = 0; i < 10; ++i) doomed.push_back(Window(&recorder));
+    const DWORD self = static_cast<DWORD>(gettid());
+    std::vector<std::pair<HWND, WPARAM>> expected;
+    for (int i = 0; i < 10; ++i) {
+        PostMessageW(doomed[i], WM_USER, i, 0);
+        PostMessageW(doomed[i], WM_USER, i, 1);
+        PostThreadMessageW(self, WM_USER, i, 0);
+        expected.emplace_back(nullptr, i);
+        if (i % 3 == 0) {
+            PostMessageW(kept, WM_USER, i, 0);
+            expected.emplace_back(kept, i);
+        }
+    }
+    for (HWND hwnd : doomed) ASSERT_TRUE(DestroyWindow(hwnd));
+    std::vector<std::pair<HWND, WPARAM>> order;
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) order.emplace_back(msg.hwnd, msg.wParam);
+    EXPECT_EQ(order, expected);
+    // The counts start afresh: a new window's messages arrive.
+    HWND later = Window(&recorder);
+    PostMessageW(later, WM_USER + 1, 0, 0);
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.hwnd, later);
+}
+
 TEST_F(MessageQueueTest, SendReturnsZeroWhenTheOwnerThreadEnds) {
     CRecorder recorder;
     std::promise<HWND> made;

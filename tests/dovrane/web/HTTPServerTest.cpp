@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "common/DebugPrintf.h"
-#include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
+#include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HTTPServer.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-#include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
+#include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpActions.h"
 #include "tests/support/TestRoot.h"
 

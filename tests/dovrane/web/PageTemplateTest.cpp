@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/ZBProjectRunItem.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/PageTemplate.h"
@@ -64,7 +64,8 @@ TEST_F(PageTemplateTest, CategoryLoopNestsItsProfiles) {
 TEST_F(PageTemplateTest, UnmatchedOrReversedMarkersStay) {
     EXPECT_EQ(Expand(u"#LOOP-PROFILES#x"), u"#LOOP-PROFILES#x");
     EXPECT_EQ(Expand(u"#ENDLOOP-PROFILES#x#LOOP-PROFILES#"), u"#ENDLOOP-PROFILES#x#LOOP-PROFILES#");
-    EXPECT_EQ(Expand(u"a#IF_ERROR#b#ENDIF_ERROR#c#IF_NOTERROR#d#ENDIF_NOTERROR#e#IF_ERROR#f"), u"acde#IF_ERROR#f");
+    EXPECT_EQ(Expand(u"a#IF_ERROR#b#ENDIF_ERROR#c#IF_NOTERROR#d#ENDIF_NOTERROR#e#IF_ERROR#f"),
+              u"acde#IF_ERROR#f");
     CString text = u"a#IF_ERROR#b";
     EXPECT_EQ(CPageTemplate::KeepSection(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", false), 0);
     EXPECT_EQ(text, u"a#IF_ERROR#b");

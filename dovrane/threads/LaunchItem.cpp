@@ -1,4 +1,4 @@
-#include "dovrane/LaunchItem.h"
+#include "dovrane/threads/LaunchItem.h"
 
 #include "common/TextUtils.h"
 #include "dovrane/threads/NextRunTime.h"

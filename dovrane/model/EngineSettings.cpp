@@ -1,4 +1,4 @@
-#include "dovrane/EngineSettings.h"
+#include "dovrane/model/EngineSettings.h"
 
 namespace {
 
