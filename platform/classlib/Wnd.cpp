@@ -10,6 +10,7 @@
 
 #include "platform/base/WinError.h"
 #include "platform/classlib/WinApp.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 
@@ -45,7 +46,7 @@ LPCWSTR DefaultClass() {
 }
 
 bool IsOwnedByCallingThread(HWND hwnd) {
-    return GetWindowThreadProcessId(hwnd, nullptr) == static_cast<DWORD>(gettid());
+    return GetWindowThreadProcessId(hwnd, nullptr) == GetCurrentThreadId();
 }
 
 }  // namespace

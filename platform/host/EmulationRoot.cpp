@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/host/HostIds.h"
+
 namespace zbw {
 namespace {
 
@@ -25,13 +27,15 @@ std::string RootPath() {
 
 bool MakeHostDirs(const std::string& path) {
     if (path.empty()) return false;
+    struct stat st {};
+    // The folders are there nearly always: one look instead of a mkdir per level.
+    if (stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
     for (size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos == path.size() || path[pos] == '/') {
             std::string prefix = path.substr(0, pos);
             if (mkdir(prefix.c_str(), 0777) != 0 && errno != EEXIST) return false;
         }
     }
-    struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
@@ -52,7 +56,7 @@ std::string MachinePath() {
 }
 
 std::string UserPath() {
-    return RootPath() + "/user-" + std::to_string(getuid());
+    return RootPath() + "/user-" + std::to_string(HostUserId());
 }
 
 std::string MachineSubdir(const std::string& name) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 #include "platform/base/WinError.h"
 #include "platform/host/EmulationRoot.h"
 #include "platform/host/HiveText.h"
+#include "platform/host/HostIds.h"
 #include "platform/host/HostIo.h"
 
 namespace {
@@ -21,6 +23,8 @@ namespace {
 const int64_t kRoot = 1;
 const int kFormat = 1;
 const int kBusyMilliseconds = 10000;
+// Distinct keys remembered at once; more start the memory afresh.
+const size_t kMaxLookups = 4096;
 
 const char kSchema[] =
     "CREATE TABLE meta(name TEXT PRIMARY KEY, value INTEGER NOT NULL);"
@@ -61,6 +65,13 @@ std::u16string Fold(const std::u16string& name) {
     std::u16string folded(name);
     for (char16_t& c : folded) c = zbw::ToUpper(c);
     return folded;
+}
+
+// Key names hold no backslash, so the joined names tell paths apart.
+std::u16string FoldedPath(const CHiveDatabase::KEYPATH& path) {
+    std::u16string joined;
+    for (const std::u16string& name : path) joined += Fold(name) + u'\\';
+    return joined;
 }
 
 void BindText16(sqlite3_stmt* stmt, int index, const std::u16string& text) {
@@ -155,6 +166,7 @@ class CHiveDatabase::CTransaction {
         CStatement begin(db, write ? "BEGIN IMMEDIATE" : "BEGIN");
         m_rc = begin.Run(write);
         m_open = m_rc == ERROR_SUCCESS;
+        if (m_open && write) m_changesBefore = sqlite3_total_changes64(db.m_db);
     }
     ~CTransaction() {
         if (m_open) CStatement(m_db, "ROLLBACK").Run(m_write);
@@ -166,6 +178,8 @@ class CHiveDatabase::CTransaction {
     LONG Commit() {
         LONG rc = CStatement(m_db, "COMMIT").Run(m_write);
         if (rc == ERROR_SUCCESS) m_open = false;
+        if (rc == ERROR_SUCCESS && m_write && sqlite3_total_changes64(m_db.m_db) != m_changesBefore)
+            m_db.MoveGeneration();
         return rc;
     }
 
@@ -174,12 +188,13 @@ class CHiveDatabase::CTransaction {
     bool m_write;
     bool m_open = false;
     LONG m_rc = ERROR_SUCCESS;
+    int64_t m_changesBefore = 0;
 };
 
 CHiveDatabase::CHiveDatabase(std::string folder) : m_folder(std::move(folder)) {}
 
 CHiveDatabase::~CHiveDatabase() {
-    if (m_pid == getpid()) Close();
+    if (m_pid == zbw::HostProcessId()) Close();
 }
 
 sqlite3_stmt* CHiveDatabase::Statement(const char* sql) {
@@ -201,6 +216,57 @@ void CHiveDatabase::Close() {
     m_inMemory = false;
     m_valueCursor = CURSOR();
     m_keyCursor = CURSOR();
+    UnmapGeneration();
+}
+
+void CHiveDatabase::MapGeneration() {
+    UnmapGeneration();
+    const int fd = open((m_folder + "/registry.gen").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return;
+    struct stat st {};
+    void* at = MAP_FAILED;
+    // Every process that finds the file short grows it to the same zeroes.
+    if (fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
+                                ftruncate(fd, sizeof(uint64_t)) == 0))
+        at = mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (at == MAP_FAILED) return;
+    m_generation = static_cast<std::atomic<uint64_t>*>(at);
+    m_generationMapped = true;
+}
+
+void CHiveDatabase::UnmapGeneration() {
+    if (m_generationMapped) munmap(m_generation, sizeof(uint64_t));
+    m_generation = nullptr;
+    m_generationMapped = false;
+    m_lookups.clear();
+}
+
+uint64_t CHiveDatabase::Generation() const {
+    return m_generation ? m_generation->load(std::memory_order_acquire) : 0;
+}
+
+void CHiveDatabase::MoveGeneration() {
+    if (m_generation) m_generation->fetch_add(1, std::memory_order_acq_rel);
+}
+
+const CHiveDatabase::LOOKUP* CHiveDatabase::Remembered(const std::u16string& foldedPath) {
+    if (!m_generation || m_stale) return nullptr;
+    if (Generation() != m_lookupsGeneration) {
+        m_lookups.clear();
+        return nullptr;
+    }
+    auto it = m_lookups.find(foldedPath);
+    return it == m_lookups.end() ? nullptr : &it->second;
+}
+
+void CHiveDatabase::Remember(const std::u16string& foldedPath, uint64_t generation, LOOKUP lookup) {
+    if (!m_generation) return;
+    if (generation != m_lookupsGeneration || m_lookups.size() >= kMaxLookups) {
+        m_lookups.clear();
+        m_lookupsGeneration = generation;
+    }
+    m_lookups.emplace(foldedPath, std::move(lookup));
 }
 
 LONG CHiveDatabase::Unreadable(const std::string& what) {
@@ -213,7 +279,7 @@ LONG CHiveDatabase::Unreadable(const std::string& what) {
 }
 
 LONG CHiveDatabase::Ready() {
-    if (m_db && m_pid != getpid()) {
+    if (m_db && m_pid != zbw::HostProcessId()) {
         // A child after fork: the connection is the parent's and must not be touched here.
         m_statements.clear();
         m_db = nullptr;
@@ -254,12 +320,15 @@ LONG CHiveDatabase::MakeDatabase() {
     const std::string text = m_folder + "/registry.hive";
     if (imported) rename(text.c_str(), (text + ".imported").c_str());
     if (stat(path.c_str(), &st) != 0) return ERROR_CANTOPEN;
-    return OpenFile(st);
+    rc = OpenFile(st);
+    // Whatever other processes remember of a database that was here before is gone.
+    if (rc == ERROR_SUCCESS) MoveGeneration();
+    return rc;
 }
 
 LONG CHiveDatabase::OpenFile(const struct stat& st) {
     const std::string path = m_folder + "/registry.db";
-    m_pid = getpid();
+    m_pid = zbw::HostProcessId();
     int rc = sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (rc != SQLITE_OK) {
         Close();
@@ -273,6 +342,7 @@ LONG CHiveDatabase::OpenFile(const struct stat& st) {
     }
     m_dev = st.st_dev;
     m_ino = st.st_ino;
+    MapGeneration();
     return ERROR_SUCCESS;
 }
 
@@ -284,6 +354,7 @@ LONG CHiveDatabase::OpenInMemory() {
         return rc;
     }
     m_inMemory = true;
+    m_generation = &m_ownGeneration;  // no other process sees this hive
     return ERROR_SUCCESS;
 }
 
@@ -316,7 +387,7 @@ LONG CHiveDatabase::BuildDatabase(const std::string& path, bool* imported) {
         // Leftovers of a killed process; a journal of an older file must not touch the new one.
         for (const char* suffix : {"", "-journal", "-wal", "-shm"}) unlink((path + suffix).c_str());
     }
-    m_pid = getpid();
+    m_pid = zbw::HostProcessId();
     const int opened = sqlite3_open_v2(
         path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened != SQLITE_OK) return ErrorOf(opened, true);
@@ -482,13 +553,25 @@ LONG CHiveDatabase::Finish(LONG rc) {
 
 LONG CHiveDatabase::FindKey(const KEYPATH& path, size_t known, KEYPATH* stored) {
     std::lock_guard<std::mutex> guard(m_lock);
-    LONG rc = Ready();
-    if (rc != ERROR_SUCCESS) return rc;
-    CTransaction transaction(*this, false);
-    if (transaction.Begun() != ERROR_SUCCESS) return Finish(transaction.Begun());
-    int64_t id = 0;
-    size_t found = 0;
-    return Finish(Resolve(path, known, &id, stored, &found));
+    const std::u16string folded = FoldedPath(path);
+    const LOOKUP* lookup = Remembered(folded);
+    LOOKUP made;
+    if (!lookup) {
+        LONG rc = Ready();
+        if (rc != ERROR_SUCCESS) return rc;
+        // Read before the lookup: a change committed after this moves it on.
+        const uint64_t generation = Generation();
+        CTransaction transaction(*this, false);
+        if (transaction.Begun() != ERROR_SUCCESS) return Finish(transaction.Begun());
+        int64_t id = 0;
+        made.rc = Finish(Resolve(path, 0, &id, &made.stored, &made.found));
+        if (made.rc != ERROR_SUCCESS && made.rc != ERROR_FILE_NOT_FOUND) return made.rc;
+        Remember(folded, generation, made);
+        lookup = &made;
+    }
+    *stored = lookup->stored;
+    if (lookup->rc == ERROR_FILE_NOT_FOUND && lookup->found < known) return ERROR_KEY_DELETED;
+    return lookup->rc;
 }
 
 LONG CHiveDatabase::CreateKey(const KEYPATH& path, size_t known, bool mayCreate, KEYPATH* stored,

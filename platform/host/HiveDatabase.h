@@ -25,6 +25,10 @@
 // down ERROR_FILE_NOT_FOUND. A change to a hive that is read-only (SetReadOnly, a file that
 // cannot be written) fails with ERROR_ACCESS_DENIED. Other failures are Windows codes.
 //
+// Every process of the root moves a shared counter (<folder>/registry.gen, mapped) after it
+// commits a change. While the counter stands still, a key looked up before is answered from
+// memory, without a transaction: the engine opens the same few keys thousands of times.
+//
 // Thread-safe: calls on one object are serialised; the connection follows the file (reopened
 // when the database file was replaced) and the process (a child after fork opens its own).
 #pragma once
@@ -123,6 +127,20 @@ class CHiveDatabase {
     LONG Finish(LONG rc);
     bool Writable();
 
+    // A key lookup as Resolve made it with nothing known, remembered under the counter it was
+    // made at.
+    struct LOOKUP {
+        LONG rc;
+        size_t found;
+        KEYPATH stored;
+    };
+    void MapGeneration();
+    void UnmapGeneration();
+    uint64_t Generation() const;
+    void MoveGeneration();
+    const LOOKUP* Remembered(const std::u16string& foldedPath);
+    void Remember(const std::u16string& foldedPath, uint64_t generation, LOOKUP lookup);
+
     const std::string m_folder;
     std::atomic<bool> m_readOnly{false};
     std::mutex m_lock;
@@ -137,4 +155,11 @@ class CHiveDatabase {
     CURSOR m_keyCursor;
     bool m_reported = false;
     std::string m_refusedText;  // version of a text hive already refused, not taken again
+    // The shared counter; this process's own for an in-memory hive; none when it cannot be
+    // mapped (then nothing is remembered).
+    std::atomic<uint64_t>* m_generation = nullptr;
+    bool m_generationMapped = false;
+    std::atomic<uint64_t> m_ownGeneration{0};
+    std::unordered_map<std::u16string, LOOKUP> m_lookups;
+    uint64_t m_lookupsGeneration = 0;
 };

@@ -10,11 +10,12 @@
 #include <vector>
 
 #include "platform/base/WinError.h"
+#include "platform/host/HostIds.h"
 
 namespace {
 
 uint64_t SelfId() {
-    return (static_cast<uint64_t>(getpid()) << 32) | static_cast<uint32_t>(gettid());
+    return (static_cast<uint64_t>(zbw::HostProcessId()) << 32) | static_cast<uint32_t>(zbw::HostThreadId());
 }
 
 std::atomic_ref<uint64_t> Owner(CMutexObject::STATE* s) {

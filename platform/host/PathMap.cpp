@@ -159,11 +159,19 @@ SMaps ParseMaps(const std::string& drivesFile, const std::string& sharesFile) {
     return maps;
 }
 
+const char kDriveMap[] = "drives";
+const char kShareMap[] = "shares";
+
+// Every path conversion looks at the map files: it does not make their folder as well.
+std::string MapFileToRead(const char* name) {
+    return MachinePath() + "/" + name;
+}
+
 class CMapCache {
    public:
     SMaps Get() {
-        std::string drives = DriveMapPath();
-        std::string shares = ShareMapPath();
+        std::string drives = MapFileToRead(kDriveMap);
+        std::string shares = MapFileToRead(kShareMap);
         SFileStamp ds = StampOf(drives);
         SFileStamp ss = StampOf(shares);
         std::lock_guard<std::mutex> guard(m_lock);
@@ -434,10 +442,10 @@ DWORD CopyOut(const std::u16string& s, DWORD size, LPWSTR buffer) {
 }  // namespace
 
 std::string DriveMapPath() {
-    return MachineDir() + "/drives";
+    return MachineDir() + "/" + kDriveMap;
 }
 std::string ShareMapPath() {
-    return MachineDir() + "/shares";
+    return MachineDir() + "/" + kShareMap;
 }
 
 bool MapDrive(char16_t letter, const std::string& hostFolder) {

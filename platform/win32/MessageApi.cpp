@@ -1,14 +1,13 @@
 // Posting, sending, retrieving and dispatching messages.
 #include <poll.h>
-#include <pthread.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <fstream>
 #include <string>
 
 #include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
+#include "platform/host/HostIds.h"
 #include "platform/win32/ControlEndpoint.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/SessionSignals.h"
@@ -18,44 +17,15 @@ namespace {
 
 const HWND kThreadMessages = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 
-// Every message asks who the caller is, and getpid and gettid are system calls: the answers are
-// kept, and forgotten in the child of a fork.
-thread_local DWORD t_threadId = 0;
-std::atomic<DWORD> g_processId{0};
-
-void ForgetIdsInChild() {
-    t_threadId = 0;
-    g_processId = 0;
-}
-
-const bool kIdsForgottenAtFork = [] {
-    pthread_atfork(nullptr, nullptr, ForgetIdsInChild);
-    return true;
-}();
-
-DWORD CurrentThreadId() {
-    if (t_threadId == 0) t_threadId = static_cast<DWORD>(gettid());
-    return t_threadId;
-}
-
-DWORD CurrentProcessId() {
-    DWORD pid = g_processId.load(std::memory_order_relaxed);
-    if (pid == 0) {
-        pid = static_cast<DWORD>(getpid());
-        g_processId.store(pid, std::memory_order_relaxed);
-    }
-    return pid;
-}
-
 bool IsOtherProcess(HWND hwnd) {
-    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != CurrentProcessId();
+    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(zbw::HostProcessId());
 }
 
 // Owner thread only: 0 when the window is gone or belongs to another thread.
 LRESULT CallOwnProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD threadId = 0;
     WNDPROC proc = nullptr;
-    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc) || threadId != CurrentThreadId()) return 0;
+    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc) || threadId != static_cast<DWORD>(zbw::HostThreadId())) return 0;
     return CallWindowProcW(proc, hwnd, message, wParam, lParam);
 }
 
@@ -129,7 +99,7 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     if (zbw::PostLocal(threadId, message, wParam, lParam)) return TRUE;
     DWORD owner = ProcessOfThread(threadId);
-    if (owner == 0 || owner == CurrentProcessId()) {
+    if (owner == 0 || owner == static_cast<DWORD>(zbw::HostProcessId())) {
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
@@ -147,7 +117,7 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (threadId == CurrentThreadId()) return CallWindowProcW(proc, hwnd, message, wParam, lParam);
+    if (threadId == static_cast<DWORD>(zbw::HostThreadId())) return CallWindowProcW(proc, hwnd, message, wParam, lParam);
     std::shared_ptr<CMessageQueue> self = CMessageQueue::OfCurrentThread();
     std::shared_ptr<CMessageQueue> target = CMessageQueue::OfThread(threadId);
     if (!self || !target) return 0;
@@ -228,7 +198,7 @@ LRESULT DispatchMessageW(const MSG* msg) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (threadId != CurrentThreadId()) {
+    if (threadId != static_cast<DWORD>(zbw::HostThreadId())) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/host/HostIds.h"
 #include "platform/win32/MessageQueue.h"
 
 namespace {
@@ -101,7 +102,7 @@ void InstallSessionSignals(HWND (*mainWindow)()) {
 }
 
 void ServeSessionSignals() {
-    if (g_pending.load() == 0 || g_thread.load() != static_cast<DWORD>(gettid())) return;
+    if (g_pending.load() == 0 || g_thread.load() != static_cast<DWORD>(zbw::HostThreadId())) return;
     unsigned pending = g_pending.exchange(0);
     if (pending & kInt) DeliverClose(SIGINT);
     if (pending & kHup) DeliverClose(SIGHUP);

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "platform/base/WinError.h"
+#include "platform/host/HostIds.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void* ThreadMain(void* arg) {
     auto* holder = static_cast<std::shared_ptr<START>*>(arg);
     std::shared_ptr<START> start = std::move(*holder);
     delete holder;
-    start->thread->SetHostTid(gettid());
+    start->thread->SetHostTid(zbw::HostThreadId());
     std::unique_lock<std::mutex> lock(start->lock);
     start->started = true;
     start->changed.notify_all();
@@ -278,7 +279,7 @@ BOOL SetThreadPriority(HANDLE thread, int priority) {
         return FALSE;
     }
     if (IsCurrentThread(thread) && !t_exit.Thread()) {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), nice);
+        setpriority(PRIO_PROCESS, static_cast<id_t>(zbw::HostThreadId()), nice);
         t_priority = priority;
         return TRUE;
     }
@@ -307,9 +308,9 @@ HANDLE GetCurrentProcess() {
 }
 
 DWORD GetCurrentThreadId() {
-    return static_cast<DWORD>(gettid());
+    return static_cast<DWORD>(zbw::HostThreadId());
 }
 
 DWORD GetCurrentProcessId() {
-    return static_cast<DWORD>(getpid());
+    return static_cast<DWORD>(zbw::HostProcessId());
 }

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include "platform/base/WinError.h"
+#include "platform/host/HostIds.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/WindowTable.h"
 
@@ -16,7 +17,7 @@ std::shared_ptr<CMessageQueue> TimerQueue(HWND hwnd, bool make) {
         if (!own) SetLastError(ERROR_INVALID_PARAMETER);
         return own;
     }
-    if (zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(getpid())) {
+    if (zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(zbw::HostProcessId())) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,28 @@ class RegistryTest : public ::testing::Test {
             names.emplace_back(name, cch);
         }
         return names;
+    }
+
+    // A forked process running `body`; its exit status says whether body returned true.
+    static pid_t RunInChild(const std::function<bool()>& body) {
+        pid_t child = fork();
+        if (child == 0) _exit(body() ? 0 : 1);
+        return child;
+    }
+
+    // Waits (at most a minute) for the child; false when it failed or had to be killed.
+    static bool ChildSucceeded(pid_t child) {
+        int status = 0;
+        bool reaped = false;
+        for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
+            reaped = waitpid(child, &status, WNOHANG) == child;
+            if (!reaped) usleep(10000);
+        }
+        if (!reaped) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+        }
+        return reaped && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
 
     std::string MachineHive() const { return zbw::MachineDir() + "/registry.hive"; }
@@ -409,24 +432,10 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
         }
         return ok;
     };
-    pid_t child = fork();
+    pid_t child = RunInChild([&] { return writeAll(u"child\\"); });
     ASSERT_GE(child, 0);
-    if (child == 0) _exit(writeAll(u"child\\") ? 0 : 1);
     EXPECT_TRUE(writeAll(u"parent\\"));
-
-    int status = 0;
-    bool reaped = false;
-    for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
-        reaped = waitpid(child, &status, WNOHANG) == child;
-        if (!reaped) usleep(10000);
-    }
-    if (!reaped) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "writer process did not finish";
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(ChildSucceeded(child));
     EXPECT_EQ(ValueNames(key).size(), static_cast<size_t>(2 * kEach));
 }
 
@@ -611,27 +620,48 @@ TEST_F(RegistryTest, TwoProcessesSeeEachOthersWritesAtOnce) {
         }
         return true;
     };
-    pid_t child = fork();
+    pid_t child = RunInChild([&] { return play(2, 40); });
     ASSERT_GE(child, 0);
-    if (child == 0) _exit(play(2, 40) ? 0 : 1);
     EXPECT_TRUE(play(1, 39));
-    int status = 0;
-    bool reaped = false;
-    for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
-        reaped = waitpid(child, &status, WNOHANG) == child;
-        if (!reaped) usleep(10000);
-    }
-    if (!reaped) {
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
-        FAIL() << "the other process did not finish";
-    }
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_TRUE(ChildSucceeded(child));
     DWORD type = 0;
     std::vector<BYTE> data;
     ASSERT_EQ(Get(key, u"turn", &type, &data), ERROR_SUCCESS);
     EXPECT_EQ(data, Dword(40));
+}
+
+// Lookups of the same keys are remembered: what another process makes or deletes in between
+// must still show at the next call, as must what this process does through another path.
+TEST_F(RegistryTest, KeysAnotherProcessMakesOrDeletesShowAtTheNextLookup) {
+    HKEY parent = Create(HKEY_CURRENT_USER, u"Software\\ZBEngine");
+    auto opens = [](HKEY root, LPCWSTR path) {
+        HKEY key = nullptr;
+        LONG rc = RegOpenKeyExW(root, path, 0, KEY_READ, &key);
+        if (rc == ERROR_SUCCESS) RegCloseKey(key);
+        return rc;
+    };
+    const LPCWSTR path = u"Software\\ZBEngine\\Settings";
+    for (int i = 0; i < 3; ++i) ASSERT_EQ(opens(HKEY_CURRENT_USER, path), ERROR_FILE_NOT_FOUND);
+    ASSERT_TRUE(ChildSucceeded(RunInChild([&] {
+        HKEY made = nullptr;
+        return RegCreateKeyExW(HKEY_CURRENT_USER, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr) ==
+                   ERROR_SUCCESS &&
+               RegCloseKey(made) == ERROR_SUCCESS;
+    })));
+    EXPECT_EQ(opens(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+    EXPECT_EQ(opens(parent, u"SETTINGS"), ERROR_SUCCESS);
+
+    ASSERT_TRUE(ChildSucceeded(RunInChild([&] { return RegDeleteKeyW(HKEY_CURRENT_USER, path) == ERROR_SUCCESS; })));
+    EXPECT_EQ(opens(HKEY_CURRENT_USER, path), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(opens(parent, u"Settings"), ERROR_FILE_NOT_FOUND);
+
+    // This process's own changes, made under another spelling of the path.
+    HKEY made = Create(parent, u"settings");
+    EXPECT_EQ(opens(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyW(parent, u"SeTTings"), ERROR_SUCCESS);
+    EXPECT_EQ(opens(HKEY_CURRENT_USER, path), ERROR_FILE_NOT_FOUND);
+    HKEY value = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(made, u"", 0, KEY_READ, &value), ERROR_KEY_DELETED);
 }
 
 TEST_F(RegistryTest, RootThatCannotBeMadeGivesAnEmptyReadOnlyHive) {
@@ -663,25 +693,11 @@ TEST_F(RegistryTest, ProcessesStartingTogetherBringATextHiveOverOnce) {
     };
     std::vector<pid_t> children;
     for (int i = 0; i < 3; ++i) {
-        pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) _exit(countValues() == 2000 ? 0 : 1);
-        children.push_back(child);
+        children.push_back(RunInChild([&] { return countValues() == 2000; }));
+        ASSERT_GE(children.back(), 0);
     }
     EXPECT_EQ(countValues(), 2000u);
-    for (pid_t child : children) {
-        int status = 0;
-        bool reaped = false;
-        for (int waited = 0; waited < 60000 && !reaped; waited += 10) {
-            reaped = waitpid(child, &status, WNOHANG) == child;
-            if (!reaped) usleep(10000);
-        }
-        if (!reaped) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-        }
-        EXPECT_TRUE(reaped && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (pid_t child : children) EXPECT_TRUE(ChildSucceeded(child));
     EXPECT_EQ(ReadHostFile(MachineHive() + ".imported"), text);
     struct stat st {};
     EXPECT_NE(stat((MachineDatabase() + ".new").c_str(), &st), 0);
