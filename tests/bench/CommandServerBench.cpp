@@ -192,7 +192,7 @@ int main() {
     Sleep(static_cast<DWORD>(kIdleSeconds * 1000));
     const double cpu = zbbench::CpuSeconds(engine.Pid()) - cpuBefore;
     const long wakeUps = zbbench::WakeUps(engine.Pid()) - wakeBefore;
-    zbbench::PrintFigure("Idle engine CPU over 30 s", 100 * cpu / kIdleSeconds, "% of a core", "< 1 %");
+    zbbench::PrintFigure("Idle engine CPU over 30 s", 100 * cpu / kIdleSeconds, "% of a core", "< 0.1 %");
     zbbench::PrintFigure("Idle engine wake-ups", static_cast<double>(wakeUps) / kIdleSeconds, "per second",
                          "a few per second");
     engine.Signal(SIGINT);
