@@ -226,19 +226,17 @@ void CHiveDatabase::MapGeneration() {
     struct stat st {};
     void* at = MAP_FAILED;
     // Every process that finds the file short grows it to the same zeroes.
-    if (fstat(fd, &st) == 0 && (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) ||
-                                ftruncate(fd, sizeof(uint64_t)) == 0))
+    if (fstat(fd, &st) == 0 &&
+        (st.st_size >= static_cast<off_t>(sizeof(uint64_t)) || ftruncate(fd, sizeof(uint64_t)) == 0))
         at = mmap(nullptr, sizeof(uint64_t), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     close(fd);
     if (at == MAP_FAILED) return;
     m_generation = static_cast<std::atomic<uint64_t>*>(at);
-    m_generationMapped = true;
 }
 
 void CHiveDatabase::UnmapGeneration() {
-    if (m_generationMapped) munmap(m_generation, sizeof(uint64_t));
+    if (m_generation && m_generation != &m_ownGeneration) munmap(m_generation, sizeof(uint64_t));
     m_generation = nullptr;
-    m_generationMapped = false;
     m_lookups.clear();
 }
 

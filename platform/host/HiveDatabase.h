@@ -158,7 +158,6 @@ class CHiveDatabase {
     // The shared counter; this process's own for an in-memory hive; none when it cannot be
     // mapped (then nothing is remembered).
     std::atomic<uint64_t>* m_generation = nullptr;
-    bool m_generationMapped = false;
     std::atomic<uint64_t> m_ownGeneration{0};
     std::unordered_map<std::u16string, LOOKUP> m_lookups;
     uint64_t m_lookupsGeneration = 0;

@@ -7,10 +7,10 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
-#include "platform/host/HostIds.h"
 #include "platform/win32/ControlEndpoint.h"
 #include "platform/win32/MessageQueue.h"
 #include "platform/win32/SessionSignals.h"
+#include "platform/win32/Thread.h"
 #include "platform/win32/WindowTable.h"
 
 namespace {
@@ -18,14 +18,14 @@ namespace {
 const HWND kThreadMessages = reinterpret_cast<HWND>(static_cast<intptr_t>(-1));
 
 bool IsOtherProcess(HWND hwnd) {
-    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(zbw::HostProcessId());
+    return hwnd != GetDesktopWindow() && zbw::ProcessOfWindow(hwnd) != GetCurrentProcessId();
 }
 
 // Owner thread only: 0 when the window is gone or belongs to another thread.
 LRESULT CallOwnProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     DWORD threadId = 0;
     WNDPROC proc = nullptr;
-    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc) || threadId != static_cast<DWORD>(zbw::HostThreadId())) return 0;
+    if (!CWindowTable::Instance().Owner(hwnd, &threadId, &proc) || threadId != GetCurrentThreadId()) return 0;
     return CallWindowProcW(proc, hwnd, message, wParam, lParam);
 }
 
@@ -99,7 +99,7 @@ BOOL PostMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
 BOOL PostThreadMessageW(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
     if (zbw::PostLocal(threadId, message, wParam, lParam)) return TRUE;
     DWORD owner = ProcessOfThread(threadId);
-    if (owner == 0 || owner == static_cast<DWORD>(zbw::HostProcessId())) {
+    if (owner == 0 || owner == GetCurrentProcessId()) {
         SetLastError(ERROR_INVALID_THREAD_ID);
         return FALSE;
     }
@@ -117,7 +117,7 @@ LRESULT SendMessageW(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (threadId == static_cast<DWORD>(zbw::HostThreadId())) return CallWindowProcW(proc, hwnd, message, wParam, lParam);
+    if (threadId == GetCurrentThreadId()) return CallWindowProcW(proc, hwnd, message, wParam, lParam);
     std::shared_ptr<CMessageQueue> self = CMessageQueue::OfCurrentThread();
     std::shared_ptr<CMessageQueue> target = CMessageQueue::OfThread(threadId);
     if (!self || !target) return 0;
@@ -198,7 +198,7 @@ LRESULT DispatchMessageW(const MSG* msg) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
-    if (threadId != static_cast<DWORD>(zbw::HostThreadId())) {
+    if (threadId != GetCurrentThreadId()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return 0;
     }

@@ -7,9 +7,9 @@
 #include <unordered_map>
 
 #include "platform/base/Clock.h"
-#include "platform/host/HostIds.h"
 #include "platform/win32/ControlEndpoint.h"
 #include "platform/win32/SessionSignals.h"
+#include "platform/win32/Thread.h"
 #include "platform/win32/WindowTable.h"
 
 namespace {
@@ -72,7 +72,7 @@ CMessageQueue::~CMessageQueue() {
 std::shared_ptr<CMessageQueue> CMessageQueue::OfCurrentThread() {
     if (t_queueEnded) return nullptr;
     if (t_holder.queue) return t_holder.queue;
-    auto queue = std::make_shared<CMessageQueue>(static_cast<DWORD>(zbw::HostThreadId()));
+    auto queue = std::make_shared<CMessageQueue>(GetCurrentThreadId());
     if (queue->m_wakeFd < 0) return nullptr;
     bool first = false;
     {

@@ -10,8 +10,8 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/host/HostIds.h"
 #include "platform/win32/MessageQueue.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 
@@ -102,7 +102,7 @@ void InstallSessionSignals(HWND (*mainWindow)()) {
 }
 
 void ServeSessionSignals() {
-    if (g_pending.load() == 0 || g_thread.load() != static_cast<DWORD>(zbw::HostThreadId())) return;
+    if (g_pending.load() == 0 || g_thread.load() != GetCurrentThreadId()) return;
     unsigned pending = g_pending.exchange(0);
     if (pending & kInt) DeliverClose(SIGINT);
     if (pending & kHup) DeliverClose(SIGHUP);

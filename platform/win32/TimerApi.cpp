@@ -2,8 +2,8 @@
 #include <unistd.h>
 
 #include "platform/base/WinError.h"
-#include "platform/host/HostIds.h"
 #include "platform/win32/MessageQueue.h"
+#include "platform/win32/Thread.h"
 #include "platform/win32/WindowTable.h"
 
 namespace {
@@ -17,7 +17,7 @@ std::shared_ptr<CMessageQueue> TimerQueue(HWND hwnd, bool make) {
         if (!own) SetLastError(ERROR_INVALID_PARAMETER);
         return own;
     }
-    if (zbw::ProcessOfWindow(hwnd) != static_cast<DWORD>(zbw::HostProcessId())) {
+    if (zbw::ProcessOfWindow(hwnd) != GetCurrentProcessId()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return nullptr;
     }

@@ -5,10 +5,10 @@
 
 #include "platform/base/WideChar.h"
 #include "platform/base/WinError.h"
-#include "platform/host/HostIds.h"
 #include "platform/win32/ControlEndpoint.h"
 #include "platform/win32/LateBound.h"
 #include "platform/win32/MessageQueue.h"
+#include "platform/win32/Thread.h"
 #include "platform/win32/WindowTable.h"
 
 namespace {
@@ -114,7 +114,7 @@ HWND CreateWindowExW(DWORD exStyle, LPCWSTR className, LPCWSTR windowName, DWORD
     }
     std::u16string title = Text(windowName);
     HWND hwnd = table.AddWindow(CWindowTable::WINDOW_RECORD{
-        nullptr, static_cast<DWORD>(zbw::HostThreadId()), windowClass.name, title, style, parent, windowClass.proc, 0, false});
+        nullptr, GetCurrentThreadId(), windowClass.name, title, style, parent, windowClass.proc, 0, false});
     Publish(hwnd, parent, style, windowClass.name, title);
     RunCreateHook(hwnd);
     CREATESTRUCTW create{param,      instance,  menu,   parent, height, width, y, x, static_cast<LONG>(style),
@@ -133,7 +133,7 @@ BOOL DestroyWindow(HWND hwnd) {
     CWindowTable& table = CWindowTable::Instance();
     CWindowTable::WINDOW_RECORD record;
     if (!LookupOrFail(hwnd, &record)) return FALSE;
-    if (record.threadId != static_cast<DWORD>(zbw::HostThreadId())) {
+    if (record.threadId != GetCurrentThreadId()) {
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
@@ -200,7 +200,7 @@ DWORD GetWindowThreadProcessId(HWND hwnd, LPDWORD processId) {
     DWORD pid = zbw::ProcessOfWindow(hwnd);
     DWORD thread = 0;
     CWindowTable::WINDOW_RECORD record;
-    if (pid == static_cast<DWORD>(zbw::HostProcessId())) {
+    if (pid == GetCurrentProcessId()) {
         if (!LookupOrFail(hwnd, &record))
             pid = 0;
         else

@@ -4,8 +4,8 @@
 
 #include "platform/base/WideChar.h"
 #include "platform/base/WinError.h"
-#include "platform/host/HostIds.h"
 #include "platform/win32/ControlEndpoint.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 
@@ -58,7 +58,7 @@ bool CWindowTable::FindClass(LPCWSTR nameOrAtom, WNDCLASS_RECORD* found) {
 
 HWND CWindowTable::AddWindow(const WINDOW_RECORD& record) {
     std::lock_guard<std::mutex> guard(m_lock);
-    uintptr_t value = (static_cast<uintptr_t>(static_cast<DWORD>(zbw::HostProcessId())) << 32) | m_nextSerial;
+    uintptr_t value = (static_cast<uintptr_t>(GetCurrentProcessId()) << 32) | m_nextSerial;
     m_nextSerial += 2;
     WINDOW_RECORD& added = m_windows[value] = record;
     added.hwnd = reinterpret_cast<HWND>(value);
