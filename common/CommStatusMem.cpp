@@ -58,11 +58,12 @@ BOOL CCommStatusMem::ReadCommand(int& type, CString& text) {
     if (!lock.Lock()) return FALSE;
     type = ReadInt(kType);
     m_nCountRead = ReadInt(kCount);
-    std::vector<char16_t> buffer(COMMSTATUS_COMMAND_BYTES / 2);
+    m_commandBuffer.resize(COMMSTATUS_COMMAND_BYTES / 2);
     DWORD size = COMMSTATUS_COMMAND_BYTES;
-    if (GetValue(kCommand, buffer.data(), &size)) {
-        const auto end = std::find(buffer.begin(), buffer.end(), u'\0');
-        text = CString(buffer.data(), static_cast<int>(end - buffer.begin()));
+    if (GetValue(kCommand, m_commandBuffer.data(), &size)) {
+        const auto last = m_commandBuffer.begin() + size / 2;
+        const auto end = std::find(m_commandBuffer.begin(), last, u'\0');
+        text = CString(m_commandBuffer.data(), static_cast<int>(end - m_commandBuffer.begin()));
     }
     lock.Unlock();
     const BOOL changed = m_nCountRead != m_nCountSeen;

@@ -211,7 +211,8 @@ void CIPServer::Serve() {
         if (woken == CSC_ACTIVITY_STOP) return;
         if (woken < 0 && WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0) return;
         DWORD now = GetTickCount();
-        if (m_nPort > 0 && cscAwaitConnect() == 1) AcceptClient();
+        // Only socket activity can mean a waiting connection, and the look itself waits 1 ms.
+        if (m_nPort > 0 && woken == CSC_ACTIVITY_SOCKETS && cscAwaitConnect() == 1) AcceptClient();
         m_commStatus.SetTime(now);
         ServeCommandBlock(now);
         if (m_bReportDue || Reached(now, m_dwReported + kReportPeriodMs)) ReportConnections();

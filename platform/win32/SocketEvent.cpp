@@ -143,38 +143,50 @@ bool CSocketEvent::IsSignalled() {
     return CEventObject::IsSignalled();
 }
 
+// The set watches every condition still to be recorded: while it is quiet no socket has one.
+bool CSocketEvent::Quiet() const {
+    return m_epoll >= 0 && zbw::host::PollOne(m_epoll, POLLIN, 0) == 0;
+}
+
 int CSocketEvent::WaitFd() const {
     return m_epoll >= 0 ? m_epoll : CEventObject::WaitFd();
 }
 
 void CSocketEvent::Attach(int fd) {
-    m_sockets.push_back(fd);
+    m_sockets.push_back(WATCHED{fd, 0});
 }
 
 void CSocketEvent::Detach(int fd) {
     Watch(fd, 0);
-    m_sockets.erase(std::remove(m_sockets.begin(), m_sockets.end(), fd), m_sockets.end());
+    std::erase_if(m_sockets, [fd](const WATCHED& socket) { return socket.fd == fd; });
 }
 
+// Every wait looks at the sockets again; the epoll set changes only when what is watched does.
 void CSocketEvent::Watch(int fd, uint32_t events) {
     if (m_epoll < 0) return;
-    if (events == 0) {
-        epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
-        return;
-    }
+    auto socket = std::find_if(m_sockets.begin(), m_sockets.end(), [fd](const WATCHED& s) { return s.fd == fd; });
+    if (socket == m_sockets.end() || socket->events == events) return;
     epoll_event watch = {};
     watch.events = events;
     watch.data.fd = fd;
-    if (epoll_ctl(m_epoll, EPOLL_CTL_MOD, fd, &watch) < 0 && errno == ENOENT) {
-        epoll_ctl(m_epoll, EPOLL_CTL_ADD, fd, &watch);
+    if (events == 0) {
+        epoll_ctl(m_epoll, EPOLL_CTL_DEL, fd, nullptr);
+    } else {
+        const int op = socket->events ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+        // The set and this record disagree only when a descriptor was closed behind our back.
+        if (epoll_ctl(m_epoll, op, fd, &watch) < 0 &&
+            epoll_ctl(m_epoll, op == EPOLL_CTL_MOD ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, fd, &watch) < 0)
+            return;
     }
+    socket->events = events;
 }
 
 void CSocketEvent::Refresh() {
+    if (Quiet()) return;
     std::lock_guard<std::mutex> guard(g_lock);
-    for (int fd : m_sockets) {
-        auto it = Selections().find(fd);
-        if (it != Selections().end()) ::Refresh(fd, it->second);
+    for (const WATCHED& socket : m_sockets) {
+        auto it = Selections().find(socket.fd);
+        if (it != Selections().end()) ::Refresh(socket.fd, it->second);
     }
 }
 
@@ -212,7 +224,8 @@ bool TakeNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* out) {
         SetLastError(WSAEFAULT);
         return false;
     }
-    if (!IsSocket(fd)) return false;
+    // A selected descriptor was a socket when it was selected.
+    if (!IsEventSelected(s) && !IsSocket(fd)) return false;
     CKernelRef ref;
     if (event) {
         ref = LookupHandle(event);
@@ -226,7 +239,7 @@ bool TakeNetworkEvents(SOCKET s, WSAEVENT event, WSANETWORKEVENTS* out) {
     auto it = Selections().find(fd);
     if (it != Selections().end()) {
         SSELECTION& sel = it->second;
-        ::Refresh(fd, sel);
+        if (!sel.Event()->Quiet()) ::Refresh(fd, sel);
         out->lNetworkEvents = sel.recorded;
         std::memcpy(out->iErrorCode, sel.errors, sizeof out->iErrorCode);
         sel.recorded = 0;

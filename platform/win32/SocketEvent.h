@@ -8,6 +8,7 @@
 // The record of every socket lives in one table under one lock; any thread may call.
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
 #include "platform/host/EventObject.h"
@@ -22,6 +23,9 @@ class CSocketEvent : public CEventObject {
     bool IsSignalled() override;
     int WaitFd() const override;
 
+    // True while no socket on the event has a condition left to record.
+    bool Quiet() const;
+
     // Table side, under the table's lock.
     void Attach(int fd);
     void Detach(int fd);
@@ -30,8 +34,14 @@ class CSocketEvent : public CEventObject {
    private:
     void Refresh();
 
+    // A socket selected onto the event and what the epoll set watches of it (0: not in it).
+    struct WATCHED {
+        int fd;
+        uint32_t events;
+    };
+
     int m_epoll;
-    std::vector<int> m_sockets;
+    std::vector<WATCHED> m_sockets;
 };
 
 namespace zbw {

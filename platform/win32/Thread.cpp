@@ -49,7 +49,9 @@ class CThreadExit {
 thread_local CThreadExit t_exit;
 thread_local int t_priority = THREAD_PRIORITY_NORMAL;  // threads the layer did not start
 
-// Creator and new thread meet twice: the thread reports its id, then waits until its handle exists.
+// The new thread waits until its handle exists. The creator reads the thread's id from the
+// pthread and waits for the thread to report it only if that fails, so it does not wait until
+// a busy machine schedules the thread.
 struct START {
     std::function<DWORD()> body;
     CThreadObject* thread;
@@ -76,6 +78,13 @@ void* ThreadMain(void* arg) {
     start.reset();
     t_exit.SetExitCode(body());
     return nullptr;
+}
+
+// The kernel id of a thread that has not ended: its CPU clock id encodes it (~id << 3 | flags).
+pid_t KernelTidOf(pthread_t thread) {
+    clockid_t clock = 0;
+    if (pthread_getcpuclockid(thread, &clock) != 0) return 0;
+    return static_cast<pid_t>(~(clock >> 3));
 }
 
 int NiceFor(int priority) {
@@ -137,7 +146,11 @@ HANDLE Spawn(std::function<DWORD()> body, SIZE_T stackSize, bool closeOnExit,
         return nullptr;
     }
     std::unique_lock<std::mutex> lock(start->lock);
-    start->changed.wait(lock, [&] { return start->started; });
+    const pid_t tid = KernelTidOf(id);
+    if (tid > 0)
+        start->thread->SetHostTid(tid);
+    else
+        start->changed.wait(lock, [&] { return start->started; });
     start->handle = zbw::NewHandle(start->thread);
     if (onCreated) onCreated(start->handle, static_cast<DWORD>(start->thread->HostTid()));
     start->go = true;

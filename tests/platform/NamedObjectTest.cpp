@@ -263,13 +263,16 @@ TEST_F(NamedObjectTest, NamedMutexIsOneObjectAcrossHandles) {
     CloseHandle(b);
 }
 
-TEST_F(NamedObjectTest, RacingCreatorsAndClosersShareOneObject) {
+// Half the threads open the name when it is there and make it only when it is not, so opens
+// race with the last holder's removal as well as with creation.
+TEST_F(NamedObjectTest, RacingOpenersCreatorsAndClosersShareOneObject) {
     std::atomic<int> inside{0}, overlaps{0}, failures{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 6; ++t) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, opener = t % 2 == 1] {
             for (int i = 0; i < 100; ++i) {
-                HANDLE s = CreateSemaphoreW(nullptr, 1, 1, u"Race");
+                HANDLE s = opener ? OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, u"Race") : nullptr;
+                if (!s) s = CreateSemaphoreW(nullptr, 1, 1, u"Race");
                 if (!s || WaitForSingleObject(s, 5000) != WAIT_OBJECT_0) {
                     ++failures;
                     if (s) CloseHandle(s);
@@ -286,6 +289,34 @@ TEST_F(NamedObjectTest, RacingCreatorsAndClosersShareOneObject) {
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(overlaps.load(), 0) << "two creators made two objects of one name";
     EXPECT_EQ(OpenSemaphoreW(SEMAPHORE_ALL_ACCESS, FALSE, u"Race"), nullptr);
+}
+
+// While an object is held its name leads to its file: an open that raced with the last close
+// must not keep the file that close removed.
+TEST_F(NamedObjectTest, OpenersRacingTheLastCloseHoldTheNamedFile) {
+    const std::string path = HostFileOf(u"Churn");
+    std::atomic<int> strays{0}, failures{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 6; ++t) {
+        threads.emplace_back([&, create = t % 2 == 0] {
+            for (int i = 0; i < 2000; ++i) {
+                bool existed = false;
+                auto object = zbw::CNamedObject::Open(u"Churn", zbw::NamedKind::Event, create, 0,
+                                                      [](void*) {}, &existed);
+                if (!object) {
+                    if (create) ++failures;
+                    continue;
+                }
+                struct stat held {}, named{};
+                if (fstat(object->Fd(), &held) != 0 || stat(path.c_str(), &named) != 0 ||
+                    held.st_ino != named.st_ino)
+                    ++strays;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(strays.load(), 0) << "an opener kept a removed file";
 }
 
 TEST_F(NamedObjectTest, TwoProcessesShareASemaphoreAndAMapping) {
