@@ -164,7 +164,8 @@ void CSocketEvent::Detach(int fd) {
 // Every wait looks at the sockets again; the epoll set changes only when what is watched does.
 void CSocketEvent::Watch(int fd, uint32_t events) {
     if (m_epoll < 0) return;
-    auto socket = std::find_if(m_sockets.begin(), m_sockets.end(), [fd](const WATCHED& s) { return s.fd == fd; });
+    auto socket =
+        std::find_if(m_sockets.begin(), m_sockets.end(), [fd](const WATCHED& s) { return s.fd == fd; });
     if (socket == m_sockets.end() || socket->events == events) return;
     epoll_event watch = {};
     watch.events = events;

@@ -301,13 +301,14 @@ TEST_F(NamedObjectTest, OpenersRacingTheLastCloseHoldTheNamedFile) {
         threads.emplace_back([&, create = t % 2 == 0] {
             for (int i = 0; i < 2000; ++i) {
                 bool existed = false;
-                auto object = zbw::CNamedObject::Open(u"Churn", zbw::NamedKind::Event, create, 0,
-                                                      [](void*) {}, &existed);
+                auto object = zbw::CNamedObject::Open(
+                    u"Churn", zbw::NamedKind::Event, create, 0, [](void*) {}, &existed);
                 if (!object) {
                     if (create) ++failures;
                     continue;
                 }
-                struct stat held {}, named{};
+                struct stat held {
+                }, named{};
                 if (fstat(object->Fd(), &held) != 0 || stat(path.c_str(), &named) != 0 ||
                     held.st_ino != named.st_ino)
                     ++strays;
