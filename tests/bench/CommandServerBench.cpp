@@ -20,6 +20,7 @@
 #include "tests/bench/BenchReport.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/LogFiles.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -45,18 +46,6 @@ std::string Utf16File(const std::string& utf8) {
         bytes += static_cast<char>(ch >> 8);
     }
     return bytes;
-}
-
-int FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    closesocket(s);
-    return ntohs(addr.sin_port);
 }
 
 // One logged-in TCP/IP connection, frames as the engine sends them.
@@ -151,7 +140,7 @@ int main() {
     CTestRoot root;
     WSADATA data;
     WSAStartup(MAKEWORD(2, 2), &data);
-    const int port = FreePort();
+    const int port = FreeLoopbackPort();
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS><TCPIP><PORT>" +
                       std::to_string(port) + "</PORT><PWD>" + kPassword +
                       "</PWD></TCPIP><HTTP><NOHTTP/></HTTP>";

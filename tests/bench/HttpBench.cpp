@@ -17,6 +17,7 @@
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/HttpClient.h"
 #include "tests/e2e/LogFiles.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -93,7 +94,7 @@ void LatencyWithIdleConnections(int port, double& median, double& p99) {
 
 int main() {
     CTestRoot root;
-    int port = zbtest::FreeTcpPort();
+    int port = FreeLoopbackPort();
     std::filesystem::create_directories(root.Path("profiles"));
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS>\r\n<HTTP><PORT>" +
                       std::to_string(port) + "</PORT></HTTP>\r\n";

@@ -12,27 +12,12 @@
 #include "platform/host/KernelObject.h"
 #include "platform/win32/SyncApi.h"
 #include "platform/win32/Winsock.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
 
 constexpr int kWaitMs = 5000;
-
-// A loopback port that was free a moment ago: bound with port 0 and read back.
-int FreePort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(addr.sin_port);
-}
 
 std::string ErrorText(int code) {
     char text[128];
@@ -47,7 +32,7 @@ class CscSocketTest : public ::testing::Test {
     // Attaches, listens on a free loopback port and connects one client: (client, server side).
     std::pair<int, int> Connected(int sockets = 6) {
         EXPECT_EQ(cscAttach(sockets), CSC_OK);
-        m_port = FreePort();
+        m_port = FreeLoopbackPort();
         EXPECT_EQ(cscServer("127.0.0.1", m_port), CSCVS_OK);
         int client = cscClient("127.0.0.1", m_port);
         EXPECT_GE(client, 0) << ErrorText(client);
@@ -230,7 +215,7 @@ TEST_F(CscSocketTest, PeerCloseIsEndOfData) {
 
 TEST_F(CscSocketTest, ClientFailuresFreeTheirEntry) {
     ASSERT_EQ(cscAttach(1), CSC_OK);
-    int port = FreePort();
+    int port = FreeLoopbackPort();
     EXPECT_EQ(cscClient("127.0.0.1", port), -WSAECONNREFUSED);
     EXPECT_EQ(ErrorText(-WSAECONNREFUSED), "Connection refused by remote host.");
     EXPECT_EQ(cscClient("0.0.0.0", port), CSCVS_ZERO_ADDRESS);
@@ -266,7 +251,7 @@ TEST_F(CscSocketTest, AcceptWithoutRoomClosesTheConnection) {
 
 TEST_F(CscSocketTest, AcceptWithoutSlotClosesTheConnection) {
     ASSERT_EQ(cscAttach(CSC_MAX_CONNECTIONS), CSC_OK);
-    int port = FreePort();
+    int port = FreeLoopbackPort();
     ASSERT_EQ(cscServer("127.0.0.1", port), CSCVS_OK);
     for (int i = 0; i < CSCVS_SLOTS - 1; ++i) ASSERT_GE(cscClient("127.0.0.1", port), 0);
     EXPECT_EQ(cscClient("127.0.0.1", port), CSCVS_NO_FREE_SLOT);

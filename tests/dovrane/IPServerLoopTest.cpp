@@ -17,6 +17,7 @@
 #include "platform/base/TextConvert.h"
 #include "platform/win32/WinUser.h"
 #include "platform/win32/Winsock.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -28,18 +29,6 @@ const char16_t kPassword[] = u"pw";
 LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_ENGINE_COMMAND) return TRUE;
     return DefWindowProcW(hwnd, message, wParam, lParam);
-}
-
-int FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    closesocket(s);
-    return ntohs(addr.sin_port);
 }
 
 class IPServerLoopTest : public ::testing::Test {
@@ -55,7 +44,7 @@ class IPServerLoopTest : public ::testing::Test {
         m_owner =
             CreateWindowExW(0, wc.lpszClassName, u"owner", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
         ASSERT_TRUE(m_owner);
-        m_port = FreePort();
+        m_port = FreeLoopbackPort();
     }
     void TearDown() override {
         while (!m_server.Stop(1000)) {

@@ -7,11 +7,11 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <cctype>
 #include <chrono>
 #include <cstdlib>
 
 #include "platform/base/TextConvert.h"
+#include "tests/support/LoopbackPort.h"
 
 namespace zbtest {
 
@@ -151,18 +151,6 @@ std::string Utf16Body(const std::string& body) {
         units[i] = static_cast<char16_t>(static_cast<unsigned char>(body[2 * i]) |
                                          (static_cast<unsigned char>(body[2 * i + 1]) << 8));
     return zbw::ToUtf8(units);
-}
-
-int FreeTcpPort() {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 std::string UrlEncoded(const std::string& text) {

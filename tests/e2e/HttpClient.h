@@ -50,7 +50,5 @@ HTTPANSWER HttpPost(int port, const std::string& path, const std::string& body,
 std::string Utf16Body(const std::string& body);
 // Every byte but an ASCII letter or digit as "%HH", for a query value.
 std::string UrlEncoded(const std::string& text);
-// A port nothing listens on now.
-int FreeTcpPort();
 
 }  // namespace zbtest

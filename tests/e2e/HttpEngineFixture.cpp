@@ -11,9 +11,10 @@
 #include "platform/host/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "tests/e2e/LogFiles.h"
+#include "tests/support/LoopbackPort.h"
 
 void CHttpEngineTest::SetUp() {
-    m_nPort = zbtest::FreeTcpPort();
+    m_nPort = FreeLoopbackPort();
     std::filesystem::create_directories(m_root.Path("profiles"));
     std::filesystem::create_directories(m_root.Path("src"));
     std::filesystem::create_directories(m_root.Path("dst"));

@@ -22,6 +22,7 @@
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/EngineAlive.h"
 #include "tests/e2e/LogFiles.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -48,22 +49,6 @@ std::string Utf16(const std::string& utf8, bool bom) {
 
 std::string Narrow(const CString& text) {
     return zbw::ToUtf8(text);
-}
-
-// A loopback port that was free a moment ago.
-int FreePort() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in addr = {};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    int len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    closesocket(s);
-    WSACleanup();
-    return ntohs(addr.sin_port);
 }
 
 // A listener of this process on a free loopback port, for "port in use".
@@ -190,8 +175,8 @@ class IPServerTest : public ::testing::Test {
    protected:
     void SetUp() override {
         setenv("ZBW_COMPUTER_NAME", "testhost", 1);
-        m_tcpPort = FreePort();
-        m_httpPort = FreePort();
+        m_tcpPort = FreeLoopbackPort();
+        m_httpPort = FreeLoopbackPort();
         HKEY key = nullptr;
         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
                                   REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
@@ -274,7 +259,7 @@ TEST_F(IPServerTest, EveryCommandGetsItsExactAnswerOverTcpIp) {
     CWireClient client;
     ASSERT_TRUE(client.Login(m_tcpPort));
     CHeldPort held;
-    const int freePort = FreePort();
+    const int freePort = FreeLoopbackPort();
     const std::string a = ProfileName("A");
     const std::string b = ProfileName("B");
     const std::string c = ProfileName("C");

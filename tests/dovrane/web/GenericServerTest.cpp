@@ -15,6 +15,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/win32/Winsock.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -101,18 +102,6 @@ class CEchoServer : public CGenericServer {
     bool m_bReleased = false;
 };
 
-WORD FreePort() {
-    SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    int length = sizeof(addr);
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &length);
-    closesocket(s);
-    return ntohs(addr.sin_port);
-}
-
 SOCKET Connect(WORD port) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in addr{};
@@ -183,7 +172,7 @@ class GenericServerTest : public ::testing::Test {
         ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
         ASSERT_TRUE(m_log.Init(CString(m_root.Path("server.log").c_str())));
         m_server = std::make_unique<CEchoServer>(m_log);
-        m_port = FreePort();
+        m_port = FreeLoopbackPort();
     }
     void TearDown() override {
         m_server.reset();

@@ -18,6 +18,7 @@
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
 #include "tests/e2e/HttpClient.h"
+#include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -65,7 +66,7 @@ class HTTPServerTest : public ::testing::Test {
         ASSERT_NE(m_window, nullptr);
         m_server = std::make_unique<CHTTPServer>(m_log);
         m_server->SetActionPauses(0, 0, 0);
-        m_port = zbtest::FreeTcpPort();
+        m_port = FreeLoopbackPort();
     }
     void TearDown() override {
         m_server.reset();
