@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/base/Clock.h"
 #include "platform/classlib/Semaphore.h"
@@ -58,13 +57,7 @@ BOOL CCommStatusMem::ReadCommand(int& type, CString& text) {
     if (!lock.Lock()) return FALSE;
     type = ReadInt(kType);
     m_nCountRead = ReadInt(kCount);
-    m_commandBuffer.resize(COMMSTATUS_COMMAND_BYTES / 2);
-    DWORD size = COMMSTATUS_COMMAND_BYTES;
-    if (GetValue(kCommand, m_commandBuffer.data(), &size)) {
-        const auto last = m_commandBuffer.begin() + size / 2;
-        const auto end = std::find(m_commandBuffer.begin(), last, u'\0');
-        text = CString(m_commandBuffer.data(), static_cast<int>(end - m_commandBuffer.begin()));
-    }
+    GetText(kCommand, COMMSTATUS_COMMAND_BYTES / 2, text);
     lock.Unlock();
     const BOOL changed = m_nCountRead != m_nCountSeen;
     m_nCountSeen = m_nCountRead;

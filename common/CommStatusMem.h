@@ -22,7 +22,6 @@
 #pragma once
 
 #include <memory>
-#include <vector>
 
 #include "common/SharedMemory.h"
 #include "platform/base/CString.h"
@@ -58,6 +57,4 @@ class CCommStatusMem : public CSharedMemory {
     std::unique_ptr<CSemaphore> m_pSync2;
     LONG m_nCountRead = 0;
     LONG m_nCountSeen = -1;
-    // The command as read last; kept so that a read every 100 ms allocates nothing.
-    std::vector<char16_t> m_commandBuffer;
 };

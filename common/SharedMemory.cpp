@@ -1,5 +1,6 @@
 #include "common/SharedMemory.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <string>
@@ -174,6 +175,28 @@ BOOL CSharedMemory::GetValue(LPCWSTR name, void* buffer, DWORD* size) {
     DWORD code = Fetch(name, buffer, size);
     lock.Unlock();
     return Finish(code);
+}
+
+BOOL CSharedMemory::GetText(LPCWSTR name, DWORD maxChars, CString& text) {
+    text.Empty();
+    if (!m_bOpen) return Finish(ERROR_OBJECT_NOT_FOUND);
+    if (!name) return Finish(ERROR_INVALID_PARAMETER);
+    CSingleLock lock(m_pSync.get());
+    if (!lock.Lock()) return Finish(::GetLastError());
+    const WALK walk = Walk(name);
+    if (walk.found) {
+        const BYTE* data = m_pView + walk.found + kEntryHeadBytes;
+        const DWORD units = std::min(walk.foundSize / 2, maxChars);
+        std::u16string read;
+        for (DWORD i = 0; i < units; ++i) {
+            const char16_t ch = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+            if (ch == 0) break;
+            read += ch;
+        }
+        text = CString(std::move(read));
+    }
+    lock.Unlock();
+    return Finish(walk.found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND);
 }
 
 BOOL CSharedMemory::ValueExists(LPCWSTR name) {

@@ -59,6 +59,9 @@ class CSharedMemory : public CObject {
     // Sets *size to the value's size when found; with a buffer of at least that size (given in
     // *size) copies the whole value.
     BOOL GetValue(LPCWSTR name, void* buffer, DWORD* size);
+    // The value as UTF-16 text: at most maxChars units, ending at its first zero; empty when the
+    // value is missing. Reads no further than the text, so a long value costs what its text does.
+    BOOL GetText(LPCWSTR name, DWORD maxChars, CString& text);
     // FALSE with 4312 when not open; else the result with last error 0.
     BOOL ValueExists(LPCWSTR name);
 

@@ -230,7 +230,8 @@ int cscAwaitActivity(HANDLE stopEvent, DWORD timeoutMs) {
     }
     const HANDLE handles[2] = {stopEvent, g_activity};
     const DWORD result = WaitForMultipleObjects(2, handles, FALSE, timeoutMs);
-    CSCvsTakeEvents();
+    // After a time-out no socket has recorded an event, so there is nothing to take.
+    if (result != WAIT_TIMEOUT) CSCvsTakeEvents();
     switch (result) {
         case WAIT_OBJECT_0: return CSC_ACTIVITY_STOP;
         case WAIT_OBJECT_0 + 1: return CSC_ACTIVITY_SOCKETS;

@@ -25,16 +25,9 @@ bool ReadStatusRecord(CSharedMemory& block, LPCWSTR name, void* buffer, DWORD si
 }
 
 CString ReadStatusText(CSharedMemory& block, LPCWSTR name, int maxChars) {
-    std::vector<BYTE> bytes;
-    if (maxChars <= 0 || !ReadStatusValue(block, name, bytes)) return CString();
-    size_t units = std::min<size_t>(bytes.size() / 2, static_cast<size_t>(maxChars));
-    std::u16string text;
-    for (size_t i = 0; i < units; ++i) {
-        char16_t ch = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        if (ch == 0) break;
-        text += ch;
-    }
-    return CString(std::move(text));
+    CString text;
+    if (maxChars > 0 && block.IsOpen()) block.GetText(name, static_cast<DWORD>(maxChars), text);
+    return text;
 }
 
 bool WriteStatusText(CSharedMemory& block, LPCWSTR name, const CString& text, int maxChars) {

@@ -63,13 +63,20 @@ std::string FitFileName(const std::string& encoded) {
     return encoded.substr(0, kMaxFileName - 20) + tail;
 }
 
+// The guard file, made readable to all only when it is new: a change of mode costs an inode write.
+int OpenGuardFile(const std::string& path) {
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) fchmod(fd, 0666);
+    return fd;
+}
+
 // The folder-wide guard: a fresh open file description per use, so flock excludes threads too.
 class CGuard {
    public:
-    explicit CGuard(const std::string& dir)
-        : m_fd(open((dir + "/.guard").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666)) {
+    explicit CGuard(const std::string& dir) : m_fd(OpenGuardFile(dir + "/.guard")) {
         if (m_fd < 0) return;
-        fchmod(m_fd, 0666);
         while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
         }
     }
@@ -110,19 +117,47 @@ int OpenHeld(const std::string& path) {
     return fd;
 }
 
-int CreateFresh(const std::string& path, NamedKind kind, uint64_t dataSize) {
+// The new file is whole (header and initialised state) and held before the guard lets others in.
+int CreateFresh(const std::string& path, NamedKind kind, uint64_t dataSize,
+                const std::function<void(void* state)>& init) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0) return -1;
     FileHeader header{kMagic, static_cast<uint32_t>(kind), dataSize};
+    alignas(8) char state[CNamedObject::kStateBytes] = {};
+    init(state);
     bool ok = fchmod(fd, 0666) == 0 &&
               ftruncate(fd, static_cast<off_t>(CNamedObject::kDataOffset + dataSize)) == 0 &&
-              pwrite(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header);
+              pwrite(fd, &header, sizeof header, 0) == static_cast<ssize_t>(sizeof header) &&
+              pwrite(fd, state, sizeof state, kStateOffset) == static_cast<ssize_t>(sizeof state) &&
+              flock(fd, LOCK_SH) == 0;
     if (!ok) {
         int err = errno;
         unlink(path.c_str());
         close(fd);
         errno = err;
         return -1;
+    }
+    return fd;
+}
+
+// A held descriptor of the name (opened, or created when asked and absent), -1 with the last
+// error set. Runs under the guard.
+int OpenOrCreate(const std::string& path, NamedKind kind, bool create, uint64_t dataSize,
+                 const std::function<void(void* state)>& init, bool* existed) {
+    *existed = true;
+    int fd = OpenHeld(path);
+    if (fd < 0 && errno != ENOENT) {
+        SetLastErrorFromErrno();
+        return -1;
+    }
+    if (fd < 0 && !create) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return -1;
+    }
+    if (fd < 0) {
+        *existed = false;
+        fd = CreateFresh(path, kind, dataSize, init);
+        if (fd < 0) SetLastErrorFromErrno();
     }
     return fd;
 }
@@ -159,62 +194,48 @@ std::unique_ptr<CNamedObject> CNamedObject::Open(LPCWSTR name, NamedKind kind, b
         SetLastError(error);
         return nullptr;
     }
-    CGuard guard(dir);
-    if (!guard.Held()) {
-        SetLastErrorFromErrno();
-        return nullptr;
-    }
-    *existed = true;
-    int fd = OpenHeld(path);
-    if (fd < 0 && errno != ENOENT) {
-        SetLastErrorFromErrno();
-        return nullptr;
-    }
-    if (fd < 0 && !create) {
-        SetLastError(ERROR_FILE_NOT_FOUND);
-        return nullptr;
-    }
-    if (fd < 0) {
-        *existed = false;
-        fd = CreateFresh(path, kind, dataSize);
-        if (fd < 0) {
+    int fd = -1;
+    {
+        CGuard guard(dir);
+        if (!guard.Held()) {
             SetLastErrorFromErrno();
             return nullptr;
         }
+        fd = OpenOrCreate(path, kind, create, dataSize, init, existed);
     }
+    if (fd < 0) return nullptr;
+    // Held now, so the name stays while it is mapped: other processes need not wait for that.
+    std::unique_ptr<CNamedObject> object(new CNamedObject(dir, path, fd));
     FileHeader header{};
     if (pread(fd, &header, sizeof header, 0) != static_cast<ssize_t>(sizeof header) ||
         header.magic != kMagic || header.kind != static_cast<uint32_t>(kind)) {
-        close(fd);
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
+    object->m_dataSize = header.dataSize;
+    // A file mapping keeps no shared state: its views are mapped on their own.
+    if (kind == NamedKind::Mapping) return object;
     void* page = mmap(nullptr, kDataOffset, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (page == MAP_FAILED) {
         SetLastErrorFromErrno();
-        if (!*existed) unlink(path.c_str());
-        close(fd);
         return nullptr;
     }
-    if (!*existed) {
-        init(static_cast<char*>(page) + kStateOffset);
-        flock(fd, LOCK_SH);
-    }
-    return std::unique_ptr<CNamedObject>(new CNamedObject(dir, path, fd, page, header.dataSize));
+    object->m_page = page;
+    return object;
 }
 
-CNamedObject::CNamedObject(std::string dir, std::string path, int fd, void* page, uint64_t dataSize)
-    : m_dir(std::move(dir)), m_path(std::move(path)), m_fd(fd), m_page(page), m_dataSize(dataSize) {}
+CNamedObject::CNamedObject(std::string dir, std::string path, int fd)
+    : m_dir(std::move(dir)), m_path(std::move(path)), m_fd(fd) {}
 
 CNamedObject::~CNamedObject() {
-    munmap(m_page, kDataOffset);
+    if (m_page) munmap(m_page, kDataOffset);
     CGuard guard(m_dir);
     if (guard.Held() && flock(m_fd, LOCK_EX | LOCK_NB) == 0 && SameFile(m_fd, m_path)) unlink(m_path.c_str());
     close(m_fd);
 }
 
 void* CNamedObject::State() const {
-    return static_cast<char*>(m_page) + kStateOffset;
+    return m_page ? static_cast<char*>(m_page) + kStateOffset : nullptr;
 }
 
 }  // namespace zbw

@@ -3,12 +3,14 @@
 // A name lives as a file in the emulation root: "Global\x" under MachineDir()/objects, "Local\x"
 // and plain "x" under UserDir()/objects. All kinds share one namespace, as on Windows. The file
 // starts with a header page that holds the kind and a small shared state area (counts, owner)
-// which every holder maps MAP_SHARED; a file mapping's data follows the header page.
+// which every holder of a mutex, semaphore or event maps MAP_SHARED; a file mapping's data follows
+// the header page.
 //
 // Lifetime as on Windows: every holder keeps a shared flock on its own descriptor; the holder
 // that closes last (its exclusive try succeeds) removes the file. A file nobody holds (its last
 // holder died) counts as absent. Creating, opening and removing run under a folder-wide guard
-// lock, taken on a fresh descriptor each time so that it also excludes threads of this process.
+// lock, taken on a fresh descriptor each time so that it also excludes threads of this process;
+// mapping happens after the guard, once the holder's lock keeps the file.
 // Files are mode 0666 whatever the umask; every descriptor is close-on-exec.
 //
 // Thread-safe: each object is used by the kernel object that owns it.
@@ -43,7 +45,7 @@ class CNamedObject {
     CNamedObject(const CNamedObject&) = delete;
     CNamedObject& operator=(const CNamedObject&) = delete;
 
-    // The shared state area (kStateBytes, zero at creation, 8-byte aligned).
+    // The shared state area (kStateBytes, zero at creation, 8-byte aligned); null for a file mapping.
     void* State() const;
     // Size of a file mapping's data.
     uint64_t DataSize() const { return m_dataSize; }
@@ -51,13 +53,13 @@ class CNamedObject {
     int Fd() const { return m_fd; }
 
    private:
-    CNamedObject(std::string dir, std::string path, int fd, void* page, uint64_t dataSize);
+    CNamedObject(std::string dir, std::string path, int fd);
 
     std::string m_dir;
     std::string m_path;
     int m_fd;
-    void* m_page;
-    uint64_t m_dataSize;
+    void* m_page = nullptr;
+    uint64_t m_dataSize = 0;
 };
 
 // Host folder and file for a Windows object name; 0 or a Windows error code.

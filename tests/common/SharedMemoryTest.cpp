@@ -187,6 +187,31 @@ TEST_F(SharedMemoryTest, GetValueReportsTheSizeItNeeds) {
     EXPECT_TRUE(block.ValueExists(u"v"));
 }
 
+TEST_F(SharedMemoryTest, GetTextEndsAtTheFirstZeroTheLimitOrTheValue) {
+    CSharedMemory block(u"Local\\ShmText", 512);
+    const char16_t stopped[6] = {u'a', u'b', 0, u'c', u'd', u'e'};
+    const char16_t full[3] = {u'x', u'y', u'z'};
+    const BYTE odd[5] = {'p', 0, 'q', 0, 'r'};  // the half unit at the end is no character
+    ASSERT_TRUE(block.AddValue(u"stopped", sizeof stopped, stopped));
+    ASSERT_TRUE(block.AddValue(u"full", sizeof full, full));
+    ASSERT_TRUE(block.AddValue(u"odd", sizeof odd, odd));
+    struct CASE {
+        const char16_t* name;
+        DWORD maxChars;
+        const char16_t* text;
+    };
+    for (const CASE& c : {CASE{u"stopped", 100, u"ab"}, CASE{u"full", 100, u"xyz"}, CASE{u"full", 2, u"xy"},
+                          CASE{u"full", 0, u""}, CASE{u"odd", 100, u"pq"}}) {
+        CString text(u"old");
+        EXPECT_TRUE(block.GetText(c.name, c.maxChars, text));
+        EXPECT_TRUE(text == CString(c.text)) << "case with limit " << c.maxChars;
+    }
+    CString text(u"old");
+    EXPECT_FALSE(block.GetText(u"missing", 100, text));
+    EXPECT_EQ(block.GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(text.IsEmpty());
+}
+
 TEST_F(SharedMemoryTest, UnopenedBlockRefusesEveryOperation) {
     HANDLE mutex = CreateMutexW(nullptr, FALSE, u"Local\\ShmTaken");  // the name belongs to a mutex
     ASSERT_NE(mutex, nullptr);
@@ -202,6 +227,9 @@ TEST_F(SharedMemoryTest, UnopenedBlockRefusesEveryOperation) {
         EXPECT_FALSE(block->GetValue(u"v", &value, &size));
         EXPECT_FALSE(block->ValueExists(u"v"));
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OBJECT_NOT_FOUND));
+        CString text;
+        EXPECT_FALSE(block->GetText(u"v", 10, text));
+        EXPECT_EQ(block->GetLastError(), static_cast<DWORD>(ERROR_OBJECT_NOT_FOUND));
     }
     CloseHandle(mutex);
 }
