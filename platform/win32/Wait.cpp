@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
 
 #include "platform/base/Clock.h"
 #include "platform/base/WinError.h"
@@ -69,7 +68,8 @@ bool CheckArguments(CKernelObject* const* objs, DWORD count, bool waitAll) {
 // objects not yet signalled, since the others' descriptors are readable already.
 void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64_t remainingMs,
                     int& blindSliceMs) {
-    std::vector<pollfd> fds;
+    pollfd fds[MAXIMUM_WAIT_OBJECTS];
+    nfds_t watched = 0;
     bool blind = false;
     for (DWORD i = 0; i < count; ++i) {
         if (waitAll && objs[i]->IsSignalled()) continue;
@@ -78,15 +78,15 @@ void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64
             blind = true;
             continue;
         }
-        fds.push_back(pollfd{fd, POLLIN, 0});
+        fds[watched++] = pollfd{fd, POLLIN, 0};
     }
-    if (fds.empty() && !blind) blind = true;  // all signalled, yet taking them raced: look again soon
+    if (watched == 0 && !blind) blind = true;  // all signalled, yet taking them raced: look again soon
     int sliceMs = PollSliceMs(remainingMs);
     if (blind) {
         sliceMs = sliceMs < 0 ? blindSliceMs : std::min(sliceMs, blindSliceMs);
         blindSliceMs = std::min(blindSliceMs * 2, kMaxBlindSliceMs);
     }
-    if (poll(fds.data(), fds.size(), sliceMs) < 0 && errno != EINTR) {
+    if (poll(fds, watched, sliceMs) < 0 && errno != EINTR) {
         poll(nullptr, 0, std::min(sliceMs < 0 ? kMaxBlindSliceMs : sliceMs, kMaxBlindSliceMs));
     }
 }
@@ -133,12 +133,13 @@ DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, D
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<CKernelRef> refs;
-    std::vector<CKernelObject*> objs;
+    // On the stack: a server loop waits several times a pass and should not allocate for it.
+    CKernelRef refs[MAXIMUM_WAIT_OBJECTS];
+    CKernelObject* objs[MAXIMUM_WAIT_OBJECTS];
     for (DWORD i = 0; i < count; ++i) {
-        refs.push_back(zbw::LookupHandle(handles[i]));
-        if (!refs.back()) return WAIT_FAILED;
-        objs.push_back(refs.back().Get());
+        refs[i] = zbw::LookupHandle(handles[i]);
+        if (!refs[i]) return WAIT_FAILED;
+        objs[i] = refs[i].Get();
     }
-    return zbw::WaitForObjects(objs.data(), count, waitAll != FALSE, timeoutMs);
+    return zbw::WaitForObjects(objs, count, waitAll != FALSE, timeoutMs);
 }
