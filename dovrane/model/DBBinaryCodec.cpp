@@ -65,7 +65,9 @@ const std::vector<unsigned char>& CDBBinaryCodec::getBinary() {
     if (m_binaryValid) return m_binary;
     m_binary.clear();
     if (m_encoded.empty()) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Cannot decode binary");
-    m_binary.reserve(m_encoded.size());
+    // Never longer than the encoding; written by index, since every stored record is decoded.
+    m_binary.resize(m_encoded.size());
+    size_t decoded = 0;
     unsigned char e = static_cast<unsigned char>(m_encoded[0]);
     for (size_t i = 1; i < m_encoded.size(); ++i) {
         unsigned char c = static_cast<unsigned char>(m_encoded[i]);
@@ -75,8 +77,9 @@ const std::vector<unsigned char>& CDBBinaryCodec::getBinary() {
             if (b < 1 || b > 3) throw CppSQLite3Exception(CPPSQLITE_ERROR, "Cannot decode binary");
             c = static_cast<unsigned char>(b == 1 ? 0 : b == 2 ? 1 : kApostrophe);
         }
-        m_binary.push_back(static_cast<unsigned char>(c + e));
+        m_binary[decoded++] = static_cast<unsigned char>(c + e);
     }
+    m_binary.resize(decoded);
     m_binaryValid = true;
     return m_binary;
 }

@@ -72,8 +72,9 @@ std::string AnsiBytes(const CString& text) {
 // instead of a round trip through UTF-16. False, for the slow way, when a character is not one
 // or two or three bytes long or has no ANSI byte.
 bool AnsiFromUtf8(const std::string& utf8, std::string& bytes) {
-    bytes.clear();
-    bytes.reserve(utf8.size());
+    // Never longer than the UTF-8; written by index, since this runs for every stored record.
+    bytes.resize(utf8.size());
+    size_t written = 0;
     for (size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
         const size_t length = lead < 0x80 ? 1 : (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 0;
@@ -87,9 +88,10 @@ bool AnsiFromUtf8(const std::string& utf8, std::string& bytes) {
         char byte = static_cast<char>(ch);
         const bool latin1 = ch < 0x80 || (ch >= 0xA0 && ch <= 0xFF);  // the table's identity part
         if (!latin1 && !zbw::WideToAnsi(static_cast<char16_t>(ch), &byte)) return false;
-        bytes += byte;
+        bytes[written++] = byte;
         i += length;
     }
+    bytes.resize(written);
     return true;
 }
 
