@@ -30,7 +30,6 @@ struct CEngineDB::CBackupState {
 
 namespace {
 
-const int kMaxKeyUnits = CEngineDB::kMaxKeyUnits;
 const int kMaxValueUnits = 8192;
 const int kMappedBytes = 256 * 1024 * 1024;
 const DWORD kBackupIntervalMs = 1800000;

@@ -238,6 +238,7 @@ TEST_F(SharedMemoryTest, FirstValueClearsTheBlockLaterOnesKeepTheirBytes) {
     CSharedMemory block(u"Local\\ShmClear", 300);
     {
         CRawBlock raw(u"Local\\ShmClear");
+        ASSERT_NE(raw.Bytes(), nullptr);
         std::memset(raw.Bytes() + 8, 0xAB, 292);  // count is still 0
     }
     ASSERT_TRUE(block.AddValue(u"a", 4));

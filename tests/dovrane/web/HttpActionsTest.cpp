@@ -12,6 +12,15 @@
 
 namespace {
 
+// A page context over the given snapshot and categories, everything else at its default.
+PAGECONTEXT ContextOver(const CArray<CZBProjectRunItemData>& snapshot,
+                        const std::vector<CString>& categories) {
+    PAGECONTEXT context;
+    context.pSnapshot = &snapshot;
+    context.pCategories = &categories;
+    return context;
+}
+
 TEST(HttpActionsTest, OnlyTheEnginesOwnPagesMayChangeIt) {
     using SITE = CHttpActions::REQUESTSITE;
     const struct {
@@ -68,7 +77,7 @@ class HttpActionsListTest : public ::testing::Test {
     CRunItemList m_list;
     CArray<CZBProjectRunItemData> m_snapshot;
     std::vector<CString> m_categories;
-    PAGECONTEXT m_context{&m_snapshot, &m_categories};
+    PAGECONTEXT m_context = ContextOver(m_snapshot, m_categories);
     std::atomic<int> m_busy{0};
     std::vector<WPARAM> m_sent, m_posted;
     std::string m_location;
