@@ -1,5 +1,7 @@
 #include "platform/host/HostIo.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -27,6 +29,14 @@ bool ReadAll(int fd, std::string& bytes) {
         if (n == 0) return true;
         bytes.append(buf, static_cast<size_t>(n));
     }
+}
+
+int OpenSharedFile(const std::string& path, int flags) {
+    int fd = open(path.c_str(), flags | O_CLOEXEC);
+    if (fd >= 0 || errno != ENOENT) return fd;
+    fd = open(path.c_str(), flags | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) fchmod(fd, 0666);
+    return fd;
 }
 
 }  // namespace zbw

@@ -12,6 +12,7 @@
 
 #include "platform/base/WinError.h"
 #include "platform/host/EmulationRoot.h"
+#include "platform/host/HostIo.h"
 
 namespace zbw {
 namespace {
@@ -63,19 +64,10 @@ std::string FitFileName(const std::string& encoded) {
     return encoded.substr(0, kMaxFileName - 20) + tail;
 }
 
-// The guard file, made readable to all only when it is new: a change of mode costs an inode write.
-int OpenGuardFile(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
-    if (fd >= 0 || errno != ENOENT) return fd;
-    fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd >= 0) fchmod(fd, 0666);
-    return fd;
-}
-
 // The folder-wide guard: a fresh open file description per use, so flock excludes threads too.
 class CGuard {
    public:
-    explicit CGuard(const std::string& dir) : m_fd(OpenGuardFile(dir + "/.guard")) {
+    explicit CGuard(const std::string& dir) : m_fd(OpenSharedFile(dir + "/.guard", O_RDWR)) {
         if (m_fd < 0) return;
         while (flock(m_fd, LOCK_EX) != 0 && errno == EINTR) {
         }

@@ -152,10 +152,9 @@ void CutBack(int fd, off_t size) {
 // Appends the line whole or not at all.
 BOOL AppendLine(const std::string& line) {
     const std::string path = zbw::EventLogPath();
-    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) return Fail(zbw::SetLastErrorFromErrno());
     // Every user's processes write here, whoever made the file.
-    fchmod(fd, 0666);
+    const int fd = zbw::OpenSharedFile(path, O_WRONLY | O_APPEND);
+    if (fd < 0) return Fail(zbw::SetLastErrorFromErrno());
     struct stat before {};
     if (!LockFile(fd, LOCK_EX) || fstat(fd, &before) != 0) {
         const DWORD error = zbw::SetLastErrorFromErrno();
