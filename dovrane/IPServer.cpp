@@ -210,6 +210,7 @@ void CIPServer::Serve() {
         const int woken = cscAwaitActivity(m_hStopEvent, MsUntilDue(GetTickCount()));
         if (woken == CSC_ACTIVITY_STOP) return;
         if (woken < 0 && WaitForSingleObject(m_hStopEvent, 1) == WAIT_OBJECT_0) return;
+        m_bSocketsQuiet = woken == CSC_ACTIVITY_TIMEOUT;
         DWORD now = GetTickCount();
         // Only socket activity can mean a waiting connection, and the look itself waits 1 ms.
         if (m_nPort > 0 && woken == CSC_ACTIVITY_SOCKETS && cscAwaitConnect() == 1) AcceptClient();
@@ -245,11 +246,11 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
             case CLIENT_STATE_CONNECTED: return 0;
             case CLIENT_STATE_CHALLENGE: wait = std::min(wait, MsUntil(now, slot.challengeAt)); break;
             case CLIENT_STATE_AWAIT_REPLY:
-                if (cscAwaitData(slot.connection, 0) == 1) return 0;
+                if (DataWaiting(slot, true)) return 0;
                 wait = std::min(wait, MsUntil(now, slot.deadline + LOGIN_TIMEOUT_MS));
                 break;
             case CLIENT_STATE_COMMANDS:
-                if (cscAwaitData(slot.connection, 0) == 1) return 0;
+                if (DataWaiting(slot, true)) return 0;
                 wait = std::min(wait, MsUntil(now, slot.lastData + CLIENT_IDLE_TIMEOUT_MS));
                 break;
             case CLIENT_STATE_GREETING:
@@ -375,7 +376,8 @@ void CIPServer::SendChallenge(int index, DWORD now) {
 
 void CIPServer::CheckReply(int index, DWORD now) {
     SLOT& slot = m_slots[index];
-    if (cscAwaitData(slot.connection, 0) != 1) {
+    if (!DataWaiting(slot, m_bSocketsQuiet)) {
+        slot.drained = true;
         if (Reached(now, slot.deadline + LOGIN_TIMEOUT_MS)) {
             g_DebugPrintf.Print(u"%d: Client not validated, timeout 30 secs", slot.connection);
             SetState(index, CLIENT_STATE_CLOSING, now + kRefusedCloseMs);
@@ -383,6 +385,7 @@ void CIPServer::CheckReply(int index, DWORD now) {
         return;
     }
     const int received = ReadAvailable(slot, now);
+    slot.drained = true;
     CString reply;
     const CIPFrameBuffer::RESULT frame = slot.frames.TakeFrame(reply);
     // A frame not yet whole waits for its rest, unless the client has gone.
@@ -428,7 +431,8 @@ void CIPServer::SendGreeting(int index, DWORD now) {
 void CIPServer::ServeCommands(int index, DWORD now) {
     SLOT& slot = m_slots[index];
     int received = 0;
-    if (cscAwaitData(slot.connection, 0) == 1) received = ReadAvailable(slot, now);
+    if (DataWaiting(slot, m_bSocketsQuiet)) received = ReadAvailable(slot, now);
+    slot.drained = true;
     CString command;
     for (CIPFrameBuffer::RESULT frame;
          (frame = slot.frames.TakeFrame(command)) != CIPFrameBuffer::FRAME_NONE;) {
@@ -473,6 +477,13 @@ void CIPServer::CloseSlot(int index, DWORD now) {
 void CIPServer::SetState(int index, int state, DWORD deadline) {
     m_slots[index].state = state;
     m_slots[index].deadline = deadline;
+    m_slots[index].drained = false;
+}
+
+// A socket read dry in its state has its read event armed again, so new data wakes the wait.
+bool CIPServer::DataWaiting(const SLOT& slot, bool socketsQuiet) const {
+    if (slot.drained && socketsQuiet) return false;
+    return cscAwaitData(slot.connection, 0) == 1;
 }
 
 int CIPServer::ReadAvailable(SLOT& slot, DWORD now) {

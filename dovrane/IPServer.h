@@ -118,6 +118,9 @@ class CIPServer : public CThreadJob {
         DWORD deadline = 0;
         DWORD challengeAt = 0;  // a throttled address waits for its challenge until then
         DWORD lastData = 0;
+        // Read dry since the state began: every receive re-arms the socket's read event, so new
+        // data wakes the server's wait and needs no look of its own.
+        bool drained = false;
         CIPFrameBuffer frames;
     };
 
@@ -142,6 +145,9 @@ class CIPServer : public CThreadJob {
     void ServeCommands(int index, DWORD now);
     void CloseSlot(int index, DWORD now);
     void SetState(int index, int state, DWORD deadline);
+    // Whether data waits on the slot's socket; socketsQuiet: no socket activity has woken the
+    // server since the slot's last read.
+    bool DataWaiting(const SLOT& slot, bool socketsQuiet) const;
     // Reads what has arrived into the slot's frames; the last csc result (negative: gone).
     int ReadAvailable(SLOT& slot, DWORD now);
     // How long the loop may sleep before something is due.
@@ -171,4 +177,5 @@ class CIPServer : public CThreadJob {
     bool m_bAnswerHeld = false;
     DWORD m_dwReported = 0;
     bool m_bReportDue = false;
+    bool m_bSocketsQuiet = false;  // this pass's wait timed out
 };

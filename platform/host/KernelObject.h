@@ -41,6 +41,10 @@ class CKernelObject {
     virtual void Unacquire() {}
     // Readable when the state may have changed; -1 when waiters must poll in slices.
     virtual int WaitFd() const { return -1; }
+    // True when every change to signalled makes WaitFd readable, so a wait that slept out its
+    // time on the descriptors needs no last look; false for a state that turns signalled with
+    // time alone.
+    virtual bool FdShowsEveryChange() const { return true; }
     // The in-process state of an object whose lone waiters sleep until it changes, without a
     // descriptor; null for the others (their waits use WaitFd).
     virtual zbw::CSignalFd* Signal() { return nullptr; }

@@ -24,6 +24,8 @@ class CQueueWaitable : public CKernelObject {
         return m_queue->HasInput(m_wakeMask);
     }
     int WaitFd() const override { return m_queue->WakeFd(); }
+    // A timer falls due without a write to the descriptor.
+    bool FdShowsEveryChange() const override { return false; }
 
    private:
     std::shared_ptr<CMessageQueue> m_queue;

@@ -65,12 +65,14 @@ bool CheckArguments(CKernelObject* const* objs, DWORD count, bool waitAll) {
 }
 
 // Sleeps until a descriptor turns readable or the slice ends. A wait for all sleeps only on the
-// objects not yet signalled, since the others' descriptors are readable already.
-void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64_t remainingMs,
+// objects not yet signalled, since the others' descriptors are readable already. True when it
+// slept out the slice on descriptors that show every change: nothing was signalled meanwhile.
+bool SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64_t remainingMs,
                     int& blindSliceMs) {
     pollfd fds[MAXIMUM_WAIT_OBJECTS];
     nfds_t watched = 0;
     bool blind = false;
+    bool exact = true;
     for (DWORD i = 0; i < count; ++i) {
         if (waitAll && objs[i]->IsSignalled()) continue;
         int fd = objs[i]->WaitFd();
@@ -78,6 +80,7 @@ void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64
             blind = true;
             continue;
         }
+        exact = exact && objs[i]->FdShowsEveryChange();
         fds[watched++] = pollfd{fd, POLLIN, 0};
     }
     if (watched == 0 && !blind) blind = true;  // all signalled, yet taking them raced: look again soon
@@ -86,9 +89,11 @@ void SleepOnObjects(CKernelObject* const* objs, DWORD count, bool waitAll, int64
         sliceMs = sliceMs < 0 ? blindSliceMs : std::min(sliceMs, blindSliceMs);
         blindSliceMs = std::min(blindSliceMs * 2, kMaxBlindSliceMs);
     }
-    if (poll(fds, watched, sliceMs) < 0 && errno != EINTR) {
+    const int ready = poll(fds, watched, sliceMs);
+    if (ready < 0 && errno != EINTR) {
         poll(nullptr, 0, std::min(sliceMs < 0 ? kMaxBlindSliceMs : sliceMs, kMaxBlindSliceMs));
     }
+    return ready == 0 && !blind && exact;
 }
 
 // A wait on one in-process object sleeps on its state, so the object needs no descriptor. The
@@ -118,7 +123,9 @@ DWORD WaitForObjects(CKernelObject* const* objs, DWORD count, bool waitAll, DWOR
         if (result != kNone) return result;
         int64_t remaining = RemainingUntil(deadline);
         if (remaining == 0) return WAIT_TIMEOUT;
-        SleepOnObjects(objs, count, waitAll, remaining, blindSliceMs);
+        const bool quiet = SleepOnObjects(objs, count, waitAll, remaining, blindSliceMs);
+        // Nothing to look at again when the quiet slice reached the deadline.
+        if (quiet && RemainingUntil(deadline) == 0) return WAIT_TIMEOUT;
     }
 }
 

@@ -1,7 +1,8 @@
 // The command server in this process, where the clock can be steered: a client that sends
 // nothing after its login is closed after the idle time, a partial frame is dropped after its
-// time, a reply that is not a frame fails the login as a wrong password, and a socket library
-// that cannot be attached ends the server with its own status.
+// time, a reply that is not a frame fails the login as a wrong password, a socket library
+// that cannot be attached ends the server with its own status, and commands that arrive while
+// the server sleeps out its passes wake it.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -10,6 +11,7 @@
 #include "common/DebugPrintf.h"
 #include "common/SHA1Text.h"
 #include "common/csc.h"
+#include "dovrane/CommandInterpreter.h"
 #include "dovrane/IPFrameBuffer.h"
 #include "dovrane/IPServer.h"
 #include "dovrane/MainWnd.h"
@@ -156,6 +158,30 @@ TEST_F(IPServerLoopTest, AClientSilentForTenMinutesIsClosed) {
     zbw::AdvanceClock(CLIENT_IDLE_TIMEOUT_MS);
     EXPECT_TRUE(ClosedWithin(kBoundMs));
     EXPECT_NE(Log().find("Nothing received from 127.0.0.1 for 10 minutes"), std::string::npos) << Log();
+}
+
+// The server sleeps without looking at a socket it has read dry: what comes next must wake it,
+// whole, in pieces across its sleeps, or several commands at once.
+TEST_F(IPServerLoopTest, CommandsThatComeWhileTheServerSleepsAreAnswered) {
+    StartServer();
+    ASSERT_TRUE(Login());
+    const std::string echo = Frame(u"ECHO");
+    const DWORD kPassesMs = 350;  // several of the loop's 100 ms passes
+    auto answered = [this] {
+        const std::optional<CString> answer = Read();
+        return answer && answer->Left(4) == ANSWER_OK;
+    };
+    Sleep(kPassesMs);
+    SendBytes(echo);
+    EXPECT_TRUE(answered());
+    SendBytes(echo.substr(0, 5));
+    Sleep(kPassesMs);
+    SendBytes(echo.substr(5));
+    EXPECT_TRUE(answered());
+    Sleep(kPassesMs);
+    SendBytes(echo + echo);
+    EXPECT_TRUE(answered());
+    EXPECT_TRUE(answered());
 }
 
 TEST_F(IPServerLoopTest, AReplyThatIsNoFrameFailsAsAWrongPassword) {
