@@ -3,9 +3,9 @@
 // activation time of the items, what an idle item holds, and how late the runs started
 // (p50 and p99), each beside its target. Then it starts the same runs itself, each from a thread
 // of its own with no engine, and prints their lateness too: what process starts cost on this
-// machine, so the engine's own share shows beside it. The wall clock of the bench and of the stand-ins it
-// starts is shifted to 02:58:00 at the start, so all items are due two minutes later, at 03:00.
-// An argument gives another number of items.
+// machine, so the engine's own share shows beside it. The wall clock of the bench and of the
+// stand-ins it starts is shifted to 02:58:00 at the start, so all items are due two minutes
+// later, at 03:00. An argument gives another number of items.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <time.h>
