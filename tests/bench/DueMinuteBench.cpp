@@ -20,6 +20,7 @@
 #include "common/LaunchProcess.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/threads/LaunchCommand.h"
 #include "platform/base/Clock.h"
 #include "platform/classlib/WinApp.h"
 #include "platform/host/PathMap.h"
@@ -82,8 +83,8 @@ CString WriteSettings(const CTestRoot& root) {
 void StartDirectly(const CTestRoot& root, const CString& program) {
     std::vector<std::thread> threads;
     for (int n = 0; n < kProfiles; ++n) {
-        const CString line = u"\"" + program + u"\" \"" + ProfilePath(root, n) + u"\" /hiddenautosync /zbeng";
-        threads.emplace_back([program, line] {
+        const LAUNCHCOMMAND command{program, u"\"" + ProfilePath(root, n) + u"\" /hiddenautosync /zbeng"};
+        threads.emplace_back([program, line = command.GetCommandLine()] {
             PROCESS_INFORMATION info{};
             HANDLE process = LaunchProcess(program, line, nullptr, &info);
             if (process == nullptr) return;
