@@ -82,14 +82,12 @@ bool CCrashStack::ReadMemory(uint64_t address, void* out, size_t size) const {
 
 int CCrashStack::Walk(uint64_t pc, uint64_t fp, FRAME* frames, int maxFrames) const {
     int count = 0;
-    while (count < maxFrames) {
+    // A zero frame pointer is the end of the chain (the outermost frame sets it), not a frame.
+    while (count < maxFrames && fp != 0) {
         frames[count++] = {pc, fp};
         uint64_t link[2];  // the caller's frame pointer, then the return address
-        if (fp == 0 || fp % sizeof(uint64_t) != 0 || !ReadMemory(fp, link, sizeof link)) break;
-        if (link[0] <= fp || link[0] - fp > kMaxFrameBytes || link[1] == 0) {
-            if (link[1] != 0 && count < maxFrames) frames[count++] = {link[1], 0};
-            break;
-        }
+        if (fp % sizeof(uint64_t) != 0 || !ReadMemory(fp, link, sizeof link)) break;
+        if (link[0] <= fp || link[0] - fp > kMaxFrameBytes || link[1] == 0) break;
         pc = link[1];
         fp = link[0];
     }

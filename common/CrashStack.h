@@ -8,9 +8,10 @@
 // system calls (read, write, pread, open, close): they allocate nothing and take no lock, and an
 // address that cannot be read ends the walk instead of faulting.
 //
-// The chain is followed while each next frame lies above the last within the stack's bounds;
-// code built without frame pointers (the C library) ends it early or adds frames without a
-// symbol, never a fault. Names are the linker's (mangled) names; a module whose file has no
+// The chain is followed while each next frame lies above the last within the stack's bounds and
+// its frame pointer is not 0 (the outermost frame's mark, which is no frame of its own); code
+// built without frame pointers (the C library) ends it early or adds frames without a symbol,
+// never a fault. Names are the linker's (mangled) names; a module whose file has no
 // symbol table or cannot be opened gives none.
 //
 // Threads: Prepare on one thread before the handler is installed; Walk and FindSymbol on the

@@ -27,13 +27,13 @@ sync_program="C:$(printf '%s' "$bin/zbsync" | tr '/' '\\').exe"
 # Windows form of a host path (drive C: is the host's /).
 winpath() { printf 'C:%s' "$1" | tr '/' '\\'; }
 
-# Three profiles of the stand-in, each a short run that ends well.
+# Three profiles of the stand-in, each a short run that ends well and keeps its log beside it.
 demo="$root/demo"
 watched="$demo/watched"
 mkdir -p "$watched" "$demo/target"
 profile() {
-  printf '[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nExecution Method=1\r\nSource Folder=%s\r\nTarget Folder=%s\r\n\r\n[StandIn]\r\nExitCode=0\r\nSeconds=%s\r\n' \
-    "$(winpath "$watched")" "$(winpath "$demo/target")" "$2" > "$demo/$1.fsf"
+  printf '[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nExecution Method=1\r\nSource Folder=%s\r\nTarget Folder=%s\r\nLog File=%s\r\n\r\n[StandIn]\r\nExitCode=0\r\nSeconds=%s\r\n' \
+    "$(winpath "$watched")" "$(winpath "$demo/target")" "$(winpath "$demo/$1.log")" "$2" > "$demo/$1.fsf"
 }
 profile every-minute 3
 profile at-startup 2
@@ -59,13 +59,18 @@ XML
 } > "$settings"
 
 log="$XDG_DATA_HOME/ZBEngine/ZBEngine.log"
+echo "Status page: http://127.0.0.1:8001/ (a profile's name opens its page; a run's \"More Info...\""
+echo "  there leads to \"View Log for This Run\")"
 echo "Emulation root: $ZBW_ROOT"
 echo "Synchronisation program: $sync_program"
 echo "Engine log (UTF-16): $log"
-echo "  read it with: iconv -f UTF-16LE -t UTF-8 '$log'"
+echo "  follow it live: '$PWD/scripts/follow-log.sh' '$log'"
+echo "  read it whole:  iconv -f UTF-16LE -t UTF-8 '$log'"
 echo "Settings file: $settings"
 echo "Profiles: $every_minute (every minute), $at_startup (at start-up),"
 echo "          $on_change (as soon as files change in $watched)"
+echo "  each keeps its log beside it ($demo/<name>.log). Editing a profile file disables its"
+echo "  schedule until it is enabled again (the ENABLE command or the page's Enable link)."
 echo
 echo "In a second terminal, the console client (the command block, then TCP/IP):"
 echo "  export ZBW_ROOT='$ZBW_ROOT' HOME='$HOME' XDG_DATA_HOME='$XDG_DATA_HOME'"

@@ -279,7 +279,7 @@ void CServiceProgram::OnServiceMain() {
         DWORD error = GetLastError();
         LOG(u"SetServiceStatus failed, error code = %d, %s", error, ErrorText(error).GetString());
     }
-    if (!StartEngine()) return;
+    StartEngine();
     try {
         m_watcher = std::thread([this] { CheckProcess(); });
     } catch (const std::system_error& e) {
@@ -288,8 +288,9 @@ void CServiceProgram::OnServiceMain() {
     }
 }
 
-// Without an engine the service has nothing to do: it stops with the start's error code.
-bool CServiceProgram::StartEngine() {
+// An engine that cannot start leaves the entry empty: the watcher then finds it ended at once
+// and stops the service the way an engine's end does.
+void CServiceProgram::StartEngine() {
     std::u16string command(m_strEngineCommand.GetString());
     std::u16string desktop;
     STARTUPINFOW startup{};
@@ -301,15 +302,13 @@ bool CServiceProgram::StartEngine() {
         DWORD error = GetLastError();
         LOG(u"Failed to start program '%s', error code = %d, %s", m_strEngineCommand.GetString(), error,
             ErrorText(error).GetString());
-        ReportStatus(SERVICE_STOPPED, error);
-        return false;
+        return;
     }
     {
         std::lock_guard<std::mutex> guard(m_lock);
         m_engine = info;
     }
     Sleep(1000);
-    return true;
 }
 
 void CServiceProgram::CheckProcess() {

@@ -46,7 +46,8 @@ class CServiceProgram {
     void OnServiceMain();
     void OnControl(DWORD control);
     bool ReportStatus(DWORD state, DWORD exitCode);
-    bool StartEngine();
+    // Starts the engine with "/serv"; a failure is logged and leaves the engine entry empty.
+    void StartEngine();
     void CheckProcess();
     void EndEngine();
     bool ShutdownExistingEngine();

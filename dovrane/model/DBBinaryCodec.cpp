@@ -36,7 +36,9 @@ const std::string& CDBBinaryCodec::getEncoded() {
     m_encoded.clear();
     int length = static_cast<int>(m_binary.size());
     if (length == 0) {
-        m_encoded = "x";
+        // Not `= "x"`: g++ 12 sees an overlapping copy in that assignment (-Wrestrict) when it
+        // optimises.
+        m_encoded.push_back('x');
     } else {
         m_encoded.reserve((length * 257) / 254 + 3);
         unsigned char e = chooseOffset(m_binary.data(), length);

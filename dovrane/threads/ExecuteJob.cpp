@@ -42,6 +42,7 @@ bool CExecuteJob::Execute(const LAUNCHCOMMAND& command, int reason, HWND window,
     CSingleLock lock(&m_lock);
     lock.Lock(kExecuteLockMs);
     if (IsRunning() && !m_bEnding) {
+        m_command = command;
         m_nPendingReason = reason;
         m_bRepeat = true;
         if (g_DebugPrintf.m_bDebug) g_DebugPrintf.Print(u"Set repeat flag");
@@ -64,15 +65,9 @@ void CExecuteJob::WaitForEnd() {
 }
 
 void CExecuteJob::Run() {
-    LAUNCHCOMMAND command;
-    {
-        CSingleLock lock(&m_lock);
-        lock.Lock(kEndLockMs);
-        command = m_command;
-    }
     for (;;) {
         bool repeat = false;
-        if (!StartProcess(command, repeat)) {
+        if (!StartProcess(TakeCommand(), repeat)) {
             TakeRepeatOrEnd();
             NotifyOwner(EXECNOTIFY_FAILED);
             m_dwResult = 1;
@@ -100,6 +95,12 @@ void CExecuteJob::Run() {
     NotifyOwner(EXECNOTIFY_ENDED);
     Sleep(kEndPauseMs);
     CloseProcess();
+}
+
+LAUNCHCOMMAND CExecuteJob::TakeCommand() {
+    CSingleLock lock(&m_lock);
+    lock.Lock(kEndLockMs);
+    return m_command;
 }
 
 bool CExecuteJob::TakeRepeatOrEnd() {

@@ -58,7 +58,8 @@ class CExecuteJob : public CThreadJob {
     ~CExecuteJob() override;
 
     // Starts a run of command for window/message, or queues it as the repeat of the run under
-    // way (with this reason). True when started or queued; false when the thread did not start.
+    // way (with this reason and command: a run handed over at any moment runs its own command).
+    // True when started or queued; false when the thread did not start.
     bool Execute(const LAUNCHCOMMAND& command, int reason, HWND window, UINT message);
 
     // Called by the item when it has handled a notification.
@@ -75,6 +76,8 @@ class CExecuteJob : public CThreadJob {
     void Run() override;
 
    private:
+    // The command of the run about to start: the last one handed over.
+    LAUNCHCOMMAND TakeCommand();
     // Clears the repeat flag (telling whether it was set) and starts the program; false when it
     // did not start.
     bool StartProcess(const LAUNCHCOMMAND& command, bool& repeat);

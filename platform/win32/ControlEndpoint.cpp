@@ -1,6 +1,7 @@
 #include "platform/win32/ControlEndpoint.h"
 
 #include <dirent.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -33,6 +35,13 @@
 namespace {
 
 const uint32_t kRecordMagic = 0x5A425743u;
+
+// Every program that links the endpoint carries this section, so that a poster can tell a layer
+// program whose endpoint is not up yet from a program that understands only signals.
+const char kMarkSection[] = ".zbw_endpoint";
+[[gnu::used, gnu::retain, gnu::section(".zbw_endpoint")]] const char kMark[] = "zbw";
+// A section-name table larger than this is no program of ours.
+const size_t kMaxSectionNames = 1 << 20;
 
 // One posted message on the wire; both ends are the same build, so the layout is fixed.
 struct ControlRecord {
@@ -204,10 +213,45 @@ SendResult SendRecord(DWORD pid, const ControlRecord& record) {
     return SendResult::NoEndpoint;
 }
 
-// Processes outside the layer understand only signals.
+bool ReadAt(int fd, void* out, size_t size, uint64_t offset) {
+    return pread(fd, out, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
+}
+
+// True when the ELF file open on fd has a section of that name.
+bool HasSection(int fd, const char* wanted) {
+    Elf64_Ehdr elf;
+    if (!ReadAt(fd, &elf, sizeof elf, 0) || std::memcmp(elf.e_ident, ELFMAG, SELFMAG) != 0 ||
+        elf.e_ident[EI_CLASS] != ELFCLASS64 || elf.e_shentsize != sizeof(Elf64_Shdr) ||
+        elf.e_shstrndx >= elf.e_shnum)
+        return false;
+    std::vector<Elf64_Shdr> sections(elf.e_shnum);
+    if (!ReadAt(fd, sections.data(), sections.size() * sizeof(Elf64_Shdr), elf.e_shoff)) return false;
+    const Elf64_Shdr& names = sections[elf.e_shstrndx];
+    if (names.sh_size > kMaxSectionNames) return false;
+    std::string table(names.sh_size, '\0');
+    if (!ReadAt(fd, table.data(), table.size(), names.sh_offset)) return false;
+    for (const Elf64_Shdr& section : sections) {
+        if (section.sh_name < table.size() && std::strcmp(table.c_str() + section.sh_name, wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+// True when pid runs a program of the layer. Until its exec is done a child still shows the
+// program of its parent, which is one too: its quit is then tried again like any other.
+bool RunsLayerProgram(DWORD pid) {
+    int fd = open(("/proc/" + std::to_string(pid) + "/exe").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool marked = HasSection(fd, kMarkSection);
+    close(fd);
+    return marked;
+}
+
+// Processes outside the layer understand only signals. A layer program that has no endpoint yet
+// is as a Windows thread without a message queue: the post fails and the poster tries again.
 bool PostBySignal(DWORD pid, bool toWindow, UINT msg) {
     DWORD noTarget = toWindow ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_THREAD_ID;
-    if (msg != WM_QUIT && msg != WM_CLOSE) {
+    if ((msg != WM_QUIT && msg != WM_CLOSE) || RunsLayerProgram(pid)) {
         SetLastError(noTarget);
         return false;
     }

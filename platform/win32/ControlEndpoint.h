@@ -30,10 +30,13 @@ bool StartControlEndpoint();
 // otherwise are swept by the next endpoint that starts).
 void StopControlEndpoint();
 
-// Posts one message into process pid: to hwnd when it is set, else to thread tid. A process that
-// runs no endpoint gets SIGTERM for WM_QUIT and WM_CLOSE; other messages to it fail with
-// ERROR_INVALID_WINDOW_HANDLE or ERROR_INVALID_THREAD_ID, as for a pid that does not exist. A
-// full endpoint queue fails with ERROR_NOT_ENOUGH_QUOTA. Never blocks. Unlike Windows, success
+// Posts one message into process pid: to hwnd when it is set, else to thread tid. A process of a
+// program outside the layer (no endpoint, and no endpoint mark in its program file) gets SIGTERM
+// for WM_QUIT and WM_CLOSE; other messages to it fail with ERROR_INVALID_WINDOW_HANDLE or
+// ERROR_INVALID_THREAD_ID, as for a pid that does not exist. A layer program whose endpoint is
+// not up yet (its first moments) fails the same way for every message, as a Windows thread
+// without a message queue does, so the poster tries again. A full endpoint queue fails with
+// ERROR_NOT_ENOUGH_QUOTA. Never blocks. Unlike Windows, success
 // means the record reached the endpoint: a window or thread that is gone there drops it.
 bool PostToOtherProcess(DWORD pid, HWND hwnd, DWORD tid, UINT msg, WPARAM wParam, LPARAM lParam);
 

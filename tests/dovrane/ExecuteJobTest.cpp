@@ -103,6 +103,7 @@ class ExecuteJobTest : public ::testing::Test {
         if (!job) return;
         m_notices.push_back(
             {code, lParam, job->GetExitCode(), job->GetProcessId(), job->IsRepeating(), job->GetReason()});
+        if (m_onNotice) m_onNotice(code);
         if (m_bAcknowledge) job->Acknowledge();
     }
 
@@ -143,6 +144,8 @@ class ExecuteJobTest : public ::testing::Test {
     std::unique_ptr<CExecuteJob> m_job = std::make_unique<CExecuteJob>();
     std::vector<NOTICE> m_notices;
     bool m_bAcknowledge = true;
+    // Called with each notification before it is acknowledged, as the item's handling.
+    std::function<void(WPARAM code)> m_onNotice;
 };
 
 using CodeList = std::vector<WPARAM>;
@@ -285,9 +288,70 @@ TEST_F(ExecuteJobTest, RunAskedForWhileOneRunsIsQueuedOnceWithItsReason) {
     EXPECT_EQ(m_notices[1].reason, 1);
     EXPECT_EQ(m_notices[2].reason, 4);
     EXPECT_FALSE(m_notices[3].repeating);
-    // The repeat runs the command of the run it repeats.
+    // The repeat runs the command it was asked for with.
     EXPECT_EQ(m_notices[1].exitCode, 2u);
-    EXPECT_EQ(m_notices[3].exitCode, 2u);
+    EXPECT_EQ(m_notices[3].exitCode, 9u);
+}
+
+// A second run, of another command, handed over at each moment of the first one's life: while it
+// runs, while its end awaits the item, in the pause after the item acknowledged the end, and
+// after the job ended. It runs its own command and reports its own exit code.
+TEST_F(ExecuteJobTest, RunHandedOverAtAnyMomentRunsItsOwnCommand) {
+    enum MOMENT { WHILE_RUNNING, AT_THE_END, AFTER_THE_END_IS_ACKNOWLEDGED, AFTER_THE_JOB_ENDED };
+    for (MOMENT moment : {WHILE_RUNNING, AT_THE_END, AFTER_THE_END_IS_ACKNOWLEDGED, AFTER_THE_JOB_ENDED}) {
+        SCOPED_TRACE(moment);
+        m_job = std::make_unique<CExecuteJob>();
+        m_notices.clear();
+        bool handed = false;
+        auto handOver = [&] {
+            handed = true;
+            ASSERT_TRUE(Execute(Sh("exit 5"), 2));
+        };
+        m_onNotice = [&](WPARAM code) {
+            if (handed) return;
+            if (moment == WHILE_RUNNING && code == EXECNOTIFY_STARTED) handOver();
+            if (moment == AT_THE_END && code == EXECNOTIFY_ENDED) handOver();
+            if (moment == AFTER_THE_END_IS_ACKNOWLEDGED && code == EXECNOTIFY_ENDED) {
+                m_job->Acknowledge();
+                handOver();
+            }
+        };
+        ASSERT_TRUE(Execute(Sh(moment == WHILE_RUNNING ? "sleep 0.3; exit 2" : "exit 2"), 1));
+        if (moment == AFTER_THE_JOB_ENDED) {
+            ASSERT_TRUE(PumpUntilEnded(2));
+            handOver();
+        }
+        ASSERT_TRUE(PumpUntilEnded(4));
+        m_onNotice = nullptr;
+        ASSERT_EQ(m_notices.size(), 4u);
+        EXPECT_EQ(m_notices[1].code, static_cast<WPARAM>(EXECNOTIFY_ENDED));
+        EXPECT_EQ(m_notices[1].exitCode, 2u);
+        EXPECT_NE(m_notices[2].code, static_cast<WPARAM>(EXECNOTIFY_ENDED));
+        EXPECT_EQ(m_notices[2].reason, 2);
+        EXPECT_EQ(m_notices[3].code, static_cast<WPARAM>(EXECNOTIFY_ENDED));
+        EXPECT_EQ(m_notices[3].exitCode, 5u);
+        EXPECT_EQ(m_job->GetExitCode(), 5u);
+    }
+}
+
+// A stop in the first moments of a run, before the stand-in's message queue exists: the quit is
+// tried again until the program has its queue, and the run ends as canceled by the user (4), not
+// by a signal.
+TEST_F(ExecuteJobTest, StopInTheFirstMomentsOfARunCancelsItByQuit) {
+    const std::string profile = m_root.Path("early.ffs");
+    const std::string log = m_root.Path("early.log");
+    ASSERT_TRUE(WriteHostFile(
+        profile, "[StandIn]\r\nSeconds=60\r\nLogFile=" + zbw::ToUtf8(WindowsPath(log)) + "\r\n"));
+    m_onNotice = [&](WPARAM code) {
+        if (code == EXECNOTIFY_STARTED) m_job->Stop(0);  // only asks: the job ends by itself
+    };
+    ASSERT_TRUE(Execute(WindowsPath(BinDir() + "/zbsync") + u"|\"" + WindowsPath(profile) +
+                        u"\" /hiddenautosync /zbeng"));
+    ASSERT_TRUE(PumpUntilEnded(2));
+    m_onNotice = nullptr;
+    EXPECT_EQ(Codes(), (CodeList{EXECNOTIFY_STARTED, EXECNOTIFY_ENDED}));
+    EXPECT_EQ(m_notices.back().exitCode, 4u) << ReadHostFile(log);
+    EXPECT_NE(ReadHostFile(log).find("[INFO] Quit request 1 received."), std::string::npos);
 }
 
 // A caller holding the run-item list's mutex (a client thread) asks for a run while the job's

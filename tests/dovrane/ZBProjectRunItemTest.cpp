@@ -197,7 +197,7 @@ TEST_F(ZBProjectRunItemTest, DueEveryMinuteRunsTheProgramAndRecordsTheRun) {
     const CProjectRunTime& run = history.GetHead();
     EXPECT_EQ(run.m_nExitCode, 0);
     EXPECT_EQ(run.m_strResult, CString(u"(Scheduled Run) - Successful."));
-    EXPECT_EQ(run.GetLogID().Left(7), CString(u"zbsync "));
+    EXPECT_EQ(run.GetLogID(), CString(u"1")) << "the number that marks the run in the log";
     EXPECT_TRUE(run.HasRunPreviewData());
     EXPECT_TRUE(run.HasRunSummaryData());
     EXPECT_TRUE(run.HasFinalStatusData());

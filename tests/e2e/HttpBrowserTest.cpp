@@ -102,6 +102,47 @@ check();
 )";
 }
 
+// The status page at laptop and phone width, each in a frame of that width: every piece of a
+// profile's name between the page's own line breaks must lie on one line.
+const char kNameHarness[] = R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="wide" src="/status.htm" style="width:1280px;height:900px;border:0"></iframe>
+<iframe id="phone" src="/status.htm" style="width:390px;height:1600px;border:0"></iframe>
+<script>
+var tries = 0;
+function report(text) { document.getElementById('result').textContent = text; }
+// The pieces of each name that render on more than one line, or '' when none does.
+function broken(frame) {
+  var doc = frame.contentDocument, faults = [];
+  var links = doc.querySelectorAll('td.name > a');
+  if (!links.length) return 'no names';
+  links.forEach(function (link) {
+    link.childNodes.forEach(function (node) {
+      if (node.nodeType !== 3 || !node.textContent) return;
+      var range = doc.createRange();
+      range.selectNodeContents(node);
+      var tops = {};
+      Array.prototype.forEach.call(range.getClientRects(), function (r) { tops[Math.round(r.top)] = 1; });
+      if (Object.keys(tops).length > 1) faults.push(frame.id + ':' + node.textContent);
+    });
+  });
+  return faults.join(' ');
+}
+function check() {
+  var frames = [document.getElementById('wide'), document.getElementById('phone')];
+  if (++tries > 400) { report('timeout'); return; }
+  var ready = frames.every(function (f) {
+    return f.contentDocument && f.contentDocument.readyState === 'complete' &&
+        f.contentDocument.querySelector('td.name > a');
+  });
+  if (!ready) { setTimeout(check, 50); return; }
+  var faults = frames.map(broken).filter(function (t) { return t; }).join(' ');
+  report(faults ? 'broken: ' + faults : 'whole');
+}
+check();
+</script></body></html>
+)";
+
 class HttpBrowserTest : public CHttpEngineTest {
    protected:
     // Runs the browser with a fresh profile; its standard output and error go to files.
@@ -146,6 +187,34 @@ TEST_F(HttpBrowserTest, RunLinkStartsTheStandInAndThePageShowsIt) {
         EXPECT_TRUE(std::filesystem::exists(shot)) << Errors(name);
         EXPECT_EQ(Errors(name).find("Uncaught"), std::string::npos) << Errors(name);
     }
+}
+
+TEST_F(HttpBrowserTest, ProfileNamesBreakOnlyWhereThePageBreaksThem) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbnames.html"), kNameHarness);
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    const std::vector<TESTPROFILE> profiles = {{"every-minute.fsf", "", "every minute", 0.2},
+                                               {"at-startup.fsf", "", "at start-up", 0.2}};
+    WriteSettings(profiles);
+    StartEngine(profiles.size(), program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+    // Their last runs' texts take the room the other columns may leave the names.
+    Action("RUN=ALL");
+    for (const TESTPROFILE& profile : profiles) {
+        const std::string log = ProfilePath(profile.file.substr(0, profile.file.rfind('.')) + ".log");
+        ASSERT_TRUE(zbtest::WaitForText([&] { return ReadHostFile(log); }, "END ID: 1", kBoundMs));
+    }
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            return zbtest::CountOf(StatusText(), "Successful.") >= 4 ? std::string("ran") : std::string();
+        },
+        "ran", kBoundMs));
+
+    Browser("--virtual-time-budget=30000 --window-size=1700,1700 --dump-dom " + base + "/zbnames.html",
+            "names");
+    EXPECT_NE(Output("names").find("<div id=\"result\">whole</div>"), std::string::npos) << Output("names");
+    EXPECT_EQ(Errors("names").find("Uncaught"), std::string::npos) << Errors("names");
 }
 
 TEST_F(HttpBrowserTest, StatusPageShowsARunByItsRefreshSectionWithoutLoadingAgain) {

@@ -51,6 +51,29 @@ TEST_F(HttpServerE2ETest, StatusPageIsUtf16WithItsHeadersAndCategories) {
     EXPECT_EQ(HttpGet(m_nPort, "/img/tick.gif").headers["Content-Type"], "image/gif");
 }
 
+// A page sent as UTF-16 says so in its header only: a page that declared another character set
+// of its own would contradict it.
+TEST_F(HttpServerE2ETest, PagesSentAsUtf16DeclareNoCharsetOfTheirOwn) {
+    WriteSettings(FourProfiles());
+    StartEngine(4);
+    const std::pair<std::string, std::string> pages[] = {
+        {"/status.htm", ""},
+        {"/profile.htm", "SHOWPROFILE=" + Encode(ProfileName("alpha.fsf"))},
+        {"/profileform.htm", ""},
+        {"/browse.htm", ""},
+        {"/status.htm", "URL=" + Encode(ProfileName("alpha.log"))},  // the log view
+    };
+    for (const auto& [page, query] : pages) {
+        SCOPED_TRACE(page + "?" + query);
+        HTTPANSWER answer = query.empty() ? HttpGet(m_nPort, page) : Action(query, page);
+        ASSERT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.headers["Content-Type"], "text/html; charset=utf-16");
+        const std::string text = Utf16Body(answer.body);
+        EXPECT_NE(text.find("<head>"), std::string::npos);
+        EXPECT_FALSE(std::regex_search(text, std::regex("<meta[^>]*charset", std::regex::icase))) << text;
+    }
+}
+
 TEST_F(HttpServerE2ETest, PartialPostWaitsAndOtherMethodsGet501) {
     WriteSettings(FourProfiles());
     StartEngine(4);

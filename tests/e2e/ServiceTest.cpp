@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -277,6 +278,32 @@ TEST_F(ServiceTest, EngineEndingByItselfStopsTheService) {
     EXPECT_NE(log.find("Detected ZBEngine shutdown "), std::string::npos) << log;
     EXPECT_NE(log.find("Stopped service ZBEngine. (CheckProcessProc)"), std::string::npos) << log;
     EXPECT_EQ(ServiceState(), SERVICE_STOPPED);
+}
+
+// An engine program that is there but cannot be started: the watcher starts all the same, finds
+// no engine and stops the service as an engine's end does.
+TEST_F(ServiceTest, EngineThatCannotStartStillGetsTheWatcherWhichStopsTheService) {
+    std::filesystem::permissions(m_root.Path("prog/zbengine"), std::filesystem::perms::owner_read);
+    ASSERT_EQ(Run({"-i"}).status, 0);
+    ASSERT_EQ(Run({"-b"}).status, 0);
+    ASSERT_TRUE(zbtest::WaitForText([this] { return ServiceLog(); }, "Exit Checking Process ...  ", kBoundMs))
+        << ServiceLog();
+    std::vector<std::string> lines;
+    for (const std::string& line : zbtest::CrLfLines(ServiceLog()))
+        lines.push_back(zbtest::EngineMessage(line));
+    const auto start = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("Failed to start program '", 0) == 0 &&
+               line.find(" /serv', error code = ") != std::string::npos;
+    });
+    ASSERT_NE(start, lines.end()) << ServiceLog();
+    EXPECT_TRUE(
+        zbtest::InOrder(std::vector<std::string>(start, lines.end()),
+                        {*start, "Checking Process... ", "Detected ZBEngine shutdown ",
+                         "Stopped service ZBEngine. (CheckProcessProc)", "Exit Checking Process ...  "}))
+        << ServiceLog();
+    EXPECT_TRUE(zbtest::WaitForText(
+        [] { return ServiceState() == SERVICE_STOPPED ? std::string("stopped") : std::string(); }, "stopped",
+        kBoundMs));
 }
 
 TEST_F(ServiceTest, OutsideTheManagerTheExitCodesAreTheLow8Bits) {

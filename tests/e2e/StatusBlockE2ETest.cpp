@@ -69,7 +69,9 @@ TEST_P(StatusBlockE2ETest, ProgramFillsTheBlocksTheEngineMade) {
     const DWORD pid = static_cast<DWORD>(m_sync.Pid());
     ASSERT_TRUE(m_percent.Open(pid));
     ASSERT_TRUE(m_eng.Open(pid));
-    EXPECT_EQ(Utf8(m_eng.GetID()), "zbsync " + std::to_string(pid));
+    // The identification is the number with which the log marks the run (the log's first).
+    EXPECT_EQ(Utf8(m_eng.GetID()), "1");
+    EXPECT_NE(ReadHostFile(m_root.Path("job.log")).find("START ID: 1\r\n"), std::string::npos);
 
     ASSERT_TRUE(WaitForProgress());
     EXPECT_EQ(Utf8(m_eng.GetLine3()).rfind("File ", 0), 0u);

@@ -158,8 +158,25 @@ TEST_F(WebRefreshTest, LogViewShowsOneRunAndPagesALongLog) {
     ASSERT_TRUE(WaitForRunEnd("alpha.fsf"));
     const std::string log = Encode(ProfileName("alpha.log"));
 
-    std::string run = Utf16Body(Action("URL=" + log + "&LID=1").body);
-    EXPECT_NE(run.find("<span class='loglineid'>START ID: 1</span>"), std::string::npos) << run;
+    // As a user gets there: the run's "View Log for This Run" on the profile page.
+    const std::string profilePage = "/profile.htm?SHOWPROFILE=" + Encode(ProfileName("alpha.fsf"));
+    const std::regex logLink("href=\"([^\"]*&LID=[^\"]*)\"[^>]*>View Log for This Run");
+    std::smatch link;
+    std::string profile;
+    ASSERT_TRUE(zbtest::WaitForText(
+        [&] {
+            profile = Body(profilePage);
+            return std::regex_search(profile, link, logLink) ? std::string("linked") : std::string();
+        },
+        "linked", kBoundMs))
+        << profile;
+    const std::string href = link[1].str();
+    std::string run = Utf16Body(
+        HttpGet(m_nPort, href, "Referer: http://127.0.0.1:" + std::to_string(m_nPort) + profilePage + "\r\n")
+            .body);
+    EXPECT_NE(run.find("<span class='loglineid'>START ID: 1</span>"), std::string::npos) << href << "\n"
+                                                                                         << run;
+    EXPECT_NE(run.find("<span class='loglineid'>END ID: 1</span>"), std::string::npos);
     EXPECT_NE(run.find("Only the lines of one run are shown."), std::string::npos);
     EXPECT_NE(Utf16Body(Action("URL=" + log + "&LID=9").body).find("Information about this run not found"),
               std::string::npos);

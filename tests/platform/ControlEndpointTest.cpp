@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -128,6 +130,26 @@ TEST_F(ControlEndpointTest, SignalsProcessesWithoutAnEndpointToQuit) {
     EXPECT_EQ(WaitForSingleObject(m_pi.hProcess, 0), WAIT_TIMEOUT);
     EXPECT_TRUE(zbw::PostToOtherProcess(m_pi.dwProcessId, nullptr, m_pi.dwThreadId, WM_QUIT, 0, 0));
     EXPECT_EQ(ChildExitCode(), 9u);
+}
+
+// A layer program in its first moments, before its endpoint is up: a quit fails, as a post to a
+// Windows thread without a message queue does, and is not turned into a signal that kills it.
+TEST_F(ControlEndpointTest, LayerProgramWithoutAnEndpointYetIsNotSignalled) {
+    const pid_t child = fork();  // this program, which links the endpoint, but with none of its own
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        for (;;) pause();
+    }
+    const DWORD pid = static_cast<DWORD>(child);
+    EXPECT_FALSE(zbw::PostToOtherProcess(pid, nullptr, pid, WM_QUIT, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_THREAD_ID);
+    EXPECT_FALSE(zbw::PostToOtherProcess(pid, Hwnd(uint64_t{pid} << 32 | 1), 0, WM_CLOSE, 0, 0));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_WINDOW_HANDLE);
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, WNOHANG), 0) << "the child must still run";
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 }
 
 TEST_F(ControlEndpointTest, TreatsANameNobodyListensOnAsNoEndpoint) {

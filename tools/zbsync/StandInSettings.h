@@ -9,8 +9,8 @@
 //                   the extension ".log")
 //   Percent=n       the share done that the status blocks report, held at n (0 to 100) for the
 //                   whole run (default: the share of Seconds elapsed)
-//   Id=text         the identification written into the status block (default "zbsync <pid>");
-//                   an empty value writes none
+//   Id=text         the identification written into the status block (default: the run's
+//                   number, which also marks the run in the log); an empty value writes none
 //
 // The profile may be UTF-16LE with a byte-order mark, UTF-16LE without one (seen by a zero second
 // byte) or ANSI text. Lines end with LF or CR LF; ";" starts a comment line; section and key names

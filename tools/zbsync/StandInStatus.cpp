@@ -67,8 +67,11 @@ COMPARECOUNTS CompareCounts(bool matched) {
 
 }  // namespace
 
-CStandInStatus::CStandInStatus(const CString& profilePath, const CStandInSettings& settings)
-    : m_strProfile(profilePath), m_settings(settings), m_dwProcessId(GetCurrentProcessId()) {}
+CStandInStatus::CStandInStatus(const CString& profilePath, const CStandInSettings& settings, int runId)
+    : m_strProfile(profilePath),
+      m_settings(settings),
+      m_nRunId(runId),
+      m_dwProcessId(GetCurrentProcessId()) {}
 
 CStandInStatus::~CStandInStatus() {
     Stop();
@@ -116,7 +119,7 @@ bool CStandInStatus::WaitForBlocks() {
 bool CStandInStatus::Attach() {
     if (!m_pProgress->IsOpen() || !m_pPercent->IsOpen()) return false;
     CString id = m_settings.m_strId;
-    if (m_settings.m_bDefaultId) id.Format(u"zbsync %u", m_dwProcessId);
+    if (m_settings.m_bDefaultId) id.Format(u"%d", m_nRunId);
     const SYNCCOUNTS todo = PlannedCounts();
     m_pProgress->SetValue(SYNCSTATUS_TODO, &todo, sizeof todo);
     WritePercent(*m_pPercent, 0);

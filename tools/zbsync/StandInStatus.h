@@ -5,7 +5,8 @@
 // ends, for both to exist with all their values.
 //
 // What it writes, so tests can read it back:
-//   at attach  "ID" = "zbsync <pid>" (or the Id setting; none when it is empty), "TODO" = the
+//   at attach  "ID" = the run's number, as its log marks the run ("START ID: <n>"; or the Id
+//              setting; none when it is empty), "TODO" = the
 //              planned counts below, "%" = 0;
 //   every 200 ms while the run lasts  "%" = the share of Seconds elapsed (0 to 100), or the
 //              Percent setting when it is given, "st" =
@@ -36,7 +37,7 @@ class CSharedMemory;
 
 class CStandInStatus {
    public:
-    CStandInStatus(const CString& profilePath, const CStandInSettings& settings);
+    CStandInStatus(const CString& profilePath, const CStandInSettings& settings, int runId);
     ~CStandInStatus();
     CStandInStatus(const CStandInStatus&) = delete;
     CStandInStatus& operator=(const CStandInStatus&) = delete;
@@ -55,6 +56,7 @@ class CStandInStatus {
 
     CString m_strProfile;
     CStandInSettings m_settings;
+    int m_nRunId;
     DWORD m_dwProcessId;
     std::unique_ptr<CSharedMemory> m_pProgress;
     std::unique_ptr<CSharedMemory> m_pPercent;

@@ -4,10 +4,11 @@
 //   zbsync "PROFILE" [/hiddenautosync /zbeng | /autosync /zbeng | /dialogautosync /zbeng]
 //   zbsync "PROFILE" [/autocompare | /settings]
 //
-// Each call is one run: it appends "START ID: n" to its log, runs for the chosen time with a
-// message queue on its main thread, and appends the result and "END ID: n". It ends with the
-// chosen exit code, or, when a WM_QUIT reaches its main thread (and IgnoreQuit is not set), at
-// once with 4 ("canceled by user"). Every quit request is counted in the log.
+// Each call is one run: it appends "START ID: n" to its log (n, the run's number in that log, is
+// also its identification in the status block), runs for the chosen time with a message queue
+// on its main thread, and appends the result and "END ID: n". It ends with the chosen exit code,
+// or, when a WM_QUIT reaches its main thread (and IgnoreQuit is not set), at once with 4
+// ("canceled by user"). Every quit request is counted in the log.
 //
 // Exit codes of its own: 16 when the profile cannot be read, 8 when the log cannot be opened,
 // 18 for a missing profile or an unknown switch (the synchronisation program's meanings).
@@ -125,7 +126,7 @@ int main(int argc, char** argv) {
     line.Format(u"[INFO] Process: %u", GetCurrentProcessId());
     log.Line(line);
 
-    CStandInStatus status(profile, settings);
+    CStandInStatus status(profile, settings, runId);
     status.Start();
     RUNRESULT result{kCommandLineExitCode, 0};
     if (switchesKnown)
