@@ -28,7 +28,9 @@
 // The getters may be called from any thread.
 //
 // Failures: a program that cannot be started gives EXECNOTIFY_FAILED; Execute is false only when
-// the thread cannot be made. A program outside the layer gets each quit request as SIGTERM.
+// the thread cannot be made. A program outside the layer gets each quit request as SIGTERM; a
+// request that cannot be delivered yet (a program of the layer in its first moments, before its
+// message queue exists) is simply made again a second later.
 //
 // Exit codes: GetExitCode is the last process's code (-1 after a forced end) and stays so after
 // the body has returned; GetResult (the base's thread result) is the body's own: 0 after a run,
