@@ -23,6 +23,10 @@ const char16_t kStatusPage[] = u"/status.htm";
 const char16_t kErrorPage[] = u"/error.htm";
 const char16_t kLogFilePage[] = u"/logfile.htm";
 const int kMaxStartTimeChars = 1024;
+// The pages a REF may lead back to.
+const char16_t* const kReturnPages[] = {u"/",          u"/status.htm",  u"/profile.htm",
+                                        u"/error.htm", u"/logfile.htm", u"/profileform.htm",
+                                        u"/browse.htm"};
 
 bool Is(const CString& key, LPCWSTR name) {
     return key.CompareNoCase(name) == 0;
@@ -54,6 +58,14 @@ int Side(bool source, bool target) {
 }
 
 }  // namespace
+
+// A query of its own is refused too: a Back link must not carry actions that a stranger chose.
+CString CHttpActions::ReturnPageOf(const CString& ref) {
+    for (const char16_t* page : kReturnPages) {
+        if (ref == page) return ref;
+    }
+    return kStatusPage;
+}
 
 CHttpActions::CHttpActions(CHttpRunItemList& list, const ENGINECOMMANDS& commands, PAGECONTEXT& context,
                            std::atomic<int>& busyCode)
@@ -153,7 +165,7 @@ CHttpActions::ANSWER CHttpActions::RunQuery(const std::string& query, const REQU
     for (size_t i = 0; i < pairs.size(); ++i) {
         const PAIR& pair = pairs[i];
         if (Is(pair.key, u"REF")) {
-            m_strReturnPage = zbw::ToUtf8(pair.value);
+            m_strReturnPage = zbw::ToUtf8(ReturnPageOf(pair.value));
             for (size_t rest = i + 1; rest < pairs.size(); ++rest)
                 m_strReturnQuery += (m_strReturnQuery.empty() ? "" : "&") + pairs[rest].raw;
             break;
@@ -397,7 +409,8 @@ CHttpActions::ANSWER CHttpActions::RunForm(const std::string& path, const std::s
     bool add = path == "/add.htm";
     bool edit = path == "/edit.htm";
     for (const PAIR& pair : Split(urlQuery)) {
-        if (Is(pair.key, u"REF") && m_strReturnPage.empty()) m_strReturnPage = zbw::ToUtf8(pair.value);
+        if (Is(pair.key, u"REF") && m_strReturnPage.empty())
+            m_strReturnPage = zbw::ToUtf8(ReturnPageOf(pair.value));
     }
     if (!add && !edit) return ShowError(u"Sorry, invalid action specified.");
     CString sentToken;

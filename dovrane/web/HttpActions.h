@@ -8,7 +8,9 @@
 // Referer names another site than its Host (or the browser's Sec-Fetch-Site says it came from
 // elsewhere, which holds even when a page sends no Referer), and the forms must carry the
 // server's token, so a page of another site cannot steer the engine through the browser. A file view shows
-// only the engine's own log and settings files and the log files of its profiles.
+// only the engine's own log and settings files and the log files of its profiles. REF names
+// the page to return to only when it is the path of one of the engine's own pages; anything else
+// (another site, a script link, a query) returns to the status page.
 //
 // Runs on the HTTP client thread that holds the server's lock. Commands that change the list
 // as a whole go to the main window through the sink (sent and waited for, or posted); the rest
@@ -72,6 +74,9 @@ class CHttpActions {
     static bool IsSameSite(const REQUESTSITE& site);
     // The key=value pairs of a query, decoded; pairs without "=" are skipped.
     static std::vector<std::pair<CString, CString>> SplitQuery(const std::string& query);
+    // REF's value when it is exactly "/" or the path of one of the engine's pages; else the
+    // status page.
+    static CString ReturnPageOf(const CString& ref);
 
     static const char16_t* const kRefusedText;
 

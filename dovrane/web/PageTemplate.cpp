@@ -198,7 +198,7 @@ const CString* CPageTemplate::CurrentCategory() const {
 }
 
 CString CPageTemplate::PageLink() const {
-    CString link = m_context.strPage;
+    CString link = Html(m_context.strPage);
     bool showsProfile = link == kProfilePage || link == kFormPage || link == kLogFilePage;
     const CZBProjectRunItemData* selected = nullptr;
     if (m_context.pSnapshot && m_context.nSelectedProfile >= 0 &&
@@ -409,7 +409,7 @@ void CPageTemplate::ReplaceCategoryTags(CString& text) {
     CString name = category ? *category : CString();
     Put(text, u"#CATEGORY_NAME#", [&] { return CString(Html(name)); });
     Put(text, u"#SHOW_CATEGORY_COMMAND#",
-        [&] { return CString(m_context.strPage + u"?CATEGORY=" + Encoded(name)); });
+        [&] { return CString(Html(m_context.strPage) + u"?CATEGORY=" + Encoded(name)); });
     CString add = CString(kFormPage) + u"?CATEGORY=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage);
     Put(text, u"#ADD_COMMAND#", add);
 }
@@ -456,11 +456,11 @@ void CPageTemplate::ReplaceErrorTags(CString& text) {
         home += u"?CATEGORY=" +
                 Encoded((*m_context.pCategories)[static_cast<size_t>(m_context.nSelectedCategory)]);
     Put(text, u"#HOME#", home);
-    Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : m_context.strReturnPage);
+    Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : Html(m_context.strReturnPage));
     Put(text, u"#ERROR_TEXT#", [&] { return CString(Html(m_context.strErrorText)); });
     Keep(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
     Keep(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
-    Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", m_context.strPage);
+    Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", Html(m_context.strPage));
 }
 
 void CPageTemplate::ReplaceFormTags(CString& text) {

@@ -8,6 +8,8 @@
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpActions.h"
+#include "common/UrlCodec.h"
+#include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -110,6 +112,41 @@ TEST_F(HttpActionsListTest, EngineCommandsGoToTheMainWindow) {
     EXPECT_EQ(Run("unknown=1"), CHttpActions::ANSWER_SEE_OTHER);
     EXPECT_EQ(m_location, "/status.htm");
     EXPECT_EQ(Run("LID=3"), CHttpActions::ANSWER_NO_CONTENT) << "a run section without a file";
+}
+
+// A stranger's link chooses REF: only a bare path of an engine page is kept, for the error
+// page's Back link and for the redirect, whatever else it holds.
+TEST_F(HttpActionsListTest, ReturnPageIsOnlyAnEnginePage) {
+    const struct {
+        const char16_t* ref;
+        const char* kept;
+    } kCases[] = {
+        {u"/profileform.htm", "/profileform.htm"},
+        {u"/", "/"},
+        {u"/error.htm", "/error.htm"},
+        {u"\"><script>alert(1)</script>", "/status.htm"},
+        {u"/status.htm\"><script>alert(1)</script>", "/status.htm"},
+        {u"javascript:alert(document.cookie)", "/status.htm"},
+        {u" javascript:alert(1)", "/status.htm"},
+        {u"//evil.example/status.htm", "/status.htm"},
+        {u"http://evil.example/", "/status.htm"},
+        {u"/status.htm?SHUTDOWN=ALL", "/status.htm"},
+        {u"/help/help.htm", "/status.htm"},
+        {u"/status.htm\r\nSet-Cookie: x=1", "/status.htm"},
+        {u"status.htm", "/status.htm"},
+    };
+    m_context.strPage = u"/error.htm";
+    for (const auto& c : kCases) {
+        m_context.strReturnPage.Empty();
+        EXPECT_EQ(Run("REF=" + UrlEncode(c.ref)), CHttpActions::ANSWER_SEE_OTHER) << zbw::ToUtf8(c.ref);
+        EXPECT_EQ(zbw::ToUtf8(m_context.strReturnPage), c.kept) << zbw::ToUtf8(c.ref);
+        EXPECT_EQ(m_location, c.kept) << zbw::ToUtf8(c.ref);
+    }
+    CHttpActions form(m_list, {[](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 1; }},
+                      m_context, m_busy);
+    EXPECT_EQ(form.RunForm("/add.htm", "action=cancel&token=t", "REF=javascript%3Aalert(1)", {}, u"t"),
+              CHttpActions::ANSWER_SEE_OTHER);
+    EXPECT_EQ(form.Location(), "/status.htm");
 }
 
 }  // namespace

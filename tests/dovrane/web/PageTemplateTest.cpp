@@ -127,6 +127,23 @@ TEST_F(PageTemplateTest, UserTextIsEscapedAndCannotFormTags) {
     EXPECT_EQ(Expand(u"#CLIENT_IP#"), u"&lt;1&gt;");
 }
 
+// The return page and the page path come from the request: whatever reaches a link attribute
+// cannot close the attribute or open a tag, in either quote.
+TEST_F(PageTemplateTest, RequestValuesInLinksAreEscapedForTheAttribute) {
+    const CString hostile = u"/x\"'><script>alert(1)</script>#HOME#";
+    const CString escaped = u"/x&quot;&#39;&gt;&lt;script&gt;alert(1)&lt;/script&gt;&#35;HOME&#35;";
+    m_context.strReturnPage = hostile;
+    EXPECT_EQ(Expand(u"<a href=\"#BACK_AFTERERROR#\">"), u"<a href=\"" + escaped + u"\">");
+    m_context.strReturnPage.Empty();
+    EXPECT_EQ(Expand(u"#BACK_AFTERERROR#"), u"/status.htm");
+    m_context.strPage = hostile;
+    EXPECT_EQ(Expand(u"#SHOW_ALL_CATEGORY_COMMAND#"), escaped);
+    EXPECT_EQ(Expand(u"#RUN_ALL_COMMAND#"), escaped + u"?RUN=ALL");
+    m_context.nSelectedCategory = 1;
+    EXPECT_EQ(Expand(u"#SHOW_CATEGORY_COMMAND#"), escaped + u"?CATEGORY=Work");
+    EXPECT_EQ(Expand(u"#ADD_COMMAND#").Find(u'<'), -1);
+}
+
 TEST_F(PageTemplateTest, OutOfRangeProfileCountsAsNone) {
     for (int index : {-1, 3, 1000}) {
         m_context.nSelectedProfile = index;
