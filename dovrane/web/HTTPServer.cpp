@@ -172,13 +172,9 @@ bool CHTTPServer::IsClientAllowed(const char* address, int) {
     return false;
 }
 
+// A refused request is complete too: nothing more is read, and ProcessRequest says why.
 int CHTTPServer::IsRequestComplete(const std::string& request) {
-    switch (CHttpRequest::CheckComplete(request)) {
-        case CHttpRequest::COMPLETE: return 1;
-        case CHttpRequest::INCOMPLETE: return 0;
-        case CHttpRequest::REFUSED: break;
-    }
-    return -1;
+    return CHttpRequest::CheckComplete(request) == CHttpRequest::INCOMPLETE ? 0 : 1;
 }
 
 std::string CHTTPServer::LoggedRequest(const std::string& request) {
@@ -207,6 +203,13 @@ std::string CHTTPServer::LoggedRequest(const std::string& request) {
 int CHTTPServer::ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
                                 const char* address) {
     using namespace std::chrono;
+    CHttpRequest::COMPLETENESS state = CHttpRequest::CheckComplete(request);
+    if (CHttpRequest::IsRefusal(state)) {
+        LogTrace("Request refused", "ProcessRequest", static_cast<int>(request.size()));
+        response = CHttpAnswer::Refused(CHttpRequest::RefusalStatus(state));
+        keepAlive = false;
+        return 1;
+    }
     if (!m_requestLock.try_lock_for(milliseconds(kLockPauseMs * (kLockTries + 1)))) {
         response = CHttpAnswer::Busy(m_nBusyCode);
         keepAlive = false;
@@ -253,7 +256,9 @@ int CHTTPServer::ParseRequest(const std::string& bytes, std::string& response, b
     CHttpRequest request;
     if (!request.Parse(bytes)) {
         LogTrace("No 'space' found in Request String #2", "ParseRequest", 0);
-        return 0;
+        response = CHttpAnswer::Refused(CHttpRequest::RefusalStatus(CHttpRequest::MALFORMED));
+        keepAlive = false;
+        return 1;
     }
     keepAlive = request.m_bKeepAlive;
     response = Answer(request, keepAlive);

@@ -10,10 +10,11 @@
 // that sends an engine command to the main window cannot hold the stop up; sends made once the
 // stop has begun return 0 at once.
 //
-// Bounds: headers of at most 16 KiB, bodies of at most 1 MiB, a request complete within 30 s
-// of its first byte, idle connections closed after the idle time-out. The Basic credentials
-// never reach the log. Failures are answers (401, 404, 501, the busy page) or a closed
-// connection; nothing throws.
+// Bounds: a request line of at most 8 KiB, headers of at most 16 KiB, bodies of at most 1 MiB
+// (beyond them, or unreadable: 414, 431, 413 or 400, then the connection closes), a request
+// complete within 30 s of its first byte, idle connections closed after the idle time-out. The
+// Basic credentials never reach the log. Failures are answers (400, 401, 404, 413, 414, 431,
+// 501, the busy page) or a closed connection; nothing throws.
 #pragma once
 
 #include <atomic>

@@ -93,6 +93,17 @@ std::string CHttpAnswer::NotFound(const std::string& requestPath) {
            body;
 }
 
+std::string CHttpAnswer::Refused(const std::string& status) {
+    std::string body = "<html><head><title>" + status + "</title></head><body><h1>ZBEngine: " + status +
+                       "</h1></body></html>";
+    return Printf(
+               "HTTP/1.1 %s\r\nDate: %s\r\nServer: %s\r\nContent-Length: %d\r\nContent-Type: "
+               "text/html\r\nConnection: %s\r\n\r\n",
+               status.c_str(), HttpDate().c_str(), kServerName, static_cast<int>(body.size()),
+               ConnectionText(false)) +
+           body;
+}
+
 std::string CHttpAnswer::SafeLocation(const std::string& location) {
     std::string safe;
     for (char ch : location) {

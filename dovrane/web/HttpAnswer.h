@@ -1,6 +1,7 @@
 // CHttpAnswer: the bytes of the web server's answers, header and body: pages and files, the
 // busy page, redirects after actions (303) and answers without a page (204), the password
-// request (401) and the missing file (404). Stateless; any thread.
+// request (401), the missing file (404) and the refused request (400, 413, 414, 431). Stateless;
+// any thread.
 //
 // Texts that reach a header are made safe here: a Location keeps only a path of this server
 // (it must start with a single "/" and ends before any control character), so no caller can split
@@ -29,6 +30,8 @@ class CHttpAnswer {
     static std::string Redirect(const std::string& status, const std::string& location, bool keepAlive);
     static std::string Unauthorized();
     static std::string NotFound(const std::string& requestPath);
+    // status such as "413 Payload Too Large": a small page that says it; the connection closes.
+    static std::string Refused(const std::string& status);
 
     // location as a path of this server: cut before its first control character; "/status.htm"
     // when it does not start with exactly one "/" (so "//host" and "http:" are refused).

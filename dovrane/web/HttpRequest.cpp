@@ -1,7 +1,5 @@
 #include "dovrane/web/HttpRequest.h"
 
-#include <cstdlib>
-
 namespace {
 
 constexpr std::string_view kBlankLine = "\r\n\r\n";
@@ -11,16 +9,22 @@ bool IsPrefixOf(std::string_view part, std::string_view whole) {
     return part.size() < whole.size() && whole.substr(0, part.size()) == part;
 }
 
-// The declared body length, or -1 when it is too large or not a number.
-long long DeclaredLength(std::string_view headers) {
+// The declared body length (0 without the header, capped beyond the body limit); false when
+// the value is not a decimal number.
+bool DeclaredLength(std::string_view headers, unsigned long long& length) {
+    length = 0;
     size_t at = headers.find(kContentLength);
-    if (at == std::string_view::npos) return 0;
+    if (at == std::string_view::npos) return true;
     size_t start = at + kContentLength.size();
     size_t end = headers.find("\r\n", start);
-    std::string value(headers.substr(start, end == std::string_view::npos ? end : end - start));
-    if (value.empty() || value.find_first_not_of("0123456789 ") != std::string::npos) return -1;
-    if (value.size() > 12) return -1;
-    return std::atoll(value.c_str());
+    std::string_view value = headers.substr(start, end == std::string_view::npos ? end : end - start);
+    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    if (value.empty() || value.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    for (char digit : value) {
+        length = length * 10 + static_cast<unsigned>(digit - '0');
+        if (length > CHttpRequest::MAX_BODY_BYTES) return true;
+    }
+    return true;
 }
 
 }  // namespace
@@ -30,16 +34,31 @@ CHttpRequest::COMPLETENESS CHttpRequest::CheckComplete(std::string_view bytes) {
     bool get = bytes.substr(0, 3) == "GET";
     bool post = bytes.substr(0, 4) == "POST";
     if (!get && !post) return COMPLETE;
+    size_t lineEnd = bytes.find("\r\n");
+    if ((lineEnd == std::string_view::npos ? bytes.size() : lineEnd) > MAX_LINE_BYTES) return LINE_TOO_LONG;
     size_t end = bytes.find(kBlankLine);
-    if (end == std::string_view::npos) return bytes.size() > MAX_HEADER_BYTES ? REFUSED : INCOMPLETE;
-    if (end > MAX_HEADER_BYTES) return REFUSED;
+    if (end == std::string_view::npos) return bytes.size() > MAX_HEADER_BYTES ? HEADERS_TOO_LARGE : INCOMPLETE;
+    if (end > MAX_HEADER_BYTES) return HEADERS_TOO_LARGE;
     if (get) {
         if (bytes.ends_with(kBlankLine)) return COMPLETE;
-        return bytes.size() > end + MAX_HEADER_BYTES ? REFUSED : INCOMPLETE;
+        return bytes.size() > end + MAX_HEADER_BYTES ? MALFORMED : INCOMPLETE;
     }
-    long long length = DeclaredLength(bytes.substr(0, end + 2));
-    if (length < 0 || length > static_cast<long long>(MAX_BODY_BYTES)) return REFUSED;
-    return bytes.size() >= end + kBlankLine.size() + static_cast<size_t>(length) ? COMPLETE : INCOMPLETE;
+    unsigned long long length = 0;
+    if (!DeclaredLength(bytes.substr(0, end + 2), length)) return MALFORMED;
+    if (length > MAX_BODY_BYTES) return BODY_TOO_LARGE;
+    return bytes.size() >= end + kBlankLine.size() + length ? COMPLETE : INCOMPLETE;
+}
+
+const char* CHttpRequest::RefusalStatus(COMPLETENESS state) {
+    switch (state) {
+        case LINE_TOO_LONG: return "414 URI Too Long";
+        case HEADERS_TOO_LARGE: return "431 Request Header Fields Too Large";
+        case BODY_TOO_LARGE: return "413 Payload Too Large";
+        case MALFORMED: return "400 Bad Request";
+        case INCOMPLETE:
+        case COMPLETE: break;
+    }
+    return "";
 }
 
 bool CHttpRequest::Parse(const std::string& bytes) {

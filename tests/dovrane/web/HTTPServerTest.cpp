@@ -1,7 +1,7 @@
 // The HTTP server over a real run-item list with a window of the test thread as the main
 // window: the log never sees credentials, the client filter matches whole addresses, a request
-// that waits for the lock gets the busy page, and a stop while a request sends an engine command
-// to the window does not lock up.
+// that waits for the lock gets the busy page, a stop while a request sends an engine command
+// to the window does not lock up, and a request beyond a bound is answered with its status.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -134,6 +134,37 @@ TEST_F(HTTPServerTest, StopWhileARequestSendsToTheWindowEnds) {
     EXPECT_EQ(g_commands, before + 1) << "the command was served during the stop";
     CString text;
     EXPECT_EQ(m_server->SendToMainWindow(ENGINE_CMD_SAVE, text), 0) << "no sends once stopping";
+}
+
+// Each refusal reaches the client before the connection closes, even while the request has not
+// ended (an endless header, a body that would exceed the bound).
+TEST_F(HTTPServerTest, OversizedOrUnreadableRequestIsAnsweredBeforeTheClose) {
+    ASSERT_TRUE(Start());
+    const std::string host = "Host: 127.0.0.1\r\n";
+    const struct {
+        std::string request;
+        int status;
+    } kCases[] = {
+        {"GET /status.htm?x=" + std::string(10000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 414},
+        {"GET /status.htm?x=" + std::string(10000, 'a'), 414},
+        {"GET /status.htm HTTP/1.1\r\n" + host + "X-Fill: " + std::string(20000, 'b') + "\r\n\r\n", 431},
+        {"GET /status.htm HTTP/1.1\r\n" + host + std::string(400, 'c') + ": d\r\n" +
+             std::string(17000, 'e'),
+         431},
+        {"POST /add.htm HTTP/1.1\r\n" + host + "Content-Length: 5000000\r\n\r\nprofile=", 413},
+        {"POST /add.htm HTTP/1.1\r\n" + host + "Content-Length: five\r\n\r\n", 400},
+        {"GARBAGE\r\n\r\n", 400},
+    };
+    for (const auto& c : kCases) {
+        zbtest::CHttpConnection connection(m_port);
+        ASSERT_TRUE(connection.Send(c.request));
+        zbtest::HTTPANSWER answer = connection.Receive(10000);
+        EXPECT_EQ(answer.status, c.status) << c.request.substr(0, 40);
+        EXPECT_EQ(answer.headers["Connection"], "close");
+        EXPECT_NE(answer.body.find(std::to_string(c.status)), std::string::npos) << answer.body;
+        EXPECT_TRUE(connection.ClosedByPeer(10000));
+    }
+    EXPECT_EQ(zbtest::HttpGet(m_port, "/status.htm").status, 200) << "the server serves on";
 }
 
 }  // namespace

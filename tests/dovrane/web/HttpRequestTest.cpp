@@ -23,18 +23,49 @@ TEST(HttpRequestTest, CompletenessOfSplitAndWholeRequests) {
         {"POST /add.htm HTTP/1.1\r\nContent-Length: 5\r\n\r\nabcde", R::COMPLETE},
         {"POST /add.htm HTTP/1.1\r\nHost: x\r\n\r\n", R::COMPLETE},
         {"POST /add.htm HTTP/1.1\r\nContent-Length: 5\r\n", R::INCOMPLETE},
-        {"POST /add.htm HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", R::REFUSED},
-        {"POST /add.htm HTTP/1.1\r\nContent-Length: -4\r\n\r\n", R::REFUSED},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 99999999\r\n\r\n", R::BODY_TOO_LARGE},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n", R::BODY_TOO_LARGE},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 1048577\r\n\r\n", R::BODY_TOO_LARGE},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 1048576\r\n\r\n", R::INCOMPLETE},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 5 \r\n\r\nabcde", R::COMPLETE},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: -4\r\n\r\n", R::MALFORMED},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 4 4\r\n\r\n", R::MALFORMED},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: \r\n\r\n", R::MALFORMED},
         {"PUT / HTTP/1.1\r\n", R::COMPLETE},
         {"X", R::COMPLETE},
     };
     for (const auto& c : kCases) EXPECT_EQ(R::CheckComplete(c.bytes), c.expected) << c.bytes;
 }
 
-TEST(HttpRequestTest, HeadersWithoutEndAreBounded) {
-    std::string request = "GET / HTTP/1.1\r\nX: " + std::string(CHttpRequest::MAX_HEADER_BYTES, 'a');
-    EXPECT_EQ(CHttpRequest::CheckComplete(request), CHttpRequest::REFUSED);
-    EXPECT_EQ(CHttpRequest::CheckComplete(request.substr(0, 1000)), CHttpRequest::INCOMPLETE);
+// Each bound is a refusal of its own as soon as the bytes pass it, ended or not, so the server
+// can answer with the status that names it.
+TEST(HttpRequestTest, EachBoundHasItsRefusal) {
+    using R = CHttpRequest;
+    const std::string longTarget = "GET /status.htm?x=" + std::string(R::MAX_LINE_BYTES, 'a');
+    const std::string bigHeader = "GET / HTTP/1.1\r\nX: " + std::string(R::MAX_HEADER_BYTES, 'a');
+    const struct {
+        std::string bytes;
+        R::COMPLETENESS expected;
+        const char* status;
+    } kCases[] = {
+        {longTarget, R::LINE_TOO_LONG, "414 URI Too Long"},
+        {longTarget + " HTTP/1.1\r\n\r\n", R::LINE_TOO_LONG, "414 URI Too Long"},
+        {longTarget.substr(0, 1000), R::INCOMPLETE, ""},
+        {bigHeader, R::HEADERS_TOO_LARGE, "431 Request Header Fields Too Large"},
+        {bigHeader + "\r\n\r\n", R::HEADERS_TOO_LARGE, "431 Request Header Fields Too Large"},
+        {bigHeader.substr(0, 1000), R::INCOMPLETE, ""},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: 2000000\r\n\r\nabc", R::BODY_TOO_LARGE,
+         "413 Payload Too Large"},
+        {"POST /add.htm HTTP/1.1\r\nContent-Length: x\r\n\r\n", R::MALFORMED, "400 Bad Request"},
+        {"GET / HTTP/1.1\r\n\r\n" + std::string(R::MAX_HEADER_BYTES + 1, 'b'), R::MALFORMED,
+         "400 Bad Request"},
+        {"GET / HTTP/1.1\r\n\r\n", R::COMPLETE, ""},
+    };
+    for (const auto& c : kCases) {
+        EXPECT_EQ(R::CheckComplete(c.bytes), c.expected) << c.bytes.substr(0, 60);
+        EXPECT_EQ(R::IsRefusal(c.expected), *c.status != 0);
+        EXPECT_STREQ(R::RefusalStatus(c.expected), c.status);
+    }
 }
 
 TEST(HttpRequestTest, ReadsTargetHeadersAndBody) {
