@@ -17,13 +17,28 @@ constexpr DWORD kReapIntervalMs = 100;
 constexpr int kReceiveBytes = 100000;
 constexpr size_t kSendPieceBytes = 200000;
 constexpr DWORD kStrayReportMs = 5000;
+// What a closing connection still reads, so that its unread bytes do not reset the connection
+// before the peer has read the answer.
+constexpr int kDrainReads = 64;
+
+void DrainForClose(SOCKET socket) {
+    shutdown(socket, SD_SEND);
+    char sink[4096];
+    for (int i = 0; i < kDrainReads && recv(socket, sink, sizeof(sink), 0) > 0; ++i) {
+    }
+}
 
 }  // namespace
 
+// The fields after the address are guarded by the client lock.
 struct CGenericServer::CLIENTPARAM {
     CGenericServer* pServer;
     SOCKET socket;
     char szAddress[33];
+    WSAEVENT hCloseEvent = WSA_INVALID_EVENT;  // set when a newer connection takes the place
+    bool bWaiting = true;                      // no whole request in hand
+    DWORD dwWaitingSince = 0;                  // tick since when
+    bool bClosing = false;                     // the place is given up
 };
 
 CGenericServer::CGenericServer() {
@@ -119,6 +134,16 @@ int CGenericServer::Shutdown() {
 void CGenericServer::ShutdownAndWait() {
     Shutdown();
     WaitForEverything();
+}
+
+int CGenericServer::GetPlaceCount(const char* address) {
+    EnterCriticalSection(&m_csClients);
+    int count = 0;
+    for (const CLIENTTHREAD& client : m_activeClients) {
+        if (!client.pParam->bClosing && (!address || strcmp(client.pParam->szAddress, address) == 0)) ++count;
+    }
+    LeaveCriticalSection(&m_csClients);
+    return count;
 }
 
 int CGenericServer::GetClientCount() {
@@ -306,24 +331,71 @@ int CGenericServer::AddClient(SOCKET socket, const char* address) {
     EnterCriticalSection(&m_csClients);
     if (WaitForSingleObject(m_hShutdownEvent, 0) == WAIT_OBJECT_0) {
         LogTrace("Server is stopping, client not served", "AddClient", 0);
-    } else if (static_cast<int>(m_activeClients.size()) >= MAX_CLIENTS) {
+    } else if (!MakeRoom(address)) {
         LogTrace("Too many clients, client not served", "AddClient", MAX_CLIENTS);
     } else {
         CLIENTPARAM* param = new CLIENTPARAM{this, socket, {}};
         snprintf(param->szAddress, sizeof(param->szAddress), "%s", address);
+        param->dwWaitingSince = GetTickCount();
+        param->hCloseEvent = WSACreateEvent();
         unsigned threadId = 0;
-        HANDLE thread =
-            reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, param, 0, &threadId));
+        HANDLE thread = nullptr;
+        if (param->hCloseEvent == WSA_INVALID_EVENT)
+            LogTrace("WSACreateEvent(...) failure", "AddClient", WSAGetLastError());
+        else
+            thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, param, 0, &threadId));
         if (thread) {
-            m_activeClients.push_back({thread, threadId});
+            m_activeClients.push_back({thread, threadId, param});
             added = 1;
         } else {
-            LogTrace("_beginthreadex(...) failure", "AddClient", errno);
+            if (param->hCloseEvent != WSA_INVALID_EVENT) {
+                LogTrace("_beginthreadex(...) failure", "AddClient", errno);
+                WSACloseEvent(param->hCloseEvent);
+            }
             delete param;
         }
     }
     LeaveCriticalSection(&m_csClients);
     return added;
+}
+
+// The address's own longest waiting connection makes way once it holds its share; otherwise
+// the longest waiting of all, once every place is taken.
+bool CGenericServer::MakeRoom(const char* address) {
+    if (static_cast<int>(m_activeClients.size()) >= MAX_THREADS) return false;
+    int places = 0;
+    int fromAddress = 0;
+    for (const CLIENTTHREAD& client : m_activeClients) {
+        if (client.pParam->bClosing) continue;
+        ++places;
+        if (strcmp(client.pParam->szAddress, address) == 0) ++fromAddress;
+    }
+    if (fromAddress >= MAX_CLIENTS_PER_ADDRESS) return CloseLongestWaiting(address);
+    if (places >= MAX_CLIENTS) return CloseLongestWaiting(nullptr);
+    return true;
+}
+
+// Of equal waits, the one accepted first goes.
+bool CGenericServer::CloseLongestWaiting(const char* address) {
+    DWORD now = GetTickCount();
+    CLIENTPARAM* longest = nullptr;
+    for (const CLIENTTHREAD& client : m_activeClients) {
+        CLIENTPARAM* param = client.pParam;
+        if (param->bClosing || !param->bWaiting) continue;
+        if (address && strcmp(param->szAddress, address) != 0) continue;
+        if (!longest || now - param->dwWaitingSince > now - longest->dwWaitingSince) longest = param;
+    }
+    if (!longest) return false;
+    longest->bClosing = true;
+    WSASetEvent(longest->hCloseEvent);
+    return true;
+}
+
+void CGenericServer::SetWaiting(CLIENTPARAM* param, bool waiting) {
+    EnterCriticalSection(&m_csClients);
+    param->bWaiting = waiting;
+    param->dwWaitingSince = GetTickCount();
+    LeaveCriticalSection(&m_csClients);
 }
 
 unsigned CGenericServer::HelperThread(void* server) {
@@ -398,7 +470,9 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
     CONNECTION conn;
     conn.socket = param->socket;
-    HANDLE events[2] = {socketEvent, m_hShutdownEvent};
+    // The socket comes last, so a peer that sends without pause cannot hide the other two.
+    enum { CLOSE_EVENT, SHUTDOWN_EVENT, SOCKET_EVENT };
+    HANDLE events[3] = {param->hCloseEvent, m_hShutdownEvent, socketEvent};
     DWORD timeout = m_dwTimeoutMs ? m_dwTimeoutMs : WSA_INFINITE;
     enum { Wait, Close } next = Wait;
 
@@ -422,6 +496,7 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
         OnDataSent(static_cast<DWORD>(conn.response.size()));
         if (!conn.keepAlive) return false;
         conn.request.clear();
+        SetWaiting(param, true);
         return true;
     };
 
@@ -452,6 +527,7 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
             return false;
         }
         if (!complete) return true;
+        SetWaiting(param, false);
         conn.response.clear();
         if (!ProcessRequest(conn.request, conn.response, conn.keepAlive, param->szAddress)) return false;
         conn.sendPos = 0;
@@ -469,12 +545,16 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
             if (m_dwRequestLimitMs - used < waitMs || waitMs == WSA_INFINITE)
                 waitMs = m_dwRequestLimitMs - used;
         }
-        DWORD wait = WSAWaitForMultipleEvents(2, events, FALSE, waitMs, FALSE);
+        DWORD wait = WSAWaitForMultipleEvents(3, events, FALSE, waitMs, FALSE);
         if (wait == WSA_WAIT_FAILED) {
             LogTrace("WSAWaitForMultipleEvents(...) failure", "ClientThread", WSAGetLastError());
             break;
         }
-        if (wait != WSA_WAIT_EVENT_0) break;
+        if (wait == WSA_WAIT_EVENT_0 + CLOSE_EVENT) {
+            LogTrace("Request not complete in time", "ClientThread", 0);
+            break;
+        }
+        if (wait != WSA_WAIT_EVENT_0 + SOCKET_EVENT) break;
         WSANETWORKEVENTS network{};
         if (WSAEnumNetworkEvents(conn.socket, socketEvent, &network) == SOCKET_ERROR) {
             LogTrace("WSAEnumNetworkEvents(...) failure", "ClientThread", WSAGetLastError());
@@ -491,6 +571,7 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
         }
         if (network.lNetworkEvents & FD_CLOSE) next = Close;
     }
+    DrainForClose(conn.socket);
     WSACloseEvent(socketEvent);
     EndClient(param);
 }
@@ -500,6 +581,7 @@ void CGenericServer::EndClient(CLIENTPARAM* param) {
     DWORD self = GetCurrentThreadId();
     HANDLE thread = nullptr;
     EnterCriticalSection(&m_csClients);
+    WSACloseEvent(param->hCloseEvent);
     delete param;
     for (size_t i = 0; i < m_activeClients.size(); ++i) {
         if (m_activeClients[i].dwThreadId != self) continue;

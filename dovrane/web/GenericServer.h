@@ -18,8 +18,15 @@
 // waits for it without limit, so no thread of the server ever runs on freed memory. A subclass
 // calls ShutdownAndWait first in its own destructor, because its handlers may still run until
 // then. The shutdown and handshake events live as long as the server, so no late thread signals
-// or waits on a closed handle. At most MAX_CLIENTS connections are served at once; further ones
-// are closed at once. AddClient reports its failures, so the refused socket is closed.
+// or waits on a closed handle. AddClient reports its failures, so the refused socket is closed.
+//
+// Places: at most MAX_CLIENTS connections are served at once, and at most
+// MAX_CLIENTS_PER_ADDRESS of them from one address, so slow or silent peers cannot keep others
+// out. A new connection beyond either bound takes the place of the connection that has waited
+// longest without sending a whole request (from that address, or from any), which is closed as
+// its time limit would close it; when every place holds a request being answered, the new one
+// is closed at once. A closed connection's thread leaves promptly; until it has, it still counts
+// against MAX_THREADS.
 // A receive that brings no bytes does not run the handlers, a request is limited to
 // MAX_REQUEST_BYTES, and bytes arriving while a response is still being sent are read only
 // once it is complete.
@@ -37,6 +44,9 @@ class CDebugPrintf;
 class CGenericServer : public CLog {
    public:
     static constexpr int MAX_CLIENTS = 64;
+    static constexpr int MAX_CLIENTS_PER_ADDRESS = MAX_CLIENTS / 2;
+    // Client threads alive at once, counting those of closed connections still leaving.
+    static constexpr int MAX_THREADS = 2 * MAX_CLIENTS;
     static constexpr size_t MAX_REQUEST_BYTES = 4000000;
     static constexpr DWORD THREAD_EXIT_CODE = 4660;
 
@@ -53,6 +63,8 @@ class CGenericServer : public CLog {
 
     // Running client threads.
     int GetClientCount();
+    // Connections that hold a place: from address, or from all when it is null.
+    int GetPlaceCount(const char* address = nullptr);
     bool IsStarted() const { return m_bStarted; }
 
    protected:
@@ -81,6 +93,7 @@ class CGenericServer : public CLog {
     struct CLIENTTHREAD {
         HANDLE hThread;
         DWORD dwThreadId;
+        CLIENTPARAM* pParam;
     };
     struct ENDEDTHREAD {
         HANDLE hThread;
@@ -92,6 +105,12 @@ class CGenericServer : public CLog {
     static unsigned ClientThread(void* param);
 
     int AddClient(UINT_PTR socket, const char* address);
+    // Under the client lock: true when a new connection from address may take a place, after
+    // closing the longest waiting one where it must.
+    bool MakeRoom(const char* address);
+    bool CloseLongestWaiting(const char* address);
+    // Under the client lock: whether the connection waits for a whole request.
+    void SetWaiting(CLIENTPARAM* param, bool waiting);
     void RunAccept();
     void AcceptOne(UINT_PTR listenSocket);
     void RunHelper();

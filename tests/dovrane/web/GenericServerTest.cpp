@@ -1,5 +1,6 @@
 // The socket server base on loopback: an echo subclass, several clients, the client filter, the
-// stop, a port already in use and the limits.
+// stop, a port already in use, the limits and how slow peers from other loopback addresses
+// (127.0.0.2 and up) give way to new clients.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -93,7 +94,7 @@ class CEchoServer : public CGenericServer {
         int inside = ++m_nInside;
         if (inside > m_nMaxInside) m_nMaxInside = inside;
         m_cv.notify_all();
-        m_cv.wait_for(lock, kBound, [this] { return m_nInside >= m_nBarrier; });
+        m_cv.wait_for(lock, kBound, [this] { return m_nInside >= m_nBarrier || m_bReleased; });
     }
 
     std::mutex m_lock;
@@ -102,8 +103,18 @@ class CEchoServer : public CGenericServer {
     bool m_bReleased = false;
 };
 
-SOCKET Connect(WORD port) {
+// From a loopback source address of its own when from is given.
+SOCKET Connect(WORD port, const char* from = nullptr) {
     SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+    if (from) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = inet_addr(from);
+        if (bind(s, reinterpret_cast<sockaddr*>(&local), sizeof(local)) == SOCKET_ERROR) {
+            closesocket(s);
+            return INVALID_SOCKET;
+        }
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -425,22 +436,107 @@ TEST_F(GenericServerTest, RequestBeyondTheLimitClosesTheConnection) {
     closesocket(s);
 }
 
-TEST_F(GenericServerTest, ClientsBeyondTheLimitAreClosedAtOnce) {
+// The address of the i-th of n connections spread over 127.0.0.2 and up, each address below its share.
+std::string SpreadAddress(int i) {
+    return "127.0.0." + std::to_string(2 + i / (CGenericServer::MAX_CLIENTS_PER_ADDRESS / 2));
+}
+
+// Whether the server closed s without a byte (a byte that came stays unread).
+bool ClosedWithoutAnswer(SOCKET s) {
+    bool closed = false;
+    return Read(s, 1, &closed).empty() && closed;
+}
+
+TEST_F(GenericServerTest, ClientsBeyondTheLimitAreClosedAtOnceWhenEveryPlaceIsAnswering) {
+    m_server->m_nBarrier = CGenericServer::MAX_CLIENTS + 1;
     ASSERT_EQ(m_server->Start(m_port, 0), 1);
     std::vector<SOCKET> clients;
-    for (int i = 0; i < CGenericServer::MAX_CLIENTS; ++i) clients.push_back(Connect(m_port));
-    ASSERT_TRUE(WaitUntil([&] { return m_server->GetClientCount() == CGenericServer::MAX_CLIENTS; }));
+    for (int i = 0; i < CGenericServer::MAX_CLIENTS; ++i) {
+        clients.push_back(Connect(m_port, SpreadAddress(i).c_str()));
+        ASSERT_NE(clients.back(), INVALID_SOCKET);
+        SendText(clients.back(), "held\n");
+    }
+    ASSERT_TRUE(WaitUntil([&] { return m_server->m_nRequests == CGenericServer::MAX_CLIENTS; }));
     SOCKET extra = Connect(m_port);
-    bool closed = false;
-    EXPECT_EQ(ReadUntilClosed(extra, &closed), "");
-    EXPECT_TRUE(closed);
-    EXPECT_EQ(m_server->GetClientCount(), CGenericServer::MAX_CLIENTS);
+    EXPECT_TRUE(ClosedWithoutAnswer(extra)) << "no place waits for a request";
+    EXPECT_EQ(m_server->GetPlaceCount(), CGenericServer::MAX_CLIENTS);
     EXPECT_TRUE(LogHas("Too many clients, client not served.\t[AddClient]"));
     closesocket(extra);
-    SendText(clients.front(), "still\n");
-    EXPECT_EQ(ReadUntilClosed(clients.front(), &closed), "still\n");
+    m_server->Release();
+    bool closed = false;
+    for (SOCKET s : clients) {
+        EXPECT_EQ(ReadUntilClosed(s, &closed), "held\n");
+        closesocket(s);
+    }
+}
+
+// Every place holds a silent connection: a newcomer takes the place of the one accepted first,
+// which is closed as its time limit would close it; the others keep theirs.
+TEST_F(GenericServerTest, FullServerGivesTheLongestWaitingPlaceToANewClient) {
+    ASSERT_EQ(m_server->Start(m_port, 0), 1);
+    std::vector<SOCKET> silent;
+    silent.push_back(Connect(m_port, SpreadAddress(0).c_str()));
+    ASSERT_TRUE(WaitUntil([&] { return m_server->GetPlaceCount() == 1; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    for (int i = 1; i < CGenericServer::MAX_CLIENTS; ++i) {
+        silent.push_back(Connect(m_port, SpreadAddress(i).c_str()));
+        ASSERT_NE(silent.back(), INVALID_SOCKET);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return m_server->GetPlaceCount() == CGenericServer::MAX_CLIENTS; }));
+    SOCKET newcomer = Connect(m_port);
+    SendText(newcomer, "served\n");
+    bool closed = false;
+    EXPECT_EQ(ReadUntilClosed(newcomer, &closed), "served\n");
+    closesocket(newcomer);
+    EXPECT_TRUE(ClosedWithoutAnswer(silent.front())) << "the longest waiting gave its place";
+    EXPECT_TRUE(LogHas("Request not complete in time.\t[ClientThread]"));
+    SendText(silent.back(), "kept\n");
+    EXPECT_EQ(ReadUntilClosed(silent.back(), &closed), "kept\n");
+    for (SOCKET s : silent) closesocket(s);
+}
+
+// Hundreds of connections that trickle a byte and never end a request keep coming from one
+// address: it never holds more than its share, and a client from another address is answered
+// each time it asks.
+TEST_F(GenericServerTest, SlowClientsFromOneAddressCannotLockOthersOut) {
+    const int kSlow = 300;
+    const char kAttacker[] = "127.0.0.2";
+    m_server->LimitRequestTime(30000);
+    ASSERT_EQ(m_server->Start(m_port, 10000), 1);
+    std::atomic<bool> stop{false};
+    std::atomic<int> opened{0};
+    std::atomic<int> mostHeld{0};
+    std::thread attacker([&] {
+        std::vector<SOCKET> slow(kSlow, INVALID_SOCKET);
+        for (int i = 0; !stop; i = (i + 1) % kSlow) {
+            if (slow[i] != INVALID_SOCKET) closesocket(slow[i]);
+            slow[i] = Connect(m_port, kAttacker);
+            if (slow[i] != INVALID_SOCKET && send(slow[i], "G", 1, 0) == 1) ++opened;
+            int held = m_server->GetPlaceCount(kAttacker);
+            if (held > mostHeld) mostHeld = held;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        for (SOCKET s : slow)
+            if (s != INVALID_SOCKET) closesocket(s);
+    });
+    ASSERT_TRUE(WaitUntil([&] { return opened >= kSlow; }));
+    ASSERT_TRUE(WaitUntil([&] {
+        return m_server->GetPlaceCount(kAttacker) == CGenericServer::MAX_CLIENTS_PER_ADDRESS;
+    })) << "the filter lets the attacker's address in";
+    for (int round = 0; round < 5; ++round) {
+        SOCKET s = Connect(m_port);
+        ASSERT_NE(s, INVALID_SOCKET);
+        SendText(s, "round " + std::to_string(round) + "\n");
+        bool closed = false;
+        EXPECT_EQ(ReadUntilClosed(s, &closed), "round " + std::to_string(round) + "\n");
+        closesocket(s);
+    }
+    int before = opened;
+    EXPECT_TRUE(WaitUntil([&] { return opened >= before + kSlow; })) << "the attack went on meanwhile";
+    stop = true;
+    attacker.join();
+    EXPECT_LE(mostHeld, CGenericServer::MAX_CLIENTS_PER_ADDRESS);
     EXPECT_EQ(m_server->Shutdown(), 1);
-    for (SOCKET s : clients) closesocket(s);
 }
 
 TEST_F(GenericServerTest, ThreadOutlivingAStopIsWaitedForNotAbandoned) {
