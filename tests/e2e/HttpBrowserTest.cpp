@@ -1,6 +1,7 @@
 // The status page in a real browser (headless Chromium): its script runs without errors, a
-// click on a profile's run link starts the stand-in and the page then shows it running, and a
-// screenshot of the page at laptop and phone width is kept as a test artefact.
+// click on a profile's run link starts the stand-in and the page then shows it running, a
+// screenshot of the page at laptop and phone width is kept as a test artefact, and a REF that a
+// stranger's link chose neither runs a script on the error page nor turns its Back link into one.
 #include <filesystem>
 #include <string>
 
@@ -143,6 +144,37 @@ check();
 </script></body></html>
 )";
 
+// Opens the error page with each hostile REF in a frame, notes its Back link and clicks it; a
+// script that ran, on the page or from the link, leaves its mark in this window.
+const char kRefHarness[] = R"(<!DOCTYPE html>
+<html><body><div id="result">pending</div>
+<iframe id="frame" style="width:900px;height:600px"></iframe>
+<script>
+var refs = ['"><script>parent.zbInjected="page"</' + 'script>',
+            "'><img src=x onerror=parent.zbInjected='image'>",
+            'javascript:parent.zbInjected="link"'];
+var frame = document.getElementById('frame');
+var step = 0, tries = 0, seen = [];
+function report(text) { document.getElementById('result').textContent = text; }
+function load() {
+  frame.src = '/error.htm?n=' + step + '&RUN=x&REF=' + encodeURIComponent(refs[step]);
+  setTimeout(check, 100);
+}
+function check() {
+  var doc = frame.contentDocument;
+  if (++tries > 600) { report('timeout'); return; }
+  var back = doc && doc.readyState === 'complete' && doc.URL.indexOf('n=' + step + '&') >= 0 &&
+      doc.querySelector('.toolbar a');
+  if (!back) { setTimeout(check, 50); return; }
+  seen.push(back.getAttribute('href'));
+  back.click();
+  if (++step < refs.length) { setTimeout(load, 500); return; }
+  setTimeout(function() { report('ran:' + (window.zbInjected || 'nothing') + ' back:' + seen.join(' ')); }, 1000);
+}
+load();
+</script></body></html>
+)";
+
 class HttpBrowserTest : public CHttpEngineTest {
    protected:
     // Runs the browser with a fresh profile; its standard output and error go to files.
@@ -246,6 +278,21 @@ TEST_F(HttpBrowserTest, BrowseWindowPicksAProfileIntoTheAddForm) {
     EXPECT_NE(Output("pick").find("picked:" + ProfileName("alpha.fsf") + "</div>"), std::string::npos)
         << Output("pick");
     EXPECT_EQ(Errors("pick").find("Uncaught"), std::string::npos) << Errors("pick");
+}
+
+TEST_F(HttpBrowserTest, HostileReturnPageRunsNoScriptOnTheErrorPage) {
+    ASSERT_TRUE(std::filesystem::exists(kBrowser)) << "scripts/setup.sh --tests installs chromium";
+    std::string program = CopyOfEngine();
+    WriteHostFile(m_root.Path("prog/html/zbref.html"), kRefHarness);
+    SetMachineValue(u"software\\ZBEngine\\ZBEngine", u"noenc", u"1");
+    WriteSettings(FourProfiles());
+    StartEngine(4, program);
+    std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
+
+    Browser("--virtual-time-budget=30000 --dump-dom " + base + "/zbref.html", "ref");
+    EXPECT_NE(Output("ref").find("<div id=\"result\">ran:nothing back:/status.htm /status.htm /status.htm</div>"),
+              std::string::npos)
+        << Output("ref");
 }
 
 }  // namespace
