@@ -281,6 +281,7 @@ TEST_F(HttpServerE2ETest, PathsRedirectsFileViewsAndOtherSitesStaySafe) {
 
     zbtest::CHttpConnection huge(m_nPort);
     huge.Send("GET / HTTP/1.1\r\nX: " + std::string(40000, 'a'));
+    EXPECT_EQ(huge.Receive(kBoundMs).status, 431) << "the browser learns why";
     EXPECT_TRUE(huge.ClosedByPeer(kBoundMs));
 }
 
