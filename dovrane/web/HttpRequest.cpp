@@ -37,7 +37,8 @@ CHttpRequest::COMPLETENESS CHttpRequest::CheckComplete(std::string_view bytes) {
     size_t lineEnd = bytes.find("\r\n");
     if ((lineEnd == std::string_view::npos ? bytes.size() : lineEnd) > MAX_LINE_BYTES) return LINE_TOO_LONG;
     size_t end = bytes.find(kBlankLine);
-    if (end == std::string_view::npos) return bytes.size() > MAX_HEADER_BYTES ? HEADERS_TOO_LARGE : INCOMPLETE;
+    if (end == std::string_view::npos)
+        return bytes.size() > MAX_HEADER_BYTES ? HEADERS_TOO_LARGE : INCOMPLETE;
     if (end > MAX_HEADER_BYTES) return HEADERS_TOO_LARGE;
     if (get) {
         if (bytes.ends_with(kBlankLine)) return COMPLETE;

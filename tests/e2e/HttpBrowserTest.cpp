@@ -290,8 +290,9 @@ TEST_F(HttpBrowserTest, HostileReturnPageRunsNoScriptOnTheErrorPage) {
     std::string base = "http://127.0.0.1:" + std::to_string(m_nPort);
 
     Browser("--virtual-time-budget=30000 --dump-dom " + base + "/zbref.html", "ref");
-    EXPECT_NE(Output("ref").find("<div id=\"result\">ran:nothing back:/status.htm /status.htm /status.htm</div>"),
-              std::string::npos)
+    EXPECT_NE(
+        Output("ref").find("<div id=\"result\">ran:nothing back:/status.htm /status.htm /status.htm</div>"),
+        std::string::npos)
         << Output("ref");
 }
 

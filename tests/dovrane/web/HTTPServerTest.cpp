@@ -148,8 +148,7 @@ TEST_F(HTTPServerTest, OversizedOrUnreadableRequestIsAnsweredBeforeTheClose) {
         {"GET /status.htm?x=" + std::string(10000, 'a') + " HTTP/1.1\r\n" + host + "\r\n", 414},
         {"GET /status.htm?x=" + std::string(10000, 'a'), 414},
         {"GET /status.htm HTTP/1.1\r\n" + host + "X-Fill: " + std::string(20000, 'b') + "\r\n\r\n", 431},
-        {"GET /status.htm HTTP/1.1\r\n" + host + std::string(400, 'c') + ": d\r\n" +
-             std::string(17000, 'e'),
+        {"GET /status.htm HTTP/1.1\r\n" + host + std::string(400, 'c') + ": d\r\n" + std::string(17000, 'e'),
          431},
         {"POST /add.htm HTTP/1.1\r\n" + host + "Content-Length: 5000000\r\n\r\nprofile=", 413},
         {"POST /add.htm HTTP/1.1\r\n" + host + "Content-Length: five\r\n\r\n", 400},

@@ -4,11 +4,11 @@
 
 #include <vector>
 
+#include "common/UrlCodec.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpActions.h"
-#include "common/UrlCodec.h"
 #include "platform/base/TextConvert.h"
 #include "tests/support/TestRoot.h"
 
