@@ -332,7 +332,7 @@ int CGenericServer::AddClient(SOCKET socket, const char* address) {
     if (WaitForSingleObject(m_hShutdownEvent, 0) == WAIT_OBJECT_0) {
         LogTrace("Server is stopping, client not served", "AddClient", 0);
     } else if (!MakeRoom(address)) {
-        LogTrace("Too many clients, client not served", "AddClient", MAX_CLIENTS);
+        LogCrowding("Too many clients, client not served", m_refusedLog);
     } else {
         CLIENTPARAM* param = new CLIENTPARAM{this, socket, {}};
         snprintf(param->szAddress, sizeof(param->szAddress), "%s", address);
@@ -388,7 +388,18 @@ bool CGenericServer::CloseLongestWaiting(const char* address) {
     if (!longest) return false;
     longest->bClosing = true;
     WSASetEvent(longest->hCloseEvent);
+    LogCrowding("Too many clients, longest waiting client closed", m_closedLog);
     return true;
+}
+
+void CGenericServer::LogCrowding(const char* message, CROWDLOG& log) {
+    ++log.nCount;
+    DWORD now = GetTickCount();
+    if (log.bLogged && now - log.dwLast < CROWD_LOG_MS) return;
+    LogTrace(message, "AddClient", log.nCount);
+    log.nCount = 0;
+    log.dwLast = now;
+    log.bLogged = true;
 }
 
 void CGenericServer::SetWaiting(CLIENTPARAM* param, bool waiting) {
@@ -550,10 +561,7 @@ void CGenericServer::RunClient(CLIENTPARAM* param) {
             LogTrace("WSAWaitForMultipleEvents(...) failure", "ClientThread", WSAGetLastError());
             break;
         }
-        if (wait == WSA_WAIT_EVENT_0 + CLOSE_EVENT) {
-            LogTrace("Request not complete in time", "ClientThread", 0);
-            break;
-        }
+        // A place given up is logged by the accept thread.
         if (wait != WSA_WAIT_EVENT_0 + SOCKET_EVENT) break;
         WSANETWORKEVENTS network{};
         if (WSAEnumNetworkEvents(conn.socket, socketEvent, &network) == SOCKET_ERROR) {

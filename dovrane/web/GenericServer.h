@@ -26,7 +26,8 @@
 // longest without sending a whole request (from that address, or from any), which is closed as
 // its time limit would close it; when every place holds a request being answered, the new one
 // is closed at once. A closed connection's thread leaves promptly; until it has, it still counts
-// against MAX_THREADS.
+// against MAX_THREADS. Both are logged as counts, the first at once and then at most every
+// CROWD_LOG_MS, so that a flood of connections is not slowed down to the pace of the log.
 // A receive that brings no bytes does not run the handlers, a request is limited to
 // MAX_REQUEST_BYTES, and bytes arriving while a response is still being sent are read only
 // once it is complete.
@@ -47,6 +48,7 @@ class CGenericServer : public CLog {
     static constexpr int MAX_CLIENTS_PER_ADDRESS = MAX_CLIENTS / 2;
     // Client threads alive at once, counting those of closed connections still leaving.
     static constexpr int MAX_THREADS = 2 * MAX_CLIENTS;
+    static constexpr DWORD CROWD_LOG_MS = 10000;
     static constexpr size_t MAX_REQUEST_BYTES = 4000000;
     static constexpr DWORD THREAD_EXIT_CODE = 4660;
 
@@ -95,6 +97,12 @@ class CGenericServer : public CLog {
         DWORD dwThreadId;
         CLIENTPARAM* pParam;
     };
+    // What a crowd of connections made the server do since its last trace line.
+    struct CROWDLOG {
+        int nCount = 0;
+        DWORD dwLast = 0;
+        bool bLogged = false;
+    };
     struct ENDEDTHREAD {
         HANDLE hThread;
         bool bReported;
@@ -109,6 +117,7 @@ class CGenericServer : public CLog {
     // closing the longest waiting one where it must.
     bool MakeRoom(const char* address);
     bool CloseLongestWaiting(const char* address);
+    void LogCrowding(const char* message, CROWDLOG& log);
     // Under the client lock: whether the connection waits for a whole request.
     void SetWaiting(CLIENTPARAM* param, bool waiting);
     void RunAccept();
@@ -141,6 +150,8 @@ class CGenericServer : public CLog {
     WORD m_nPort = 0;
     DWORD m_dwTimeoutMs = 0;
     DWORD m_dwRequestLimitMs = 0;
+    CROWDLOG m_refusedLog;  // guarded by the client lock, as are the two below
+    CROWDLOG m_closedLog;
     CRITICAL_SECTION m_csClients;
     CRITICAL_SECTION m_csEnded;
     bool m_bStarted = false;

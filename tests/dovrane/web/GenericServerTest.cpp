@@ -489,7 +489,7 @@ TEST_F(GenericServerTest, FullServerGivesTheLongestWaitingPlaceToANewClient) {
     EXPECT_EQ(ReadUntilClosed(newcomer, &closed), "served\n");
     closesocket(newcomer);
     EXPECT_TRUE(ClosedWithoutAnswer(silent.front())) << "the longest waiting gave its place";
-    EXPECT_TRUE(LogHas("Request not complete in time.\t[ClientThread]"));
+    EXPECT_TRUE(LogHas("Too many clients, longest waiting client closed.\t[AddClient]\t[1]"));
     SendText(silent.back(), "kept\n");
     EXPECT_EQ(ReadUntilClosed(silent.back(), &closed), "kept\n");
     for (SOCKET s : silent) closesocket(s);
