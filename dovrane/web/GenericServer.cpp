@@ -17,6 +17,9 @@ constexpr DWORD kReapIntervalMs = 100;
 constexpr int kReceiveBytes = 100000;
 constexpr size_t kSendPieceBytes = 200000;
 constexpr DWORD kStrayReportMs = 5000;
+constexpr int kAcceptsPerWake = 64;
+// AddClient's refusal for want of a place, which it logs itself as a count.
+constexpr int kCrowded = -1;
 // What a closing connection still reads, so that its unread bytes do not reset the connection
 // before the peer has read the answer.
 constexpr int kDrainReads = 64;
@@ -301,7 +304,11 @@ void CGenericServer::RunAccept() {
                 LogTrace("WSAEnumNetworkEvents(...) failure", "AcceptThread", WSAGetLastError());
                 break;
             }
-            if (network.lNetworkEvents == FD_ACCEPT) AcceptOne(listenSocket);
+            if (network.lNetworkEvents != FD_ACCEPT) continue;
+            // What waits is taken in one go: a crowd that reconnects at once queues up, and a
+            // new client waits behind it.
+            for (int i = 0; i < kAcceptsPerWake && AcceptOne(listenSocket); ++i) {
+            }
         }
     }
     if (listenEvent != WSA_INVALID_EVENT) WSACloseEvent(listenEvent);
@@ -309,21 +316,24 @@ void CGenericServer::RunAccept() {
     WSACleanup();
 }
 
-void CGenericServer::AcceptOne(SOCKET listenSocket) {
+bool CGenericServer::AcceptOne(SOCKET listenSocket) {
     sockaddr_in peer{};
     int length = sizeof(peer);
     SOCKET client = WSAAccept(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, nullptr, 0);
     if (client == INVALID_SOCKET) {
-        LogTrace("WSAAccept(...) failure", "AcceptThread", WSAGetLastError());
-        return;
+        int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) LogTrace("WSAAccept(...) failure", "AcceptThread", error);
+        return false;
     }
     char address[33];
     snprintf(address, sizeof(address), "%d.%d.%d.%d", peer.sin_addr.S_un.S_un_b.s_b1,
              peer.sin_addr.S_un.S_un_b.s_b2, peer.sin_addr.S_un.S_un_b.s_b3, peer.sin_addr.S_un.S_un_b.s_b4);
-    if (!OnAccept(address, ntohs(peer.sin_port)) || !AddClient(client, address)) {
-        LogTrace("AddClient(...) failure", "AcceptThread", 0);
+    int added = OnAccept(address, ntohs(peer.sin_port)) ? AddClient(client, address) : 0;
+    if (added <= 0) {
+        if (added == 0) LogTrace("AddClient(...) failure", "AcceptThread", 0);
         closesocket(client);
     }
+    return true;
 }
 
 int CGenericServer::AddClient(SOCKET socket, const char* address) {
@@ -333,6 +343,7 @@ int CGenericServer::AddClient(SOCKET socket, const char* address) {
         LogTrace("Server is stopping, client not served", "AddClient", 0);
     } else if (!MakeRoom(address)) {
         LogCrowding("Too many clients, client not served", m_refusedLog);
+        added = kCrowded;
     } else {
         CLIENTPARAM* param = new CLIENTPARAM{this, socket, {}};
         snprintf(param->szAddress, sizeof(param->szAddress), "%s", address);

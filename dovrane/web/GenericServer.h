@@ -112,6 +112,7 @@ class CGenericServer : public CLog {
     static unsigned HelperThread(void* server);
     static unsigned ClientThread(void* param);
 
+    // 1 when served, 0 on a failure, -1 when no place could be had (logged as a count).
     int AddClient(UINT_PTR socket, const char* address);
     // Under the client lock: true when a new connection from address may take a place, after
     // closing the longest waiting one where it must.
@@ -121,7 +122,8 @@ class CGenericServer : public CLog {
     // Under the client lock: whether the connection waits for a whole request.
     void SetWaiting(CLIENTPARAM* param, bool waiting);
     void RunAccept();
-    void AcceptOne(UINT_PTR listenSocket);
+    // False when no connection was waiting (or the accept failed).
+    bool AcceptOne(UINT_PTR listenSocket);
     void RunHelper();
     void ReapEnded();
     void RunClient(CLIENTPARAM* param);
