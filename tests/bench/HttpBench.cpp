@@ -103,8 +103,8 @@ class CBusyCores {
         for (long i = 0; i < cores; ++i) {
             pid_t pid = fork();
             if (pid == 0) {
-                for (volatile unsigned long spin = 0;; ++spin) {
-                }
+                volatile unsigned long spin = 0;
+                for (;;) spin = spin + 1;
             }
             if (pid > 0) m_children.push_back(pid);
         }

@@ -34,7 +34,8 @@ std::string WindowsPath(const std::string& hostPath) {
 
 std::string Utf16File(const std::string& utf8) {
     std::string bytes = "\xFF\xFE";
-    for (char16_t unit : zbw::FromUtf8(utf8).GetStdString()) {
+    const CString text = zbw::FromUtf8(utf8);
+    for (char16_t unit : text.GetStdString()) {
         bytes += static_cast<char>(unit & 0xFF);
         bytes += static_cast<char>(unit >> 8);
     }

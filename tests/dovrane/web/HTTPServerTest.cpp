@@ -16,6 +16,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
 #include "tests/e2e/HttpClient.h"
