@@ -1,6 +1,7 @@
 // The engine's memory while it serves its pages: 200 profiles of the stand-in, each due every
-// minute, and the status page asked every second on a new connection (a new client thread each
-// time). Prints the engine's resident memory each minute, then the last figure and its growth
+// minute and running for 20 s (so that about a third of them run at any time and the page changes
+// every second), and the status page asked every second on a new connection (a new client thread
+// each time). Prints the engine's resident memory each minute, then the last figure and its growth
 // over the last half of the run beside the targets (under 100 MB, flat). It runs 10 minutes;
 // "--minutes N" runs N minutes instead, for development.
 #include <signal.h>
@@ -64,7 +65,7 @@ std::string WriteSettings(const CTestRoot& root, int port) {
             file,
             Utf16File("[Zebrodyne Profile - File Version 4.0.0]\r\n[Settings]\r\nSource Folder=" +
                       WindowsPath(root.Path("src")) + "\r\nTarget Folder=" + WindowsPath(root.Path("dst")) +
-                      "\r\nExecution Method=1\r\n[StandIn]\r\nSeconds=0\r\n"));
+                      "\r\nExecution Method=1\r\n[StandIn]\r\nSeconds=20\r\n"));
         xml += "<ITEM><PROFILE>" + WindowsPath(file) + "</PROFILE><CATEGORY>Category " +
                std::to_string(i % 5) + "</CATEGORY><EVERYMINUTE>1</EVERYMINUTE></ITEM>\r\n";
     }
