@@ -19,6 +19,7 @@
 
 #include "platform/base/TextConvert.h"
 #include "platform/host/PathMap.h"
+#include "platform/win32/Registry.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/HttpClient.h"
 #include "tests/e2e/LogFiles.h"
@@ -93,6 +94,17 @@ void LatencyWithIdleConnections(int port, double& median, double& p99) {
     std::sort(times.begin(), times.end());
     median = times[times.size() / 2];
     p99 = times[times.size() * 99 / 100];
+}
+
+// The stand-in as the synchronisation program the engine starts.
+void RegisterStandIn() {
+    const CString program = zbw::ToWindowsPath(BinDir() + "/zbsync") + u".exe";
+    HKEY key = nullptr;
+    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
+                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegSetValueExW(key, u"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(program)),
+                   static_cast<DWORD>((program.GetLength() + 1) * sizeof(char16_t)));
+    RegCloseKey(key);
 }
 
 // Every core kept busy by a process of its own until the load is dropped.
@@ -184,6 +196,7 @@ void StatusPageFigures(int port, const CTestRoot& root) {
 
 int main() {
     CTestRoot root;
+    RegisterStandIn();
     int port = FreeLoopbackPort();
     std::filesystem::create_directories(root.Path("profiles"));
     std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n<SETTINGS>\r\n<HTTP><PORT>" +
