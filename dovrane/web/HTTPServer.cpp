@@ -213,6 +213,7 @@ int CHTTPServer::ProcessRequest(const std::string& bytes, std::string& response,
         return 0;
     }
     keepAlive = request.m_bKeepAlive;
+    const unsigned long long seen = m_nSnapshotsBegun;
     if (IsPlainFile(request)) {
         bool authorized = IsAuthorized(request);
         if (!authorized) keepAlive = false;
@@ -229,7 +230,10 @@ int CHTTPServer::ProcessRequest(const std::string& bytes, std::string& response,
         REQUESTSTATE state;
         state.context.bLocalClient = std::string(address) == kLocalClient;
         state.context.strClientIp = CString(address);
-        TakeSnapshot(state);
+        // Requests that carry out nothing (pages, refresh checks) may share a snapshot.
+        bool shareable = request.IsGet() && (request.m_strQuery.empty() ||
+                                             zbw::FromUtf8(request.m_strPath) == kRefreshCheckPage);
+        TakeSnapshot(state, seen, shareable);
         response = Answer(request, state, lock, keepAlive);
     }
     if (m_log.m_bDebug) {
@@ -245,30 +249,43 @@ bool CHTTPServer::IsPlainFile(const CHttpRequest& request) const {
     return !IsTemplatePage(page) && request.m_strPath != kRunsFeed && request.m_strPath != kErrorsFeed;
 }
 
-void CHTTPServer::TakeSnapshot(REQUESTSTATE& state) {
+void CHTTPServer::TakeSnapshot(REQUESTSTATE& state, unsigned long long seen, bool shareable) {
+    if (!shareable || !m_latestSnapshot || m_latestSnapshot->number <= seen)
+        m_latestSnapshot = MakeSnapshot();
+    state.snapshot = m_latestSnapshot;
+    PAGECONTEXT& context = state.context;
+    context.settings = state.snapshot->settings;
+    context.pSnapshot = &state.snapshot->items;
+    context.pCategories = &state.snapshot->categories;
+    context.bDatabaseMissing = state.snapshot->databaseMissing;
+    context.strFormToken = m_strFormToken;
+}
+
+std::shared_ptr<const CHTTPServer::SNAPSHOT> CHTTPServer::MakeSnapshot() {
+    auto snapshot = std::make_shared<SNAPSHOT>();
+    snapshot->number = ++m_nSnapshotsBegun;
     if (m_pList) {
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
         CSingleLock lock(&m_pList->GetListMutex(), TRUE);
-        state.context.settings = m_pList->GetSettings();
-        m_pList->UpdateHttpItemData(state.snapshot);
+        snapshot->settings = m_pList->GetSettings();
+        m_pList->UpdateHttpItemData(snapshot->items);
         lock.Unlock();
         SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
     }
-    for (INT_PTR i = 0; i < state.snapshot.GetSize(); ++i) {
-        const CString& category = state.snapshot[i].GetLaunchItem().m_strCategory;
-        auto at = std::lower_bound(state.categories.begin(), state.categories.end(), category);
-        if (at == state.categories.end() || *at != category) state.categories.insert(at, category);
+    std::vector<CString>& categories = snapshot->categories;
+    for (INT_PTR i = 0; i < snapshot->items.GetSize(); ++i) {
+        const CString& category = snapshot->items[i].GetLaunchItem().m_strCategory;
+        auto at = std::lower_bound(categories.begin(), categories.end(), category);
+        if (at == categories.end() || *at != category) categories.insert(at, category);
     }
-    PAGECONTEXT& context = state.context;
-    context.pSnapshot = &state.snapshot;
-    context.pCategories = &state.categories;
-    context.bDatabaseMissing = !g_EngineDB.IsDBOpen();
-    context.strFormToken = m_strFormToken;
-    if (context.settings.m_strSettingsPath.IsEmpty()) context.settings.m_strSettingsPath = m_strSettingsFile;
+    snapshot->databaseMissing = !g_EngineDB.IsDBOpen();
+    if (snapshot->settings.m_strSettingsPath.IsEmpty())
+        snapshot->settings.m_strSettingsPath = m_strSettingsFile;
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (GetFileAttributesExW(m_strSettingsFile, GetFileExInfoStandard, &data))
-        state.settingsStamp.Format(u"%u.%u", data.ftLastWriteTime.dwHighDateTime,
-                                   data.ftLastWriteTime.dwLowDateTime);
+        snapshot->settingsStamp.Format(u"%u.%u", data.ftLastWriteTime.dwHighDateTime,
+                                       data.ftLastWriteTime.dwLowDateTime);
+    return snapshot;
 }
 
 bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
@@ -341,7 +358,8 @@ std::string CHTTPServer::Answer(CHttpRequest& request, REQUESTSTATE& state, REQU
 
 std::string CHTTPServer::AnswerFeed(const CHttpRequest& request, const REQUESTSTATE& state, bool keepAlive) {
     const int kind = request.m_strPath == kErrorsFeed ? CRSSPage::FEED_ERRORS : CRSSPage::FEED_RUNS;
-    CString feed = CRSSPage().BuildFeed(state.snapshot, u"http://" + zbw::FromUtf8(request.m_strHost), kind);
+    CString feed =
+        CRSSPage().BuildFeed(state.snapshot->items, u"http://" + zbw::FromUtf8(request.m_strHost), kind);
     return CHttpAnswer::Page("200 OK", "xml", "text/xml;", Utf16Bytes(feed.GetStdString()), keepAlive);
 }
 
@@ -379,7 +397,8 @@ std::string CHTTPServer::AnswerRefreshCheck(const CHttpRequest& request, CHttpAc
 
 CString CHTTPServer::CurrentRefreshId(const REQUESTSTATE& state) const {
     const COleDateTime& started = state.context.settings.m_dtEngineStart;
-    return ComputeRefreshId(state.snapshot, state.context.nSelectedProfile, state.settingsStamp,
+    return ComputeRefreshId(state.snapshot->items, state.context.nSelectedProfile,
+                            state.snapshot->settingsStamp,
                             started.GetStatus() == COleDateTime::valid ? started.Format() : CString());
 }
 
@@ -483,10 +502,11 @@ CString CHTTPServer::CacheKeyOf(const REQUESTSTATE& state) const {
     CString key;
     for (const CString* text :
          {&context.strPage, &context.strCurrentLink, &context.strCurrentTime, &context.strClientIp,
-          &state.settingsStamp, &settings.m_strVersion, &settings.m_strSettingsPath, &settings.m_strDBPath,
-          &settings.m_strLogPath, &settings.m_strCommandLine, &settings.m_strSystem, &settings.m_strAccount,
-          &settings.m_strComputerName, &settings.m_strSyncProgramPath, &settings.m_strHttpClients,
-          &settings.m_strTcpAddress, &settings.m_strTcpClients, &context.strUpdateLink})
+          &state.snapshot->settingsStamp, &settings.m_strVersion, &settings.m_strSettingsPath,
+          &settings.m_strDBPath, &settings.m_strLogPath, &settings.m_strCommandLine, &settings.m_strSystem,
+          &settings.m_strAccount, &settings.m_strComputerName, &settings.m_strSyncProgramPath,
+          &settings.m_strHttpClients, &settings.m_strTcpAddress, &settings.m_strTcpClients,
+          &context.strUpdateLink})
         key += *text + u'\x1';
     key.AppendFormat(u"%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d", context.bLocalClient,
                      context.bShowNewInstall, context.bDatabaseMissing, context.bRefreshTags,
@@ -503,26 +523,24 @@ CString CHTTPServer::CacheKeyOf(const REQUESTSTATE& state) const {
 
 std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, REQUESTSTATE& state) {
     const CString key = CacheKeyOf(state);
+    const CArray<CZBProjectRunItemData>& items = state.snapshot->items;
     auto shows = [&](const CACHEDPAGE& page) {
-        return page.key == key &&
-               std::equal(page.snapshot.begin(), page.snapshot.end(), state.snapshot.GetData(),
-                          state.snapshot.GetData() + state.snapshot.GetSize());
+        return page.key == key && std::equal(page.snapshot.begin(), page.snapshot.end(), items.GetData(),
+                                             items.GetData() + items.GetSize());
     };
     {
         std::lock_guard<std::mutex> held(m_cacheLock);
         for (const CACHEDPAGE& page : m_cache)
-            if (page.snapshot.size() == static_cast<size_t>(state.snapshot.GetSize()) && shows(page))
-                return page.body;
+            if (page.snapshot.size() == static_cast<size_t>(items.GetSize()) && shows(page)) return page.body;
     }
     // One buffer per client thread, kept for its next pages.
     thread_local std::u16string expanded;
     expanded.clear();
     if (state.context.bRefreshTags) state.context.strRefreshId = CurrentRefreshId(state);
     Render(text, state.context, expanded);
-    CACHEDPAGE rendered{key,
-                        std::vector<CZBProjectRunItemData>(
-                            state.snapshot.GetData(), state.snapshot.GetData() + state.snapshot.GetSize()),
-                        std::make_shared<const std::string>(Utf16Bytes(expanded))};
+    CACHEDPAGE rendered{
+        key, std::vector<CZBProjectRunItemData>(items.GetData(), items.GetData() + items.GetSize()),
+        std::make_shared<const std::string>(Utf16Bytes(expanded))};
     std::shared_ptr<const std::string> body = rendered.body;
     std::lock_guard<std::mutex> held(m_cacheLock);
     for (CACHEDPAGE& page : m_cache) {

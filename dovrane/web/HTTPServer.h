@@ -87,12 +87,20 @@ class CHTTPServer : public CGenericServer {
     void OnWaitForClients() override;
 
    private:
-    // What one request works on: its snapshot of the engine, the selection and the page's texts.
-    struct REQUESTSTATE {
-        CArray<CZBProjectRunItemData> snapshot;
-        std::vector<CString> categories;
-        PAGECONTEXT context;
+    // The engine's state as a request saw it. Requests that arrived before it was begun may
+    // share it: it shows them nothing older than their own arrival.
+    struct SNAPSHOT {
+        CArray<CZBProjectRunItemData> items;
+        std::vector<CString> categories;  // sorted, distinct
+        CEngineSettings settings;
         CString settingsStamp;  // the settings file's last write time
+        bool databaseMissing = false;
+        unsigned long long number = 0;  // the how-manyth begun
+    };
+    // What one request works on: its snapshot, the selection and the page's texts.
+    struct REQUESTSTATE {
+        std::shared_ptr<const SNAPSHOT> snapshot;
+        PAGECONTEXT context;
     };
     // A rendered page and what it showed.
     struct CACHEDPAGE {
@@ -102,7 +110,10 @@ class CHTTPServer : public CGenericServer {
     };
     using REQUESTLOCK = std::unique_lock<std::timed_mutex>;
 
-    void TakeSnapshot(REQUESTSTATE& state);
+    // seen is the number of snapshots begun when the request arrived; a shareable request takes
+    // the latest one when it was begun after that.
+    void TakeSnapshot(REQUESTSTATE& state, unsigned long long seen, bool shareable);
+    std::shared_ptr<const SNAPSHOT> MakeSnapshot();
     bool IsAuthorized(const CHttpRequest& request);
     // A file answered without the request lock: no actions, no snapshot.
     bool IsPlainFile(const CHttpRequest& request) const;
@@ -149,8 +160,10 @@ class CHTTPServer : public CGenericServer {
     // Read by requests that wait for the lock, to say what the engine is busy with.
     std::atomic<int> m_nBusyCode{0};
 
-    // The request lock serialises the snapshots and the actions; the new-install state is its.
+    // The request lock serialises the snapshots and the actions; what follows it is its.
     std::timed_mutex m_requestLock;
+    std::shared_ptr<const SNAPSHOT> m_latestSnapshot;
+    std::atomic<unsigned long long> m_nSnapshotsBegun{0};
     int m_nNewInstall = 0;  // 0 not decided, 1 shown until the next ordinary page, 2 cut
     bool m_bNewInstallShownOnce = false;
 
