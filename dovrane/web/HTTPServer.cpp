@@ -496,21 +496,26 @@ void CHTTPServer::Render(const CString& text, const PAGECONTEXT& context, std::u
     CPageTemplate(context).Expand(text, out);
 }
 
-CString CHTTPServer::CacheKeyOf(const REQUESTSTATE& state) const {
+CString CHTTPServer::PageKeyOf(const PAGECONTEXT& context) {
+    CString key = context.strPage + u'\x1' + context.strCurrentLink + u'\x1' + context.strClientIp;
+    key.AppendFormat(u"\x1%d.%d.%d", context.bLocalClient, context.nSelectedProfile,
+                     context.nSelectedCategory);
+    return key;
+}
+
+CString CHTTPServer::ShownKeyOf(const REQUESTSTATE& state) const {
     const PAGECONTEXT& context = state.context;
     const CEngineSettings& settings = context.settings;
     CString key;
     for (const CString* text :
-         {&context.strPage, &context.strCurrentLink, &context.strCurrentTime, &context.strClientIp,
-          &state.snapshot->settingsStamp, &settings.m_strVersion, &settings.m_strSettingsPath,
-          &settings.m_strDBPath, &settings.m_strLogPath, &settings.m_strCommandLine, &settings.m_strSystem,
-          &settings.m_strAccount, &settings.m_strComputerName, &settings.m_strSyncProgramPath,
-          &settings.m_strHttpClients, &settings.m_strTcpAddress, &settings.m_strTcpClients,
-          &context.strUpdateLink})
+         {&context.strCurrentTime, &state.snapshot->settingsStamp, &settings.m_strVersion,
+          &settings.m_strSettingsPath, &settings.m_strDBPath, &settings.m_strLogPath,
+          &settings.m_strCommandLine, &settings.m_strSystem, &settings.m_strAccount,
+          &settings.m_strComputerName, &settings.m_strSyncProgramPath, &settings.m_strHttpClients,
+          &settings.m_strTcpAddress, &settings.m_strTcpClients, &context.strUpdateLink})
         key += *text + u'\x1';
-    key.AppendFormat(u"%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d", context.bLocalClient,
-                     context.bShowNewInstall, context.bDatabaseMissing, context.bRefreshTags,
-                     context.nSelectedProfile, context.nSelectedCategory, settings.m_bSaved,
+    key.AppendFormat(u"%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d", context.bShowNewInstall,
+                     context.bDatabaseMissing, context.bRefreshTags, settings.m_bSaved,
                      settings.m_nSyncProgramMissing, settings.m_nSyncProgramBuild, settings.m_nService,
                      settings.m_nRefresh, settings.m_nCheckNew, settings.m_nCheckNewAfterChange,
                      settings.m_nHttpPort, settings.m_nTcpPort);
@@ -521,31 +526,34 @@ CString CHTTPServer::CacheKeyOf(const REQUESTSTATE& state) const {
     return key;
 }
 
+bool CHTTPServer::ShowSame(const SNAPSHOT& a, const SNAPSHOT& b) {
+    return &a == &b ||
+           (a.items.GetSize() == b.items.GetSize() &&
+            std::equal(a.items.GetData(), a.items.GetData() + a.items.GetSize(), b.items.GetData()));
+}
+
+// The cache keeps the snapshot a page was rendered from, shared with the requests that took it,
+// and one version of each page: what it holds stays within a few snapshots and pages.
 std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, REQUESTSTATE& state) {
-    const CString key = CacheKeyOf(state);
-    const CArray<CZBProjectRunItemData>& items = state.snapshot->items;
-    auto shows = [&](const CACHEDPAGE& page) {
-        return page.key == key && std::equal(page.snapshot.begin(), page.snapshot.end(), items.GetData(),
-                                             items.GetData() + items.GetSize());
-    };
+    const CString page = PageKeyOf(state.context);
+    const CString shown = ShownKeyOf(state);
     {
         std::lock_guard<std::mutex> held(m_cacheLock);
-        for (const CACHEDPAGE& page : m_cache)
-            if (page.snapshot.size() == static_cast<size_t>(items.GetSize()) && shows(page)) return page.body;
+        for (const CACHEDPAGE& cached : m_cache)
+            if (cached.page == page && cached.shown == shown && ShowSame(*cached.snapshot, *state.snapshot))
+                return cached.body;
     }
     // One buffer per client thread, kept for its next pages.
     thread_local std::u16string expanded;
     expanded.clear();
     if (state.context.bRefreshTags) state.context.strRefreshId = CurrentRefreshId(state);
     Render(text, state.context, expanded);
-    CACHEDPAGE rendered{
-        key, std::vector<CZBProjectRunItemData>(items.GetData(), items.GetData() + items.GetSize()),
-        std::make_shared<const std::string>(Utf16Bytes(expanded))};
-    std::shared_ptr<const std::string> body = rendered.body;
+    auto body = std::make_shared<const std::string>(Utf16Bytes(expanded));
+    CACHEDPAGE rendered{page, shown, state.snapshot, body};
     std::lock_guard<std::mutex> held(m_cacheLock);
-    for (CACHEDPAGE& page : m_cache) {
-        if (page.key == key) {
-            page = std::move(rendered);
+    for (CACHEDPAGE& cached : m_cache) {
+        if (cached.page == page) {
+            cached = std::move(rendered);
             return body;
         }
     }

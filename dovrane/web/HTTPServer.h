@@ -50,7 +50,7 @@ class CHTTPServer : public CGenericServer {
     static constexpr DWORD kRequestTimeLimitMs = 30000;
     static constexpr int kLockTries = 1000;
     static constexpr DWORD kLockPauseMs = 10;
-    // Pages kept: a few pages and selections, each in the version of its latest state.
+    // Pages kept: a few pages, selections and clients, each in the version of its latest state.
     static constexpr size_t kCachedPages = 8;
 
     CHTTPServer();
@@ -103,9 +103,11 @@ class CHTTPServer : public CGenericServer {
         PAGECONTEXT context;
     };
     // A rendered page and what it showed.
+    // A rendered page and what it showed: one per page, query and client, its latest version.
     struct CACHEDPAGE {
-        CString key;
-        std::vector<CZBProjectRunItemData> snapshot;
+        CString page;   // the page, its query and the client
+        CString shown;  // everything else it shows beside the snapshot
+        std::shared_ptr<const SNAPSHOT> snapshot;
         std::shared_ptr<const std::string> body;
     };
     using REQUESTLOCK = std::unique_lock<std::timed_mutex>;
@@ -132,8 +134,10 @@ class CHTTPServer : public CGenericServer {
     void Render(const CString& text, const PAGECONTEXT& context, std::u16string& out) const;
     // The answer's body of a page: from the cache while it shows the same, else rendered and kept.
     std::shared_ptr<const std::string> CachedBody(const CString& text, REQUESTSTATE& state);
-    // Everything a page shows beside the snapshot.
-    CString CacheKeyOf(const REQUESTSTATE& state) const;
+    // Which page a request asks for, and everything else the page shows beside the snapshot.
+    static CString PageKeyOf(const PAGECONTEXT& context);
+    CString ShownKeyOf(const REQUESTSTATE& state) const;
+    static bool ShowSame(const SNAPSHOT& a, const SNAPSHOT& b);
     void FillPageContext(REQUESTSTATE& state, const CString& page) const;
     CString UpdateLink(const CEngineSettings& settings) const;
     // The page-refresh identifier of what the request's page shows.
