@@ -50,6 +50,7 @@ class CThreadExit {
 thread_local CThreadExit t_exit;
 thread_local int t_priority = THREAD_PRIORITY_NORMAL;  // threads the layer did not start
 constexpr int kHeapArenas = 2;
+constexpr int kLargeBlockBytes = 512 * 1024;
 
 // The new thread waits until its handle exists. The creator reads the thread's id from the
 // pthread and waits for the thread to report it only if that fails, so it does not wait until
@@ -104,10 +105,15 @@ bool IsPriorityLevel(int priority) {
 
 // Windows gives each thread of the process one heap; glibc would give each new thread an arena
 // of its own, and a server that starts a thread per connection would keep dozens of them, mostly
-// free, for good. A few arenas shared by all threads keep the memory of such a process flat.
+// free, for good. A few arenas shared by all threads keep the memory of such a process flat. The
+// Windows heap also takes large blocks from the system and gives them back when freed; glibc's
+// own threshold would rise after the first such block and leave the heap fragmented by them.
 void BoundHeapArenas() {
     static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_ARENA_MAX, kHeapArenas); });
+    std::call_once(once, [] {
+        mallopt(M_ARENA_MAX, kHeapArenas);
+        mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+    });
 }
 
 // The thread object a handle names; the current thread's when it is the pseudo-handle and the

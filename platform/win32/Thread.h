@@ -10,7 +10,8 @@
 // value last set; the host schedules every thread at its process's nice value (the priority
 // class), since a per-thread nice value would rank a thread against every process on the machine.
 // Heaps: threads share a small fixed number of malloc arenas, as Windows threads share the
-// process heap, so threads that come and go leave no heap of their own behind.
+// process heap, so threads that come and go leave no heap of their own behind; blocks of 512 KB
+// and more come from the system and go back to it when freed, as on Windows.
 //
 // Left out: CREATE_SUSPENDED and ResumeThread (refused with ERROR_NOT_SUPPORTED), thread-local
 // storage slots and suspend counts. Security attributes are accepted and ignored.
