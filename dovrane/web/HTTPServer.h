@@ -6,14 +6,16 @@
 // A rendered page is kept (as the bytes of its answer, converted once) and served again while
 // everything it shows is the same: the snapshot of every run item, the settings file's time
 // stamp, the time of day it shows, the request's page, query and client, and the engine's
-// flags. A page whose state changed is rendered again, so no page is served stale.
+// flags. A page whose state changed is rendered again, so no page is served stale. Requests that
+// carry out nothing share the latest snapshot when it was begun after they arrived, so it never
+// shows them an older state than their own.
 //
 // Threads: StartServer, Shutdown and the destructor belong to the owner (the main thread of
 // the application object). The client threads take the request lock only for what must be
 // serialised: the snapshot of the engine's state and the query's actions (a request with
 // actions keeps it to its answer). Files, cached pages and the rendering of a page without
-// actions run in parallel; the page files and the page cache have small locks of their own.
-// A request that waits for the request lock longer than about 10 s gets the busy page. While Shutdown
+// actions run in parallel; the page files and the page cache have small locks of their own. A
+// request that waits for the request lock longer than about 10 s gets the busy page. While Shutdown
 // waits for client threads, the owner thread serves the messages they send to it, so a request
 // that sends an engine command to the main window cannot hold the stop up; sends made once the
 // stop has begun return 0 at once.
