@@ -11,7 +11,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZB_SANITIZE=
 benches=("$@")
 if [ ${#benches[@]} -eq 0 ]; then
   benches=(RunItemListBench HistoryBench SettingsBench IdleBench DueMinuteBench RegistryBench HttpBench
-    CommandServerBench ClientFilterBench)
+    CommandServerBench ClientFilterBench HttpSoakBench)
 fi
 # Everything, so the benches find every program they start and the optimised build keeps linking.
 cmake --build "$build" -j "$(nproc)"

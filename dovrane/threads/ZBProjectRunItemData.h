@@ -20,6 +20,8 @@ class CZBProjectRunItemData {
     static const int kNextRuns = 5;
 
     CZBProjectRunItemData() = default;
+    // Equal snapshots show the same page.
+    bool operator==(const CZBProjectRunItemData& other) const = default;
 
     // Takes every field from the live item, in the order the fields are listed below.
     void Update(CZBProjectRunItem& item);

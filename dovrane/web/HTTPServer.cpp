@@ -38,7 +38,8 @@ const char16_t kBrowsePage[] = u"/browse.htm";
 const char16_t kRefreshCheckPage[] = u"/checkrefresh.htm";
 const char kHelpPage[] = "/help/help.htm";
 const char kNotImplementedPage[] = "/mna.html";
-const char kUpdatePage[] = "/help/help.htm#updates";
+const char kUpdatePage[] = "/help/help.htm";
+const char kUpdateFragment[] = "#updates";
 const char kLocalClient[] = "127.0.0.1";
 const char kRunsFeed[] = "/rss.xml";
 const char kErrorsFeed[] = "/errors.xml";
@@ -60,12 +61,12 @@ std::string Extension(const std::string& path) {
     return extension;
 }
 
-std::string Utf16Bytes(const CString& text) {
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(text.GetLength()) * 2);
-    for (char16_t unit : text.GetStdString()) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
+std::string Utf16Bytes(std::u16string_view text) {
+    std::string bytes(text.size() * 2, '\0');
+    char* at = bytes.data();
+    for (char16_t unit : text) {
+        *at++ = static_cast<char>(unit & 0xFF);
+        *at++ = static_cast<char>(unit >> 8);
     }
     return bytes;
 }
@@ -100,9 +101,7 @@ CString MakeFormToken() {
 CHTTPServer::CHTTPServer() : CHTTPServer(g_DebugPrintf) {}
 
 CHTTPServer::CHTTPServer(CDebugPrintf& log)
-    : CGenericServer(log), m_log(log), m_strFormToken(MakeFormToken()) {
-    m_snapshot.SetSize(0, 64);
-}
+    : CGenericServer(log), m_log(log), m_strFormToken(MakeFormToken()) {}
 
 CHTTPServer::~CHTTPServer() {
     m_bStopping = true;
@@ -200,58 +199,16 @@ std::string CHTTPServer::LoggedRequest(const std::string& request) {
     return shown;
 }
 
-int CHTTPServer::ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
+int CHTTPServer::ProcessRequest(const std::string& bytes, std::string& response, bool& keepAlive,
                                 const char* address) {
     using namespace std::chrono;
-    CHttpRequest::COMPLETENESS state = CHttpRequest::CheckComplete(request);
-    if (CHttpRequest::IsRefusal(state)) {
-        LogTrace("Request refused", "ProcessRequest", static_cast<int>(request.size()));
-        response = CHttpAnswer::Refused(CHttpRequest::RefusalStatus(state));
+    CHttpRequest::COMPLETENESS completeness = CHttpRequest::CheckComplete(bytes);
+    if (CHttpRequest::IsRefusal(completeness)) {
+        LogTrace("Request refused", "ProcessRequest", static_cast<int>(bytes.size()));
+        response = CHttpAnswer::Refused(CHttpRequest::RefusalStatus(completeness));
         keepAlive = false;
         return 1;
     }
-    if (!m_requestLock.try_lock_for(milliseconds(kLockPauseMs * (kLockTries + 1)))) {
-        response = CHttpAnswer::Busy(m_nBusyCode);
-        keepAlive = false;
-        return 1;
-    }
-    std::lock_guard<std::timed_mutex> held(m_requestLock, std::adopt_lock);
-    int result = ParseRequest(request, response, keepAlive, address);
-    m_snapshot.RemoveAll();
-    return result;
-}
-
-void CHTTPServer::TakeSnapshot() {
-    m_snapshot.RemoveAll();
-    m_categories.clear();
-    if (m_pList) {
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
-        CSingleLock lock(&m_pList->GetListMutex(), TRUE);
-        m_context.settings = m_pList->GetSettings();
-        m_pList->UpdateHttpItemData(m_snapshot);
-        lock.Unlock();
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
-    }
-    for (INT_PTR i = 0; i < m_snapshot.GetSize(); ++i) {
-        const CString& category = m_snapshot[i].GetLaunchItem().m_strCategory;
-        auto at = std::lower_bound(m_categories.begin(), m_categories.end(), category);
-        if (at == m_categories.end() || *at != category) m_categories.insert(at, category);
-    }
-}
-
-int CHTTPServer::ParseRequest(const std::string& bytes, std::string& response, bool& keepAlive,
-                              const char* address) {
-    m_nBusyCode = CHttpAnswer::BUSY_NONE;
-    m_context = PAGECONTEXT();
-    m_context.bLocalClient = std::string(address) == kLocalClient;
-    m_context.strClientIp = CString(address);
-    TakeSnapshot();
-    m_context.pSnapshot = &m_snapshot;
-    m_context.pCategories = &m_categories;
-    m_context.bDatabaseMissing = !g_EngineDB.IsDBOpen();
-    m_context.strFormToken = m_strFormToken;
-    if (m_context.settings.m_strSettingsPath.IsEmpty())
-        m_context.settings.m_strSettingsPath = m_strSettingsFile;
     if (m_log.m_bDebug) m_log.Print(u"HTTP Request: %s", zbw::FromAnsi(LoggedRequest(bytes)));
     CHttpRequest request;
     if (!request.Parse(bytes)) {
@@ -261,12 +218,79 @@ int CHTTPServer::ParseRequest(const std::string& bytes, std::string& response, b
         return 1;
     }
     keepAlive = request.m_bKeepAlive;
-    response = Answer(request, keepAlive);
+    const unsigned long long seen = m_nSnapshotsBegun;
+    if (IsPlainFile(request)) {
+        bool authorized = IsAuthorized(request);
+        if (!authorized) keepAlive = false;
+        response =
+            authorized ? ServeFile("200 OK", request.m_strPath, keepAlive) : CHttpAnswer::Unauthorized();
+    } else {
+        REQUESTLOCK lock(m_requestLock, std::defer_lock);
+        if (!lock.try_lock_for(milliseconds(kLockPauseMs * (kLockTries + 1)))) {
+            response = CHttpAnswer::Busy(m_nBusyCode);
+            keepAlive = false;
+            return 1;
+        }
+        m_nBusyCode = CHttpAnswer::BUSY_NONE;
+        REQUESTSTATE state;
+        state.context.bLocalClient = std::string(address) == kLocalClient;
+        state.context.strClientIp = CString(address);
+        // Requests that carry out nothing (pages, refresh checks) may share a snapshot.
+        bool shareable = request.IsGet() && (request.m_strQuery.empty() ||
+                                             zbw::FromUtf8(request.m_strPath) == kRefreshCheckPage);
+        TakeSnapshot(state, seen, shareable);
+        response = Answer(request, state, lock, keepAlive);
+    }
     if (m_log.m_bDebug) {
         size_t headerEnd = response.find("\r\n\r\n");
         m_log.Print(u"HTTP Response: %s", zbw::FromAnsi(LoggedRequest(response.substr(0, headerEnd + 4))));
     }
     return 1;
+}
+
+bool CHTTPServer::IsPlainFile(const CHttpRequest& request) const {
+    if (!request.IsGet() || !request.m_strQuery.empty() || request.m_strPath == "/") return false;
+    CString page = zbw::FromUtf8(request.m_strPath);
+    return !IsTemplatePage(page) && request.m_strPath != kRunsFeed && request.m_strPath != kErrorsFeed;
+}
+
+void CHTTPServer::TakeSnapshot(REQUESTSTATE& state, unsigned long long seen, bool shareable) {
+    if (!shareable || !m_latestSnapshot || m_latestSnapshot->number <= seen)
+        m_latestSnapshot = MakeSnapshot();
+    state.snapshot = m_latestSnapshot;
+    PAGECONTEXT& context = state.context;
+    context.settings = state.snapshot->settings;
+    context.pSnapshot = &state.snapshot->items;
+    context.pCategories = &state.snapshot->categories;
+    context.bDatabaseMissing = state.snapshot->databaseMissing;
+    context.strFormToken = m_strFormToken;
+}
+
+std::shared_ptr<const CHTTPServer::SNAPSHOT> CHTTPServer::MakeSnapshot() {
+    auto snapshot = std::make_shared<SNAPSHOT>();
+    snapshot->number = ++m_nSnapshotsBegun;
+    if (m_pList) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_HIGHEST);
+        CSingleLock lock(&m_pList->GetListMutex(), TRUE);
+        snapshot->settings = m_pList->GetSettings();
+        m_pList->UpdateHttpItemData(snapshot->items);
+        lock.Unlock();
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    }
+    std::vector<CString>& categories = snapshot->categories;
+    for (INT_PTR i = 0; i < snapshot->items.GetSize(); ++i) {
+        const CString& category = snapshot->items[i].GetLaunchItem().m_strCategory;
+        auto at = std::lower_bound(categories.begin(), categories.end(), category);
+        if (at == categories.end() || *at != category) categories.insert(at, category);
+    }
+    snapshot->databaseMissing = !g_EngineDB.IsDBOpen();
+    if (snapshot->settings.m_strSettingsPath.IsEmpty())
+        snapshot->settings.m_strSettingsPath = m_strSettingsFile;
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(m_strSettingsFile, GetFileExInfoStandard, &data))
+        snapshot->settingsStamp.Format(u"%u.%u", data.ftLastWriteTime.dwHighDateTime,
+                                       data.ftLastWriteTime.dwLowDateTime);
+    return snapshot;
 }
 
 bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
@@ -288,10 +312,13 @@ bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
     return false;
 }
 
-std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
+std::string CHTTPServer::Answer(CHttpRequest& request, REQUESTSTATE& state, REQUESTLOCK& lock,
+                                bool& keepAlive) {
+    PAGECONTEXT& context = state.context;
     if (!request.IsGet() && !request.IsPost()) {
         keepAlive = false;
-        return ServePage("501 Not Implemented", kNotImplementedPage, false);
+        lock.unlock();
+        return ServeFile("501 Not Implemented", kNotImplementedPage, false);
     }
     std::string path = request.m_strPath == "/" ? zbw::ToUtf8(m_strDefaultPage) : request.m_strPath;
     if (request.IsPost() && request.m_strQuery.empty())
@@ -300,17 +327,19 @@ std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
         keepAlive = false;
         return CHttpAnswer::Unauthorized();
     }
-    m_context.strPage = zbw::FromUtf8(path);
-    if (path == kRunsFeed || path == kErrorsFeed) return AnswerFeed(request, keepAlive);
-    bool refreshCheck = m_context.strPage == kRefreshCheckPage;
+    context.strPage = zbw::FromUtf8(path);
+    if (path == kRunsFeed || path == kErrorsFeed) return AnswerFeed(request, state, keepAlive);
+    bool refreshCheck = context.strPage == kRefreshCheckPage;
     if (!refreshCheck && m_nNewInstall == 1 && m_bNewInstallShownOnce) m_nNewInstall = 2;
-    if (!m_pList) return ServePage("200 OK", path, keepAlive);
+    context.strCurrentLink = HtmlEscape(zbw::FromUtf8(
+        request.m_strPath + (request.m_strUrlQuery.empty() ? "" : "?" + request.m_strUrlQuery)));
+    if (!m_pList) return ServePage("200 OK", path, state, lock, request.IsGet(), keepAlive);
     CHttpActions::REQUESTSITE site{request.GetHeader("Origin"), request.GetHeader("Referer"),
                                    request.m_strHost, request.GetHeader("Sec-Fetch-Site")};
     CHttpActions actions(*m_pList,
                          {[this](WPARAM code, CString& text) { return SendToMainWindow(code, text); },
                           [this](WPARAM code) { return PostToMainWindow(code); }},
-                         m_context, m_nBusyCode);
+                         context, m_nBusyCode);
     actions.SetPauses(m_dwChangedPauseMs, m_dwOpenPauseMs, m_dwFormPauseMs);
     CHttpActions::ANSWER answer = CHttpActions::ANSWER_PAGE;
     if (request.IsPost()) {
@@ -322,25 +351,27 @@ std::string CHTTPServer::Answer(CHttpRequest& request, bool& keepAlive) {
         return CHttpAnswer::Redirect("204 No Content", actions.Location(), keepAlive);
     if (answer == CHttpActions::ANSWER_SEE_OTHER)
         return CHttpAnswer::Redirect("303 See Other", actions.Location(), keepAlive);
-    if (refreshCheck) return AnswerRefreshCheck(request, actions, keepAlive);
-    if (!m_context.strFileName.IsEmpty())
-        m_context.strFileContent =
-            RenderFileContent(m_context.strFileName, m_context.strFileRunId, m_context.nFilePage);
-    m_strCurrentLink = HtmlEscape(zbw::FromUtf8(
-        request.m_strPath + (request.m_strUrlQuery.empty() ? "" : "?" + request.m_strUrlQuery)));
-    return ServePage("200 OK", zbw::ToUtf8(m_context.strPage), keepAlive);
+    if (refreshCheck) return AnswerRefreshCheck(request, actions, state, keepAlive);
+    if (!context.strFileName.IsEmpty())
+        context.strFileContent =
+            RenderFileContent(context.strFileName, context.strFileRunId, context.nFilePage);
+    // Actions that changed nothing (selections) leave a page that the cache may keep.
+    bool cacheable = request.IsGet() && context.strErrorText.IsEmpty() && context.strFileName.IsEmpty() &&
+                     context.strPage != kBrowsePage;
+    return ServePage("200 OK", zbw::ToUtf8(context.strPage), state, lock, cacheable, keepAlive);
 }
 
-std::string CHTTPServer::AnswerFeed(const CHttpRequest& request, bool keepAlive) {
+std::string CHTTPServer::AnswerFeed(const CHttpRequest& request, const REQUESTSTATE& state, bool keepAlive) {
     const int kind = request.m_strPath == kErrorsFeed ? CRSSPage::FEED_ERRORS : CRSSPage::FEED_RUNS;
-    CString feed = CRSSPage().BuildFeed(m_snapshot, u"http://" + zbw::FromUtf8(request.m_strHost), kind);
-    return CHttpAnswer::Page("200 OK", "xml", "text/xml;", Utf16Bytes(feed), keepAlive);
+    CString feed =
+        CRSSPage().BuildFeed(state.snapshot->items, u"http://" + zbw::FromUtf8(request.m_strHost), kind);
+    return CHttpAnswer::Page("200 OK", "xml", "text/xml;", Utf16Bytes(feed.GetStdString()), keepAlive);
 }
 
 // "0" while the page named by rpg shows what it showed when it got the identifier rid, else its
 // AJAX section as it is now. rpg is the page's path and query; only its selections count.
 std::string CHTTPServer::AnswerRefreshCheck(const CHttpRequest& request, CHttpActions& actions,
-                                            bool keepAlive) {
+                                            REQUESTSTATE& state, bool keepAlive) {
     CString named, shownId;
     for (const auto& [key, value] : CHttpActions::SplitQuery(request.m_strQuery)) {
         if (key == u"rpg") named = value;
@@ -352,32 +383,28 @@ std::string CHTTPServer::AnswerRefreshCheck(const CHttpRequest& request, CHttpAc
     if (!IsRefreshablePage(page) || !IsTemplatePage(page) || page == kRefreshCheckPage)
         return CHttpAnswer::NotFound(zbw::ToUtf8(page));
     if (queryAt >= 0) actions.RunSelections(zbw::ToUtf8(named.Mid(queryAt + 1)));
-    m_context.strPage = page;
-    m_strCurrentLink = HtmlEscape(named);
+    state.context.strPage = page;
+    state.context.strCurrentLink = HtmlEscape(named);
     const std::string contentType = "text/html; charset=utf-16";
-    if (CurrentRefreshId() == shownId)
-        return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(u"0"), keepAlive);
-    CString expanded;
-    if (!ExpandPage(zbw::ToUtf8(page), expanded)) return CHttpAnswer::NotFound(zbw::ToUtf8(page));
-    CString section = ExtractAjaxSection(expanded);
-    FillRefreshTags(section);
-    return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(section), keepAlive);
+    CString id = CurrentRefreshId(state);
+    if (id == shownId) return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(u"0"), keepAlive);
+    CString text;
+    if (!LoadTemplate(zbw::ToUtf8(page), state, text)) return CHttpAnswer::NotFound(zbw::ToUtf8(page));
+    FillPageContext(state, page);
+    state.context.bRefreshTags = false;
+    std::u16string expanded;
+    Render(text, state.context, expanded);
+    CString section = ExtractAjaxSection(CString(std::move(expanded)));
+    ReplaceRefreshId(section, id);
+    ReplaceAjaxTags(section, state.context.strCurrentLink);
+    return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(section.GetStdString()), keepAlive);
 }
 
-CString CHTTPServer::CurrentRefreshId() const {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    CString settingsStamp;
-    if (GetFileAttributesExW(m_strSettingsFile, GetFileExInfoStandard, &data))
-        settingsStamp.Format(u"%u.%u", data.ftLastWriteTime.dwHighDateTime,
-                             data.ftLastWriteTime.dwLowDateTime);
-    const COleDateTime& started = m_context.settings.m_dtEngineStart;
-    return ComputeRefreshId(m_snapshot, m_context.nSelectedProfile, settingsStamp,
+CString CHTTPServer::CurrentRefreshId(const REQUESTSTATE& state) const {
+    const COleDateTime& started = state.context.settings.m_dtEngineStart;
+    return ComputeRefreshId(state.snapshot->items, state.context.nSelectedProfile,
+                            state.snapshot->settingsStamp,
                             started.GetStatus() == COleDateTime::valid ? started.Format() : CString());
-}
-
-void CHTTPServer::FillRefreshTags(CString& page) const {
-    ReplaceRefreshId(page, CurrentRefreshId());
-    ReplaceAjaxTags(page, m_strCurrentLink);
 }
 
 bool CHTTPServer::IsTemplatePage(const CString& path) const {
@@ -395,25 +422,49 @@ CString CHTTPServer::ContentTypeOf(const CString& path, const std::string& exten
     return zbw::FromUtf8(m_mime.Lookup(extension));
 }
 
-std::string CHTTPServer::ServePage(const std::string& status, const std::string& path, bool keepAlive) {
+std::string CHTTPServer::ServeFile(const std::string& status, const std::string& path, bool keepAlive) {
+    std::string extension = Extension(path);
+    std::string contentType = zbw::ToUtf8(ContentTypeOf(zbw::FromUtf8(path), extension));
+    std::string bytes;
+    if (!LoadPage(path, bytes)) return CHttpAnswer::NotFound(path);
+    return CHttpAnswer::Page(status, extension, contentType, bytes, keepAlive);
+}
+
+// The request lock is released once the page no longer needs the engine: a cacheable page is
+// rendered (or taken from the cache) beside other requests.
+std::string CHTTPServer::ServePage(const std::string& status, const std::string& path, REQUESTSTATE& state,
+                                   REQUESTLOCK& lock, bool cacheable, bool keepAlive) {
     CString page = zbw::FromUtf8(path);
+    if (!IsTemplatePage(page)) {
+        lock.unlock();
+        return ServeFile(status, path, keepAlive);
+    }
     std::string extension = Extension(path);
     std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));
-    if (!IsTemplatePage(page)) {
-        std::string bytes;
-        if (!LoadPage(path, bytes)) return CHttpAnswer::NotFound(path);
-        return CHttpAnswer::Page(status, extension, contentType, bytes, keepAlive);
+    CString text;
+    if (!LoadTemplate(path, state, text)) return CHttpAnswer::NotFound(path);
+    FillPageContext(state, page);
+    state.context.bRefreshTags = text.Find(kAjaxSectionStart) >= 0;
+    if (cacheable) {
+        lock.unlock();
+        return CHttpAnswer::Page(status, extension, contentType, *CachedBody(text, state), keepAlive);
     }
-    CString expanded;
-    if (!ExpandPage(path, expanded)) return CHttpAnswer::NotFound(path);
-    if (page == kBrowsePage) BuildBrowsePage(expanded, m_context.strBrowseFolder, m_context.bLocalClient);
-    if (expanded.Find(kAjaxSectionStart) >= 0) FillRefreshTags(expanded);
+    if (state.context.bRefreshTags) state.context.strRefreshId = CurrentRefreshId(state);
+    std::u16string expanded;
+    Render(text, state.context, expanded);
+    if (page == kBrowsePage) {
+        CString browse(std::move(expanded));
+        BuildBrowsePage(browse, state.context.strBrowseFolder, state.context.bLocalClient);
+        return CHttpAnswer::Page(status, extension, contentType, Utf16Bytes(browse.GetStdString()),
+                                 keepAlive);
+    }
     return CHttpAnswer::Page(status, extension, contentType, Utf16Bytes(expanded), keepAlive);
 }
 
 bool CHTTPServer::LoadPage(const std::string& path, std::string& bytes) {
     bool cached = false;
     CString fileName;
+    std::lock_guard<std::mutex> held(m_fileLock);
     m_pages.MapPath(path, fileName);
     if (!m_pages.Load(path, bytes, &cached)) {
         m_log.PrintDebug(u"HTTP File %s not found", zbw::FromUtf8(path));
@@ -423,19 +474,101 @@ bool CHTTPServer::LoadPage(const std::string& path, std::string& bytes) {
     return true;
 }
 
-bool CHTTPServer::ExpandPage(const std::string& path, CString& expanded) {
+bool CHTTPServer::LoadTemplate(const std::string& path, REQUESTSTATE& state, CString& text) {
     std::string bytes;
     if (!LoadPage(path, bytes)) return false;
-    CString text = zbw::FromUtf8(bytes);
-    m_context.bShowNewInstall = DecideNewInstall(text);
-    CPageTemplate expander(m_context);
-    expanded = expander.Expand(text);
-    CString update;
-    update.Format(u"&nbsp;<a href='%hs?zbengvern=%s&zbengvert=%s&zbvern=%d'>Check for Updates</a>",
-                  kUpdatePage, CString(UrlEncode(m_context.settings.m_strVersion).c_str()), u"1",
-                  m_context.settings.m_nSyncProgramBuild);
-    expanded.Replace(u"#CHECKFORUPDATESLINK#", update);
+    text = zbw::FromUtf8(bytes);
+    state.context.bShowNewInstall = DecideNewInstall(text);
     return true;
+}
+
+void CHTTPServer::FillPageContext(REQUESTSTATE& state, const CString& page) const {
+    state.context.strPage = page;
+    state.context.strUpdateLink = UpdateLink(state.context.settings);
+    state.context.strCurrentTime = RefreshTimeText();
+}
+
+// The query goes before the fragment, so the browser lands on the section.
+CString CHTTPServer::UpdateLink(const CEngineSettings& settings) const {
+    CString link;
+    link.Format(u"&nbsp;<a href='%hs?zbengvern=%s&zbengvert=%s&zbvern=%d%hs'>Check for Updates</a>",
+                kUpdatePage, CString(UrlEncode(settings.m_strVersion).c_str()), u"1",
+                settings.m_nSyncProgramBuild, kUpdateFragment);
+    return link;
+}
+
+void CHTTPServer::Render(const CString& text, const PAGECONTEXT& context, std::u16string& out) const {
+    CPageTemplate(context).Expand(text, out);
+}
+
+CString CHTTPServer::PageKeyOf(const PAGECONTEXT& context) {
+    CString key = context.strPage + u'\x1' + context.strCurrentLink + u'\x1' + context.strClientIp;
+    key.AppendFormat(u"\x1%d.%d.%d", context.bLocalClient, context.nSelectedProfile,
+                     context.nSelectedCategory);
+    return key;
+}
+
+CString CHTTPServer::ShownKeyOf(const REQUESTSTATE& state) const {
+    const PAGECONTEXT& context = state.context;
+    const CEngineSettings& settings = context.settings;
+    CString key;
+    for (const CString* text :
+         {&context.strCurrentTime, &state.snapshot->settingsStamp, &settings.m_strVersion,
+          &settings.m_strSettingsPath, &settings.m_strDBPath, &settings.m_strLogPath,
+          &settings.m_strCommandLine, &settings.m_strSystem, &settings.m_strAccount,
+          &settings.m_strComputerName, &settings.m_strSyncProgramPath, &settings.m_strHttpClients,
+          &settings.m_strTcpAddress, &settings.m_strTcpClients, &context.strUpdateLink})
+        key += *text + u'\x1';
+    key.AppendFormat(u"%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d.%d", context.bShowNewInstall,
+                     context.bDatabaseMissing, context.bRefreshTags, settings.m_bSaved,
+                     settings.m_nSyncProgramMissing, settings.m_nSyncProgramBuild, settings.m_nService,
+                     settings.m_nRefresh, settings.m_nCheckNew, settings.m_nCheckNewAfterChange,
+                     settings.m_nHttpPort, settings.m_nTcpPort);
+    key.AppendFormat(
+        u".%d.%d.%s", settings.m_strHttpPasswordHash.IsEmpty(), settings.m_strTcpPassword.IsEmpty(),
+        settings.m_dtEngineStart.GetStatus() == COleDateTime::valid ? settings.m_dtEngineStart.Format()
+                                                                    : CString());
+    return key;
+}
+
+bool CHTTPServer::ShowSame(const SNAPSHOT& a, const SNAPSHOT& b) {
+    return &a == &b ||
+           (a.items.GetSize() == b.items.GetSize() &&
+            std::equal(a.items.GetData(), a.items.GetData() + a.items.GetSize(), b.items.GetData()));
+}
+
+// The cache keeps the snapshot a page was rendered from, shared with the requests that took it,
+// and one version of each page: what it holds stays within a few snapshots and pages.
+std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, REQUESTSTATE& state) {
+    const CString page = PageKeyOf(state.context);
+    const CString shown = ShownKeyOf(state);
+    {
+        std::lock_guard<std::mutex> held(m_cacheLock);
+        for (const CACHEDPAGE& cached : m_cache)
+            if (cached.page == page && cached.shown == shown && ShowSame(*cached.snapshot, *state.snapshot))
+                return cached.body;
+    }
+    // One buffer per client thread, kept for its next pages.
+    thread_local std::u16string expanded;
+    expanded.clear();
+    if (state.context.bRefreshTags) state.context.strRefreshId = CurrentRefreshId(state);
+    Render(text, state.context, expanded);
+    auto body = std::make_shared<const std::string>(Utf16Bytes(expanded));
+    CACHEDPAGE rendered{page, shown, state.snapshot, body};
+    std::lock_guard<std::mutex> held(m_cacheLock);
+    for (CACHEDPAGE& cached : m_cache) {
+        if (cached.page == page) {
+            cached = std::move(rendered);
+            return body;
+        }
+    }
+    if (m_cache.size() < kCachedPages) {
+        m_cache.push_back(std::move(rendered));
+    } else {
+        m_cache[m_nNextCacheSlot] = std::move(rendered);
+        m_nNextCacheSlot = (m_nNextCacheSlot + 1) % kCachedPages;
+    }
+    return body;
 }
 
 bool CHTTPServer::DecideNewInstall(const CString& page) {

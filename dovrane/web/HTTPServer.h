@@ -3,9 +3,19 @@
 // Basic password, carries out the query's actions, loads the page from the page folder (through
 // the cache, decrypted when pages are kept encrypted), expands its templates and answers.
 //
+// A rendered page is kept (as the bytes of its answer, converted once) and served again while
+// everything it shows is the same: the snapshot of every run item, the settings file's time
+// stamp, the time of day it shows, the request's page, query and client, and the engine's
+// flags. A page whose state changed is rendered again, so no page is served stale. Requests that
+// carry out nothing share the latest snapshot when it was begun after they arrived, so it never
+// shows them an older state than their own.
+//
 // Threads: StartServer, Shutdown and the destructor belong to the owner (the main thread of
-// the application object). The client threads handle requests one at a time under the request
-// lock; a request that waits for it longer than about 10 s gets the busy page. While Shutdown
+// the application object). The client threads take the request lock only for what must be
+// serialised: the snapshot of the engine's state and the query's actions (a request with
+// actions keeps it to its answer). Files, cached pages and the rendering of a page without
+// actions run in parallel; the page files and the page cache have small locks of their own. A
+// request that waits for the request lock longer than about 10 s gets the busy page. While Shutdown
 // waits for client threads, the owner thread serves the messages they send to it, so a request
 // that sends an engine command to the main window cannot hold the stop up; sends made once the
 // stop has begun return 0 at once.
@@ -18,6 +28,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -42,6 +53,8 @@ class CHTTPServer : public CGenericServer {
     static constexpr DWORD kRequestTimeLimitMs = 30000;
     static constexpr int kLockTries = 1000;
     static constexpr DWORD kLockPauseMs = 10;
+    // Pages kept: a few pages, selections and clients, each in the version of its latest state.
+    static constexpr size_t kCachedPages = 8;
 
     CHTTPServer();
     // Traces and debug lines go to log; it must outlive the server.
@@ -77,20 +90,61 @@ class CHTTPServer : public CGenericServer {
     void OnWaitForClients() override;
 
    private:
-    int ParseRequest(const std::string& request, std::string& response, bool& keepAlive, const char* address);
-    void TakeSnapshot();
+    // The engine's state as a request saw it. Requests that arrived before it was begun may
+    // share it: it shows them nothing older than their own arrival.
+    struct SNAPSHOT {
+        CArray<CZBProjectRunItemData> items;
+        std::vector<CString> categories;  // sorted, distinct
+        CEngineSettings settings;
+        CString settingsStamp;  // the settings file's last write time
+        bool databaseMissing = false;
+        unsigned long long number = 0;  // the how-manyth begun
+    };
+    // What one request works on: its snapshot, the selection and the page's texts.
+    struct REQUESTSTATE {
+        std::shared_ptr<const SNAPSHOT> snapshot;
+        PAGECONTEXT context;
+    };
+    // A rendered page and what it showed.
+    // A rendered page and what it showed: one per page, query and client, its latest version.
+    struct CACHEDPAGE {
+        CString page;   // the page, its query and the client
+        CString shown;  // everything else it shows beside the snapshot
+        std::shared_ptr<const SNAPSHOT> snapshot;
+        std::shared_ptr<const std::string> body;
+    };
+    using REQUESTLOCK = std::unique_lock<std::timed_mutex>;
+
+    // seen is the number of snapshots begun when the request arrived; a shareable request takes
+    // the latest one when it was begun after that.
+    void TakeSnapshot(REQUESTSTATE& state, unsigned long long seen, bool shareable);
+    std::shared_ptr<const SNAPSHOT> MakeSnapshot();
     bool IsAuthorized(const CHttpRequest& request);
-    std::string Answer(CHttpRequest& request, bool& keepAlive);
-    std::string ServePage(const std::string& status, const std::string& path, bool keepAlive);
-    std::string AnswerFeed(const CHttpRequest& request, bool keepAlive);
-    std::string AnswerRefreshCheck(const CHttpRequest& request, CHttpActions& actions, bool keepAlive);
+    // A file answered without the request lock: no actions, no snapshot.
+    bool IsPlainFile(const CHttpRequest& request) const;
+    std::string Answer(CHttpRequest& request, REQUESTSTATE& state, REQUESTLOCK& lock, bool& keepAlive);
+    std::string ServeFile(const std::string& status, const std::string& path, bool keepAlive);
+    std::string ServePage(const std::string& status, const std::string& path, REQUESTSTATE& state,
+                          REQUESTLOCK& lock, bool cacheable, bool keepAlive);
+    std::string AnswerFeed(const CHttpRequest& request, const REQUESTSTATE& state, bool keepAlive);
+    std::string AnswerRefreshCheck(const CHttpRequest& request, CHttpActions& actions, REQUESTSTATE& state,
+                                   bool keepAlive);
     // A page file's bytes, through the cache; false when there is none.
     bool LoadPage(const std::string& path, std::string& bytes);
-    // A template page with its loops and tags filled in.
-    bool ExpandPage(const std::string& path, CString& expanded);
+    // A template page's text; the new-install decision is made from it (under the request lock).
+    bool LoadTemplate(const std::string& path, REQUESTSTATE& state, CString& text);
+    // The template with its loops and tags filled in, appended to out.
+    void Render(const CString& text, const PAGECONTEXT& context, std::u16string& out) const;
+    // The answer's body of a page: from the cache while it shows the same, else rendered and kept.
+    std::shared_ptr<const std::string> CachedBody(const CString& text, REQUESTSTATE& state);
+    // Which page a request asks for, and everything else the page shows beside the snapshot.
+    static CString PageKeyOf(const PAGECONTEXT& context);
+    CString ShownKeyOf(const REQUESTSTATE& state) const;
+    static bool ShowSame(const SNAPSHOT& a, const SNAPSHOT& b);
+    void FillPageContext(REQUESTSTATE& state, const CString& page) const;
+    CString UpdateLink(const CEngineSettings& settings) const;
     // The page-refresh identifier of what the request's page shows.
-    CString CurrentRefreshId() const;
-    void FillRefreshTags(CString& page) const;
+    CString CurrentRefreshId(const REQUESTSTATE& state) const;
     bool IsTemplatePage(const CString& path) const;
     CString ContentTypeOf(const CString& path, const std::string& extension) const;
     bool DecideNewInstall(const CString& page);
@@ -113,12 +167,15 @@ class CHTTPServer : public CGenericServer {
     // Read by requests that wait for the lock, to say what the engine is busy with.
     std::atomic<int> m_nBusyCode{0};
 
-    // One request at a time; everything below belongs to the request that holds it.
+    // The request lock serialises the snapshots and the actions; what follows it is its.
     std::timed_mutex m_requestLock;
-    CArray<CZBProjectRunItemData> m_snapshot;
-    std::vector<CString> m_categories;
-    PAGECONTEXT m_context;
-    CString m_strCurrentLink;  // the request's page and query, for "#REFRESH#"
-    int m_nNewInstall = 0;     // 0 not decided, 1 shown until the next ordinary page, 2 cut
+    std::shared_ptr<const SNAPSHOT> m_latestSnapshot;
+    std::atomic<unsigned long long> m_nSnapshotsBegun{0};
+    int m_nNewInstall = 0;  // 0 not decided, 1 shown until the next ordinary page, 2 cut
     bool m_bNewInstallShownOnce = false;
+
+    std::mutex m_fileLock;  // m_pages
+    std::mutex m_cacheLock;
+    std::vector<CACHEDPAGE> m_cache;  // at most kCachedPages
+    size_t m_nNextCacheSlot = 0;
 };

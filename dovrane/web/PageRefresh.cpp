@@ -36,11 +36,14 @@ void ReplaceRefreshId(CString& page, const CString& id) {
     page.Replace(u"#PAGE_REFRESH_ID#", id.GetString());
 }
 
+CString RefreshTimeText() {
+    return FormatDateTimeRelative(COleDateTime::GetCurrentTime(), FTR_DATE | FTR_TIME);
+}
+
 void ReplaceAjaxTags(CString& page, const CString& currentLink) {
     page.Replace(kAjaxSectionStart, u"");
     page.Replace(kAjaxSectionEnd, u"");
-    page.Replace(u"#CURRENT_TIME#",
-                 FormatDateTimeRelative(COleDateTime::GetCurrentTime(), FTR_DATE | FTR_TIME).GetString());
+    page.Replace(u"#CURRENT_TIME#", RefreshTimeText().GetString());
     page.Replace(u"#REFRESH#", currentLink.GetString());
 }
 

@@ -26,6 +26,9 @@ CString ComputeRefreshId(const CArray<CZBProjectRunItemData>& items, INT_PTR ind
 // Replaces "#PAGE_REFRESH_ID#" with id.
 void ReplaceRefreshId(CString& page, const CString& id);
 
+// The current date and time as "#CURRENT_TIME#" shows it.
+CString RefreshTimeText();
+
 // Removes both AJAX markers and replaces "#CURRENT_TIME#" with the current date and time and
 // "#REFRESH#" with currentLink.
 void ReplaceAjaxTags(CString& page, const CString& currentLink);

@@ -10,6 +10,7 @@
 #include "common/UrlCodec.h"
 #include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
+#include "dovrane/web/PageRefresh.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 
@@ -79,60 +80,79 @@ bool IsActiveState(int state) {
 CPageTemplate::CPageTemplate(const PAGECONTEXT& context)
     : m_context(context), m_nProfile(context.nSelectedProfile), m_nCategory(context.nSelectedCategory) {}
 
-// A profile loop inside the category loop is that loop's own: it lists each category's profiles.
+void CPageTemplate::Expand(const CString& page, std::u16string& out) {
+    const std::u16string& units = page.GetStdString();
+    ExpandText(units, 0, units.size(), true, out);
+}
+
 CString CPageTemplate::Expand(const CString& page) {
-    CString text = page;
-    int categories = text.Find(u"#LOOP-CATEGORIES#");
-    int categoriesEnd = categories < 0 ? -1 : text.Find(u"#ENDLOOP-CATEGORIES#", categories);
-    int profiles = text.Find(u"#LOOP-PROFILES#");
-    bool nested = categoriesEnd >= 0 && profiles > categories && profiles < categoriesEnd;
-    if (!nested) ReplaceLoop(text, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
-    ReplaceLoop(text, u"#LOOP-CATEGORIES#", u"#ENDLOOP-CATEGORIES#", false);
-    ReplaceTags(text);
-    return text;
+    std::u16string out;
+    Expand(page, out);
+    return CString(std::move(out));
 }
 
-bool CPageTemplate::ReplaceLoop(CString& text, LPCWSTR start, LPCWSTR end, bool profiles) {
-    int from = text.Find(start);
-    if (from < 0) return false;
-    int to = text.Find(end, from);
-    if (to < 0) return false;
-    int startLength = CString(start).GetLength();
-    CString section = text.Mid(from + startLength, to - from - startLength);
-    CString expanded = profiles ? ExpandProfileLoop(section) : ExpandCategoryLoop(section);
-    text = text.Left(from) + expanded + text.Mid(to + CString(end).GetLength());
-    return true;
+// The first loop of its kind in [from, to), or none (start npos) when its end tag is missing.
+CPageTemplate::LOOP CPageTemplate::FindLoop(const std::u16string& units, size_t from, size_t to,
+                                            bool profiles) {
+    const std::u16string_view start = profiles ? kProfileLoop : kCategoryLoop;
+    const std::u16string_view end = profiles ? kProfileLoopEnd : kCategoryLoopEnd;
+    LOOP loop{std::u16string::npos, 0, 0, 0, profiles};
+    size_t at = units.find(start, from);
+    if (at == std::u16string::npos || at + start.size() > to) return loop;
+    size_t close = units.find(end, at);
+    if (close == std::u16string::npos || close + end.size() > to) return loop;
+    return {at, at + start.size(), close, close + end.size(), profiles};
 }
 
-CString CPageTemplate::ExpandProfileLoop(const CString& section) {
-    CString result;
+// A profile loop inside the category loop is that loop's own: it lists each category's profiles.
+void CPageTemplate::ExpandText(const std::u16string& units, size_t from, size_t to, bool categories,
+                               std::u16string& out) {
+    std::vector<LOOP> loops;
+    LOOP categoryLoop = categories ? FindLoop(units, from, to, false) : LOOP{std::u16string::npos};
+    LOOP profileLoop = FindLoop(units, from, to, true);
+    bool nested = categoryLoop.start != std::u16string::npos && profileLoop.start != std::u16string::npos &&
+                  profileLoop.start > categoryLoop.start && profileLoop.start < categoryLoop.bodyEnd;
+    if (profileLoop.start != std::u16string::npos && !nested) loops.push_back(profileLoop);
+    if (categoryLoop.start != std::u16string::npos) loops.push_back(categoryLoop);
+    std::sort(loops.begin(), loops.end(), [](const LOOP& a, const LOOP& b) { return a.start < b.start; });
+    // A loop that starts inside the other one's body is left as text, as it was before loops.
+    if (loops.size() == 2 && loops[1].start < loops[0].end) loops.pop_back();
+    GatherTags(units, from, to);
+    Emit(units, from, to, loops, out);
+}
+
+void CPageTemplate::ExpandLoop(const std::u16string& units, const LOOP& loop, std::u16string& out) {
+    GATHERED outer = std::move(m_gathered);
+    if (loop.profiles) {
+        ExpandProfileLoop(units, loop.bodyStart, loop.bodyEnd, out);
+    } else {
+        ExpandCategoryLoop(units, loop.bodyStart, loop.bodyEnd, out);
+    }
+    m_gathered = std::move(outer);
+}
+
+void CPageTemplate::ExpandProfileLoop(const std::u16string& units, size_t from, size_t to,
+                                      std::u16string& out) {
     int saved = m_nProfile;
     const CString* category = CurrentCategory();
     for (int i = 0; m_context.pSnapshot && i < m_context.pSnapshot->GetSize(); ++i) {
         const CZBProjectRunItemData& item = (*m_context.pSnapshot)[i];
         if (category && item.GetLaunchItem().m_strCategory.CompareNoCase(*category) != 0) continue;
         m_nProfile = i;
-        CString copy = section;
-        ReplaceTags(copy);
-        result += copy;
+        ExpandText(units, from, to, false, out);
     }
     m_nProfile = saved;
-    return result;
 }
 
-CString CPageTemplate::ExpandCategoryLoop(const CString& section) {
-    CString result;
+void CPageTemplate::ExpandCategoryLoop(const std::u16string& units, size_t from, size_t to,
+                                       std::u16string& out) {
     int saved = m_nCategory;
     int count = m_context.pCategories ? static_cast<int>(m_context.pCategories->size()) : 0;
     for (int i = 0; i < count; ++i) {
         m_nCategory = i;
-        CString copy = section;
-        ReplaceLoop(copy, u"#LOOP-PROFILES#", u"#ENDLOOP-PROFILES#", true);
-        ReplaceTags(copy);
-        result += copy;
+        ExpandText(units, from, to, false, out);
     }
     m_nCategory = saved;
-    return result;
 }
 
 int CPageTemplate::KeepSection(CString& text, LPCWSTR start, LPCWSTR end, bool keep) {
@@ -230,97 +250,116 @@ bool CPageTemplate::HasStatusSections() const {
 }
 
 bool CPageTemplate::Has(LPCWSTR tag) const {
-    return m_present.count(std::u16string(tag)) != 0;
+    return m_gathered.present.count(std::u16string(tag)) != 0;
 }
 
-// Values are gathered and put in by one pass over the text at the end of ReplaceTags.
-void CPageTemplate::Put(CString&, LPCWSTR tag, const CString& value) {
-    if (Has(tag)) m_values[std::u16string(tag)] = value;
+// Values are gathered first and put in by the one pass of Emit.
+void CPageTemplate::Put(LPCWSTR tag, const CString& value) {
+    if (Has(tag)) m_gathered.values[std::u16string(tag)] = value;
 }
 
-void CPageTemplate::Put(CString&, LPCWSTR tag, const std::function<CString()>& value) {
-    if (Has(tag)) m_values[std::u16string(tag)] = value();
+void CPageTemplate::Put(LPCWSTR tag, const std::function<CString()>& value) {
+    if (Has(tag)) m_gathered.values[std::u16string(tag)] = value();
 }
 
 void CPageTemplate::Set(LPCWSTR tag, const CString& value) {
-    m_values[std::u16string(tag)] = value;
+    m_gathered.values[std::u16string(tag)] = value;
 }
 
-// One pass: each "#NAME#" with a value gives way to it. A value that holds tags itself (the run
-// items' HTML carries log links) has them put in too, once.
-CString CPageTemplate::Substitute(const CString& text, bool inner) const {
-    const std::u16string& units = text.GetStdString();
-    std::u16string out;
-    out.reserve(units.size() + units.size() / 4);
+// Sections are gathered too and cut or kept by the same pass.
+void CPageTemplate::Keep(LPCWSTR start, LPCWSTR end, bool keep) {
+    if (Has(start)) m_gathered.sections[std::u16string(start)] = {end, keep};
+}
+
+// A value that holds tags itself (the run items' HTML carries log links) has them put in, once.
+void CPageTemplate::AppendValue(const CString& value, std::u16string& out) const {
+    const std::u16string& units = value.GetStdString();
+    if (units.find(u'#') == std::u16string::npos) {
+        out += units;
+        return;
+    }
     size_t at = 0;
     for (;;) {
         size_t open = units.find(u'#', at);
         size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
         if (close == std::u16string::npos) break;
-        auto found = IsTagName(units, open, close) ? m_values.find(units.substr(open, close - open + 1))
-                                                   : m_values.end();
-        if (found == m_values.end()) {
+        auto found = IsTagName(units, open, close)
+                         ? m_gathered.values.find(units.substr(open, close - open + 1))
+                         : m_gathered.values.end();
+        if (found == m_gathered.values.end()) {
             out.append(units, at, close - at);
             at = close;
             continue;
         }
         out.append(units, at, open - at);
-        const CString& value = found->second;
-        out +=
-            !inner && value.Find(u'#') >= 0 ? Substitute(value, true).GetStdString() : value.GetStdString();
+        out += found->second.GetStdString();
         at = close + 1;
     }
     out.append(units, at, std::u16string::npos);
-    return CString(std::move(out));
 }
 
-// Sections are gathered and cut or kept by one pass before the values go in.
-void CPageTemplate::Keep(CString&, LPCWSTR start, LPCWSTR end, bool keep) {
-    if (Has(start)) m_sections[std::u16string(start)] = {end, keep};
-}
-
-// Each start tag pairs with the first of its end tags after it; one without an end stays.
-CString CPageTemplate::ApplySections(const CString& text) const {
-    const std::u16string& units = text.GetStdString();
-    std::u16string out;
-    out.reserve(units.size());
-    std::vector<size_t> endsToDrop;  // end tags of kept sections, with their lengths
-    std::vector<size_t> endLengths;
-    size_t at = 0;
+// One pass over [from, to), appending: each start tag of a gathered section pairs with the
+// first of its end tags after it (one without an end stays); a kept section loses both tags, a
+// cut one everything up to its end; each tag with a value gives way to it; the loops expand in
+// their places.
+void CPageTemplate::Emit(const std::u16string& units, size_t from, size_t to, const std::vector<LOOP>& loops,
+                         std::u16string& out) {
+    std::vector<std::pair<size_t, size_t>> endsToDrop;  // end tags of kept sections: at, length
+    auto nextLoop = loops.begin();
+    size_t at = from;
     for (;;) {
         size_t open = units.find(u'#', at);
-        size_t close = open == std::u16string::npos ? open : units.find(u'#', open + 1);
-        if (close == std::u16string::npos) break;
-        auto drop = std::find(endsToDrop.begin(), endsToDrop.end(), open);
-        if (drop != endsToDrop.end()) {
-            size_t index = static_cast<size_t>(drop - endsToDrop.begin());
+        size_t close =
+            open == std::u16string::npos || open >= to ? std::u16string::npos : units.find(u'#', open + 1);
+        if (close == std::u16string::npos || close >= to) break;
+        while (nextLoop != loops.end() && nextLoop->start < open) ++nextLoop;
+        if (nextLoop != loops.end() && nextLoop->start == open) {
             out.append(units, at, open - at);
-            at = open + endLengths[index];
-            endsToDrop.erase(drop);
-            endLengths.erase(endLengths.begin() + static_cast<std::ptrdiff_t>(index));
+            ExpandLoop(units, *nextLoop, out);
+            at = nextLoop->end;
+            ++nextLoop;
             continue;
         }
-        auto found = IsTagName(units, open, close) ? m_sections.find(units.substr(open, close - open + 1))
-                                                   : m_sections.end();
-        size_t end =
-            found == m_sections.end() ? std::u16string::npos : units.find(found->second.first, close + 1);
-        if (end == std::u16string::npos) {
+        auto drop = std::find_if(endsToDrop.begin(), endsToDrop.end(),
+                                 [&](const auto& end) { return end.first == open; });
+        if (drop != endsToDrop.end()) {
+            out.append(units, at, open - at);
+            at = open + drop->second;
+            endsToDrop.erase(drop);
+            continue;
+        }
+        if (!IsTagName(units, open, close)) {
+            out.append(units, at, close - at);
+            at = close;
+            continue;
+        }
+        std::u16string_view tag(units.data() + open, close - open + 1);
+        auto section = m_gathered.sections.find(std::u16string(tag));
+        size_t end = section == m_gathered.sections.end() ? std::u16string::npos
+                                                          : units.find(section->second.first, close + 1);
+        if (end != std::u16string::npos && end < to) {
+            out.append(units, at, open - at);
+            size_t endLength = std::char_traits<char16_t>::length(section->second.first);
+            if (section->second.second) {
+                endsToDrop.emplace_back(end, endLength);
+                at = close + 1;
+            } else {
+                at = end + endLength;
+                while (nextLoop != loops.end() && nextLoop->start < at) ++nextLoop;
+            }
+            continue;
+        }
+        auto value = m_gathered.values.find(std::u16string(tag));
+        if (value == m_gathered.values.end()) {
             out.append(units, at, close - at);
             at = close;
             continue;
         }
         out.append(units, at, open - at);
-        size_t endLength = std::char_traits<char16_t>::length(found->second.first);
-        if (found->second.second) {
-            endsToDrop.push_back(end);
-            endLengths.push_back(endLength);
-            at = close + 1;
-        } else {
-            at = end + endLength;
-        }
+        AppendValue(value->second, out);
+        at = close + 1;
     }
-    out.append(units, at, std::u16string::npos);
-    return CString(std::move(out));
+    if (at < to) out.append(units, at, to - at);
 }
 
 bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t close) {
@@ -333,16 +372,14 @@ bool CPageTemplate::IsTagName(const std::u16string& units, size_t open, size_t c
     return true;
 }
 
-// Every "#NAME#" of the text, so that each step touches only the tags that occur.
-void CPageTemplate::ScanTags(const CString& text) {
-    m_present.clear();
-    const std::u16string& units = text.GetStdString();
-    size_t open = units.find(u'#');
-    while (open != std::u16string::npos) {
+// Every "#NAME#" of [from, to), so that each step touches only the tags that occur.
+void CPageTemplate::ScanTags(const std::u16string& units, size_t from, size_t to) {
+    size_t open = units.find(u'#', from);
+    while (open != std::u16string::npos && open < to) {
         size_t close = units.find(u'#', open + 1);
-        if (close == std::u16string::npos) break;
+        if (close == std::u16string::npos || close >= to) break;
         if (IsTagName(units, open, close)) {
-            m_present.insert(units.substr(open, close - open + 1));
+            m_gathered.present.emplace(units, open, close - open + 1);
             open = units.find(u'#', close + 1);
         } else {
             open = close;
@@ -350,71 +387,71 @@ void CPageTemplate::ScanTags(const CString& text) {
     }
 }
 
-void CPageTemplate::ReplaceTags(CString& text) {
-    m_values.clear();
-    m_sections.clear();
-    ScanTags(text);
-    ReplaceClientSections(text);
-    ReplaceNameBox(text);
-    if (Has(u"#PROFILE_NAME_BOX#")) ScanTags(text);
-    ReplaceCategoryTags(text);
-    ReplaceCommandLinks(text);
-    ReplaceEngineSections(text);
-    ReplaceErrorTags(text);
-    ReplaceFormTags(text);
-    ReplaceProfileTags(text);
+void CPageTemplate::GatherTags(const std::u16string& units, size_t from, size_t to) {
+    m_gathered.present.clear();
+    m_gathered.values.clear();
+    m_gathered.sections.clear();
+    ScanTags(units, from, to);
+    GatherClientSections();
+    GatherNameBox();
+    GatherCategoryValues();
+    GatherCommandLinks();
+    GatherEngineSections();
+    GatherErrorValues();
+    GatherFormValues();
+    GatherProfileValues();
     const CZBProjectRunItemData* item = CurrentProfile();
     if (HasStatusSections()) {
         for (const SECTION& section : StatusSections(item ? item->GetRunState() : kNoProfileState))
-            Keep(text, section.start, section.end, section.keep);
+            Keep(section.start, section.end, section.keep);
     }
-    ReplaceSelectedCategorySections(text);
-    ReplaceSettingsTags(text);
-    ReplaceEngineTags(text);
-    ReplaceScriptTags(text);
-    ReplaceFileTags(text);
-    if (!m_sections.empty()) text = ApplySections(text);
-    if (!m_values.empty()) text = Substitute(text, false);
+    GatherSelectedCategorySections();
+    GatherSettingsValues();
+    GatherEngineValues();
+    GatherScriptValues();
+    GatherFileValues();
+    GatherPageValues();
 }
 
-void CPageTemplate::ReplaceClientSections(CString& text) {
+void CPageTemplate::GatherClientSections() {
     bool local = m_context.bLocalClient;
     bool edit = CurrentProfile() != nullptr;
-    Keep(text, u"#IF_LOCAL_CLIENT#", u"#END_IF_LOCAL_CLIENT#", local);
-    Keep(text, u"#IF_NOT_LOCAL_CLIENT#", u"#END_IF_NOT_LOCAL_CLIENT#", !local);
-    Keep(text, u"#IF_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_LOCAL_CLIENT_OR_EDIT#", local || edit);
-    Keep(text, u"#IF_NOT_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_NOT_LOCAL_CLIENT_OR_EDIT#", !(local || edit));
-    Keep(text, u"#IF_FORM_ACTIONADD#", u"#ENDIF_FORM_ACTIONADD#", !edit);
+    Keep(u"#IF_LOCAL_CLIENT#", u"#END_IF_LOCAL_CLIENT#", local);
+    Keep(u"#IF_NOT_LOCAL_CLIENT#", u"#END_IF_NOT_LOCAL_CLIENT#", !local);
+    Keep(u"#IF_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_LOCAL_CLIENT_OR_EDIT#", local || edit);
+    Keep(u"#IF_NOT_LOCAL_CLIENT_OR_EDIT#", u"#END_IF_NOT_LOCAL_CLIENT_OR_EDIT#", !(local || edit));
+    Keep(u"#IF_FORM_ACTIONADD#", u"#ENDIF_FORM_ACTIONADD#", !edit);
 }
 
-void CPageTemplate::ReplaceNameBox(CString& text) {
-    Put(text, u"#ONCLICK_REFRESH#", u" window.setTimeout(\"CheckRefresh(true)\", 500);");
-    if (CurrentProfile()) {
-        text.Replace(
-            u"#PROFILE_NAME_BOX#",
-            u"<input type=\"#PROFILE_NAME_ENTRY_TYPE#\" name=\"showonly\" value=\"#PROFILE_NAME#\" "
-            u"disabled size='80'> <input type=\"hidden\" name=\"profile\" value=\"#PROFILE_NAME#\"> ");
-    } else {
-        text.Replace(
-            u"#PROFILE_NAME_BOX#",
-            u"<input type=\"#PROFILE_NAME_ENTRY_TYPE#\" id=\"profileinput\" name=\"profileinput\" "
-            u"value=\"#PROFILE_NAME#\" size='80'> <input type=\"BUTTON\" OnClick=\"openbrowsewin();\" "
-            u"VALUE=\"Select Profile ...\"> <input type=\"hidden\" id=\"profile\" name=\"profile\" "
-            u"value=\"#PROFILE_NAME#\">");
-    }
+// The box holds tags of its own, which the pass puts in as the box's value goes in.
+void CPageTemplate::GatherNameBox() {
+    Put(u"#ONCLICK_REFRESH#", u" window.setTimeout(\"CheckRefresh(true)\", 500);");
+    if (!Has(u"#PROFILE_NAME_BOX#")) return;
+    CString box =
+        CurrentProfile()
+            ? CString(
+                  u"<input type=\"#PROFILE_NAME_ENTRY_TYPE#\" name=\"showonly\" value=\"#PROFILE_NAME#\" "
+                  u"disabled size='80'> <input type=\"hidden\" name=\"profile\" value=\"#PROFILE_NAME#\"> ")
+            : CString(
+                  u"<input type=\"#PROFILE_NAME_ENTRY_TYPE#\" id=\"profileinput\" name=\"profileinput\" "
+                  u"value=\"#PROFILE_NAME#\" size='80'> <input type=\"BUTTON\" OnClick=\"openbrowsewin();\" "
+                  u"VALUE=\"Select Profile ...\"> <input type=\"hidden\" id=\"profile\" name=\"profile\" "
+                  u"value=\"#PROFILE_NAME#\">");
+    ScanTags(box.GetStdString(), 0, static_cast<size_t>(box.GetLength()));
+    Set(u"#PROFILE_NAME_BOX#", box);
 }
 
-void CPageTemplate::ReplaceCategoryTags(CString& text) {
+void CPageTemplate::GatherCategoryValues() {
     const CString* category = CurrentCategory();
     CString name = category ? *category : CString();
-    Put(text, u"#CATEGORY_NAME#", [&] { return CString(Html(name)); });
-    Put(text, u"#SHOW_CATEGORY_COMMAND#",
+    Put(u"#CATEGORY_NAME#", [&] { return CString(Html(name)); });
+    Put(u"#SHOW_CATEGORY_COMMAND#",
         [&] { return CString(Html(m_context.strPage) + u"?CATEGORY=" + Encoded(name)); });
     CString add = CString(kFormPage) + u"?CATEGORY=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage);
-    Put(text, u"#ADD_COMMAND#", add);
+    Put(u"#ADD_COMMAND#", add);
 }
 
-void CPageTemplate::ReplaceCommandLinks(CString& text) {
+void CPageTemplate::GatherCommandLinks() {
     static const struct {
         const char16_t* tag;
         const char16_t* command;
@@ -427,96 +464,94 @@ void CPageTemplate::ReplaceCommandLinks(CString& text) {
         {u"#RESTART_COMMAND#", u"RESTART", u"ALL"},
     };
     for (const auto& link : kLinks) {
-        if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, link.value));
+        if (Has(link.tag)) Put(link.tag, CommandLink(link.command, link.value));
     }
     CString logView = CString(kLogFilePage) + u"?URL=";
-    Put(text, u"#VIEW_ZBENGINE_LOG#",
-        [&] { return CString(logView + Encoded(m_context.settings.m_strLogPath)); });
-    Put(text, u"#VIEW_ZBENGINE_XML#",
+    Put(u"#VIEW_ZBENGINE_LOG#", [&] { return CString(logView + Encoded(m_context.settings.m_strLogPath)); });
+    Put(u"#VIEW_ZBENGINE_XML#",
         [&] { return CString(logView + Encoded(m_context.settings.m_strSettingsPath)); });
 }
 
-void CPageTemplate::ReplaceEngineSections(CString& text) {
+void CPageTemplate::GatherEngineSections() {
     const CEngineSettings& settings = m_context.settings;
     bool empty = !m_context.pSnapshot || m_context.pSnapshot->GetSize() == 0;
-    Keep(text, u"#IF_NOSAVE#", u"#END_IF_NOSAVE#", !settings.m_bSaved);
-    Keep(text, u"#IF_NODB#", u"#END_IF_NODB#", m_context.bDatabaseMissing);
-    Keep(text, u"#IF_NOPROFILES#", u"#END_IF_NOPROFILES#", empty);
-    Keep(text, u"#IF_NOZB#", u"#END_IF_NOZB#", settings.m_nSyncProgramMissing != 0);
-    Keep(text, u"#IF_NOT_REQUIRED_VERSION#", u"#END_IF_NOT_REQUIRED_VERSION#",
+    Keep(u"#IF_NOSAVE#", u"#END_IF_NOSAVE#", !settings.m_bSaved);
+    Keep(u"#IF_NODB#", u"#END_IF_NODB#", m_context.bDatabaseMissing);
+    Keep(u"#IF_NOPROFILES#", u"#END_IF_NOPROFILES#", empty);
+    Keep(u"#IF_NOZB#", u"#END_IF_NOZB#", settings.m_nSyncProgramMissing != 0);
+    Keep(u"#IF_NOT_REQUIRED_VERSION#", u"#END_IF_NOT_REQUIRED_VERSION#",
          settings.m_nSyncProgramBuild < kRequiredVersion);
-    Keep(text, u"#IF_NEWINSTALL#", u"#END_IF_NEWINSTALL#", m_context.bShowNewInstall);
+    Keep(u"#IF_NEWINSTALL#", u"#END_IF_NEWINSTALL#", m_context.bShowNewInstall);
 }
 
-void CPageTemplate::ReplaceErrorTags(CString& text) {
+void CPageTemplate::GatherErrorValues() {
     bool error = !m_context.strErrorText.IsEmpty();
     CString home = CString(kStatusPage);
     if (m_context.nSelectedCategory >= 0 && m_context.pCategories &&
         m_context.nSelectedCategory < static_cast<int>(m_context.pCategories->size()))
         home += u"?CATEGORY=" +
                 Encoded((*m_context.pCategories)[static_cast<size_t>(m_context.nSelectedCategory)]);
-    Put(text, u"#HOME#", home);
-    Put(text, u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : Html(m_context.strReturnPage));
-    Put(text, u"#ERROR_TEXT#", [&] { return CString(Html(m_context.strErrorText)); });
-    Keep(text, u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
-    Keep(text, u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
-    Put(text, u"#SHOW_ALL_CATEGORY_COMMAND#", Html(m_context.strPage));
+    Put(u"#HOME#", home);
+    Put(u"#BACK_AFTERERROR#", m_context.strReturnPage.IsEmpty() ? home : Html(m_context.strReturnPage));
+    Put(u"#ERROR_TEXT#", [&] { return CString(Html(m_context.strErrorText)); });
+    Keep(u"#IF_ERROR#", u"#ENDIF_ERROR#", error);
+    Keep(u"#IF_NOTERROR#", u"#ENDIF_NOTERROR#", !error);
+    Put(u"#SHOW_ALL_CATEGORY_COMMAND#", Html(m_context.strPage));
 }
 
-void CPageTemplate::ReplaceFormTags(CString& text) {
+void CPageTemplate::GatherFormValues() {
     bool edit = CurrentProfile() != nullptr;
     CString back = m_context.strReturnPage.IsEmpty() ? CString(kStatusPage) : m_context.strReturnPage;
-    Put(text, u"#FORM_ACTION#",
+    Put(u"#FORM_ACTION#",
         [&] { return CString(CString(edit ? u"edit.htm?REF=" : u"add.htm?REF=") + Encoded(back)); });
-    Put(text, u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
-    Put(text, u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
-    Put(text, u"#FORM_TOKEN#", [&] { return CString(Html(m_context.strFormToken)); });
+    Put(u"#PROFILE_NAME_ENTRY_TYPE#", u"text");
+    Put(u"#PROFILE_NAME_ENTRY_STATUS#", edit ? u"disabled" : u"");
+    Put(u"#FORM_TOKEN#", [&] { return CString(Html(m_context.strFormToken)); });
 }
 
-void CPageTemplate::ReplaceProfileTags(CString& text) {
+void CPageTemplate::GatherProfileValues() {
     const CZBProjectRunItemData* item = CurrentProfile();
     if (!item) {
-        ReplaceNoProfileTags(text);
+        GatherNoProfileValues();
         return;
     }
     const CLaunchItem& launch = item->GetLaunchItem();
-    Put(text, u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
-    Put(text, u"#PROFILE_NAME_ABBREVIATION#",
+    Put(u"#PROFILE_COUNTER#", Number(m_nProfile + 1));
+    Put(u"#PROFILE_NAME_ABBREVIATION#",
         [&] { return CString(WrapEscaped(Shortened(item->GetName(), 60), kWrapAbbreviation)); });
-    Put(text, u"#PROFILE_NAME#", [&] { return CString(Html(item->GetName())); });
-    Put(text, u"#PROFILE_DESCRIPTION_ABBREVIATION#",
+    Put(u"#PROFILE_NAME#", [&] { return CString(Html(item->GetName())); });
+    Put(u"#PROFILE_DESCRIPTION_ABBREVIATION#",
         [&] { return CString(WrapEscaped(launch.m_strDescription, kWrapAbbreviation)); });
-    Put(text, u"#PROFILE_DESCRIPTION#", [&] { return CString(Html(launch.m_strDescription)); });
-    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(Html(launch.m_strCategory)); });
-    Put(text, u"#PROFILE_STATUS#", item->GetStatusText());
-    Put(text, u"#PROFILE_SETTINGS_HTML#", [&] { return CString(item->GetSettingsHtml()); });
-    Put(text, u"#PROFILE_SETTINGS#", [&] { return CString(Html(item->GetSettingsText())); });
-    Put(text, u"#PROFILE_SOURCE#", [&] { return CString(Html(item->GetSource())); });
-    Put(text, u"#PROFILE_TARGET#", [&] { return CString(Html(item->GetTarget())); });
-    Put(text, u"#PROFILE_EXECUTION_METHOD#", [&] { return CString(Html(item->GetExecutionMethod())); });
-    Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#",
-         !item->GetProgressHtml().IsEmpty());
-    Put(text, u"#PROFILE_DETAILS_EXTRA#", [&] { return CString(item->GetProgressHtml()); });
-    Put(text, u"#PROFILE_DETAILS#", [&] { return CString(Html(item->GetDetails())); });
-    ReplaceRunTexts(text, *item);
+    Put(u"#PROFILE_DESCRIPTION#", [&] { return CString(Html(launch.m_strDescription)); });
+    Put(u"#PROFILE_CATEGORY#", [&] { return CString(Html(launch.m_strCategory)); });
+    Put(u"#PROFILE_STATUS#", item->GetStatusText());
+    Put(u"#PROFILE_SETTINGS_HTML#", [&] { return CString(item->GetSettingsHtml()); });
+    Put(u"#PROFILE_SETTINGS#", [&] { return CString(Html(item->GetSettingsText())); });
+    Put(u"#PROFILE_SOURCE#", [&] { return CString(Html(item->GetSource())); });
+    Put(u"#PROFILE_TARGET#", [&] { return CString(Html(item->GetTarget())); });
+    Put(u"#PROFILE_EXECUTION_METHOD#", [&] { return CString(Html(item->GetExecutionMethod())); });
+    Keep(u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#", !item->GetProgressHtml().IsEmpty());
+    Put(u"#PROFILE_DETAILS_EXTRA#", [&] { return CString(item->GetProgressHtml()); });
+    Put(u"#PROFILE_DETAILS#", [&] { return CString(Html(item->GetDetails())); });
+    GatherRunTexts(*item);
     // Also inside the run texts, whose log links hold these tags.
     CString logView = CString(kLogFilePage) + u"?SHOWPROFILE=" + Encoded(item->GetName()) + u"&URL=" +
                       Encoded(item->GetLogFilePath());
     Set(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", logView);
     Set(u"#PROFILE_SHOWLOGFILE_COMMAND#", logView);
-    ReplaceLogFileTags(text, *item);
-    ReplaceProfileLinks(text, item->GetName());
-    ReplaceScheduleValues(text, *item);
+    GatherLogFileValues(*item);
+    GatherProfileLinks(item->GetName());
+    GatherScheduleValues(*item);
 }
 
-void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& item) {
-    Put(text, u"#PROFILE_LASTRUNS#", [&] {
+void CPageTemplate::GatherRunTexts(const CZBProjectRunItemData& item) {
+    Put(u"#PROFILE_LASTRUNS#", [&] {
         CString runs = item.GetLastRuns();
         runs.Replace(u"*?*", u"<br>");
         return runs;
     }());
-    Put(text, u"#PROFILE_LASTRUN#", item.GetLastRun());
-    Put(text, u"#PROFILE_LASTOKRUN#", [&] { return CString(Html(item.GetLastOkRun())); });
+    Put(u"#PROFILE_LASTRUN#", item.GetLastRun());
+    Put(u"#PROFILE_LASTOKRUN#", [&] { return CString(Html(item.GetLastOkRun())); });
     CString next = item.GetNextRun();
     CString nextRuns = Html(next);
     if (next != u"None" && next != u"Manual" && next.Find(u"As soon as all folders") < 0) {
@@ -525,27 +560,27 @@ void CPageTemplate::ReplaceRunTexts(CString& text, const CZBProjectRunItemData& 
                                        &item.GetNextRunText4(), &item.GetNextRunText5()})
             nextRuns += u"<br>" + Html(*further);
     }
-    Put(text, u"#PROFILE_NEXTRUNS#", nextRuns);
-    Put(text, u"#PROFILE_NEXTRUN#", [&] { return CString(Html(next)); });
+    Put(u"#PROFILE_NEXTRUNS#", nextRuns);
+    Put(u"#PROFILE_NEXTRUN#", [&] { return CString(Html(next)); });
 }
 
-void CPageTemplate::ReplaceLogFileTags(CString& text, const CZBProjectRunItemData& item) {
+void CPageTemplate::GatherLogFileValues(const CZBProjectRunItemData& item) {
     bool none = item.GetLogFilePath().IsEmpty();
-    Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", none);
+    Keep(u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", none);
     if (none) {
-        Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", u"None");
-        Put(text, u"#PROFILE_LOGFILE_PATH#", u"None");
-        Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
+        Put(u"#PROFILE_LOGFILE_PATH_SPECIAL#", u"None");
+        Put(u"#PROFILE_LOGFILE_PATH#", u"None");
+        Put(u"#PROFILE_LOGFILE_CONTENT#", u" ");
         return;
     }
     CString special = item.GetLogFilePath();
     special.Replace(u"\\", u"\\\\");
-    Put(text, u"#PROFILE_LOGFILE_PATH_SPECIAL#", [&] { return CString(Html(special)); });
-    Put(text, u"#PROFILE_LOGFILE_PATH#", [&] { return CString(Html(item.GetLogFilePath())); });
-    Put(text, u"#PROFILE_LOGFILE_CONTENT#", u" ");
+    Put(u"#PROFILE_LOGFILE_PATH_SPECIAL#", [&] { return CString(Html(special)); });
+    Put(u"#PROFILE_LOGFILE_PATH#", [&] { return CString(Html(item.GetLogFilePath())); });
+    Put(u"#PROFILE_LOGFILE_CONTENT#", u" ");
 }
 
-void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
+void CPageTemplate::GatherProfileLinks(const CString& name) {
     static const struct {
         const char16_t* tag;
         const char16_t* command;
@@ -563,43 +598,39 @@ void CPageTemplate::ReplaceProfileLinks(CString& text, const CString& name) {
         {u"#RESET_LASTRUNS_COMMAND#", u"RESETLASTRUNS"},
     };
     for (const auto& link : kLinks) {
-        if (Has(link.tag)) Put(text, link.tag, CommandLink(link.command, name));
+        if (Has(link.tag)) Put(link.tag, CommandLink(link.command, name));
     }
-    Put(text, u"#PROFILE_SHOW_COMMAND#",
+    Put(u"#PROFILE_SHOW_COMMAND#",
         [&] { return CString(CString(kProfilePage) + u"?SHOWPROFILE=" + Encoded(name)); });
-    Put(text, u"#PROFILE_EDIT_COMMAND#",
+    Put(u"#PROFILE_EDIT_COMMAND#",
         CString(kFormPage) + u"?SHOWPROFILE=" + Encoded(name) + u"&REF=" + Encoded(m_context.strPage));
 }
 
-void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItemData& item) {
+void CPageTemplate::GatherScheduleValues(const CZBProjectRunItemData& item) {
     const CLaunchItem& launch = item.GetLaunchItem();
     const SCHEDULEINFO& schedule = launch.m_schedule;
     auto count = [](int value) { return value > 0 ? Number(value) : CString(); };
-    Put(text, u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
-    Put(text, u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
-    Put(text, u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
-    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(item.GetStartTimeText())); });
+    Put(u"#PROFILE_EVERYMINUTE#", count(schedule.nEveryMinute));
+    Put(u"#PROFILE_EVERYHOUR#", count(schedule.nEveryHour));
+    Put(u"#PROFILE_EVERYDAY#", count(schedule.nEveryDay));
+    Put(u"#PROFILE_STARTTIME#", [&] { return CString(Html(item.GetStartTimeText())); });
     static const char16_t* const kDays[] = {u"#PROFILE_SUN#", u"#PROFILE_MON#", u"#PROFILE_TUE#",
                                             u"#PROFILE_WED#", u"#PROFILE_THU#", u"#PROFILE_FRI#",
                                             u"#PROFILE_SAT#"};
-    for (int day = 0; day < 7; ++day) Put(text, kDays[day], Checked(schedule.nExcludeDays & (1 << day)));
-    Put(text, u"#PROFILE_ONERROR_RERUN#", Number(launch.m_nOnErrorRerun));
-    Put(text, u"#PROFILE_MAX_RERUN#", Number(launch.m_nMaxRerun));
-    Put(text, u"#PROFILE_RUNMISSED#", Checked(launch.m_nRunMissed));
-    Put(text, u"#PROFILE_SOURCEONLYIF#",
-        Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
-    Put(text, u"#PROFILE_TARGETONLYIF#",
-        Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_TARGET)));
-    Put(text, u"#PROFILE_STARTUP#", Checked(launch.m_nStartup));
-    Put(text, u"#PROFILE_SOURCESOON#",
-        Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
-    Put(text, u"#PROFILE_TARGETSOON#",
-        Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_TARGET)));
-    Put(text, u"#PROFILE_ASAVAIL#", Checked(launch.m_nAsAvailable != 0));
-    Put(text, u"#PROFILE_RUNAFTERNOTONERROR#", Checked(launch.m_bNotOnError));
-    Put(text, u"#PROFILE_PING#", Checked(launch.m_nPing));
+    for (int day = 0; day < 7; ++day) Put(kDays[day], Checked(schedule.nExcludeDays & (1 << day)));
+    Put(u"#PROFILE_ONERROR_RERUN#", Number(launch.m_nOnErrorRerun));
+    Put(u"#PROFILE_MAX_RERUN#", Number(launch.m_nMaxRerun));
+    Put(u"#PROFILE_RUNMISSED#", Checked(launch.m_nRunMissed));
+    Put(u"#PROFILE_SOURCEONLYIF#", Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
+    Put(u"#PROFILE_TARGETONLYIF#", Checked(launch.m_nOnlyIfChanged && (launch.m_nMonitor & MONITOR_TARGET)));
+    Put(u"#PROFILE_STARTUP#", Checked(launch.m_nStartup));
+    Put(u"#PROFILE_SOURCESOON#", Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_SOURCE)));
+    Put(u"#PROFILE_TARGETSOON#", Checked(launch.m_nAsSoonAsChanged && (launch.m_nMonitor & MONITOR_TARGET)));
+    Put(u"#PROFILE_ASAVAIL#", Checked(launch.m_nAsAvailable != 0));
+    Put(u"#PROFILE_RUNAFTERNOTONERROR#", Checked(launch.m_bNotOnError));
+    Put(u"#PROFILE_PING#", Checked(launch.m_nPing));
     if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
-        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
+        Put(u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(launch.m_strProfileAfter));
     if (!Has(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#")) return;
     CString options;
     static const struct {
@@ -614,7 +645,7 @@ void CPageTemplate::ReplaceScheduleValues(CString& text, const CZBProjectRunItem
         options.AppendFormat(u"<option value='%s' %s>%s", frame.key,
                              launch.m_nAsAvailableFrequency == frame.value ? u"selected" : u"", frame.label);
     }
-    Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#", options);
+    Put(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#", options);
 }
 
 CString CPageTemplate::ProfileAfterOptions(const CString& selected) const {
@@ -629,9 +660,9 @@ CString CPageTemplate::ProfileAfterOptions(const CString& selected) const {
     return options;
 }
 
-void CPageTemplate::ReplaceNoProfileTags(CString& text) {
-    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", u"");
-    Put(text, u"#PROFILE_SHOWLOGFILE_COMMAND#", u"");
+void CPageTemplate::GatherNoProfileValues() {
+    Put(u"#PROFILE_SHOWLOGFILE_COMMAND_SPECIAL#", u"");
+    Put(u"#PROFILE_SHOWLOGFILE_COMMAND#", u"");
     static const char16_t* const kEmpty[] = {
         u"#PROFILE_COUNTER#",
         u"#PROFILE_NAME_ABBREVIATION#",
@@ -674,20 +705,20 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
         u"#PROFILE_RUNAFTERNOTONERROR#",
         u"#PROFILE_PING#",
     };
-    Keep(text, u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#", false);
-    Keep(text, u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
-    for (const char16_t* tag : kEmpty) Put(text, tag, u"");
+    Keep(u"#IF_PROFILE_DETAILS_EXTRA#", u"#ENDIF_PROFILE_DETAILS_EXTRA#", false);
+    Keep(u"#IF_PROFILE_LOGFILE_NOTSET#", u"#ENDIF_PROFILE_LOGFILE_NOTSET#", true);
+    for (const char16_t* tag : kEmpty) Put(tag, u"");
     const CString* category = CurrentCategory();
-    Put(text, u"#PROFILE_CATEGORY#", [&] { return CString(category ? Html(*category) : CString()); });
+    Put(u"#PROFILE_CATEGORY#", [&] { return CString(category ? Html(*category) : CString()); });
     COleDateTime now = COleDateTime::GetCurrentTime();
-    Put(text, u"#PROFILE_STARTTIME#", [&] { return CString(Html(FormatDateTimeShort(now))); });
-    Put(text, u"#PROFILE_ONERROR_RERUN#", u"0");
-    Put(text, u"#PROFILE_MAX_RERUN#", u"0");
-    Put(text, u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
+    Put(u"#PROFILE_STARTTIME#", [&] { return CString(Html(FormatDateTimeShort(now))); });
+    Put(u"#PROFILE_ONERROR_RERUN#", u"0");
+    Put(u"#PROFILE_MAX_RERUN#", u"0");
+    Put(u"#PROFILE_ASAVAIL_TIMEFRAME_OPTIONS#",
         u"<option value='immidiately'>Immediately<option value='hourly'>Hourly<option "
         u"value='daily'>Daily<option value='weekly'>Weekly");
     if (Has(u"#PROFILE_PROFILEAFTER_OPTIONS#"))
-        Put(text, u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
+        Put(u"#PROFILE_PROFILEAFTER_OPTIONS#", ProfileAfterOptions(CString()));
     static const char16_t* const kLinks[] = {
         u"#PROFILE_RUN_COMMAND#",      u"#PROFILE_STOP_COMMAND#",           u"#PROFILE_ENABLE_COMMAND#",
         u"#PROFILE_DISABLE_COMMAND#",  u"#PROFILE_REMOVE_COMMAND#",         u"#PROFILE_MOVEUP_COMMAND#",
@@ -695,59 +726,69 @@ void CPageTemplate::ReplaceNoProfileTags(CString& text) {
         u"#PROFILE_OPEN_COMMAND#",     u"#RESET_LASTRUNS_COMMAND#",         u"#PROFILE_SHOW_COMMAND#",
         u"#PROFILE_EDIT_COMMAND#",
     };
-    for (const char16_t* tag : kLinks) Put(text, tag, CString(kStatusPage));
+    for (const char16_t* tag : kLinks) Put(tag, CString(kStatusPage));
 }
 
-void CPageTemplate::ReplaceSelectedCategorySections(CString& text) {
+void CPageTemplate::GatherSelectedCategorySections() {
     bool selected = m_context.nSelectedCategory >= 0 && m_nCategory == m_context.nSelectedCategory;
-    Keep(text, u"#IF_IS_SELECTED_CATEGORY#", u"#END_IF#", selected);
-    Keep(text, u"#IF_NO_SELECTED_CATEGORY#", u"#END_IF#", m_context.nSelectedCategory < 0);
+    Keep(u"#IF_IS_SELECTED_CATEGORY#", u"#END_IF#", selected);
+    Keep(u"#IF_NO_SELECTED_CATEGORY#", u"#END_IF#", m_context.nSelectedCategory < 0);
 }
 
-void CPageTemplate::ReplaceSettingsTags(CString& text) {
+void CPageTemplate::GatherSettingsValues() {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#CLIENT_IP#", [&] { return CString(Html(m_context.strClientIp)); });
-    Put(text, u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
-    Put(text, u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
-    Put(text, u"#HTTP_PORT#", Number(settings.m_nHttpPort));
-    Put(text, u"#HTTP_CLIENTS#", [&] { return CString(Html(settings.m_strHttpClients)); });
-    Put(text, u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
-    Keep(text, u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
-    Put(text, u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
-    Put(text, u"#TCPIP_SERVERIP#", [&] { return CString(Html(settings.m_strTcpAddress)); });
-    Put(text, u"#TCPIP_CLIENTS#", [&] { return CString(Html(settings.m_strTcpClients)); });
-    Put(text, u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
+    Put(u"#CLIENT_IP#", [&] { return CString(Html(m_context.strClientIp)); });
+    Put(u"#HTML_PAGE_REFRESH_RATE#", Number(settings.m_nRefresh));
+    Put(u"#HTML_PAGE_CHECK_RATE#", Number(settings.m_nCheckNew));
+    Put(u"#HTTP_PORT#", Number(settings.m_nHttpPort));
+    Put(u"#HTTP_CLIENTS#", [&] { return CString(Html(settings.m_strHttpClients)); });
+    Put(u"#HTTP_PWD#", settings.m_strHttpPasswordHash.IsEmpty() ? u"Not active" : u"Active");
+    Keep(u"#IF_TCPIP_PORT#", u"#ENDIF_TCPIP_PORT#", settings.m_nTcpPort != 0);
+    Put(u"#TCPIP_PORT#", Number(settings.m_nTcpPort));
+    Put(u"#TCPIP_SERVERIP#", [&] { return CString(Html(settings.m_strTcpAddress)); });
+    Put(u"#TCPIP_CLIENTS#", [&] { return CString(Html(settings.m_strTcpClients)); });
+    Put(u"#TCPIP_PWD#", settings.m_strTcpPassword.IsEmpty() ? u"Not active" : u"Active");
 }
 
-void CPageTemplate::ReplaceEngineTags(CString& text) {
+void CPageTemplate::GatherEngineValues() {
     const CEngineSettings& settings = m_context.settings;
-    Put(text, u"#XMLFILE_PATH#", [&] { return CString(Html(settings.m_strSettingsPath)); });
-    Put(text, u"#DBFILE_PATH#", [&] { return CString(Html(settings.m_strDBPath)); });
-    Put(text, u"#ZBENGINE_LOGFILE_PATH#", [&] { return CString(Html(settings.m_strLogPath)); });
-    Put(text, u"#ZBENGINE_START_TIME#",
+    Put(u"#XMLFILE_PATH#", [&] { return CString(Html(settings.m_strSettingsPath)); });
+    Put(u"#DBFILE_PATH#", [&] { return CString(Html(settings.m_strDBPath)); });
+    Put(u"#ZBENGINE_LOGFILE_PATH#", [&] { return CString(Html(settings.m_strLogPath)); });
+    Put(u"#ZBENGINE_START_TIME#",
         [&] { return CString(Html(FormatDateTimeShort(settings.m_dtEngineStart))); });
-    Put(text, u"#ZBENGINE_VERSION#", [&] { return CString(Html(settings.m_strVersion)); });
-    Put(text, u"#ZBENGINE_COMMANDLINE#", [&] { return CString(Html(settings.m_strCommandLine)); });
-    Put(text, u"#ZBENGINE_SYSTEM#", [&] { return CString(Html(settings.m_strSystem)); });
-    Put(text, u"#ZBENGINE_ACCOUNT#", [&] { return CString(Html(settings.m_strAccount)); });
-    Put(text, u"#ZBENGINE_COMPUTER#", [&] { return CString(Html(settings.m_strComputerName)); });
-    Put(text, u"#ZBENGINE_ZEBRODYNE_PATH#", [&] { return CString(Html(settings.m_strSyncProgramPath)); });
-    Put(text, u"#ZBENGINE_SERVICE_TEXT#",
+    Put(u"#ZBENGINE_VERSION#", [&] { return CString(Html(settings.m_strVersion)); });
+    Put(u"#ZBENGINE_COMMANDLINE#", [&] { return CString(Html(settings.m_strCommandLine)); });
+    Put(u"#ZBENGINE_SYSTEM#", [&] { return CString(Html(settings.m_strSystem)); });
+    Put(u"#ZBENGINE_ACCOUNT#", [&] { return CString(Html(settings.m_strAccount)); });
+    Put(u"#ZBENGINE_COMPUTER#", [&] { return CString(Html(settings.m_strComputerName)); });
+    Put(u"#ZBENGINE_ZEBRODYNE_PATH#", [&] { return CString(Html(settings.m_strSyncProgramPath)); });
+    Put(u"#ZBENGINE_SERVICE_TEXT#",
         settings.m_nService ? u"Running as a Windows Service" : u"Not running as a Windows Service");
 }
 
-void CPageTemplate::ReplaceScriptTags(CString& text) {
+void CPageTemplate::GatherScriptValues() {
     CString values;
     values.Format(
         u"<script type=\"text/javascript\"> var refreshonexit = true; var timeout = %d; var timeout_ac = "
         u"%d; </script>",
         m_context.settings.m_nCheckNew, m_context.settings.m_nCheckNewAfterChange);
-    Put(text, u"#INSERT_CHECKNEW_VALUE#", values);
-    Put(text, u"#ONLOAD#", u"onload=\"window.setTimeout('CheckRefresh()', 2000);\"");
+    Put(u"#INSERT_CHECKNEW_VALUE#", values);
+    Put(u"#ONLOAD#", u"onload=\"window.setTimeout('CheckRefresh()', 2000);\"");
 }
 
-void CPageTemplate::ReplaceFileTags(CString& text) {
-    Put(text, u"#FILE_NAME#", [&] { return CString(Html(m_context.strFileName)); });
-    Keep(text, u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", !m_context.strFileRunId.IsEmpty());
-    Put(text, u"#FILE_CONTENT#", m_context.strFileContent);
+void CPageTemplate::GatherPageValues() {
+    Put(u"#CHECKFORUPDATESLINK#", m_context.strUpdateLink);
+    if (!m_context.bRefreshTags) return;
+    Put(kAjaxSectionStart, CString());
+    Put(kAjaxSectionEnd, CString());
+    Put(u"#PAGE_REFRESH_ID#", m_context.strRefreshId);
+    Put(u"#CURRENT_TIME#", m_context.strCurrentTime);
+    Put(u"#REFRESH#", m_context.strCurrentLink);
+}
+
+void CPageTemplate::GatherFileValues() {
+    Put(u"#FILE_NAME#", [&] { return CString(Html(m_context.strFileName)); });
+    Keep(u"#IF_IS_SECTION_OF_FILE#", u"#END_IF_IS_SECTION_OF_FILE#", !m_context.strFileRunId.IsEmpty());
+    Put(u"#FILE_CONTENT#", m_context.strFileContent);
 }

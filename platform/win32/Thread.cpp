@@ -1,7 +1,7 @@
 #include "platform/win32/Thread.h"
 
+#include <malloc.h>
 #include <pthread.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 
 #include "platform/base/WinError.h"
 #include "platform/host/HostIds.h"
@@ -48,6 +49,8 @@ class CThreadExit {
 
 thread_local CThreadExit t_exit;
 thread_local int t_priority = THREAD_PRIORITY_NORMAL;  // threads the layer did not start
+constexpr int kHeapArenas = 2;
+constexpr int kLargeBlockBytes = 512 * 1024;
 
 // The new thread waits until its handle exists. The creator reads the thread's id from the
 // pthread and waits for the thread to report it only if that fails, so it does not wait until
@@ -87,17 +90,30 @@ pid_t KernelTidOf(pthread_t thread) {
     return static_cast<pid_t>(~(clock >> 3));
 }
 
-int NiceFor(int priority) {
+bool IsPriorityLevel(int priority) {
     switch (priority) {
-        case THREAD_PRIORITY_IDLE: return 19;
-        case THREAD_PRIORITY_LOWEST: return 10;
-        case THREAD_PRIORITY_BELOW_NORMAL: return 5;
-        case THREAD_PRIORITY_NORMAL: return 0;
-        case THREAD_PRIORITY_ABOVE_NORMAL: return -5;
-        case THREAD_PRIORITY_HIGHEST: return -10;
-        case THREAD_PRIORITY_TIME_CRITICAL: return -20;
-        default: return 1000;
+        case THREAD_PRIORITY_IDLE:
+        case THREAD_PRIORITY_LOWEST:
+        case THREAD_PRIORITY_BELOW_NORMAL:
+        case THREAD_PRIORITY_NORMAL:
+        case THREAD_PRIORITY_ABOVE_NORMAL:
+        case THREAD_PRIORITY_HIGHEST:
+        case THREAD_PRIORITY_TIME_CRITICAL: return true;
+        default: return false;
     }
+}
+
+// Windows gives each thread of the process one heap; glibc would give each new thread an arena
+// of its own, and a server that starts a thread per connection would keep dozens of them, mostly
+// free, for good. A few arenas shared by all threads keep the memory of such a process flat. The
+// Windows heap also takes large blocks from the system and gives them back when freed; glibc's
+// own threshold would rise after the first such block and leave the heap fragmented by them.
+void BoundHeapArenas() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_ARENA_MAX, kHeapArenas);
+        mallopt(M_MMAP_THRESHOLD, kLargeBlockBytes);
+    });
 }
 
 // The thread object a handle names; the current thread's when it is the pseudo-handle and the
@@ -122,6 +138,7 @@ CKernelRef ThreadOf(HANDLE handle) {
 
 HANDLE Spawn(std::function<DWORD()> body, SIZE_T stackSize, bool closeOnExit,
              const std::function<void(HANDLE, DWORD)>& onCreated) {
+    BoundHeapArenas();
     auto start = std::make_shared<START>();
     start->body = std::move(body);
     start->thread = new CThreadObject();
@@ -285,23 +302,22 @@ BOOL TerminateThread(HANDLE thread, DWORD exitCode) {
     return TRUE;
 }
 
+// The level is the thread's own, reported back by GetThreadPriority; the host schedules the
+// thread as the rest of its process. Windows weighs a thread's level against the process's other
+// threads, while a nice value weighs it against every process on the machine: there, a lowered
+// server thread would wait behind any busy program.
 BOOL SetThreadPriority(HANDLE thread, int priority) {
-    int nice = NiceFor(priority);
-    if (nice == 1000) {
+    if (!IsPriorityLevel(priority)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     if (IsCurrentThread(thread) && !t_exit.Thread()) {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(zbw::HostThreadId()), nice);
         t_priority = priority;
         return TRUE;
     }
     CKernelRef ref = ThreadOf(thread);
     if (!ref) return FALSE;
-    CThreadObject* target = ref.As<CThreadObject>();
-    if (target->HostTid() > 0 && !target->IsSignalled())
-        setpriority(PRIO_PROCESS, static_cast<id_t>(target->HostTid()), nice);
-    target->SetPriority(priority);
+    ref.As<CThreadObject>()->SetPriority(priority);
     return TRUE;
 }
 

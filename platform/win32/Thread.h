@@ -6,9 +6,12 @@
 // holds it, so a handle may be closed while the thread runs. Thread ids are the host's gettid();
 // the main thread's id equals the process id. Any thread may call these functions.
 //
-// Priorities: THREAD_PRIORITY_* become per-thread nice values (IDLE 19, LOWEST 10, BELOW_NORMAL 5,
-// NORMAL 0, ABOVE_NORMAL -5, HIGHEST -10, TIME_CRITICAL -20); a refusal by the host (raising
-// without the right) is ignored, and GetThreadPriority reports the value last set.
+// Priorities: a THREAD_PRIORITY_* level is kept with the thread and GetThreadPriority reports the
+// value last set; the host schedules every thread at its process's nice value (the priority
+// class), since a per-thread nice value would rank a thread against every process on the machine.
+// Heaps: threads share a small fixed number of malloc arenas, as Windows threads share the
+// process heap, so threads that come and go leave no heap of their own behind; blocks of 512 KB
+// and more come from the system and go back to it when freed, as on Windows.
 //
 // Left out: CREATE_SUSPENDED and ResumeThread (refused with ERROR_NOT_SUPPORTED), thread-local
 // storage slots and suspend counts. Security attributes are accepted and ignored.

@@ -288,9 +288,9 @@ TEST_F(ProcessTest, SetsPriorityClassesAsNiceValues) {
     ASSERT_TRUE(Start(u"/bin/sh -c \"exec sleep 30\"", nullptr, BELOW_NORMAL_PRIORITY_CLASS));
     EXPECT_EQ(getpriority(PRIO_PROCESS, m_pi.dwProcessId), 10);
     EXPECT_EQ(GetPriorityClass(m_pi.hProcess), static_cast<DWORD>(BELOW_NORMAL_PRIORITY_CLASS));
-    // Thread priorities act on the main thread, whose id is the pid.
+    // A thread's level stays the thread's own: the class alone sets the host priority.
     EXPECT_TRUE(SetThreadPriority(m_pi.hThread, THREAD_PRIORITY_IDLE));
-    EXPECT_EQ(getpriority(PRIO_PROCESS, m_pi.dwProcessId), 19);
+    EXPECT_EQ(getpriority(PRIO_PROCESS, m_pi.dwProcessId), 10);
     EXPECT_TRUE(SetPriorityClass(m_pi.hProcess, IDLE_PRIORITY_CLASS));
     EXPECT_EQ(getpriority(PRIO_PROCESS, m_pi.dwProcessId), 19);
     EXPECT_EQ(GetPriorityClass(m_pi.hProcess), static_cast<DWORD>(IDLE_PRIORITY_CLASS));

@@ -10,11 +10,13 @@
 
 #include "common/DebugPrintf.h"
 #include "dovrane/RunItemList.h"
+#include "dovrane/model/EngineDB.h"
 #include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HTTPServer.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
+#include "platform/host/PathMap.h"
 #include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
 #include "tests/e2e/HttpClient.h"
@@ -164,6 +166,53 @@ TEST_F(HTTPServerTest, OversizedOrUnreadableRequestIsAnsweredBeforeTheClose) {
         EXPECT_TRUE(connection.ClosedByPeer(10000));
     }
     EXPECT_EQ(zbtest::HttpGet(m_port, "/status.htm").status, 200) << "the server serves on";
+}
+
+std::string StatusPage(int port) {
+    return zbtest::Utf16Body(zbtest::HttpGet(port, "/status.htm").body);
+}
+
+// Served twice while nothing changed (the second time from the kept page), then again after each
+// change, all within the same second, so only the change can tell the pages apart.
+TEST_F(HTTPServerTest, APageWhoseStateChangedIsNeverServedStale) {
+    g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(m_root.Path("engine.db")));
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    ASSERT_TRUE(Start());
+    const CString profile = zbw::ToWindowsPath(m_root.Path("a.fsf"));
+    auto item = [&](const char16_t* description) {
+        return u"<SETTINGS><ITEM><PROFILE>" + profile + u"</PROFILE><DESCRIPTION>" + description +
+               u"</DESCRIPTION></ITEM></SETTINGS>";
+    };
+    EXPECT_EQ(StatusPage(m_port).find("<tr class=\"profile\""), std::string::npos);
+    EXPECT_EQ(StatusPage(m_port).find("<tr class=\"profile\""), std::string::npos);
+    ASSERT_TRUE(m_list.AddProfileFromXml(item(u"first words")));
+    EXPECT_NE(StatusPage(m_port).find("first words"), std::string::npos) << "a profile added";
+    EXPECT_NE(StatusPage(m_port).find("first words"), std::string::npos);
+    ASSERT_TRUE(m_list.UpdateProfileFromXml(item(u"second words")));
+    std::string changed = StatusPage(m_port);
+    EXPECT_NE(changed.find("second words"), std::string::npos) << "a profile changed";
+    EXPECT_EQ(changed.find("first words"), std::string::npos);
+    ASSERT_TRUE(m_list.DisableProfile(profile));
+    std::string disabled = StatusPage(m_port);
+    ASSERT_TRUE(m_list.EnableProfile(profile));
+    EXPECT_NE(StatusPage(m_port), disabled) << "a profile enabled again";
+    m_list.RemoveAllRunItems();
+    EXPECT_EQ(StatusPage(m_port).find("second words"), std::string::npos) << "every profile removed";
+    g_EngineDB.CloseDBFile();
+}
+
+// The browser goes to the fragment only when it ends the address.
+TEST_F(HTTPServerTest, TheUpdateLinkPutsItsQueryBeforeTheFragment) {
+    ASSERT_TRUE(Start());
+    std::string page = StatusPage(m_port);
+    size_t text = page.find(">Check for Updates</a>");
+    ASSERT_NE(text, std::string::npos);
+    size_t href = page.rfind("href='", text);
+    ASSERT_NE(href, std::string::npos);
+    std::string link = page.substr(href + 6, page.find('\'', href + 6) - href - 6);
+    EXPECT_EQ(link.rfind("/help/help.htm?zbengvern=", 0), 0u) << link;
+    EXPECT_NE(link.find("&zbvern="), std::string::npos) << link;
+    EXPECT_EQ(link.find('#'), link.size() - std::string("#updates").size()) << link;
 }
 
 }  // namespace
