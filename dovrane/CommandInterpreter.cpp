@@ -4,12 +4,13 @@
 
 #include "common/QStringParser.h"
 #include "dovrane/IPServer.h"
-#include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/NextRunTime.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/ScheduleInfo.h"
+#include "dovrane/web/EngineCommandCodes.h"
+#include "dovrane/web/RunResultText.h"
 #include "platform/base/WideChar.h"
 #include "platform/classlib/OleDateTime.h"
 
@@ -151,6 +152,22 @@ LRESULT CCommandInterpreter::SendToMainWindow(WPARAM code, CString& text) {
     return m_server.SendToOwner(code, text);
 }
 
+CCommandInterpreter::CALLANSWER CCommandInterpreter::CallMainWindow(WPARAM code, const CString& argument) {
+    CString text = argument;
+    CALLANSWER call;
+    call.outcome =
+        CEngineCall::Send(m_server.GetOwnerWindow(), code, text, ENGINE_CALL_TIMEOUT_MS, call.result);
+    return call;
+}
+
+// Done: "100-" and the text; not yet answered: "200-" and the text, as it is carried out later;
+// not found (or no main window to carry it out): the error.
+CString CCommandInterpreter::NameAnswer(const CALLANSWER& call, LPCWSTR done, const CString& name) {
+    if (call.outcome == CEngineCall::CALL_PENDING) return Answer(ANSWER_ACCEPTED, done, name);
+    if (call.outcome == CEngineCall::CALL_ANSWERED && call.result) return Answer(ANSWER_OK, done, name);
+    return Answer(ANSWER_ERROR, u"Error. %s not found.", name);
+}
+
 int CCommandInterpreter::Who(const CString&, const CString&, CString& answer) {
     answer = ANSWER_OK + m_server.GetComputerName();
     return 0;
@@ -213,26 +230,24 @@ int CCommandInterpreter::Save(const CString&, const CString&, CString& answer) {
 }
 
 int CCommandInterpreter::EnableAll(const CString&, const CString&, CString& answer) {
-    List().EnableCategory(u"");
+    CallMainWindow(ENGINE_CMD_ENABLE_CATEGORY, u"");
     answer = Answer(ANSWER_ACCEPTED, u"Enabling All...");
     return 0;
 }
 
 int CCommandInterpreter::Enable(const CString&, const CString& argument, CString& answer) {
-    answer = List().EnableProfile(argument) ? Answer(ANSWER_OK, u"Enabling %s...", argument)
-                                            : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_ENABLE, argument), u"Enabling %s...", argument);
     return 0;
 }
 
 int CCommandInterpreter::DisableAll(const CString&, const CString&, CString& answer) {
-    List().DisableCategory(u"");
+    CallMainWindow(ENGINE_CMD_DISABLE_CATEGORY, u"");
     answer = Answer(ANSWER_ACCEPTED, u"Disabling All...");
     return 0;
 }
 
 int CCommandInterpreter::Disable(const CString&, const CString& argument, CString& answer) {
-    answer = List().DisableProfile(argument) ? Answer(ANSWER_OK, u"Disabling %s...", argument)
-                                             : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_DISABLE, argument), u"Disabling %s...", argument);
     return 0;
 }
 
@@ -279,31 +294,32 @@ int CCommandInterpreter::NextRuns(const CString&, const CString& argument, CStri
 }
 
 int CCommandInterpreter::RunAll(const CString&, const CString&, CString& answer) {
-    List().RunCategory(u"");
+    CallMainWindow(ENGINE_CMD_RUN_CATEGORY, u"");
     answer = Answer(ANSWER_OK, u"Running All...");
     return 0;
 }
 
 int CCommandInterpreter::Run(const CString&, const CString& argument, CString& answer) {
-    switch (List().RunProfile(argument, RUNREASON_MANUAL, nullptr)) {
-        case RUNPROFILE_STARTED: answer = Answer(ANSWER_OK, u"Running %s...", argument); break;
-        case RUNPROFILE_NOT_FOUND: answer = Answer(ANSWER_ERROR, u"Error. %s not found.", argument); break;
-        case RUNPROFILE_NOT_ACTIVE: answer = Answer(ANSWER_ERROR, u"%s is not enabled.", argument); break;
-        case RUNPROFILE_RUNNING: answer = Answer(ANSWER_ERROR, u"%s already running.", argument); break;
-        default: break;
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_RUN, argument);
+    if (call.outcome == CEngineCall::CALL_PENDING) {
+        answer = Answer(ANSWER_ACCEPTED, u"Running %s...", argument);
+        return 0;
     }
+    const int result =
+        call.outcome == CEngineCall::CALL_ANSWERED ? static_cast<int>(call.result) : RUNPROFILE_NOT_FOUND;
+    const CString text = RunResultText(result, argument);
+    if (!text.IsEmpty()) answer = (result == RUNPROFILE_STARTED ? ANSWER_OK : ANSWER_ERROR) + text;
     return 0;
 }
 
 int CCommandInterpreter::StopAll(const CString&, const CString&, CString& answer) {
-    List().StopCategory(u"");
+    CallMainWindow(ENGINE_CMD_STOP_CATEGORY, u"");
     answer = Answer(ANSWER_OK, u"Stopping All...");
     return 0;
 }
 
 int CCommandInterpreter::Stop(const CString&, const CString& argument, CString& answer) {
-    answer = List().StopProfile(argument) ? Answer(ANSWER_OK, u"Stopping %s...", argument)
-                                          : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_STOP, argument), u"Stopping %s...", argument);
     return 0;
 }
 

@@ -202,12 +202,20 @@ void CdovraneApp::StoreEngineInfo() {
 // does not write an empty list over the file and its ".bak". A running synchronisation goes on:
 // the stop disables the items that do not run.
 void CdovraneApp::StopEngine() {
+    StopServers();
+    StopRunItems();
+}
+
+void CdovraneApp::StopServers() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
     if (m_bStarted && !IsFinalServerStatus(m_ipServer.GetServerStatusCode()) &&
         m_runItems.AreProfilesLoaded())
         m_runItems.SaveSettings(u"");
     StopIPServer();
     StopHttpServer();
+}
+
+void CdovraneApp::StopRunItems() {
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
 }

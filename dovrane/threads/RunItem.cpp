@@ -42,6 +42,17 @@ bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
 
+// How many stops of this thread's run items are pumping messages now.
+thread_local int t_nPumpDepth = 0;
+
+class CPumpScope {
+   public:
+    CPumpScope() { ++t_nPumpDepth; }
+    ~CPumpScope() { --t_nPumpDepth; }
+    CPumpScope(const CPumpScope&) = delete;
+    CPumpScope& operator=(const CPumpScope&) = delete;
+};
+
 }  // namespace
 
 CString CRunItem::ShortDisplayName(const CString& name) {
@@ -303,10 +314,15 @@ void CRunItem::PauseSchedule() {
     StopWorkers(false);
 }
 
+bool CRunItem::IsPumping() {
+    return t_nPumpDepth > 0;
+}
+
 void CRunItem::StopWorkers(bool endRun) {
     KillTimer(TIMER_SCHEDULE);
     KillTimer(TIMER_PROFILE_AFTER);
     m_bProfileAfterPending = false;
+    CPumpScope pumping;
     PumpMessages();
     while (!m_folderMonitor.Stop(50)) PumpMessages();
     if (endRun) {

@@ -85,6 +85,9 @@ class CRunItem : public CWnd {
     bool Run(int reason, const CProfileRunList* runList = nullptr);
     // Asks a run under way to end and returns at once; the end comes as the job's "ended".
     bool Stop();
+    // Whether a run item of the calling thread is pumping messages while it stops its workers;
+    // what the pump dispatches then must not start another list operation.
+    static bool IsPumping();
     // The run at engine start: last scheduled run := the current minute, then the run.
     void RunAtStartup();
     void ComputeNextRunTime();
