@@ -148,16 +148,24 @@ CRunItemList& CCommandInterpreter::List() const {
     return *m_server.GetRunItemList();
 }
 
-LRESULT CCommandInterpreter::SendToMainWindow(WPARAM code, CString& text) {
-    return m_server.SendToOwner(code, text);
+CCommandInterpreter::CALLANSWER CCommandInterpreter::CallMainWindow(WPARAM code, const CString& argument) {
+    CALLANSWER call;
+    call.text = argument;
+    call.outcome =
+        CEngineCall::Send(m_server.GetOwnerWindow(), code, call.text, ENGINE_CALL_TIMEOUT_MS, call.result);
+    if (call.outcome == CEngineCall::CALL_PENDING) call.text.Empty();
+    return call;
 }
 
-CCommandInterpreter::CALLANSWER CCommandInterpreter::CallMainWindow(WPARAM code, const CString& argument) {
-    CString text = argument;
-    CALLANSWER call;
-    call.outcome =
-        CEngineCall::Send(m_server.GetOwnerWindow(), code, text, ENGINE_CALL_TIMEOUT_MS, call.result);
-    return call;
+bool CCommandInterpreter::IsRefused(const CALLANSWER& call) {
+    return call.outcome != CEngineCall::CALL_PENDING &&
+           !(call.outcome == CEngineCall::CALL_ANSWERED && call.result == 1);
+}
+
+// Done (the main window's result 1), still to be carried out, or refused.
+LPCWSTR CCommandInterpreter::Prefix(const CALLANSWER& call) {
+    if (IsRefused(call)) return ANSWER_ERROR;
+    return call.outcome == CEngineCall::CALL_PENDING ? ANSWER_ACCEPTED : ANSWER_OK;
 }
 
 // Done: "100-" and the text; not yet answered: "200-" and the text, as it is carried out later;
@@ -216,16 +224,14 @@ int CCommandInterpreter::Restart(const CString&, const CString&, CString& answer
 }
 
 int CCommandInterpreter::Load(const CString&, const CString& argument, CString& answer) {
-    CString text = argument;
-    const bool loaded = SendToMainWindow(ENGINE_CMD_LOAD, text) == 1;
-    answer = Answer(loaded ? ANSWER_OK : ANSWER_ERROR, u"Loading %s ... %s", argument, text);
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_LOAD, argument);
+    answer = Answer(Prefix(call), u"Loading %s ... %s", argument, call.text);
     return 0;
 }
 
 int CCommandInterpreter::Save(const CString&, const CString&, CString& answer) {
-    CString text;
-    const bool saved = SendToMainWindow(ENGINE_CMD_SAVE, text) == 1;
-    answer = Answer(saved ? ANSWER_OK : ANSWER_ERROR, u"Saving %s ... %s", u"", text);
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_SAVE, u"");
+    answer = Answer(Prefix(call), u"Saving %s ... %s", u"", call.text);
     return 0;
 }
 
@@ -324,24 +330,21 @@ int CCommandInterpreter::Stop(const CString&, const CString& argument, CString& 
 }
 
 int CCommandInterpreter::Remove(const CString&, const CString& argument, CString& answer) {
-    CString name = argument;
-    answer = SendToMainWindow(ENGINE_CMD_REMOVE, name) == 1 ? ANSWER_OK + (u"Removed " + argument)
-                                                            : Answer(ANSWER_ERROR, u"Not found");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_REMOVE, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Not found") : Prefix(call) + (u"Removed " + argument);
     return 0;
 }
 
 int CCommandInterpreter::Add(const CString&, const CString& argument, CString& answer) {
-    CString xml = argument;
-    answer = SendToMainWindow(ENGINE_CMD_ADD, xml) == 1
-                 ? ANSWER_OK + (u"Added " + argument)
-                 : Answer(ANSWER_ERROR, u"Error, wrongly formatted XML");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_ADD, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Error, wrongly formatted XML")
+                             : Prefix(call) + (u"Added " + argument);
     return 0;
 }
 
 int CCommandInterpreter::Set(const CString&, const CString& argument, CString& answer) {
-    CString xml = argument;
-    answer = SendToMainWindow(ENGINE_CMD_SET, xml) == 1 ? ANSWER_OK + (u"Set " + argument)
-                                                        : Answer(ANSWER_ERROR, u"Error");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_SET, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Error") : Prefix(call) + (u"Set " + argument);
     return 0;
 }
 
