@@ -77,7 +77,7 @@ class CRunItem : public CWnd {
     // Main thread.
     bool Activate();
     // Stops the timers, the folder monitor and the execute job, ending a run under way; waits for
-    // the job while serving the caller's messages.
+    // the job while serving this thread's messages (IsPumping meanwhile).
     void StopSchedule();
     bool Run(int reason, const CProfileRunList* runList = nullptr);
     // Asks a run under way to end and returns at once; the end comes as the job's "ended".
