@@ -26,3 +26,10 @@ void CMultiFoldersParser::ParseAll() {
     CString item;
     while (GetNext(item)) m_items.Add(item);
 }
+
+CStringArray CMultiFoldersParser::SplitFolders(const CString& text) {
+    CMultiFoldersParser parser;
+    parser.SetText(text, u"|");
+    parser.ParseAll();
+    return parser.GetItems();
+}

@@ -20,6 +20,9 @@ class CMultiFoldersParser {
     void ParseAll();
     const CStringArray& GetItems() const { return m_items; }
 
+    // The items of a profile's folder list, joined by "|".
+    static CStringArray SplitFolders(const CString& text);
+
    private:
     CString m_text;
     CString m_rest;

@@ -3,8 +3,7 @@
 // lines). Formatting follows the user default locale (platform/Locale.h), read at every call.
 // Stateless; any thread may call them. Nothing fails loudly: a time that cannot be shown gives
 // "Timestamp Error", a locale call that fails falls back to a fixed numeric form.
-// Kept of the original helpers: the texts, the locale calls and their fallbacks.
-// Changed: HtmlEscape also escapes "&" and the double quote, and WildcardToRegExp escapes every
+// HtmlEscape escapes "&" and the double quote too, and WildcardToRegExp escapes every
 // metacharacter and maps "?" to one character, so names and filters cannot break pages or
 // matches.
 #pragma once

@@ -4,12 +4,13 @@
 
 #include "common/QStringParser.h"
 #include "dovrane/IPServer.h"
-#include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/threads/LaunchItem.h"
 #include "dovrane/threads/NextRunTime.h"
 #include "dovrane/threads/RunItemMessages.h"
 #include "dovrane/threads/ScheduleInfo.h"
+#include "dovrane/web/EngineCommandCodes.h"
+#include "dovrane/web/RunResultText.h"
 #include "platform/base/WideChar.h"
 #include "platform/classlib/OleDateTime.h"
 
@@ -147,8 +148,32 @@ CRunItemList& CCommandInterpreter::List() const {
     return *m_server.GetRunItemList();
 }
 
-LRESULT CCommandInterpreter::SendToMainWindow(WPARAM code, CString& text) {
-    return m_server.SendToOwner(code, text);
+CCommandInterpreter::CALLANSWER CCommandInterpreter::CallMainWindow(WPARAM code, const CString& argument) {
+    CALLANSWER call;
+    call.text = argument;
+    call.outcome =
+        CEngineCall::Send(m_server.GetOwnerWindow(), code, call.text, ENGINE_CALL_TIMEOUT_MS, call.result);
+    if (call.outcome == CEngineCall::CALL_PENDING) call.text.Empty();
+    return call;
+}
+
+bool CCommandInterpreter::IsRefused(const CALLANSWER& call) {
+    return call.outcome != CEngineCall::CALL_PENDING &&
+           !(call.outcome == CEngineCall::CALL_ANSWERED && call.result == 1);
+}
+
+// Done (the main window's result 1), still to be carried out, or refused.
+LPCWSTR CCommandInterpreter::Prefix(const CALLANSWER& call) {
+    if (IsRefused(call)) return ANSWER_ERROR;
+    return call.outcome == CEngineCall::CALL_PENDING ? ANSWER_ACCEPTED : ANSWER_OK;
+}
+
+// Done: "100-" and the text; not yet answered: "200-" and the text, as it is carried out later;
+// not found (or no main window to carry it out): the error.
+CString CCommandInterpreter::NameAnswer(const CALLANSWER& call, LPCWSTR done, const CString& name) {
+    if (call.outcome == CEngineCall::CALL_PENDING) return Answer(ANSWER_ACCEPTED, done, name);
+    if (call.outcome == CEngineCall::CALL_ANSWERED && call.result) return Answer(ANSWER_OK, done, name);
+    return Answer(ANSWER_ERROR, u"Error. %s not found.", name);
 }
 
 int CCommandInterpreter::Who(const CString&, const CString&, CString& answer) {
@@ -199,40 +224,36 @@ int CCommandInterpreter::Restart(const CString&, const CString&, CString& answer
 }
 
 int CCommandInterpreter::Load(const CString&, const CString& argument, CString& answer) {
-    CString text = argument;
-    const bool loaded = SendToMainWindow(ENGINE_CMD_LOAD, text) == 1;
-    answer = Answer(loaded ? ANSWER_OK : ANSWER_ERROR, u"Loading %s ... %s", argument, text);
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_LOAD, argument);
+    answer = Answer(Prefix(call), u"Loading %s ... %s", argument, call.text);
     return 0;
 }
 
 int CCommandInterpreter::Save(const CString&, const CString&, CString& answer) {
-    CString text;
-    const bool saved = SendToMainWindow(ENGINE_CMD_SAVE, text) == 1;
-    answer = Answer(saved ? ANSWER_OK : ANSWER_ERROR, u"Saving %s ... %s", u"", text);
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_SAVE, u"");
+    answer = Answer(Prefix(call), u"Saving %s ... %s", u"", call.text);
     return 0;
 }
 
 int CCommandInterpreter::EnableAll(const CString&, const CString&, CString& answer) {
-    List().EnableCategory(u"");
+    CallMainWindow(ENGINE_CMD_ENABLE_CATEGORY, u"");
     answer = Answer(ANSWER_ACCEPTED, u"Enabling All...");
     return 0;
 }
 
 int CCommandInterpreter::Enable(const CString&, const CString& argument, CString& answer) {
-    answer = List().EnableProfile(argument) ? Answer(ANSWER_OK, u"Enabling %s...", argument)
-                                            : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_ENABLE, argument), u"Enabling %s...", argument);
     return 0;
 }
 
 int CCommandInterpreter::DisableAll(const CString&, const CString&, CString& answer) {
-    List().DisableCategory(u"");
+    CallMainWindow(ENGINE_CMD_DISABLE_CATEGORY, u"");
     answer = Answer(ANSWER_ACCEPTED, u"Disabling All...");
     return 0;
 }
 
 int CCommandInterpreter::Disable(const CString&, const CString& argument, CString& answer) {
-    answer = List().DisableProfile(argument) ? Answer(ANSWER_OK, u"Disabling %s...", argument)
-                                             : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_DISABLE, argument), u"Disabling %s...", argument);
     return 0;
 }
 
@@ -279,53 +300,51 @@ int CCommandInterpreter::NextRuns(const CString&, const CString& argument, CStri
 }
 
 int CCommandInterpreter::RunAll(const CString&, const CString&, CString& answer) {
-    List().RunCategory(u"");
+    CallMainWindow(ENGINE_CMD_RUN_CATEGORY, u"");
     answer = Answer(ANSWER_OK, u"Running All...");
     return 0;
 }
 
 int CCommandInterpreter::Run(const CString&, const CString& argument, CString& answer) {
-    switch (List().RunProfile(argument, RUNREASON_MANUAL, nullptr)) {
-        case RUNPROFILE_STARTED: answer = Answer(ANSWER_OK, u"Running %s...", argument); break;
-        case RUNPROFILE_NOT_FOUND: answer = Answer(ANSWER_ERROR, u"Error. %s not found.", argument); break;
-        case RUNPROFILE_NOT_ACTIVE: answer = Answer(ANSWER_ERROR, u"%s is not enabled.", argument); break;
-        case RUNPROFILE_RUNNING: answer = Answer(ANSWER_ERROR, u"%s already running.", argument); break;
-        default: break;
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_RUN, argument);
+    if (call.outcome == CEngineCall::CALL_PENDING) {
+        answer = Answer(ANSWER_ACCEPTED, u"Running %s...", argument);
+        return 0;
     }
+    const int result =
+        call.outcome == CEngineCall::CALL_ANSWERED ? static_cast<int>(call.result) : RUNPROFILE_NOT_FOUND;
+    const CString text = RunResultText(result, argument);
+    if (!text.IsEmpty()) answer = (result == RUNPROFILE_STARTED ? ANSWER_OK : ANSWER_ERROR) + text;
     return 0;
 }
 
 int CCommandInterpreter::StopAll(const CString&, const CString&, CString& answer) {
-    List().StopCategory(u"");
+    CallMainWindow(ENGINE_CMD_STOP_CATEGORY, u"");
     answer = Answer(ANSWER_OK, u"Stopping All...");
     return 0;
 }
 
 int CCommandInterpreter::Stop(const CString&, const CString& argument, CString& answer) {
-    answer = List().StopProfile(argument) ? Answer(ANSWER_OK, u"Stopping %s...", argument)
-                                          : Answer(ANSWER_ERROR, u"Error. %s not found.", argument);
+    answer = NameAnswer(CallMainWindow(ENGINE_CMD_STOP, argument), u"Stopping %s...", argument);
     return 0;
 }
 
 int CCommandInterpreter::Remove(const CString&, const CString& argument, CString& answer) {
-    CString name = argument;
-    answer = SendToMainWindow(ENGINE_CMD_REMOVE, name) == 1 ? ANSWER_OK + (u"Removed " + argument)
-                                                            : Answer(ANSWER_ERROR, u"Not found");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_REMOVE, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Not found") : Prefix(call) + (u"Removed " + argument);
     return 0;
 }
 
 int CCommandInterpreter::Add(const CString&, const CString& argument, CString& answer) {
-    CString xml = argument;
-    answer = SendToMainWindow(ENGINE_CMD_ADD, xml) == 1
-                 ? ANSWER_OK + (u"Added " + argument)
-                 : Answer(ANSWER_ERROR, u"Error, wrongly formatted XML");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_ADD, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Error, wrongly formatted XML")
+                             : Prefix(call) + (u"Added " + argument);
     return 0;
 }
 
 int CCommandInterpreter::Set(const CString&, const CString& argument, CString& answer) {
-    CString xml = argument;
-    answer = SendToMainWindow(ENGINE_CMD_SET, xml) == 1 ? ANSWER_OK + (u"Set " + argument)
-                                                        : Answer(ANSWER_ERROR, u"Error");
+    const CALLANSWER call = CallMainWindow(ENGINE_CMD_SET, argument);
+    answer = IsRefused(call) ? Answer(ANSWER_ERROR, u"Error") : Prefix(call) + (u"Set " + argument);
     return 0;
 }
 

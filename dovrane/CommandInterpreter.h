@@ -1,8 +1,10 @@
 // CCommandInterpreter: the one interpreter of the engine's commands, for the TCP/IP clients and
-// the command block alike (CIPServer::ExecuteCommand). It reads and changes the run-item list
-// through its operations (each takes the list's mutex), sends the commands that change the list
-// as a whole to the main window and waits for it, posts shutdown and restart, and keeps the
-// pending HTTP settings.
+// the command block alike (CIPServer::ExecuteCommand). It reads the run-item list's records and
+// settings (each read takes the list's lock), hands the commands that change the list as a whole
+// and every run-item command (run, stop, enable, disable) to the main window with a bounded wait
+// (EngineCall.h), posts shutdown and restart, and keeps the pending HTTP settings. A command the
+// main thread cannot answer in time (it is in a stop's pump) is answered "200-" with the text of
+// success: it is carried out after.
 //
 // Matching: a bare command is the whole text, in any letter case; a command with an argument
 // is a text that begins with its upper-case or its lower-case form and a blank ("RUN " or
@@ -12,6 +14,7 @@
 // Server thread only; the server outlives it.
 #pragma once
 
+#include "dovrane/web/EngineCall.h"
 #include "platform/base/CString.h"
 
 class CIPServer;
@@ -90,8 +93,19 @@ class CCommandInterpreter {
     int GetNewHttpSettings(const CString& command, const CString& argument, CString& answer);
     int GetError(const CString& command, const CString& argument, CString& answer);
 
-    // Sends a whole-list command to the main window; its result.
-    LRESULT SendToMainWindow(WPARAM code, CString& text);
+    // Hands a command to the main window and waits a bounded time for its result and answer
+    // text (empty when it was not answered in time).
+    struct CALLANSWER {
+        CEngineCall::OUTCOME outcome = CEngineCall::CALL_FAILED;
+        LRESULT result = 0;
+        CString text;
+    };
+    CALLANSWER CallMainWindow(WPARAM code, const CString& argument);
+    // ANSWER_OK when done (result 1), ANSWER_ACCEPTED when not answered in time, else ANSWER_ERROR.
+    static LPCWSTR Prefix(const CALLANSWER& call);
+    static bool IsRefused(const CALLANSWER& call);
+    // The answer of a command on one profile whose result is found or not.
+    static CString NameAnswer(const CALLANSWER& call, LPCWSTR done, const CString& name);
 
     CIPServer& m_server;
 };

@@ -3,8 +3,6 @@
 #include "common/CrashHandler.h"
 #include "dovrane/IPServer.h"
 
-CMutex g_RunItemsMutex __attribute__((init_priority(104)));
-
 // Installed right after theApp, so a crash anywhere later is reported.
 CCrashHandler g_CrashHandler __attribute__((init_priority(106)));
 

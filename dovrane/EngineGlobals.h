@@ -3,7 +3,6 @@
 //   101 g_DebugPrintf (common/DebugPrintf.h)
 //   102 g_EventLog (common/EventLog.h)
 //   103 g_EngineDB (dovrane/model/EngineDB.h)
-//   104 g_RunItemsMutex (here)
 //   105 theApp (dovrane/dovrane.cpp)
 //   106 g_CrashHandler (here; common/CrashHandler.h)
 //   107 g_ClientChallenge and g_ClientName (here; dovrane/IPServer.h)
@@ -14,11 +13,6 @@
 #pragma once
 
 #include "common/SchedulerTaskLib.h"
-#include "platform/classlib/Mutex.h"
-
-// Guards the run-item list and the engine settings: unnamed, so re-entrant for its owner
-// thread, and not owned at start. Any thread may lock it.
-extern CMutex g_RunItemsMutex;
 
 // The task-scheduler library of the autostart, loaded before main for the Windows version the
 // process starts on; the Vista flag also picks the shutdown-block branches. Main thread only.

@@ -13,6 +13,7 @@
 #include "dovrane/MainWnd.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/web/ClientFilter.h"
+#include "dovrane/web/EngineCall.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/win32/Accounts.h"
@@ -126,7 +127,11 @@ bool CIPServer::StartUp() {
     if (!LoadSettingsAtStart()) return false;
     for (SLOT& slot : m_slots) slot = SLOT{};
     if (m_nPort > 0) g_DebugPrintf.Print(u"Waiting for TCP/IP client connections ...");
-    if (m_pRunItemList) m_pRunItemList->RunProfilesAtStartup();
+    if (m_pRunItemList) {
+        CString none;
+        LRESULT started = 0;
+        CEngineCall::Send(m_hWndOwner, ENGINE_CMD_RUN_AT_STARTUP, none, ENGINE_CALL_TIMEOUT_MS, started);
+    }
     return true;
 }
 

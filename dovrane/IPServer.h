@@ -97,6 +97,8 @@ class CIPServer : public CThreadJob {
     LRESULT SendToOwner(WPARAM code, CString& argument);
     // Posts the owner message with the code; never waits.
     void PostToOwner(WPARAM code) { Notify(code, 0); }
+    // The window that carries out the engine's commands (the main window); null without one.
+    HWND GetOwnerWindow() const { return m_hWndOwner; }
 
     const CString& GetComputerName() const { return m_strComputerName; }
     int GetActiveConnections() const { return m_nActiveConnections; }

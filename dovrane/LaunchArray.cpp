@@ -2,23 +2,15 @@
 
 #include <cstdio>
 
+#include "dovrane/SettingsDocument.h"
 #include "platform/base/TextConvert.h"
-
-namespace {
-
-// Leaves the new SETTINGS current with no current child.
-void SetEmptySettings(CMarkup& xml) {
-    xml.SetDocument(u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n");
-    xml.AddElement(u"SETTINGS");
-}
-
-}  // namespace
 
 int CLaunchArray::Load(LPCWSTR path, CXMLFile& file, CString& error) {
     error.Empty();
     CMarkup& xml = file.GetMarkup();
-    bool loaded = file.Load(path) || file.Load(CString(path) + u".bak");
-    if (!loaded || !xml.FindElement(u"SETTINGS")) SetEmptySettings(xml);
+    if (CSettingsDocument::Load(path, file) != CSettingsDocument::SOURCE_EMPTY &&
+        !xml.FindElement(u"SETTINGS"))
+        CSettingsDocument::MakeEmpty(xml);
     CLaunchItem item;
     while (item.ReadXml(xml, &error)) Add(item);
     if (error.IsEmpty()) return LOAD_OK;

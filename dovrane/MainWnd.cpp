@@ -1,6 +1,7 @@
 #include "dovrane/MainWnd.h"
 
 #include <cstdio>
+#include <functional>
 #include <optional>
 
 #include "common/DebugPrintf.h"
@@ -8,6 +9,8 @@
 #include "common/ShutdownBlockLoader.h"
 #include "dovrane/AutoStart.h"
 #include "dovrane/dovraneApp.h"
+#include "dovrane/threads/RunItem.h"
+#include "dovrane/web/EngineCall.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/host/KernelObject.h"
@@ -35,6 +38,7 @@ ON_WM_CREATE()
 ON_WM_DESTROY()
 ON_WM_TIMER()
 ON_MESSAGE(WM_ENGINE_COMMAND, &CMainWnd::OnEngineCommand)
+ON_MESSAGE(WM_ENGINE_CALL, &CMainWnd::OnEngineCall)
 END_MESSAGE_MAP()
 
 CMainWnd::CMainWnd(CdovraneApp& app) : m_app(app) {}
@@ -55,6 +59,7 @@ int CMainWnd::OnCreate(LPCREATESTRUCT createStruct) {
 // A server that cannot serve (another engine, its port, the start-up load, its sockets) ends
 // the engine with its status as exit code.
 void CMainWnd::OnTimer(UINT_PTR id) {
+    if (id == kDeferredTimer) CarryOutDeferredCalls();
     if (id == kStatusTimer) {
         const int status = m_app.GetIPServer().GetServerStatusCode();
         if (IsFinalServerStatus(status)) PostQuitMessage(status);
@@ -64,6 +69,7 @@ void CMainWnd::OnTimer(UINT_PTR id) {
 
 void CMainWnd::OnDestroy() {
     KillTimer(kStatusTimer);
+    KillTimer(kDeferredTimer);
     CWnd::OnDestroy();
 }
 
@@ -77,8 +83,61 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
         case ENGINE_CMD_REMOVE: return m_app.GetRunItemList().RemoveProfile(ArgumentOf(argument));
         case ENGINE_CMD_ADD: return m_app.GetRunItemList().AddProfileFromXml(ArgumentOf(argument));
         case ENGINE_CMD_SET: return m_app.GetRunItemList().UpdateProfileFromXml(ArgumentOf(argument));
+        default: return OnRunItemCommand(code, ArgumentOf(argument));
+    }
+}
+
+LRESULT CMainWnd::OnRunItemCommand(WPARAM code, const CString& argument) {
+    CRunItemList& list = m_app.GetRunItemList();
+    switch (code) {
+        case ENGINE_CMD_RUN: return list.RunProfile(argument, RUNREASON_MANUAL, nullptr);
+        case ENGINE_CMD_RUN_CATEGORY: list.RunCategory(argument); return TRUE;
+        case ENGINE_CMD_RUN_IN_SEQUENCE: list.RunCategoryInSequence(argument); return TRUE;
+        case ENGINE_CMD_STOP: return list.StopProfile(argument);
+        case ENGINE_CMD_STOP_CATEGORY: list.StopCategory(argument); return TRUE;
+        case ENGINE_CMD_ENABLE: return list.EnableProfile(argument);
+        case ENGINE_CMD_ENABLE_CATEGORY: list.EnableCategory(argument); return TRUE;
+        case ENGINE_CMD_DISABLE: return list.DisableProfile(argument);
+        case ENGINE_CMD_DISABLE_CATEGORY: list.DisableCategory(argument); return TRUE;
+        case ENGINE_CMD_MOVE_UP:
+        case ENGINE_CMD_MOVE_DOWN: {
+            const int split = argument.Find(ENGINE_ARGUMENT_SEPARATOR);
+            const CString name = split < 0 ? argument : argument.Left(split);
+            const CString category = split < 0 ? CString() : argument.Mid(split + 1);
+            return code == ENGINE_CMD_MOVE_UP ? list.MoveProfileUp(name, category)
+                                              : list.MoveProfileDown(name, category);
+        }
+        case ENGINE_CMD_RESET_LAST_RUNS: return list.ResetProfileLastRuns(argument);
+        case ENGINE_CMD_RUN_AT_STARTUP: list.RunProfilesAtStartup(); return TRUE;
         default: return 0;
     }
+}
+
+// A call that comes while a run item pumps messages in its stop waits until the pump is over:
+// the list operation it asks for must not run inside another one.
+LRESULT CMainWnd::OnEngineCall(WPARAM, LPARAM message) {
+    std::shared_ptr<CEngineCall> call = CEngineCall::Take(message);
+    if (!call) return 0;
+    if (CRunItem::IsPumping() || !m_deferred.empty()) {
+        m_deferred.push_back(call);
+        SetTimer(kDeferredTimer, kDeferredTimerMs);
+        return 0;
+    }
+    CarryOut(*call);
+    return 0;
+}
+
+void CMainWnd::CarryOut(CEngineCall& call) {
+    call.Answer(OnEngineCommand(call.GetCode(), reinterpret_cast<LPARAM>(&call.GetText())));
+}
+
+void CMainWnd::CarryOutDeferredCalls() {
+    while (!m_deferred.empty() && !CRunItem::IsPumping()) {
+        std::shared_ptr<CEngineCall> call = m_deferred.front();
+        m_deferred.pop_front();
+        CarryOut(*call);
+    }
+    if (m_deferred.empty()) KillTimer(kDeferredTimer);
 }
 
 void CMainWnd::OnShutdownCommand() {
@@ -168,9 +227,10 @@ void CMainWnd::OnSessionEnding() {
     if (helper)
         WaitForShutdownHelper(helper);
     else
-        ShutdownHelper(this);
+        StopForSessionEnd();
     g_DebugPrintf.PrintDebug(u"Message Queue Finished");
     if (helper) CloseHandle(helper);
+    m_app.StopRunItems();
     g_EventLog.WriteEventLog(EVENTLOG_INFORMATION_TYPE, u"ZBEngine closing");
     g_DebugPrintf.Print(u"**** Exiting ZBEngine ****");
     if (CdovraneApp::IsVistaOrLater()) DestroyBlockReason(u"ShutdownBlockReasonDestroy in WM_ENDSESSION");
@@ -219,15 +279,25 @@ void CMainWnd::DestroyBlockReason(LPCWSTR where) {
         g_DebugPrintf.PrintDebug(u"ShutdownBlockReasonDestroy returns FALSE");
 }
 
+// The run items belong to the main thread, which serves its queue meanwhile: the helper hands
+// the stop of the running profiles to it and goes on with the servers at once.
 DWORD WINAPI CMainWnd::ShutdownHelper(LPVOID param) {
     CMainWnd* wnd = static_cast<CMainWnd*>(param);
+    wnd->ShutdownSteps([wnd] { CEngineCall::Post(wnd->GetSafeHwnd(), ENGINE_CMD_STOP_CATEGORY, u""); });
+    return 0;
+}
+
+void CMainWnd::StopForSessionEnd() {
+    ShutdownSteps([this] { m_app.GetRunItemList().StopCategory(u""); });
+}
+
+void CMainWnd::ShutdownSteps(const std::function<void()>& stopProfiles) {
     g_DebugPrintf.PrintDebug(u"ShutdownHelper > Starting ...");
-    wnd->m_app.ClearStarted();
+    m_app.ClearStarted();
     if (CdovraneApp::IsVistaOrLater()) {
         g_DebugPrintf.Print(u"Stopping running ZBEngine profiles...");
-        wnd->m_app.GetRunItemList().StopCategory(u"");
+        stopProfiles();
     }
     g_DebugPrintf.PrintDebug(u"ShutdownHelper > ZBEngine servers shutting down...");
-    wnd->m_app.StopEngine();
-    return 0;
+    m_app.StopServers();
 }

@@ -17,9 +17,18 @@
 // and answers TRUE. WM_ENDSESSION(TRUE) stops the engine on the shutdown helper thread while this
 // thread keeps dispatching, for at most 30 s, then logs the exit; the process ends after it.
 //
+// WM_ENGINE_CALL (EngineCall.h) brings the same commands and the run-item commands (run, stop,
+// enable, disable, move, reset) from the server threads, posted with a bounded wait, so that the
+// run items are touched on the main thread only. A call that comes while a run item pumps
+// messages in its stop is held back until the pump is over (timer 2) and then carried out in the
+// order the calls came; its sender may have answered "accepted" meanwhile.
+//
 // The window belongs to the application object, which outlives it.
 #pragma once
 
+#include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 
 #include "dovrane/web/EngineCommandCodes.h"
@@ -27,6 +36,7 @@
 #include "platform/classlib/Wnd.h"
 
 class CdovraneApp;
+class CEngineCall;
 
 class CMainWnd : public CWnd {
    public:
@@ -41,6 +51,9 @@ class CMainWnd : public CWnd {
 
     static constexpr UINT_PTR kStatusTimer = 1;
     static constexpr UINT kStatusTimerMs = 2000;
+    // Looks for calls held back while a run item pumped messages in its stop.
+    static constexpr UINT_PTR kDeferredTimer = 2;
+    static constexpr UINT kDeferredTimerMs = 20;
     // How long the end of the session waits for the shutdown helper.
     static constexpr DWORD kShutdownDelayMs = 30000;
 
@@ -51,10 +64,14 @@ class CMainWnd : public CWnd {
     void OnDestroy();
     void OnTimer(UINT_PTR id);
     LRESULT OnEngineCommand(WPARAM code, LPARAM text);
+    LRESULT OnEngineCall(WPARAM code, LPARAM call);
 
     DECLARE_MESSAGE_MAP()
 
    private:
+    LRESULT OnRunItemCommand(WPARAM code, const CString& argument);
+    void CarryOut(CEngineCall& call);
+    void CarryOutDeferredCalls();
     void OnShutdownCommand();
     void OnRestartCommand();
     BOOL OnSettingsFileCommand(WPARAM code, CString* text);
@@ -67,8 +84,14 @@ class CMainWnd : public CWnd {
     void WaitForShutdownHelper(HANDLE helper);
     void PumpUntilHelperEnds(HANDLE helper, std::optional<int>& quitCode);
     void DestroyBlockReason(LPCWSTR where);
+    // The shutdown helper's steps: clear the started flag, stop the running profiles (on Vista
+    // and later), save and stop the servers. The run items' own stop follows on the main thread.
     static DWORD WINAPI ShutdownHelper(LPVOID param);
+    void StopForSessionEnd();
+    void ShutdownSteps(const std::function<void()>& stopProfiles);
 
     CdovraneApp& m_app;
     CString m_strMessage;
+    // Calls that came while a run item pumped in its stop, in the order they came.
+    std::deque<std::shared_ptr<CEngineCall>> m_deferred;
 };

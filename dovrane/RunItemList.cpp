@@ -1,5 +1,7 @@
 #include "dovrane/RunItemList.h"
 
+#include <cassert>
+
 #include "common/DebugPrintf.h"
 #include "common/LaunchProcess.h"
 #include "common/RegUtils.h"
@@ -7,7 +9,9 @@
 #include "common/XMLFile.h"
 #include "dovrane/EngineGlobals.h"
 #include "dovrane/LaunchArray.h"
+#include "dovrane/SettingsDocument.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/model/SyncProgramKey.h"
 #include "dovrane/threads/ZBProjectRunItem.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "platform/base/Clock.h"
@@ -15,18 +19,14 @@
 #include "platform/classlib/SingleLock.h"
 #include "platform/win32/FileApi.h"
 #include "platform/win32/ShellExecute.h"
+#include "platform/win32/Thread.h"
 
 namespace {
 
-const char16_t kDeclaration[] = u"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n";
 const char16_t kLocalClients[] = u"127.0.0.1";
-const char16_t kSyncProgramKey[] = u"software\\Zebrodyne Pro 2\\Zebrodyne Pro";
-const char16_t kSyncProgramMissing[] =
-    u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const char16_t kMarker[] = u" ";
 const int kPlainPasswordLimit = 30;
 const int kDigestLength = 44;
-const DWORD kStopPauseMs = 100;
 const int kShowDefault = 10;  // SW_SHOWDEFAULT
 
 bool FileExists(const CString& path) {
@@ -79,7 +79,7 @@ void AddChild(CMarkup& xml, LPCWSTR name, const CString& text) {
 
 }  // namespace
 
-CRunItemList::CRunItemList() {
+CRunItemList::CRunItemList() : m_dwMainThread(GetCurrentThreadId()) {
     SetDefaults();
 }
 
@@ -90,13 +90,13 @@ CRunItemList::~CRunItemList() {
 }
 
 void CRunItemList::SetDefaults() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.SetDefaults();
 }
 
 bool CRunItemList::LoadSettings(LPCWSTR path, bool serverOnly, CString* result) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    CString file = path && *path ? CString(path) : m_settings.m_strSettingsPath;
+    AssertMainThread();
+    CString file = path && *path ? CString(path) : GetSettings().m_strSettingsPath;
     CString text;
     bool loaded = serverOnly ? LoadServerSettings(file, text) : LoadProfiles(file, text);
     if (result) *result = text;
@@ -104,20 +104,20 @@ bool CRunItemList::LoadSettings(LPCWSTR path, bool serverOnly, CString* result) 
 }
 
 bool CRunItemList::LoadServerSettings(const CString& path, CString& result) {
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_strSettingsPath = path;
     g_DebugPrintf.Print(u"Loading TCP/IP settings from XML file %s", path);
     m_settings.SetDefaults();
     CXMLFile file;
-    if (!file.Load(path)) {
-        g_DebugPrintf.Print(u"Failed loading %s. %s. Will use .bak file.", path, file.GetError());
-        CString backup = path + u".bak";
-        if (file.Load(backup)) {
-            g_DebugPrintf.Print(u"Settings loaded from %s.", backup);
-        } else {
-            g_DebugPrintf.Print(u"Failed loading %s. %s.", backup, file.GetError());
-            file.GetMarkup().SetDocument(CString(kDeclaration) + u"<SETTINGS></SETTINGS>");
-        }
-    }
+    CString fileError;
+    CString backupError;
+    const CSettingsDocument::SOURCE source = CSettingsDocument::Load(path, file, &fileError, &backupError);
+    if (source != CSettingsDocument::SOURCE_FILE)
+        g_DebugPrintf.Print(u"Failed loading %s. %s. Will use .bak file.", path, fileError);
+    if (source == CSettingsDocument::SOURCE_BACKUP)
+        g_DebugPrintf.Print(u"Settings loaded from %s.", path + u".bak");
+    if (source == CSettingsDocument::SOURCE_EMPTY)
+        g_DebugPrintf.Print(u"Failed loading %s. %s.", path + u".bak", backupError);
     ReadTcpSettings(file);
     ReadHttpSettings(file);
     result.Format(u"Ok. Loaded %s.", path);
@@ -302,8 +302,12 @@ bool CRunItemList::LoadProfiles(const CString& path, CString& result) {
         g_DebugPrintf.Print(u"%s", result);
         return false;
     }
-    m_settings.m_strSettingsPath = path;
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        m_settings.m_strSettingsPath = path;
+    }
     ReplaceRunItems(items);
+    CSingleLock lock(&m_csList, TRUE);
     m_bProfilesLoaded = true;
     result.Format(u"Ok. Loaded %s.", path);
     return true;
@@ -327,22 +331,27 @@ void CRunItemList::ReplaceRunItems(const CArray<CLaunchItem>& items) {
     }
 }
 
+// The list and the settings are copied under the lock and written without it, so neither the
+// readers nor the main thread wait for the file.
 bool CRunItemList::SaveSettings(LPCWSTR path, CString* result) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    CString file = path && *path ? CString(path) : m_settings.m_strSettingsPath;
-    g_DebugPrintf.Print(u"Saving settings to XML file %s", file);
     CLaunchArray items;
-    for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
-        CLaunchItem launch = m_items[i]->GetLaunchItem();
-        launch.m_nEnabled = m_items[i]->GetState() != RUNSTATE_DISABLED ? 1 : 0;
-        items.Add(launch);
+    CEngineSettings settings;
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        settings = m_settings;
+        for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
+            CLaunchItem launch = m_items[i]->GetLaunchItem();
+            launch.m_nEnabled = m_items[i]->GetState() != RUNSTATE_DISABLED ? 1 : 0;
+            items.Add(launch);
+        }
     }
+    CString file = path && *path ? CString(path) : settings.m_strSettingsPath;
+    g_DebugPrintf.Print(u"Saving settings to XML file %s", file);
     CXMLFile document;
     CMarkup& xml = document.GetMarkup();
-    xml.SetDocument(kDeclaration);
-    xml.AddElement(u"SETTINGS");
+    CSettingsDocument::MakeEmpty(xml);
     xml.IntoElement();
-    WriteServerSettings(document);
+    WriteServerSettings(document, settings);
     CString error;
     CString text;
     bool saved = items.Save(document, file, error) == CLaunchArray::SAVE_OK;
@@ -353,14 +362,16 @@ bool CRunItemList::SaveSettings(LPCWSTR path, CString* result) {
         text.Format(u"Failed saving %s. %s.", file, error);
         g_DebugPrintf.Print(u"%s", text);
     }
-    m_settings.m_bSaved = saved;
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        m_settings.m_bSaved = saved;
+    }
     if (result) *result = text;
     return saved;
 }
 
-void CRunItemList::WriteServerSettings(CXMLFile& file) {
+void CRunItemList::WriteServerSettings(CXMLFile& file, const CEngineSettings& s) {
     CMarkup& xml = file.GetMarkup();
-    const CEngineSettings& s = m_settings;
     if (!s.m_strTcpMarker.IsEmpty()) {
         xml.AddElement(u"TCPIP");
         xml.IntoElement();
@@ -386,17 +397,17 @@ void CRunItemList::WriteServerSettings(CXMLFile& file) {
 }
 
 bool CRunItemList::AreProfilesLoaded() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_bProfilesLoaded;
 }
 
 CEngineSettings CRunItemList::GetSettings() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings;
 }
 
 void CRunItemList::SetEngineInfo(const CEngineSettings& info) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CEngineSettings& s = m_settings;
     s.m_strVersion = info.m_strVersion;
     s.m_strCommandLine = info.m_strCommandLine;
@@ -412,90 +423,90 @@ void CRunItemList::SetEngineInfo(const CEngineSettings& info) {
 }
 
 void CRunItemList::SetEngineStartTime(const COleDateTime& time) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_dtEngineStart = time;
 }
 
 void CRunItemList::SetProgramFolder(const CString& folder) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_strProgramFolder = folder;
 }
 
 CString CRunItemList::GetProgramFolder() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_strProgramFolder;
 }
 
 CString CRunItemList::GetEngineError() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_strEngineError;
 }
 
 void CRunItemList::SetEngineError(const CString& text) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_strEngineError = text;
 }
 
 int CRunItemList::GetHttpPort() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_nHttpPort;
 }
 
 CString CRunItemList::GetHttpFilter() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strHttpClients;
 }
 
 CString CRunItemList::GetHttpPasswordHash() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strHttpPasswordHash;
 }
 
 int CRunItemList::GetHttpCheckNew() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_nCheckNew;
 }
 
 CString CRunItemList::GetNewHttpPort() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strPendingHttpPort;
 }
 
 CString CRunItemList::GetNewHttpFilter() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strPendingHttpClients;
 }
 
 CString CRunItemList::GetNewHttpPasswordHash() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strPendingHttpPasswordHash;
 }
 
 CString CRunItemList::GetNewHttpCheckNew() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return m_settings.m_strPendingCheckNew;
 }
 
 void CRunItemList::SetNewHttpPort(const CString& text) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_strPendingHttpPort = text;
     m_settings.m_bHttpChanged = true;
 }
 
 void CRunItemList::SetNewHttpFilter(const CString& filter) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_strPendingHttpClients = filter;
     m_settings.m_bHttpChanged = true;
 }
 
 void CRunItemList::SetNewHttpPassword(const CString& password) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_strPendingHttpPasswordHash = password.IsEmpty() ? CString() : SHA1HashText(password);
     m_settings.m_bHttpChanged = true;
 }
 
 void CRunItemList::SetNewHttpCheckNew(int value) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     m_settings.m_strPendingCheckNew.Format(u"%d", value);
     m_settings.m_bHttpChanged = true;
 }
@@ -518,34 +529,43 @@ bool CRunItemList::InCategory(CZBProjectRunItem& item, LPCWSTR category) {
     return !category || !*category || item.GetCategory().CompareNoCase(category) == 0;
 }
 
-CMutex& CRunItemList::GetListMutex() {
-    return g_RunItemsMutex;
+CSyncObject& CRunItemList::GetListMutex() {
+    return m_csList;
+}
+
+CSyncObject& CRunItemList::GetStateLock() {
+    return m_csList;
+}
+
+void CRunItemList::AssertMainThread() const {
+    assert(GetCurrentThreadId() == m_dwMainThread);
 }
 
 int CRunItemList::GetCount() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return static_cast<int>(m_items.GetSize());
 }
 
 bool CRunItemList::AddProfileFromXml(const CString& xml) {
+    AssertMainThread();
     CLaunchItem item;
-    {
-        CSingleLock lock(&g_RunItemsMutex, TRUE);
-        if (!item.FromXmlText(xml) || item.m_strProfile.IsEmpty()) return false;
-    }
+    if (!item.FromXmlText(xml) || item.m_strProfile.IsEmpty()) return false;
     return AddRunItem(item, false);
 }
 
 CZBProjectRunItem* CRunItemList::AppendRunItem(const CLaunchItem& item) {
     CZBProjectRunItem* runItem = new CZBProjectRunItem();
     runItem->SetOwnerList(this);
-    m_items.Add(runItem);
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        m_items.Add(runItem);
+    }
     runItem->SetInfo(item);
     return runItem;
 }
 
 bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     if (item.m_strProfile.IsEmpty() || FindIndex(item.m_strProfile) >= 0) return false;
     CZBProjectRunItem* runItem = AppendRunItem(item);
     if (disabled || item.m_nEnabled == 0)
@@ -558,7 +578,7 @@ bool CRunItemList::AddRunItem(const CLaunchItem& item, bool disabled) {
 // The item keeps its enabled or disabled state: an enabled item (whatever it is doing) is enabled
 // again with the new settings, a disabled one stays disabled.
 bool CRunItemList::UpdateProfileFromXml(const CString& xml) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CLaunchItem item;
     if (!item.FromXmlText(xml)) return false;
     CZBProjectRunItem* runItem = Find(item.m_strProfile);
@@ -573,13 +593,21 @@ bool CRunItemList::UpdateProfileFromXml(const CString& xml) {
 }
 
 bool CRunItemList::RemoveProfile(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    const int index = FindIndex(name);
-    if (index < 0) return false;
-    CZBProjectRunItem* item = m_items[index];
+    AssertMainThread();
+    CZBProjectRunItem* item = Find(name);
+    if (!item) return false;
     const CString profile = item->GetName();
     item->Disable();
-    m_items.RemoveAt(index);
+    {
+        // Found again: the stop's pump may have let other items in or out.
+        CSingleLock lock(&m_csList, TRUE);
+        for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
+            if (m_items[i] == item) {
+                m_items.RemoveAt(i);
+                break;
+            }
+        }
+    }
     delete item;
     DeleteRunHistory(profile);
     return true;
@@ -595,17 +623,23 @@ void CRunItemList::DeleteRunHistory(const CString& name) {
         g_EngineDB.RollbackDBTransaction();
 }
 
+// The items leave the list first, so no reader and no chain finds one while it stops.
 void CRunItemList::RemoveAllRunItems() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
-        m_items[i]->Disable();
-        delete m_items[i];
+    AssertMainThread();
+    CArray<CZBProjectRunItem*> removed;
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        for (INT_PTR i = 0; i < m_items.GetSize(); ++i) removed.Add(m_items[i]);
+        m_items.RemoveAll();
     }
-    m_items.RemoveAll();
+    for (INT_PTR i = 0; i < removed.GetSize(); ++i) {
+        removed[i]->Disable();
+        delete removed[i];
+    }
 }
 
 bool CRunItemList::EnableProfile(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CZBProjectRunItem* item = Find(name);
     if (!item) return false;
     CLaunchItem launch = item->GetLaunchItem();
@@ -614,7 +648,7 @@ bool CRunItemList::EnableProfile(LPCWSTR name) {
 }
 
 void CRunItemList::EnableCategory(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         if (!InCategory(*item, category)) continue;
@@ -624,7 +658,7 @@ void CRunItemList::EnableCategory(LPCWSTR category) {
 }
 
 bool CRunItemList::DisableProfile(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CZBProjectRunItem* item = Find(name);
     if (!item) return false;
     item->Disable();
@@ -632,13 +666,13 @@ bool CRunItemList::DisableProfile(LPCWSTR name) {
 }
 
 void CRunItemList::DisableCategory(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i)
         if (InCategory(*m_items[i], category)) m_items[i]->Disable();
 }
 
 void CRunItemList::DisableIdleItems(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         if (InCategory(*item, category) && item->GetState() != RUNSTATE_RUNNING) item->Disable();
@@ -646,7 +680,7 @@ void CRunItemList::DisableIdleItems(LPCWSTR category) {
 }
 
 int CRunItemList::RunProfile(LPCWSTR name, int reason, const CProfileRunList* runList) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CZBProjectRunItem* item = Find(name);
     if (!item) return RUNPROFILE_NOT_FOUND;
     if (item->IsActive()) {
@@ -657,7 +691,7 @@ int CRunItemList::RunProfile(LPCWSTR name, int reason, const CProfileRunList* ru
 }
 
 void CRunItemList::RunCategory(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         if (InCategory(*item, category) && item->IsActive()) item->Run(RUNREASON_MANUAL, nullptr);
@@ -665,7 +699,7 @@ void CRunItemList::RunCategory(LPCWSTR category) {
 }
 
 void CRunItemList::RunCategoryInSequence(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CProfileRunList sequence;
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i)
         if (InCategory(*m_items[i], category)) AddProfileToRunList(sequence, m_items[i]->GetName());
@@ -677,19 +711,15 @@ void CRunItemList::RunCategoryInSequence(LPCWSTR category) {
 }
 
 bool CRunItemList::StopProfile(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
-    if (!Find(name)) return false;
-    Find(name)->Stop();
-    lock.Unlock();
-    Sleep(kStopPauseMs);
-    lock.Lock();
-    // The item may have gone while the mutex was free.
-    if (CZBProjectRunItem* item = Find(name)) item->Stop();
+    AssertMainThread();
+    CZBProjectRunItem* item = Find(name);
+    if (!item) return false;
+    item->Stop();
     return true;
 }
 
 void CRunItemList::StopCategory(LPCWSTR category) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i)
         if (InCategory(*m_items[i], category)) m_items[i]->Stop();
 }
@@ -703,7 +733,8 @@ bool CRunItemList::MoveProfileDown(LPCWSTR name, LPCWSTR category) {
 }
 
 bool CRunItemList::MoveProfile(LPCWSTR name, LPCWSTR category, int step) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
+    CSingleLock lock(&m_csList, TRUE);
     const int from = FindIndex(name);
     if (from < 0) return false;
     for (int to = from + step; to >= 0 && to < m_items.GetSize(); to += step) {
@@ -717,7 +748,7 @@ bool CRunItemList::MoveProfile(LPCWSTR name, LPCWSTR category, int step) {
 }
 
 bool CRunItemList::ResetProfileLastRuns(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     CZBProjectRunItem* item = Find(name);
     if (!item) return false;
     item->ResetLastRuns();
@@ -725,7 +756,7 @@ bool CRunItemList::ResetProfileLastRuns(LPCWSTR name) {
 }
 
 CString CRunItemList::GetProfileNameList() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CString names;
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         if (i > 0) names += u'|';
@@ -735,7 +766,7 @@ CString CRunItemList::GetProfileNameList() {
 }
 
 CString CRunItemList::RUNITEM_RECORD(int index) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     if (index < 0 || index >= m_items.GetSize()) return CString();
     CZBProjectRunItem& item = *m_items[index];
     CString record = item.GetName();
@@ -758,12 +789,12 @@ CString CRunItemList::RUNITEM_RECORD(int index) {
 }
 
 CString CRunItemList::GetProfileInfo(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return RUNITEM_RECORD(FindIndex(name));
 }
 
 CString CRunItemList::GetAllProfilesInfo() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CString records;
     for (int i = 0; i < m_items.GetSize(); ++i) {
         if (i > 0) records += kRecordSeparator;
@@ -773,19 +804,19 @@ CString CRunItemList::GetAllProfilesInfo() {
 }
 
 CString CRunItemList::GetProfileStatusHtml(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CZBProjectRunItem* item = Find(name);
     return item ? item->GetLastRunsHtml() : CString();
 }
 
 CString CRunItemList::GetProfileRunList(LPCWSTR name, int kind, const COleDateTime& reference) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CZBProjectRunItem* item = Find(name);
     return item ? item->GetNextRunDisplayText(kind, reference) : CString();
 }
 
 bool CRunItemList::GetProfileItemXml(LPCWSTR name, CString& xml) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     CZBProjectRunItem* item = Find(name);
     if (!item) return false;
     xml = item->GetLaunchItem().ToXmlText();
@@ -793,12 +824,12 @@ bool CRunItemList::GetProfileItemXml(LPCWSTR name, CString& xml) {
 }
 
 bool CRunItemList::ProfileExists(LPCWSTR name) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     return FindIndex(name) >= 0;
 }
 
 void CRunItemList::RunProfilesAtStartup() {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    AssertMainThread();
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         CZBProjectRunItem* item = m_items[i];
         if (!item->GetLaunchItem().m_nStartup) continue;
@@ -808,29 +839,30 @@ void CRunItemList::RunProfilesAtStartup() {
 }
 
 bool CRunItemList::OpenProfileInSyncProgram(LPCWSTR name, int mode, CString& error) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
     CString program;
     if (!ReadRegStringLM(kSyncProgramKey, u"path", program)) {
         error = kSyncProgramMissing;
         return false;
     }
-    CZBProjectRunItem* item = Find(name);
-    if (!item) {
+    CString profile;
+    {
+        CSingleLock lock(&m_csList, TRUE);
+        if (CZBProjectRunItem* item = Find(name)) profile = item->GetName();
+    }
+    if (profile.IsEmpty()) {
         error.Format(u"Profile %s not found in ZBEngine list.", name ? name : u"");
         return false;
     }
-    CString commandLine = u"\"" + program + u"\" \"" + item->GetName() + u"\"";
+    CString commandLine = u"\"" + program + u"\" \"" + profile + u"\"";
     switch (mode) {
         case OPENMODE_OPEN: commandLine += u" "; break;
         case OPENMODE_AUTOCOMPARE: commandLine += u" /autocompare"; break;
         case OPENMODE_SETTINGS: commandLine += u" /settings"; break;
-        default:
-            error.Format(u"Unknown mode %d for opening profile %s.", mode, item->GetName());
-            return false;
+        default: error.Format(u"Unknown mode %d for opening profile %s.", mode, profile); return false;
     }
     PROCESS_INFORMATION info{};
     if (!LaunchProcess(nullptr, commandLine, nullptr, &info)) {
-        error.Format(u"Unable to start Zebrodyne Pro (%s) for profile %s.", program, item->GetName());
+        error.Format(u"Unable to start Zebrodyne Pro (%s) for profile %s.", program, profile);
         return false;
     }
     CloseHandle(info.hProcess);
@@ -848,14 +880,13 @@ bool CRunItemList::RunProgram(LPCWSTR file) {
     info.lpFile = file;
     info.lpParameters = u"";
     info.nShow = kShowDefault;
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
     if (!ShellExecuteExW(&info)) return false;
     if (info.hProcess) CloseHandle(info.hProcess);
     return true;
 }
 
 void CRunItemList::UpdateHttpItemData(CArray<CZBProjectRunItemData>& snapshots) {
-    CSingleLock lock(&g_RunItemsMutex, TRUE);
+    CSingleLock lock(&m_csList, TRUE);
     for (INT_PTR i = 0; i < m_items.GetSize(); ++i) {
         const INT_PTR slot = snapshots.Add(CZBProjectRunItemData());
         snapshots[slot].Update(*m_items[i]);

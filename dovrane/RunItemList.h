@@ -4,11 +4,12 @@
 // at the engine start, the profiles on the load command) and writes it whole, with a ".bak"
 // copy. The application object owns the one instance; the list owns its run items.
 //
-// Threads: every operation takes g_RunItemsMutex (re-entrant, no time limit) for its whole
-// duration, so any thread may call any of them: the main thread (load, save, add, set, remove,
-// the engine start and stop), the TCP/IP server thread (commands, start-up runs) and the HTTP
-// client threads (pages, web actions). A run started here starts its execute job on the
-// caller's thread. Lock order: g_RunItemsMutex, then an item's critical sections.
+// Threads: the main thread owns the run items: every operation that changes an item or the list
+// (load, add, set, remove, run, stop, enable, disable, move, reset, the start-up runs) says "main
+// thread" and asserts it; the servers hand those to the main window (EngineCall.h). The readers
+// (records, names, texts, settings, save) may run on any thread: each holds the list's one lock
+// (m_csList, re-entrant) while it copies what it answers, and the main thread holds it while it
+// changes what they read, never while it waits for another thread.
 //
 // Failures are results: false, a result code or an error text, never an exception. The file
 // is written as UTF-16LE with a byte-order mark and the XML declaration.
@@ -21,6 +22,7 @@
 #include "dovrane/web/HttpRunItemList.h"
 #include "platform/base/CString.h"
 #include "platform/classlib/Array.h"
+#include "platform/classlib/CriticalSection.h"
 #include "platform/classlib/OleDateTime.h"
 
 class CZBProjectRunItem;
@@ -38,7 +40,7 @@ class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
 
     void SetDefaults();
 
-    // serverOnly: the TCPIP and HTTP elements only (never fails); else the profiles (false when
+    // Main thread. serverOnly: the TCPIP and HTTP elements only (never fails); else the profiles (false when
     // an ITEM is refused or the file cannot be found, and the list then stays as it was). An
     // empty path means the settings path; a path that loads becomes the settings path.
     bool LoadSettings(LPCWSTR path, bool serverOnly, CString* result = nullptr);
@@ -74,28 +76,29 @@ class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
     void SetNewHttpPassword(const CString& password);
     void SetNewHttpCheckNew(int value);
 
-    // List operations. Names match without regard to case; an empty category matches all.
+    // List operations, main thread. Names match without regard to case; an empty category
+    // matches all.
     bool AddProfileFromXml(const CString& xml);
     bool AddRunItem(const CLaunchItem& item, bool disabled);
     bool UpdateProfileFromXml(const CString& xml);
     bool RemoveProfile(LPCWSTR name);
     void RemoveAllRunItems();
-    bool EnableProfile(LPCWSTR name) override;
-    void EnableCategory(LPCWSTR category) override;
-    bool DisableProfile(LPCWSTR name) override;
-    void DisableCategory(LPCWSTR category) override;
+    bool EnableProfile(LPCWSTR name);
+    void EnableCategory(LPCWSTR category);
+    bool DisableProfile(LPCWSTR name);
+    void DisableCategory(LPCWSTR category);
     // The engine stop: disables the matching items that are not running, so a synchronisation
     // under way goes on.
     void DisableIdleItems(LPCWSTR category);
     // RUNPROFILE_STARTED, _RUNNING, _NOT_ACTIVE or _NOT_FOUND.
     int RunProfile(LPCWSTR name, int reason, const CProfileRunList* runList) override;
-    void RunCategory(LPCWSTR category) override;
-    void RunCategoryInSequence(LPCWSTR category) override;
-    bool StopProfile(LPCWSTR name) override;
-    void StopCategory(LPCWSTR category) override;
-    bool MoveProfileUp(LPCWSTR name, LPCWSTR category) override;
-    bool MoveProfileDown(LPCWSTR name, LPCWSTR category) override;
-    bool ResetProfileLastRuns(LPCWSTR name) override;
+    void RunCategory(LPCWSTR category);
+    void RunCategoryInSequence(LPCWSTR category);
+    bool StopProfile(LPCWSTR name);
+    void StopCategory(LPCWSTR category);
+    bool MoveProfileUp(LPCWSTR name, LPCWSTR category);
+    bool MoveProfileDown(LPCWSTR name, LPCWSTR category);
+    bool ResetProfileLastRuns(LPCWSTR name);
 
     CString GetProfileNameList();
     CString GetProfileInfo(LPCWSTR name);
@@ -106,10 +109,13 @@ class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
     CString GetProfileRunList(LPCWSTR name, int kind, const COleDateTime& reference);
     bool GetProfileItemXml(LPCWSTR name, CString& xml);
     bool ProfileExists(LPCWSTR name) override;
-    CMutex& GetListMutex() override;
+    // The list's one lock: readers hold it while they copy (the page snapshot takes the
+    // settings and UpdateHttpItemData under it), the main thread while it writes.
+    CSyncObject& GetListMutex() override;
+    CSyncObject& GetStateLock() override;
     int GetCount();
 
-    // On the TCP/IP server thread once the settings are loaded.
+    // Main thread, once the settings are loaded.
     void RunProfilesAtStartup();
     // False with error set when the program is missing, the mode is unknown, the program did
     // not start or the profile is not in the list.
@@ -133,9 +139,12 @@ class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
     bool LoadProfiles(const CString& path, CString& result);
     void ReadTcpSettings(CXMLFile& file);
     void ReadHttpSettings(CXMLFile& file);
-    void WriteServerSettings(CXMLFile& file);
+    static void WriteServerSettings(CXMLFile& file, const CEngineSettings& settings);
+    void AssertMainThread() const;
     void ReplaceRunItems(const CArray<CLaunchItem>& items);
 
+    mutable CCriticalSection m_csList;
+    const DWORD m_dwMainThread;
     CSortedArray<CZBProjectRunItem*> m_items;
     CEngineSettings m_settings;
     CString m_strEngineError;

@@ -13,6 +13,7 @@
 #include "common/ShutdownBlockLoader.h"
 #include "dovrane/AutoStart.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/model/SyncProgramKey.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
@@ -31,9 +32,6 @@ const char16_t kVersionText[] = u"ZBEngine 1.1";
 const int kBuildNumber = 7;
 const char16_t kServiceKey[] = u"SYSTEM\\CurrentControlSet\\Services\\ZBEngine";
 const char16_t kEngineKey[] = u"software\\ZBEngine\\ZBEngine";
-const char16_t kSyncProgramKey[] = u"software\\Zebrodyne Pro 2\\Zebrodyne Pro";
-const char16_t kSyncProgramMissing[] =
-    u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const DWORD kRestartPauseMs = 1000;
 const int kStartFailedExitCode = 5;
 const DWORD kServerPollMs = 500;
@@ -202,12 +200,20 @@ void CdovraneApp::StoreEngineInfo() {
 // does not write an empty list over the file and its ".bak". A running synchronisation goes on:
 // the stop disables the items that do not run.
 void CdovraneApp::StopEngine() {
+    StopServers();
+    StopRunItems();
+}
+
+void CdovraneApp::StopServers() {
     g_DebugPrintf.Print(u"**** Shutting down ZBEngine ****");
     if (m_bStarted && !IsFinalServerStatus(m_ipServer.GetServerStatusCode()) &&
         m_runItems.AreProfilesLoaded())
         m_runItems.SaveSettings(u"");
     StopIPServer();
     StopHttpServer();
+}
+
+void CdovraneApp::StopRunItems() {
     m_runItems.DisableIdleItems(u"");
     PumpMessages();
 }

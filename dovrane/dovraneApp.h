@@ -37,7 +37,12 @@ class CdovraneApp : public CWinApp {
 
     // True when the engine runs, false when the process must end.
     bool StartEngine();
+    // Main thread: StopServers, then StopRunItems.
     void StopEngine();
+    // Any thread: saves the settings (once the profiles were loaded) and stops both servers.
+    void StopServers();
+    // Main thread: disables the run items that are not running and serves what waits.
+    void StopRunItems();
     // StopEngine, a second's pause, StartEngine. When the second start fails the process goes
     // on without an engine; its main window still takes WM_CLOSE and the session signals.
     void RestartEngine();

@@ -58,15 +58,6 @@ CString Attributes(const CSettings& s, bool source) {
     return text;
 }
 
-CStringArray SplitFolders(const CString& text) {
-    CMultiFoldersParser parser;
-    parser.SetText(text, u"|");
-    parser.ParseAll();
-    CStringArray parts;
-    parts.Copy(parser.GetItems());
-    return parts;
-}
-
 bool FlagAt(const CDWordArray& flags, INT_PTR index) {
     return index < flags.GetSize() && flags[index] == 1;
 }
@@ -116,8 +107,8 @@ void FolderPairLines(const CSettings& s, CString& out, const CDWordArray& flags)
     if (!source.IsEmpty()) out += u"Sources:" + source + (target.IsEmpty() ? u"" : u"\r\n");
     if (!target.IsEmpty()) out += u"Targets:" + target;
     if (!source.IsEmpty() || !target.IsEmpty()) out += u"\r\n";
-    CStringArray sources = SplitFolders(s.m_SourceFolder.GetValue());
-    CStringArray targets = SplitFolders(s.m_TargetFolder.GetValue());
+    CStringArray sources = CMultiFoldersParser::SplitFolders(s.m_SourceFolder.GetValue());
+    CStringArray targets = CMultiFoldersParser::SplitFolders(s.m_TargetFolder.GetValue());
     for (INT_PTR i = 0; i < targets.GetSize(); ++i) {
         if (i < sources.GetSize()) out += Quoted(sources[i]);
         out += u" <to> " + Quoted(targets[i]);

@@ -51,10 +51,7 @@ int MapOldMethod(int oldMethod) {
 }
 
 int CountFolders(const CString& text) {
-    CMultiFoldersParser parser;
-    parser.SetText(text, u"|");
-    parser.ParseAll();
-    return static_cast<int>(parser.GetItems().GetSize());
+    return static_cast<int>(CMultiFoldersParser::SplitFolders(text).GetSize());
 }
 
 }  // namespace

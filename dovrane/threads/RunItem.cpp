@@ -1,5 +1,6 @@
 #include "dovrane/threads/RunItem.h"
 
+#include <cassert>
 #include <cmath>
 #include <ctime>
 
@@ -42,6 +43,17 @@ bool IsNone(const COleDateTime& date) {
     return date == g_DateNone;
 }
 
+// How many stops of this thread's run items are pumping messages now.
+thread_local int t_nPumpDepth = 0;
+
+class CPumpScope {
+   public:
+    CPumpScope() { ++t_nPumpDepth; }
+    ~CPumpScope() { --t_nPumpDepth; }
+    CPumpScope(const CPumpScope&) = delete;
+    CPumpScope& operator=(const CPumpScope&) = delete;
+};
+
 }  // namespace
 
 CString CRunItem::ShortDisplayName(const CString& name) {
@@ -75,8 +87,6 @@ CRunItem::~CRunItem() {
     if (GetSafeHwnd() != nullptr) {
         KillTimer(TIMER_SCHEDULE);
         KillTimer(TIMER_ACCESS_RETRY);
-        KillTimer(TIMER_CHAIN_RETRY);
-        KillTimer(TIMER_PROFILE_AFTER);
     }
 }
 
@@ -96,7 +106,7 @@ BOOL CRunItem::CreateItemWindow() {
 }
 
 int CRunItem::GetState() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     return m_nRunState;
 }
 
@@ -107,22 +117,22 @@ bool CRunItem::IsActive() {
 }
 
 COleDateTime CRunItem::GetNextRunTime() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     return m_dtNextRunTime;
 }
 
 COleDateTime CRunItem::GetLastScheduledRun() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     return m_dtLastScheduledRun;
 }
 
 COleDateTime CRunItem::GetLastRunStart() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     return m_dtLastRunStart;
 }
 
 CString CRunItem::GetNextRunText() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     return m_strNextRunText;
 }
 
@@ -187,7 +197,7 @@ void CRunItem::ReadLastRun() {
     if (signature.IsEmpty() || signature != GetScheduleSignature()) return;
     COleDateTime scheduled;
     COleDateTime start;
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     if (scheduled.ParseDateTime(lastScheduled) && start.ParseDateTime(lastStart)) {
         m_dtLastScheduledRun = scheduled;
         m_dtLastRunStart = start;
@@ -200,7 +210,7 @@ void CRunItem::ReadLastRun() {
 void CRunItem::SaveLastRun() {
     CString value;
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         value = m_dtLastScheduledRun.Format(kLastRunFormat) + kSeparator +
                 m_dtLastRunStart.Format(kLastRunFormat) + kSeparator + GetScheduleSignature();
     }
@@ -226,34 +236,35 @@ CString CRunItem::NotAccessibleText(const CString& folder, int intervalSec) cons
 }
 
 bool CRunItem::CheckProfileAfter() {
-    KillTimer(TIMER_PROFILE_AFTER);
-    m_bProfileAfterPending = false;
-    CMutex* mutex = m_pOwnerList != nullptr ? &m_pOwnerList->GetListMutex() : nullptr;
-    // Taken by another thread: not a sign that the profile is missing; look again shortly.
-    if (mutex != nullptr && !mutex->Lock(0)) {
-        m_bProfileAfterPending = ArmTimer(TIMER_PROFILE_AFTER, LIST_RETRY_MS);
-        if (m_bProfileAfterPending) return true;
-        mutex = nullptr;
-    }
-    bool result = true;
-    if (mutex == nullptr || !m_pOwnerList->ProfileExists(m_strProfileAfter)) {
+    if (m_pOwnerList == nullptr || !m_pOwnerList->ProfileExists(m_strProfileAfter)) {
         SetState(RUNSTATE_ERROR,
                  u"Profile " + m_strProfileAfter + u", to run after this one, not found in ZBEngine list");
-        result = false;
-    } else if (m_strProfileAfter.CompareNoCase(m_strProfileName) == 0) {
+        return false;
+    }
+    if (m_strProfileAfter.CompareNoCase(m_strProfileName) == 0) {
         SetState(RUNSTATE_ERROR,
                  u"Cannot run " + m_strProfileAfter + u" after this one: same profile error.");
-        result = false;
+        return false;
     }
-    if (mutex != nullptr) mutex->Unlock();
-    return result;
+    return true;
+}
+
+CSyncObject& CRunItem::StateLock() {
+    return m_pOwnerList != nullptr ? m_pOwnerList->GetStateLock() : m_csOwnState;
+}
+
+void CRunItem::AssertMainThread() const {
+    HWND window = GetSafeHwnd();
+    (void)window;
+    assert(window == nullptr || GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId());
 }
 
 bool CRunItem::Activate() {
+    AssertMainThread();
     PauseSchedule();
     m_nLastRunsHive = 0;
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_dtLastScheduledRun = g_DateNone;
         m_dtLastRunStart = g_DateNone;
         m_dtNextRunTime = g_DateNone;
@@ -286,7 +297,7 @@ bool CRunItem::Activate() {
         m_folderMonitor.Start(m_strMonitorFolders, GetSafeHwnd(), WM_RUNITEM_CHANGES, kMonitorSettleMs);
     if (!m_strProfileAfter.IsEmpty() && !CheckProfileAfter()) result = false;
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_bNextIsAsAvailable = false;
     }
     if (result) SetState(RUNSTATE_ENABLED, CString());
@@ -303,10 +314,14 @@ void CRunItem::PauseSchedule() {
     StopWorkers(false);
 }
 
+bool CRunItem::IsPumping() {
+    return t_nPumpDepth > 0;
+}
+
 void CRunItem::StopWorkers(bool endRun) {
+    AssertMainThread();
     KillTimer(TIMER_SCHEDULE);
-    KillTimer(TIMER_PROFILE_AFTER);
-    m_bProfileAfterPending = false;
+    CPumpScope pumping;
     PumpMessages();
     while (!m_folderMonitor.Stop(50)) PumpMessages();
     if (endRun) {
@@ -322,6 +337,7 @@ bool CRunItem::Run(int reason, const CProfileRunList* runList) {
 }
 
 bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next) {
+    AssertMainThread();
     m_bChangesPending = false;
     const int state = GetState();
     if (!IsActive()) {
@@ -333,13 +349,13 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
     g_DebugPrintf.PrintDebug(u"Running profile ...");
     if (runList != nullptr && state != RUNSTATE_RUNNING && !IsExecuting()) SetRunList(*runList);
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_dtLastRunStart = CurrentMinute();
     }
     SaveLastRun();
     m_nRerunCount = reason == RUNREASON_RERUN ? m_nRerunCount + 1 : 0;
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_dtLastRunEnd = g_DateNone;
     }
     if (next == NEXTRUN_NOW) ComputeNextRunTime();
@@ -348,6 +364,7 @@ bool CRunItem::StartRun(int reason, const CProfileRunList* runList, NEXTRUN next
 }
 
 void CRunItem::RunAtStartup() {
+    AssertMainThread();
     m_bChangesPending = false;
     if (!IsActive()) {
         g_DebugPrintf.PrintDebug(u"Profile not active and not running");
@@ -355,7 +372,7 @@ void CRunItem::RunAtStartup() {
     }
     g_DebugPrintf.PrintDebug(u"Running profile ...");
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_dtLastScheduledRun = CurrentMinute();
         m_dtLastRunEnd = g_DateNone;
     }
@@ -366,6 +383,7 @@ void CRunItem::RunAtStartup() {
 }
 
 bool CRunItem::Stop() {
+    AssertMainThread();
     g_DebugPrintf.PrintDebug(u"[%s] Stopping... ", m_strProfileName);
     m_bStopping = true;
     // Asks and returns: a program that ignores the quit requests takes up to a minute to end,
@@ -389,7 +407,7 @@ void CRunItem::FinishStop() {
 }
 
 void CRunItem::ComputeNextRunTime() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     const COleDateTime base =
         IsNone(m_dtNextRunTime) && !IsNone(m_dtLastScheduledRun) ? m_dtLastScheduledRun : g_DateNone;
     m_dtNextScheduledRun = ::GetNextRunTime(base, m_schedule, 0);
@@ -434,7 +452,7 @@ void CRunItem::ComputeNextRunTime() {
 }
 
 COleDateTime CRunItem::GetNextAsAvailableTime() {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     if (IsNone(m_dtLastRunStart) || m_dtLastRunStart.GetStatus() != COleDateTime::valid ||
         m_nAsAvailableFrequency == 1)
         return g_DateNone;
@@ -461,20 +479,20 @@ CString CRunItem::GetAsAvailableText() {
 }
 
 void CRunItem::GetRunList(CProfileRunList& out) {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     out.Copy(m_runList);
     out.SetCurrentIndex(m_runList.GetCurrentIndex());
 }
 
 void CRunItem::SetRunList(const CProfileRunList& list) {
-    CSingleLock run(&m_csRun, TRUE);
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     m_runList.Copy(list);
     m_runList.SetCurrentIndex(list.GetCurrentIndex());
 }
 
 CString CRunItem::GetChainText() {
-    CSingleLock lock(&m_csRun, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     const int current = m_runList.GetCurrentIndex();
     if (current <= 0 || current >= m_runList.GetSize() || m_runList[current].m_nAddedAsProfileAfter == 0)
         return CString();
@@ -500,14 +518,12 @@ void CRunItem::OnTimer(UINT_PTR id) {
         case TIMER_SCHEDULE: ScheduleTick(); break;
         case TIMER_ACCESS_RETRY:
         case TIMER_DEVICE_CHANGE: AccessTimer(id); break;
-        case TIMER_CHAIN_RETRY: ContinueChain(); break;
-        case TIMER_PROFILE_AFTER:
-            if (m_bProfileAfterPending) CheckProfileAfter();
-            break;
         default: break;
     }
 }
 
+// Once a minute: a change that runs at once, else the due, the missed or no run of the schedule,
+// then the next run time when it was used or the day changed.
 void CRunItem::ScheduleTick() {
     if (m_bChangesPending && m_bAsSoonAsChanged) {
         g_DebugPrintf.PrintDebug(u"Changes Detected: Running Profile.");
@@ -515,10 +531,7 @@ void CRunItem::ScheduleTick() {
         Run(RUNREASON_CHANGES);
         return;
     }
-    SYSTEMTIME st;
-    GetLocalTime(&st);
-    m_nScheduleInterval = 60000 - st.wSecond * 1000 - st.wMilliseconds;
-    ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval);
+    ArmNextMinute();
     g_DebugPrintf.PrintDebug(u"Current Time: %s\n", COleDateTime::GetCurrentTime().Format());
     const COleDateTime now = CurrentMinute();
     g_DebugPrintf.PrintDebug(u"Current Time rounded to lowr minute: %s\n", now.Format());
@@ -526,72 +539,85 @@ void CRunItem::ScheduleTick() {
         ComputeNextRunTime();
         g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
-    COleDateTime nextRun;
-    bool nextIsAsAvailable = false;
-    bool nextIsRerun = false;
-    {
-        CSingleLock lock(&m_csState, TRUE);
-        nextRun = m_dtNextRunTime;
-        nextIsAsAvailable = m_bNextIsAsAvailable;
-        nextIsRerun = m_bNextIsRerun;
+    const NEXTRUNINFO next = ReadNextRun();
+    const TICKCASE tick = ClassifyTick(next.time, now);
+    m_dtLastTick = now;
+    if (tick == TICK_DUE) RunDue(next);
+    if (tick == TICK_MISSED) CatchUpMissed(next);
+    if (tick != TICK_NOT_DUE || COleDateTime::GetCurrentTime().GetDayOfYear() != DayOfComputation()) {
+        ComputeNextRunTime();
+        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
     }
+}
+
+void CRunItem::ArmNextMinute() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    m_nScheduleInterval = 60000 - st.wSecond * 1000 - st.wMilliseconds;
+    ArmTimer(TIMER_SCHEDULE, m_nScheduleInterval);
+}
+
+CRunItem::NEXTRUNINFO CRunItem::ReadNextRun() {
+    CSingleLock lock(&StateLock(), TRUE);
+    return {m_dtNextRunTime, m_bNextIsAsAvailable, m_bNextIsRerun};
+}
+
+int CRunItem::DayOfComputation() {
+    CSingleLock lock(&StateLock(), TRUE);
+    return m_nDayOfComputation;
+}
+
+// Due: within the window around the current minute, or passed since the tick before, which
+// came in time (the main thread was held up). Missed: passed longer ago than the window.
+CRunItem::TICKCASE CRunItem::ClassifyTick(const COleDateTime& nextRun, const COleDateTime& now) const {
     const COleDateTime due = FirstExistingMinute(nextRun);
     const long long deltaMs = std::llround((due - now).GetTotalSeconds() * 1000.0);
     const bool heldUp =
         !IsNone(m_dtLastTick) && m_dtLastTick < due && (now - due).GetTotalMinutes() <= kStallGraceMinutes;
-    m_dtLastTick = now;
-    const COleDateTime lastScheduled = m_nLastExitCode != 0 ? g_DateNone : nextRun;
-    bool handled = false;
-    if ((deltaMs > -kDueLateMs && deltaMs < kDueEarlyMs) || (deltaMs < 0 && heldUp)) {
-        handled = true;
-        if (!nextIsAsAvailable) {
-            {
-                CSingleLock lock(&m_csState, TRUE);
-                m_dtLastScheduledRun = lastScheduled;
-            }
-            SaveLastRun();
-        }
-        if (m_nLastExitCode != 0 && m_nRerunMinutes > 0 && nextIsRerun) {
-            if (m_nMaxReruns != 0 && m_nRerunCount >= m_nMaxReruns)
-                m_nRerunCount = 0;
-            else
-                StartRun(RUNREASON_RERUN, nullptr, NEXTRUN_BY_CALLER);
-        } else if (!m_bOnlyIfChanged || m_bChangesPending) {
-            m_bChangesPending = false;
-            StartRun(m_bOnlyIfChanged    ? RUNREASON_CHANGES
-                     : nextIsAsAvailable ? RUNREASON_ACCESSIBLE
-                                         : RUNREASON_SCHEDULED,
-                     nullptr, NEXTRUN_BY_CALLER);
-        } else {
-            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
-        }
-    } else if (deltaMs < -kDueEarlyMs) {
-        handled = true;
-        if (!nextIsAsAvailable) {
-            {
-                CSingleLock lock(&m_csState, TRUE);
-                m_dtLastScheduledRun = lastScheduled;
-            }
-            SaveLastRun();
-        }
-        if (m_bOnlyIfChanged && !m_bChangesPending) {
-            g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
-        } else {
-            m_bChangesPending = false;
-            if (m_bRunMissed) {
-                g_DebugPrintf.PrintDebug(u"Running now skipped runs... ");
-                StartRun(RUNREASON_MISSED, nullptr, NEXTRUN_BY_CALLER);
-            }
-        }
-    }
-    int dayOfComputation = 0;
+    if ((deltaMs > -kDueLateMs && deltaMs < kDueEarlyMs) || (deltaMs < 0 && heldUp)) return TICK_DUE;
+    if (deltaMs <= -kDueLateMs) return TICK_MISSED;
+    return TICK_NOT_DUE;
+}
+
+// A scheduled time (not an as-available one) is remembered as the last scheduled run; after a
+// failed run the last scheduled run is cleared instead.
+void CRunItem::RecordScheduledRun(const NEXTRUNINFO& next) {
+    if (next.asAvailable) return;
     {
-        CSingleLock lock(&m_csState, TRUE);
-        dayOfComputation = m_nDayOfComputation;
+        CSingleLock lock(&StateLock(), TRUE);
+        m_dtLastScheduledRun = m_nLastExitCode != 0 ? g_DateNone : next.time;
     }
-    if (handled || COleDateTime::GetCurrentTime().GetDayOfYear() != dayOfComputation) {
-        ComputeNextRunTime();
-        g_DebugPrintf.PrintDebug(u"m_NextRunTime: %s\n", GetNextRunTime().Format());
+    SaveLastRun();
+}
+
+void CRunItem::RunDue(const NEXTRUNINFO& next) {
+    RecordScheduledRun(next);
+    if (m_nLastExitCode != 0 && m_nRerunMinutes > 0 && next.rerun) {
+        if (m_nMaxReruns != 0 && m_nRerunCount >= m_nMaxReruns)
+            m_nRerunCount = 0;
+        else
+            StartRun(RUNREASON_RERUN, nullptr, NEXTRUN_BY_CALLER);
+    } else if (!m_bOnlyIfChanged || m_bChangesPending) {
+        m_bChangesPending = false;
+        StartRun(m_bOnlyIfChanged   ? RUNREASON_CHANGES
+                 : next.asAvailable ? RUNREASON_ACCESSIBLE
+                                    : RUNREASON_SCHEDULED,
+                 nullptr, NEXTRUN_BY_CALLER);
+    } else {
+        g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
+    }
+}
+
+void CRunItem::CatchUpMissed(const NEXTRUNINFO& next) {
+    RecordScheduledRun(next);
+    if (m_bOnlyIfChanged && !m_bChangesPending) {
+        g_DebugPrintf.PrintDebug(u"No changes detected, skipping scheduled run...");
+        return;
+    }
+    m_bChangesPending = false;
+    if (m_bRunMissed) {
+        g_DebugPrintf.PrintDebug(u"Running now skipped runs... ");
+        StartRun(RUNREASON_MISSED, nullptr, NEXTRUN_BY_CALLER);
     }
 }
 
@@ -676,7 +702,7 @@ void CRunItem::ChainProfileAfter() {
 }
 
 void CRunItem::PrepareChain(int exitCode) {
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     if (!m_strProfileAfter.IsEmpty() && (exitCode == 0 || !m_bNotOnError)) ChainProfileAfter();
     const int current = m_runList.GetCurrentIndex();
     if (current >= 0 && current < m_runList.GetSize()) {
@@ -695,30 +721,11 @@ void CRunItem::PrepareChain(int exitCode) {
 }
 
 void CRunItem::ContinueChain() {
-    KillTimer(TIMER_CHAIN_RETRY);
     if (!m_bChainPending) return;
-    if (m_pOwnerList == nullptr) {
-        m_bChainPending = false;
-        return;
-    }
-    // The end of a run never waits for the list's mutex: its holder may be waiting for this
-    // thread. Both locks are only tried, and the chain goes on from the timer until they are had.
-    CMutex& mutex = m_pOwnerList->GetListMutex();
-    if (!mutex.Lock(0)) {
-        ArmTimer(TIMER_CHAIN_RETRY, LIST_RETRY_MS);
-        return;
-    }
-    if (!m_csRun.Lock(0)) {
-        mutex.Unlock();
-        ArmTimer(TIMER_CHAIN_RETRY, LIST_RETRY_MS);
-        return;
-    }
     m_bChainPending = false;
-    StartChainEntry();
+    if (m_pOwnerList != nullptr) StartChainEntry();
     m_chainList.RemoveAll();
     m_chainList.SetCurrentIndex(-1);
-    m_csRun.Unlock();
-    mutex.Unlock();
 }
 
 void CRunItem::StartChainEntry() {
@@ -753,16 +760,13 @@ LRESULT CRunItem::OnExecuteJobNotify(WPARAM code, LPARAM lParam) {
     }
     const int exitCode = static_cast<int>(GetJobExitCode());
     {
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_nLastExitCode = exitCode;
         m_dtLastRunEnd = COleDateTime::GetCurrentTime();
     }
     ComputeNextRunTime();
-    {
-        CSingleLock run(&m_csRun, TRUE);
-        OnExecuteEvent(EXECNOTIFY_ENDED, lParam);
-        PrepareChain(exitCode);
-    }
+    OnExecuteEvent(EXECNOTIFY_ENDED, lParam);
+    PrepareChain(exitCode);
     if (m_bStopping) FinishStop();
     // Everything of the job's run has been read: let it end before the chain starts others.
     AcknowledgeJob();

@@ -7,26 +7,23 @@
 // by the profile) and starts the profile to run after it. The profile run item derives from it and
 // supplies SetState, OnFolderMonitorEvent and OnExecuteEvent.
 //
-// Threads: the window and its handlers run on the main thread. Functions marked "any thread" may
-// also be called by the TCP/IP server thread and HTTP client threads, always with the run-item
-// list's mutex held. Locks: m_csState guards the run state, the schedule dates and the run list
-// copy; m_csRun guards a run under way: state changes, its progress values and its end. Order:
-// m_csRun before m_csState, the list mutex before m_csState. The end of a run holds m_csRun and so
-// never waits for the list mutex: it only tries it (and then m_csRun) and, when either is taken,
-// goes on with the chain from a timer a little later.
+// Threads: main thread. The window, its handlers and every operation that changes the item run
+// on the thread that owns the window (asserted), so its timers are armed and killed there only.
+// Other threads only read (the getters marked "any thread"), and only under the owner list's one
+// lock (StateLock), which the main thread holds while it writes what they read; without an owner
+// the item has a lock of its own.
 //
 // No handler on the main thread waits on a worker: Stop asks the job to end and returns, and the
-// end arrives as the job's "ended" message; a chain start or a profile-after check that finds the
-// list's mutex taken is retried from a timer instead of waited for or taken as "not found".
+// end arrives as the job's "ended" message. The lock is never held while waiting for another
+// thread.
 //
 // Failures: a timer that cannot be armed makes Activate false; registry failures are logged and do
 // not stop the schedule. The owner list is not owned; it must outlive the item.
 //
-// Kept of the original: the times, texts and rules of the schedule tick. Changed: a next run time
-// that falls into the hour skipped by a daylight-saving change is due at the first minute after the
-// skip, so it is neither missed nor run twice; a due minute that passed while the main thread was
-// held up (the tick before it came in time) still runs as scheduled; activating an item whose run
-// is under way keeps the run. Left out: the wait cursor (none here).
+// A next run time that falls into the hour skipped by a daylight-saving change is due at the first
+// minute after the skip, so it is neither missed nor run twice; a due minute that passed while the
+// main thread was held up (the tick before it came in time) still runs as scheduled; activating an
+// item whose run is under way keeps the run.
 #pragma once
 
 #include <atomic>
@@ -58,13 +55,13 @@ class CRunItem : public CWnd {
     // Main thread. Reports of the folder monitor and the execute job (RUNITEMEVENT_GO_ON here).
     virtual LRESULT OnFolderMonitorEvent(WPARAM code, LPARAM detail);
     virtual LRESULT OnExecuteEvent(WPARAM code, LPARAM detail);
-    // Any thread. A state change (nothing here).
+    // Main thread. A state change (nothing here).
     virtual void SetState(int state, const CString& text);
 
     // Main thread.
     BOOL CreateItemWindow();
 
-    // Any thread, while the item is not armed (the profile run item sets them when enabling).
+    // Main thread, while the item is not armed (the profile run item sets them when enabling).
     void SetSchedule(const SCHEDULEINFO& schedule) { m_schedule = schedule; }
     void SetMonitorFolders(const CString& text) { m_strMonitorFolders = text; }
     void SetAccessFolders(const CString& text) { m_strAccessFolders = text; }
@@ -77,20 +74,23 @@ class CRunItem : public CWnd {
     int GetState();
     bool IsActive();
 
-    // Any thread (the main thread, or a list operation under the list's mutex).
+    // Main thread.
     bool Activate();
     // Stops the timers, the folder monitor and the execute job, ending a run under way; waits for
-    // the job while serving the caller's messages.
+    // the job while serving this thread's messages (IsPumping meanwhile).
     void StopSchedule();
     bool Run(int reason, const CProfileRunList* runList = nullptr);
     // Asks a run under way to end and returns at once; the end comes as the job's "ended".
     bool Stop();
+    // Whether a run item of the calling thread is pumping messages while it stops its workers;
+    // what the pump dispatches then must not start another list operation.
+    static bool IsPumping();
     // The run at engine start: last scheduled run := the current minute, then the run.
     void RunAtStartup();
     void ComputeNextRunTime();
     void SaveLastRun();
 
-    // Any thread.
+    // Any thread (SetRunList: main thread).
     void GetRunList(CProfileRunList& out);
     void SetRunList(const CProfileRunList& list);
     CString GetChainText();
@@ -139,6 +139,20 @@ class CRunItem : public CWnd {
     virtual void AcknowledgeJob();
 
     void ScheduleTick();
+    // The steps of the tick.
+    struct NEXTRUNINFO {
+        COleDateTime time;
+        bool asAvailable;
+        bool rerun;
+    };
+    enum TICKCASE { TICK_NOT_DUE, TICK_DUE, TICK_MISSED };
+    void ArmNextMinute();
+    NEXTRUNINFO ReadNextRun();
+    int DayOfComputation();
+    TICKCASE ClassifyTick(const COleDateTime& nextRun, const COleDateTime& now) const;
+    void RecordScheduledRun(const NEXTRUNINFO& next);
+    void RunDue(const NEXTRUNINFO& next);
+    void CatchUpMissed(const NEXTRUNINFO& next);
     void AccessTimer(UINT_PTR id);
     bool ArmTimer(UINT_PTR id, UINT elapseMs);
     void ReadLastRun();
@@ -149,14 +163,18 @@ class CRunItem : public CWnd {
     enum NEXTRUN { NEXTRUN_NOW, NEXTRUN_BY_CALLER };
     bool StartRun(int reason, const CProfileRunList* runList, NEXTRUN next);
     void FinishStop();
-    // The chain after a run (with m_csRun held): profile after, exit code, next entry to start.
+    // The chain after a run: profile after, exit code, next entry to start.
     void PrepareChain(int exitCode);
     void ChainProfileAfter();
-    // Starts the next entry of the pending chain, or arms the retry timer.
+    // Starts the next entry of the pending chain.
     void ContinueChain();
     void StartChainEntry();
-    // The profile-after check; retried from a timer while the list's mutex is taken.
+    // The profile to run after this one is in the list and is not this one.
     bool CheckProfileAfter();
+    // The lock that guards what other threads read of the item.
+    CSyncObject& StateLock();
+    // Debug builds stop when an item operation runs on another thread than its window's.
+    void AssertMainThread() const;
     CString NotAccessibleText(const CString& folder, int intervalSec) const;
     void ReportNotAccessible(int intervalMs);
     static COleDateTime CurrentMinute();
@@ -180,8 +198,11 @@ class CRunItem : public CWnd {
     CExecuteJob m_executeJob;
     CFolderCheck m_folderCheck;
 
-    // Guarded by m_csState: the run state, the schedule dates and texts, the run list copy.
-    CCriticalSection m_csState;
+    // The item's lock when it has no owner list.
+    CCriticalSection m_csOwnState;
+
+    // Written by the main thread under StateLock, read by others under it: the run state, the
+    // schedule dates and texts, the run list.
     int m_nRunState = RUNSTATE_DISABLED;
     COleDateTime m_dtLastScheduledRun;
     COleDateTime m_dtNextScheduledRun;
@@ -193,12 +214,9 @@ class CRunItem : public CWnd {
     bool m_bNextIsRerun = false;
     int m_nDayOfComputation = -1;
 
-    // Guarded by m_csRun: a run under way and its end. The run list it carries on is written under
-    // both sections and may be read under either.
-    CCriticalSection m_csRun;
     CProfileRunList m_runList;
 
-    // Written by Run (any thread, under the list's mutex) and the main thread's handlers.
+    // Written by the main thread, read by any.
     std::atomic<int> m_nLastExitCode{0};
     std::atomic<int> m_nRerunCount{0};
     std::atomic<bool> m_bChangesPending{false};
@@ -213,7 +231,6 @@ class CRunItem : public CWnd {
     bool m_bChangesWhileInaccessible = false;
     bool m_bReactivating = false;
     bool m_bWasInaccessible = false;
-    bool m_bProfileAfterPending = false;
     int m_nLastRunsHive = 0;
     CProfileRunList m_chainList;  // the chain waiting to start its next entry
     bool m_bChainPending = false;

@@ -15,8 +15,6 @@
 enum : UINT_PTR {
     TIMER_REENABLE = 2,          // 60000 ms: retry enabling a profile in error
     TIMER_PROGRESS = 3,          // 1000 ms while a run is under way
-    TIMER_CHAIN_RETRY = 4,       // the chain after a run waits for the list's mutex
-    TIMER_PROFILE_AFTER = 5,     // the profile-after check waits for the list's mutex
     TIMER_ACCESS_RETRY = 1127,   // 1000 ms, doubling up to 60000
     TIMER_DEVICE_CHANGE = 1129,  // one shot, 3000 ms after a device change
     TIMER_SCHEDULE = 1130,       // re-armed to fall on each whole minute
@@ -29,7 +27,6 @@ enum : UINT {
     ACCESS_RETRY_MAX_MS = 60000,
     DEVICE_CHANGE_DELAY_MS = 3000,
     SCHEDULE_FIRST_MS = 10000,
-    LIST_RETRY_MS = 100,
 };
 
 // Run states; 1, 2, 3 and 6 are active.

@@ -13,6 +13,7 @@
 #include "dovrane/model/ProfileDescription.h"
 #include "dovrane/model/RegEntry.h"
 #include "dovrane/model/SyncExitCode.h"
+#include "dovrane/model/SyncProgramKey.h"
 #include "dovrane/model/ZB_TODO_HTML.h"
 #include "dovrane/threads/FolderList.h"
 #include "dovrane/threads/NextRunTime.h"
@@ -22,9 +23,6 @@
 
 namespace {
 
-const char16_t kSyncProgramKey[] = u"software\\Zebrodyne Pro 2\\Zebrodyne Pro";
-const char16_t kNotInstalled[] =
-    u"Unable to locate Zebrodyne Pro on this computer. Please install Zebrodyne Pro.";
 const char16_t kLaunchError[] = u"Error launching Zebrodyne Pro. Application not found on this computer.";
 const char16_t kNoMethod[] = u"No execution method specified in this Zebrodyne profile.";
 const char16_t kProfileChanged[] =
@@ -68,15 +66,6 @@ CString Resolve(const CString& path, const COleDateTime& now, LPCWSTR source) {
     return error.IsEmpty() ? resolved : path;
 }
 
-CStringArray SplitFolders(const CString& text) {
-    CMultiFoldersParser parser;
-    parser.SetText(text, u"|");
-    parser.ParseAll();
-    CStringArray items;
-    items.Copy(parser.GetItems());
-    return items;
-}
-
 // URL text of a value put into a link, so it cannot leave the link's attribute or script string.
 CString UrlPart(const CString& text) {
     const std::string encoded = UrlEncode(text);
@@ -106,8 +95,12 @@ CZBProjectRunItem::~CZBProjectRunItem() {
 }
 
 bool CZBProjectRunItem::SetInfo(const CLaunchItem& item) {
+    AssertMainThread();
     if (item.m_strProfile.IsEmpty()) return false;
-    m_launchItem = item;
+    {
+        CSingleLock lock(&StateLock(), TRUE);
+        m_launchItem = item;
+    }
     Initialize();
     CString error;
     LoadProfile(error);
@@ -122,7 +115,7 @@ bool CZBProjectRunItem::Initialize() {
     }
     m_settings.InitEntries();
     m_bInitialized = true;
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     m_history.SetKeyAndLoad(GetName());
     return true;
 }
@@ -133,10 +126,12 @@ void CZBProjectRunItem::SetOwnerWindow(HWND window, UINT message) {
 }
 
 bool CZBProjectRunItem::LoadProfile(CString& error) {
+    CSingleLock lock(&StateLock(), TRUE);
     return m_settings.Load(GetName(), false, error);
 }
 
 void CZBProjectRunItem::CopyOptions() {
+    CSingleLock lock(&StateLock(), TRUE);
     m_bOnlyIfChanged = m_launchItem.m_nOnlyIfChanged != 0;
     m_bAsSoonAsChanged = m_launchItem.m_nAsSoonAsChanged != 0;
     m_nAsAvailableFolders = m_launchItem.m_nAsAvailable;
@@ -176,11 +171,12 @@ void CZBProjectRunItem::RegisterWatch() {
 }
 
 bool CZBProjectRunItem::Enable(const CLaunchItem& item) {
+    AssertMainThread();
     SetInfo(item);
     CopyOptions();
     g_DebugPrintf.PrintDebug(u"Enabling profile %s - step 1", GetName());
     if (!ReadProgramPath()) {
-        SetState(RUNSTATE_ERROR, kNotInstalled);
+        SetState(RUNSTATE_ERROR, kSyncProgramMissing);
         return false;
     }
     SetLaunchCommand(BuildLaunchCommand());
@@ -213,6 +209,7 @@ bool CZBProjectRunItem::Enable(const CLaunchItem& item) {
 }
 
 void CZBProjectRunItem::Disable() {
+    AssertMainThread();
     SetProfileName(GetName());
     if (!m_bInitialized) Initialize();
     if (GetSafeHwnd() != nullptr) {
@@ -229,8 +226,8 @@ void CZBProjectRunItem::Disable() {
 }
 
 bool CZBProjectRunItem::GetFolderLists(CString& monitorList, CString& accessList) {
-    const CStringArray sources = SplitFolders(m_settings.m_SourceFolder.GetValue());
-    const CStringArray targets = SplitFolders(m_settings.m_TargetFolder.GetValue());
+    const CStringArray sources = CMultiFoldersParser::SplitFolders(m_settings.m_SourceFolder.GetValue());
+    const CStringArray targets = CMultiFoldersParser::SplitFolders(m_settings.m_TargetFolder.GetValue());
     const CDWordArray& flags = m_settings.m_IncludeSubfoldersFlags.GetFlags();
     const COleDateTime now = COleDateTime::GetCurrentTime();
     CString sourceText;
@@ -287,7 +284,8 @@ CString CZBProjectRunItem::GetExecutionMethodText() {
 }
 
 bool CZBProjectRunItem::ResetLastRuns() {
-    CSingleLock run(&m_csRun, TRUE);
+    AssertMainThread();
+    CSingleLock run(&StateLock(), TRUE);
     m_history.RemoveAll();
     return m_history.SaveToDB();
 }
@@ -343,8 +341,8 @@ CString CZBProjectRunItem::BuildSettingsText() const {
 }
 
 void CZBProjectRunItem::SetState(int state, const CString& text) {
-    CSingleLock run(&m_csRun, TRUE);
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     const int current = m_nRunState;
     if (state == RUNSTATE_CHANGES && current == RUNSTATE_RUNNING) return;
     // A run under way keeps showing itself; its end sets the state.
@@ -427,7 +425,7 @@ LRESULT CZBProjectRunItem::OnExecuteEvent(WPARAM code, LPARAM) {
 void CZBProjectRunItem::OnRunStarted() {
     SetState(RUNSTATE_RUNNING, CString());
     {
-        CSingleLock run(&m_csRun, TRUE);
+        CSingleLock run(&StateLock(), TRUE);
         const DWORD processId = m_executeJob.GetProcessId();
         m_status.Open(processId);
         // Not waiting for the program's identification here: timer 3 picks it up.
@@ -456,7 +454,7 @@ void CZBProjectRunItem::TakeRunId() {
 }
 
 void CZBProjectRunItem::ReadProgress() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     m_strStatusText = m_status.GetStatusText();
     m_nPercent = m_status.GetPercent();
     m_strFile = m_engStatus.GetFile();
@@ -499,7 +497,7 @@ void CZBProjectRunItem::OnRunEnded() {
     const int exitCode = static_cast<int>(GetJobExitCode());
     const CString result =
         exitCode == 0 ? CString(u"Successful.") : GetExitCodeText(static_cast<DWORD>(exitCode));
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     const CProjectRunTime record = BuildRunRecord(RunDescription(result));
     CString line;
     line.Format(u"[%s] Profile finished. Result \"%s\". Exit Code: %d.", GetName(), result, exitCode);
@@ -507,21 +505,22 @@ void CZBProjectRunItem::OnRunEnded() {
     g_EventLog.WriteEventLog(exitCode != 0 ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, line);
     m_history.AddHeadEntry(record);
     m_history.TrimAfterRun(exitCode);
+    run.Unlock();
+    // Only this thread writes the history: it is stored without holding the readers off.
     g_DebugPrintf.PrintDebug(u"Saving last runs to registry.");
     m_history.SaveToDB();
-    run.Unlock();
     if (!IsRepeatQueued())
         SetState(exitCode == 0 || exitCode == SYNC_COPY_DELETE_ERRORS ? RUNSTATE_SUCCEEDED : RUNSTATE_FAILED,
                  result);
 }
 
 int CZBProjectRunItem::GetProgressPercent() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     return GetState() == RUNSTATE_RUNNING ? m_nPercent : -1;
 }
 
 CString CZBProjectRunItem::StateText(bool html) {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     if (m_nShownState != RUNSTATE_RUNNING) return m_strStateName;
     const int64_t start = m_executeJob.GetStartTime();
     const int64_t now = CTime::GetCurrentTime().GetTime();
@@ -541,12 +540,12 @@ CString CZBProjectRunItem::GetStatusHtml() {
 }
 
 CString CZBProjectRunItem::GetSettingsText() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     return m_strSettingsText;
 }
 
 CString CZBProjectRunItem::GetDetailsText() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     CString text = m_strStatusText;
     if (!text.IsEmpty() && GetState() == RUNSTATE_RUNNING && m_nPercent >= 0 && m_nPercent <= 99)
         text.AppendFormat(u" (%d%%)", m_nPercent);
@@ -615,7 +614,7 @@ CString HighlightAfter(const CString& line, LPCWSTR label) {
 }  // namespace
 
 CString CZBProjectRunItem::GetProgressHtml() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     if (m_strStatusText.IsEmpty() || GetState() != RUNSTATE_RUNNING || m_nPercent < 0 || m_nPercent > 99 ||
         m_strFile.IsEmpty())
         return CString();
@@ -634,7 +633,7 @@ CString CZBProjectRunItem::GetProgressHtml() {
 }
 
 CString CZBProjectRunItem::GetLastRunHtml() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     if (m_history.IsEmpty()) return u"None";
     const CProjectRunTime& newest = m_history.GetHead();
     CString html = Icon(newest) + HtmlEscape(newest.GetRunText());
@@ -643,13 +642,13 @@ CString CZBProjectRunItem::GetLastRunHtml() {
 }
 
 void CZBProjectRunItem::GetLastRun(LONGLONG& start, bool& failed) {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     start = m_history.IsEmpty() ? 0 : m_history.GetHead().m_tStart;
     failed = !m_history.IsEmpty() && m_history.GetHead().m_nExitCode != 0;
 }
 
 CString CZBProjectRunItem::GetLastOkRunText() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     for (POSITION pos = m_history.GetHeadPosition(); pos != nullptr;) {
         const CProjectRunTime& record = m_history.GetNext(pos);
         if (record.m_nExitCode == 0) return record.GetRunText();
@@ -658,7 +657,7 @@ CString CZBProjectRunItem::GetLastOkRunText() {
 }
 
 CString CZBProjectRunItem::GetLastRunsHtml() {
-    CSingleLock run(&m_csRun, TRUE);
+    CSingleLock run(&StateLock(), TRUE);
     if (m_history.IsEmpty()) return u"None";
     CString html;
     int n = 0;
@@ -687,7 +686,7 @@ CString CZBProjectRunItem::GetNextRunDisplayText(int index, const COleDateTime& 
     if (state == RUNSTATE_NOT_ACCESSIBLE)
         return m_nAsAvailableFolders != 0 && index == 0 ? GetAsAvailableText() : CString(u"None");
     if (!IsActive() && !IsExecuting()) return u"None";
-    CSingleLock lock(&m_csState, TRUE);
+    CSingleLock lock(&StateLock(), TRUE);
     if (m_dtNextRunTime == g_DateNeverAlt) return u"Schedule Error";
     const bool never = m_dtNextRunTime == g_DateNever;
     const bool rerun = m_bNextIsRerun && index == 0;

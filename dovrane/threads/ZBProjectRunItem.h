@@ -6,11 +6,11 @@
 // recorded at the head of the history (CDBEngList, saved to the run-history database) and the state
 // set. It also gives the texts and HTML fragments that command answers and pages show.
 //
-// Threads: the window, its timers and the job reports run on the main thread. Enable, Disable,
-// SetInfo and the texts are also called by list operations on the TCP/IP server thread and HTTP
-// client threads, always with the run-item list's mutex held. m_csRun (CRunItem) guards the
-// progress values, the history and the texts kept by SetState; SetState takes m_csRun, then
-// m_csState. The profile watcher's thread waits in its sent message until OnProjectChanged ran.
+// Threads: main thread. The window, its timers, the job reports and every operation (SetInfo,
+// Enable, Disable, ResetLastRuns) run on the thread that owns the window (asserted); the list
+// hands the servers' commands to it. The texts may be read on any thread under the owner list's
+// lock (StateLock), which the main thread holds while it changes what they show. The profile
+// watcher's thread waits in its sent message until OnProjectChanged ran.
 //
 // Ownership: created and deleted by the run-item list; owns its settings, status readers, history
 // and profile watcher. The owner window (set by the list) gets the owner message posted, wParam 0
@@ -25,10 +25,9 @@
 // The details text is the text of the last state change (why the item is in error, which folder is
 // not accessible, the result of the last run), and while a run lasts the program's status text.
 //
-// Changed from the original: opening the status blocks does not wait for the program's
-// identification (timer 3 picks it up); Enable on an item whose run is under way re-arms it and
-// keeps the run; texts from the status blocks and the profile are escaped in HTML (and URL-encoded
-// inside links).
+// Opening the status blocks does not wait for the program's identification (timer 3 picks it up);
+// Enable on an item whose run is under way re-arms it and keeps the run; texts from the status
+// blocks and the profile are escaped in HTML (and URL-encoded inside links).
 #pragma once
 
 #include "common/SyncCounts.h"
@@ -47,16 +46,16 @@ class CZBProjectRunItem : public CRunItem {
     CZBProjectRunItem();
     ~CZBProjectRunItem() override;
 
-    // Any thread (list operations). False when the launch item has no profile; else copies it,
-    // initialises the item and reads the profile file.
+    // Main thread. False when the launch item has no profile; else copies it, initialises the
+    // item and reads the profile file.
     bool SetInfo(const CLaunchItem& item);
     // Main thread, once: the window and the history. False (state 5) when the window fails.
     bool Initialize();
-    // Any thread (list operations). True when the item is armed.
+    // Main thread. True when the item is armed.
     bool Enable(const CLaunchItem& item);
-    // Any thread (list operations). Ends a run under way.
+    // Main thread. Ends a run under way.
     void Disable();
-    // Any thread: the window that gets message posted after every state change.
+    // Main thread: the window that gets message posted after every state change.
     void SetOwnerWindow(HWND window, UINT message);
 
     // Any thread.
@@ -71,10 +70,11 @@ class CZBProjectRunItem : public CRunItem {
     // "path|flag|" lists of the resolved folders to watch and to check; false (both outputs the
     // error text) when the profile names no execution method.
     bool GetFolderLists(CString& monitorList, CString& accessList);
-    // Deletes the run history and stores the empty history; false when it could not be saved.
+    // Main thread. Deletes the run history and stores the empty history; false when it could not
+    // be saved.
     bool ResetLastRuns();
 
-    // The texts that command answers and pages show (any thread, under the list's mutex).
+    // The texts that command answers and pages show (any thread, under the list's lock).
     CString GetStatusText();
     CString GetStatusHtml();
     CString GetDetailsText();
@@ -96,7 +96,7 @@ class CZBProjectRunItem : public CRunItem {
     // The state name of a run state ("Disabled", "Enabled", "Running...", ...).
     static CString GetStateName(int state);
 
-    // Main thread (the job's and the monitor's reports); any thread (SetState).
+    // Main thread (the job's and the monitor's reports, SetState).
     LRESULT OnFolderMonitorEvent(WPARAM code, LPARAM detail) override;
     LRESULT OnExecuteEvent(WPARAM code, LPARAM detail) override;
     void SetState(int state, const CString& text) override;
@@ -130,7 +130,7 @@ class CZBProjectRunItem : public CRunItem {
     HWND m_hWndOwner = nullptr;
     UINT m_uOwnerMessage = 0;
 
-    // Guarded by m_csRun: what the last SetState kept, the progress of the run under way (whose
+    // Written under StateLock: what the last SetState kept, the progress of the run under way (whose
     // status text replaces the SetState text while it runs), the status readers and the run
     // history.
     int m_nShownState = RUNSTATE_DISABLED;

@@ -338,7 +338,11 @@ std::string CHTTPServer::Answer(CHttpRequest& request, REQUESTSTATE& state, REQU
                                    request.m_strHost, request.GetHeader("Sec-Fetch-Site")};
     CHttpActions actions(*m_pList,
                          {[this](WPARAM code, CString& text) { return SendToMainWindow(code, text); },
-                          [this](WPARAM code) { return PostToMainWindow(code); }},
+                          [this](WPARAM code) { return PostToMainWindow(code); },
+                          [this](WPARAM code, CString& text, LRESULT& result) {
+                              if (m_bStopping) return CEngineCall::CALL_FAILED;
+                              return CEngineCall::Send(m_hWindow, code, text, ENGINE_CALL_TIMEOUT_MS, result);
+                          }},
                          context, m_nBusyCode);
     actions.SetPauses(m_dwChangedPauseMs, m_dwOpenPauseMs, m_dwFormPauseMs);
     CHttpActions::ANSWER answer = CHttpActions::ANSWER_PAGE;

@@ -9,6 +9,7 @@
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpAnswer.h"
+#include "dovrane/web/RunResultText.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WideChar.h"
@@ -221,30 +222,27 @@ bool CHttpActions::RunProfileAction(const CString& key, const CString& value) {
     bool changed = true;
     if (Is(key, u"RUN")) {
         if (all) {
-            m_list.RunCategory(category);
+            CallMainWindow(ENGINE_CMD_RUN_CATEGORY, category);
         } else if (value == u"SEQ") {
-            m_list.RunCategoryInSequence(category);
+            CallMainWindow(ENGINE_CMD_RUN_IN_SEQUENCE, category);
         } else {
-            int result = m_list.RunProfile(value, 0, nullptr);
-            if (result == RUNPROFILE_NOT_FOUND) m_context.strErrorText.Format(u"Error. %s not found.", value);
-            if (result == RUNPROFILE_RUNNING) m_context.strErrorText.Format(u"%s already running.", value);
-            if (result == RUNPROFILE_NOT_ACTIVE) m_context.strErrorText.Format(u"%s is not enabled.", value);
-            changed = result == RUNPROFILE_STARTED;
+            changed = RunOneProfile(value);
         }
     } else if (Is(key, u"STOP")) {
         m_busyCode = CHttpAnswer::BUSY_STOPPING;
-        all ? m_list.StopCategory(category) : void(m_list.StopProfile(value));
+        all ? CallMainWindow(ENGINE_CMD_STOP_CATEGORY, category) : CallMainWindow(ENGINE_CMD_STOP, value);
     } else if (Is(key, u"ENABLE")) {
-        all ? m_list.EnableCategory(category) : void(m_list.EnableProfile(value));
+        all ? CallMainWindow(ENGINE_CMD_ENABLE_CATEGORY, category) : CallMainWindow(ENGINE_CMD_ENABLE, value);
     } else if (Is(key, u"DISABLE")) {
         m_busyCode = CHttpAnswer::BUSY_DISABLING;
-        all ? m_list.DisableCategory(category) : void(m_list.DisableProfile(value));
+        all ? CallMainWindow(ENGINE_CMD_DISABLE_CATEGORY, category)
+            : CallMainWindow(ENGINE_CMD_DISABLE, value);
     } else if (Is(key, u"MOVEUP")) {
-        m_list.MoveProfileUp(value, category);
+        CallMainWindow(ENGINE_CMD_MOVE_UP, value + ENGINE_ARGUMENT_SEPARATOR + category);
     } else if (Is(key, u"MOVEDOWN")) {
-        m_list.MoveProfileDown(value, category);
+        CallMainWindow(ENGINE_CMD_MOVE_DOWN, value + ENGINE_ARGUMENT_SEPARATOR + category);
     } else if (Is(key, u"RESETLASTRUNS")) {
-        m_list.ResetProfileLastRuns(value);
+        CallMainWindow(ENGINE_CMD_RESET_LAST_RUNS, value);
     } else if (Is(key, u"OPEN") || Is(key, u"OPENCOMPARISON") || Is(key, u"OPENSETTINGS")) {
         RunOpen(key, value);
         return true;
@@ -256,6 +254,25 @@ bool CHttpActions::RunProfileAction(const CString& key, const CString& value) {
         m_bNoPage = true;
     }
     return true;
+}
+
+// A run the main thread has not answered in time is under way as far as the page can tell: it
+// is carried out when the main thread comes to it.
+bool CHttpActions::RunOneProfile(const CString& name) {
+    LRESULT result = RUNPROFILE_NOT_FOUND;
+    const CEngineCall::OUTCOME outcome = CallMainWindow(ENGINE_CMD_RUN, name, &result);
+    if (outcome == CEngineCall::CALL_PENDING || result == RUNPROFILE_STARTED) return true;
+    m_context.strErrorText = RunResultText(static_cast<int>(result), name);
+    return false;
+}
+
+CEngineCall::OUTCOME CHttpActions::CallMainWindow(WPARAM code, const CString& argument, LRESULT* result) {
+    LRESULT answer = 0;
+    CString text = argument;
+    const CEngineCall::OUTCOME outcome =
+        m_commands.call ? m_commands.call(code, text, answer) : CEngineCall::CALL_FAILED;
+    if (result && outcome == CEngineCall::CALL_ANSWERED) *result = answer;
+    return outcome;
 }
 
 void CHttpActions::RunOpen(const CString& key, const CString& name) {

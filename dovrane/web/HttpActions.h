@@ -13,8 +13,10 @@
 // (another site, a script link, a query) returns to the status page.
 //
 // Runs on the HTTP client thread that holds the server's lock. Commands that change the list
-// as a whole go to the main window through the sink (sent and waited for, or posted); the rest
-// act on the run-item list, which takes its own locks. Failures become the error text.
+// as a whole go to the main window through the sink (sent and waited for, or posted), and so do
+// the run-item commands (run, stop, enable, disable, move, reset), with a bounded wait: only the
+// main thread touches the run items. What the page reads comes from the request's snapshot.
+// Failures become the error text.
 #pragma once
 
 #include <atomic>
@@ -22,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "dovrane/web/EngineCall.h"
+#include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HttpRunItemList.h"
 #include "dovrane/web/PageTemplate.h"
 #include "platform/base/CString.h"
@@ -32,10 +36,12 @@ class CLaunchItem;
 class CHttpActions {
    public:
     // The main window's engine commands: send (blocking; the text is argument and answer) and
-    // post. Both return 0 when there is no window.
+    // post, both 0 when there is no window; call, the run-item commands with a bounded wait
+    // (EngineCall.h; none given: CALL_FAILED).
     struct ENGINECOMMANDS {
         std::function<LRESULT(WPARAM, CString&)> send;
         std::function<int(WPARAM)> post;
+        std::function<CEngineCall::OUTCOME(WPARAM, CString&, LRESULT&)> call;
     };
 
     enum ANSWER { ANSWER_PAGE, ANSWER_NO_CONTENT, ANSWER_SEE_OTHER };
@@ -90,6 +96,9 @@ class CHttpActions {
 
     bool RunPair(const PAIR& pair);
     bool RunProfileAction(const CString& key, const CString& value);
+    // True when the run started (or is still to be answered); else the error text is set.
+    bool RunOneProfile(const CString& name);
+    CEngineCall::OUTCOME CallMainWindow(WPARAM code, const CString& argument, LRESULT* result = nullptr);
     bool RunEngineCommand(const CString& key, const CString& value);
     void RunOpen(const CString& key, const CString& name);
     bool RunFileView(const CString& path);

@@ -1,4 +1,6 @@
-// SetTimer and KillTimer: a window's timers live in the queue of the window's thread.
+// SetTimer and KillTimer: a window's timers live in the queue of the window's thread, and only
+// that thread may set or kill them (ERROR_ACCESS_DENIED for any other), so a caller on the wrong
+// thread fails here rather than racing the owner's handlers.
 #include <unistd.h>
 
 #include "platform/base/WinError.h"
@@ -9,7 +11,7 @@
 namespace {
 
 // The queue that holds the timers of hwnd (the calling thread's for a null hwnd); null with the
-// last error set when the window is not a live window of this process.
+// last error set when the window is not a live window of the calling thread.
 std::shared_ptr<CMessageQueue> TimerQueue(HWND hwnd, bool make) {
     if (hwnd == nullptr) {
         std::shared_ptr<CMessageQueue> own =
@@ -22,8 +24,15 @@ std::shared_ptr<CMessageQueue> TimerQueue(HWND hwnd, bool make) {
         return nullptr;
     }
     CWindowTable::WINDOW_RECORD record;
-    std::shared_ptr<CMessageQueue> queue;
-    if (CWindowTable::Instance().Lookup(hwnd, &record)) queue = CMessageQueue::OfThread(record.threadId);
+    if (!CWindowTable::Instance().Lookup(hwnd, &record)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return nullptr;
+    }
+    if (record.threadId != GetCurrentThreadId()) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    std::shared_ptr<CMessageQueue> queue = CMessageQueue::OfThread(record.threadId);
     if (!queue) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return queue;
 }

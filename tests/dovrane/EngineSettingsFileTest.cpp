@@ -15,6 +15,7 @@
 #include "dovrane/EngineGlobals.h"
 #include "dovrane/RunItemList.h"
 #include "platform/base/TextConvert.h"
+#include "platform/classlib/SingleLock.h"
 #include "platform/host/PathMap.h"
 #include "platform/win32/SyncApi.h"
 #include "platform/win32/Wait.h"
@@ -323,7 +324,7 @@ INSTANTIATE_TEST_SUITE_P(
             "<CHECKNEW>6</CHECKNEW><CHECKNEW_AFTERCHANGE>8</CHECKNEW_AFTERCHANGE></HTTP>"}),
     [](const ::testing::TestParamInfo<SAVECASE>& info) { return std::string(info.param.name); });
 
-// A failed save reports itself and leaves the list's mutex free for every other thread.
+// A failed save reports itself and leaves the list's lock free for every other thread.
 TEST_F(EngineSettingsFileTest, AFailedSaveReportsAndReleasesTheMutex) {
     const CString path = PathOf("no-such-folder/saved.xml");
     CString result;
@@ -332,13 +333,13 @@ TEST_F(EngineSettingsFileTest, AFailedSaveReportsAndReleasesTheMutex) {
               "Failed saving " + zbw::ToUtf8(path) + ". Unable to open XML file for saving settings.");
     EXPECT_FALSE(m_list.GetSettings().m_bSaved);
     EXPECT_TRUE(Logged(zbw::ToUtf8(result)));
-    std::atomic<DWORD> waited{WAIT_FAILED};
+    std::atomic<bool> locked{false};
     std::thread other([&] {
-        waited = WaitForSingleObject(g_RunItemsMutex.m_hObject, 5000);
-        if (waited == WAIT_OBJECT_0) ReleaseMutex(g_RunItemsMutex.m_hObject);
+        CSingleLock lock(&m_list.GetListMutex());
+        locked = lock.Lock(5000) != FALSE;
     });
     other.join();
-    EXPECT_EQ(waited.load(), static_cast<DWORD>(WAIT_OBJECT_0));
+    EXPECT_TRUE(locked.load());
 }
 
 }  // namespace

@@ -12,6 +12,9 @@
 #include "dovrane/EngineGlobals.h"
 #include "dovrane/MainWnd.h"
 #include "dovrane/dovraneApp.h"
+#include "dovrane/threads/RunItem.h"
+#include "dovrane/web/EngineCall.h"
+#include "dovrane/web/HttpActions.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/base/WinError.h"
@@ -379,6 +382,110 @@ TEST_F(MainWndTest, TimerOneRunsEveryTwoSeconds) {
     zbw::AdvanceClock(CMainWnd::kStatusTimerMs + 1);
     ASSERT_TRUE(PeekMessageW(&msg, m_hwnd, WM_TIMER, WM_TIMER, PM_REMOVE));
     EXPECT_EQ(msg.wParam, CMainWnd::kStatusTimer);
+}
+
+CLaunchItem DisabledItem(LPCWSTR profile) {
+    CLaunchItem item;
+    item.m_strProfile = profile;
+    item.m_nEnabled = 0;
+    return item;
+}
+
+// The run-item commands of the command server's thread and of an HTTP client thread reach the
+// list on the main thread: every list operation that changes an item asserts its thread, so one
+// carried out on the caller's thread would end this test. The answers are the main thread's.
+TEST_F(MainWndTest, RunItemCommandsOfTheServerThreadsAreCarriedOutOnTheMainThread) {
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+    CRunItemList& list = m_app.GetRunItemList();
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
+    const struct {
+        const char16_t* command;
+        const char16_t* answer;
+    } kCommands[] = {
+        {u"RUN C:\\a.fsf", u"101-C:\\a.fsf is not enabled."},
+        {u"RUN C:\\x.fsf", u"101-Error. C:\\x.fsf not found."},
+        {u"STOP C:\\a.fsf", u"100-Stopping C:\\a.fsf..."},
+        {u"DISABLE C:\\a.fsf", u"100-Disabling C:\\a.fsf..."},
+        {u"ENABLE C:\\x.fsf", u"101-Error. C:\\x.fsf not found."},
+        {u"STOP ALL", u"100-Stopping All..."},
+        {u"DISABLE ALL", u"200-Disabling All..."},
+        {u"RUN ALL", u"100-Running All..."},
+    };
+    for (const auto& command : kCommands) {
+        CString answer;
+        OnOtherThread([&] { m_app.GetIPServer().ExecuteCommand(command.command, answer); });
+        EXPECT_EQ(zbw::ToUtf8(answer), zbw::ToUtf8(command.answer)) << zbw::ToUtf8(command.command);
+    }
+
+    CArray<CZBProjectRunItemData> snapshot;
+    std::vector<CString> categories;
+    PAGECONTEXT context;
+    context.pSnapshot = &snapshot;
+    context.pCategories = &categories;
+    context.strPage = u"/status.htm";
+    std::atomic<int> busy{0};
+    std::vector<WPARAM> calls;
+    CHttpActions::ENGINECOMMANDS commands{
+        [](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 0; },
+        [&](WPARAM code, CString& text, LRESULT& result) {
+            calls.push_back(code);
+            return CEngineCall::Send(m_hwnd, code, text, ENGINE_CALL_TIMEOUT_MS, result);
+        }};
+    OnOtherThread([&] {
+        CHttpActions actions(list, commands, context, busy);
+        actions.SetPauses(0, 0, 0);
+        actions.RunQuery("MOVEDOWN=C%3A%5Ca.fsf&STOP=C%3A%5Cb.fsf&DISABLE=ALL&RUN=C%3A%5Cb.fsf", {});
+    });
+    EXPECT_EQ(calls, (std::vector<WPARAM>{ENGINE_CMD_MOVE_DOWN, ENGINE_CMD_STOP, ENGINE_CMD_DISABLE_CATEGORY,
+                                          ENGINE_CMD_RUN}));
+    EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\b.fsf|C:\\a.fsf");
+    EXPECT_EQ(zbw::ToUtf8(context.strErrorText), "C:\\b.fsf is not enabled.");
+}
+
+// A run item whose job takes its time to stop: its stop pumps this thread's messages until the
+// test lets the job go.
+class CSlowStoppingItem : public CRunItem {
+   public:
+    std::atomic<bool> m_bPumping{false};
+    std::atomic<bool> m_bRelease{false};
+
+   protected:
+    bool StopJob(DWORD) override {
+        m_bPumping = true;
+        if (!m_bRelease) Sleep(5);
+        return m_bRelease.load();
+    }
+};
+
+// While the main thread pumps in a stop, a run-item command is held back, so the server thread
+// answers it as accepted within its bounded wait; the command is carried out once the stop is over.
+TEST_F(MainWndTest, ACommandThatComesDuringAStopsPumpIsAnsweredInBoundedTime) {
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+    CRunItemList& list = m_app.GetRunItemList();
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
+    CSlowStoppingItem item;
+    ASSERT_TRUE(item.CreateItemWindow());
+    CString disableAnswer;
+    CEngineCall::OUTCOME moved = CEngineCall::CALL_ANSWERED;
+    std::thread server([&] {
+        while (!item.m_bPumping) Sleep(5);
+        m_app.GetIPServer().ExecuteCommand(u"DISABLE C:\\a.fsf", disableAnswer);
+        CString argument = CString(u"C:\\b.fsf") + ENGINE_ARGUMENT_SEPARATOR;
+        LRESULT result = 0;
+        moved = CEngineCall::Send(m_hwnd, ENGINE_CMD_MOVE_UP, argument, ENGINE_CALL_TIMEOUT_MS, result);
+        item.m_bRelease = true;
+    });
+    item.StopSchedule();
+    server.join();
+    EXPECT_EQ(zbw::ToUtf8(disableAnswer), "200-Disabling C:\\a.fsf...");
+    EXPECT_EQ(moved, CEngineCall::CALL_PENDING);
+    EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\a.fsf|C:\\b.fsf") << "nothing ran inside the pump";
+    EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\b.fsf|C:\\a.fsf"; }));
+    item.DestroyWindow();
 }
 
 }  // namespace

@@ -99,7 +99,8 @@ TEST_F(WebRefreshTest, FeedsAreWellFormedAndListTheEnabledProfilesLastRuns) {
         [&] {
             runs = Body("/rss.xml");
             return runs.find("bad Last Run: ") != std::string::npos &&
-                           runs.find("(Error)") != std::string::npos
+                           runs.find("(Error)") != std::string::npos &&
+                           runs.find(" (OK)</title>") != std::string::npos
                        ? std::string("both")
                        : std::string();
         },

@@ -51,12 +51,12 @@ TEST_F(TimerTest, TimerFiresOnTheWindowsOwnThread) {
     std::thread owner([&] {
         ownerThread = static_cast<DWORD>(gettid());
         HWND hwnd = MakeRecordingWindow(&recorder);
+        SetTimer(hwnd, 1127, 1000, nullptr);
         made.set_value(hwnd);
         PumpUntil([&] { return stop.load(); }, 10000);
         DestroyWindow(hwnd);
     });
-    HWND hwnd = GetWithinBound(made.get_future());
-    EXPECT_EQ(SetTimer(hwnd, 1127, 1000, nullptr), 1127u);  // set from another thread of the process
+    GetWithinBound(made.get_future());
     zbw::AdvanceClock(1000);
     bool fired = PumpUntil([&] { return recorder.Count(WM_TIMER) > 0; });
     stop = true;
@@ -66,6 +66,31 @@ TEST_F(TimerTest, TimerFiresOnTheWindowsOwnThread) {
     auto seen = recorder.Seen(WM_TIMER, WM_TIMER);
     EXPECT_EQ(seen[0].wParam, 1127u);
     EXPECT_EQ(seen[0].threadId, ownerThread.load());
+}
+
+// Only the window's own thread may set or kill its timers; any other thread is refused as the
+// system refuses it, and the owner's timer is left as it was.
+TEST_F(TimerTest, AnotherThreadCanNeitherSetNorKillTheWindowsTimers) {
+    CRecorder* recorder;
+    HWND hwnd = Window(&recorder);
+    ASSERT_EQ(SetTimer(hwnd, 5, 1000, nullptr), 5u);
+    UINT_PTR setResult = 1;
+    BOOL killResult = TRUE;
+    DWORD setError = 0;
+    DWORD killError = 0;
+    std::thread other([&] {
+        setResult = SetTimer(hwnd, 6, 1000, nullptr);
+        setError = GetLastError();
+        killResult = KillTimer(hwnd, 5);
+        killError = GetLastError();
+    });
+    other.join();
+    EXPECT_EQ(setResult, 0u);
+    EXPECT_EQ(setError, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(killResult);
+    EXPECT_EQ(killError, ERROR_ACCESS_DENIED);
+    zbw::AdvanceClock(1000);
+    EXPECT_EQ(TakeTimers(), std::vector<WPARAM>{5});
 }
 
 TEST_F(TimerTest, SetTimerWithTheSameIdReplacesTheTimer) {

@@ -40,7 +40,7 @@ constexpr int kBoundMs = 20000;
 // The run-item list as far as the items see it: names, look-ups and chained starts.
 class CTestOwner : public CRunItemOwner {
    public:
-    CMutex& GetListMutex() override { return m_mutex; }
+    CSyncObject& GetStateLock() override { return m_lock; }
     bool ProfileExists(LPCWSTR name) override { return Find(name) != nullptr; }
     int RunProfile(LPCWSTR name, int reason, const CProfileRunList* runList) override {
         CZBProjectRunItem* item = Find(name);
@@ -57,7 +57,7 @@ class CTestOwner : public CRunItemOwner {
         return nullptr;
     }
 
-    CMutex m_mutex;
+    CCriticalSection m_lock;
     std::vector<CZBProjectRunItem*> m_items;
     std::vector<CString> m_started;
 };

@@ -38,7 +38,7 @@ class CTestRunItem : public CRunItem {
    public:
     void SetState(int state, const CString& text) override {
         m_states.push_back({state, text});
-        CSingleLock lock(&m_csState, TRUE);
+        CSingleLock lock(&StateLock(), TRUE);
         m_nRunState = state;
     }
     LRESULT OnExecuteEvent(WPARAM code, LPARAM) override {
@@ -82,7 +82,7 @@ class CTestRunItem : public CRunItem {
 
 class CFakeOwner : public CRunItemOwner {
    public:
-    CMutex& GetListMutex() override { return m_mutex; }
+    CSyncObject& GetStateLock() override { return m_lock; }
     bool ProfileExists(LPCWSTR name) override {
         for (const CString& known : m_names)
             if (known.CompareNoCase(name) == 0) return true;
@@ -94,7 +94,7 @@ class CFakeOwner : public CRunItemOwner {
         return m_answer;
     }
 
-    CMutex m_mutex;
+    CCriticalSection m_lock;
     std::vector<CString> m_names;
     std::vector<CString> m_started;
     std::vector<int> m_reasons;
@@ -599,71 +599,6 @@ TEST_F(RunItemTest, ChainTextNamesThePreviousProfile) {
 }  // namespace
 
 namespace {
-
-// Another thread holds the owner list's mutex for a while, as a client thread would.
-class CMutexHolder {
-   public:
-    explicit CMutexHolder(CMutex& mutex) : m_mutex(mutex) {
-        m_thread = std::thread([this] {
-            m_mutex.Lock();
-            m_locked = true;
-            while (!m_release) Sleep(5);
-            m_mutex.Unlock();
-        });
-        while (!m_locked) Sleep(1);
-    }
-    ~CMutexHolder() { Release(); }
-    void Release() {
-        m_release = true;
-        if (m_thread.joinable()) m_thread.join();
-    }
-
-   private:
-    CMutex& m_mutex;
-    std::thread m_thread;
-    std::atomic<bool> m_locked{false};
-    std::atomic<bool> m_release{false};
-};
-
-long long ElapsedMs(std::chrono::steady_clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
-TEST_F(RunItemTest, EndOfRunDoesNotWaitForTheListMutexAndChainsOnceItIsFree) {
-    m_owner.m_names = {kProfile, u"C:\\profiles\\next.zbp"};
-    m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
-    ASSERT_TRUE(m_item.Activate());
-    m_item.Run(RUNREASON_MANUAL);
-    CMutexHolder holder(m_owner.m_mutex);
-    const auto start = std::chrono::steady_clock::now();
-    m_item.EndRun(0);
-    EXPECT_LT(ElapsedMs(start), 500) << "the main thread waited for the list's mutex";
-    EXPECT_EQ(m_item.m_acknowledged, 1);
-    EXPECT_TRUE(m_owner.m_started.empty());
-    holder.Release();
-    Pump(5000, [&] { return !m_owner.m_started.empty(); });
-    ASSERT_EQ(m_owner.m_started.size(), 1u);
-    EXPECT_EQ(m_owner.m_started[0], CString(u"C:\\profiles\\next.zbp"));
-}
-
-TEST_F(RunItemTest, ProfileAfterCheckWaitsForABusyListInsteadOfReportingNotFound) {
-    for (const bool known : {true, false}) {
-        SCOPED_TRACE(known);
-        m_owner.m_names = {kProfile};
-        if (known) m_owner.m_names.push_back(u"C:\\profiles\\next.zbp");
-        m_item.SetProfileAfter(u"C:\\profiles\\next.zbp");
-        m_item.m_states.clear();
-        CMutexHolder holder(m_owner.m_mutex);
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(m_item.Activate());
-        EXPECT_LT(ElapsedMs(start), 500);
-        EXPECT_EQ(m_item.GetState(), RUNSTATE_ENABLED);
-        holder.Release();
-        Pump(1000, [&] { return !known && m_item.GetState() == RUNSTATE_ERROR; });
-        EXPECT_EQ(m_item.GetState(), known ? RUNSTATE_ENABLED : RUNSTATE_ERROR);
-    }
-}
 
 TEST_F(RunItemTest, DueMinuteThatPassedWhileTheMainThreadWasHeldUpStillRuns) {
     ASSERT_TRUE(m_item.Activate());
