@@ -67,7 +67,8 @@ class HttpActionsListTest : public ::testing::Test {
     CHttpActions::ANSWER Run(const std::string& query) {
         CHttpActions actions(m_list,
                              {[this](WPARAM code, CString&) { return m_sent.push_back(code), LRESULT(0); },
-                              [this](WPARAM code) { return m_posted.push_back(code), 1; }},
+                              [this](WPARAM code) { return m_posted.push_back(code), 1; },
+                              [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
                              m_context, m_busy);
         actions.SetPauses(0, 0, 0);
         CHttpActions::ANSWER answer = actions.RunQuery(query, {});
@@ -142,7 +143,9 @@ TEST_F(HttpActionsListTest, ReturnPageIsOnlyAnEnginePage) {
         EXPECT_EQ(zbw::ToUtf8(m_context.strReturnPage), c.kept) << zbw::ToUtf8(c.ref);
         EXPECT_EQ(m_location, c.kept) << zbw::ToUtf8(c.ref);
     }
-    CHttpActions form(m_list, {[](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 1; }},
+    CHttpActions form(m_list,
+                      {[](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 1; },
+                       [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
                       m_context, m_busy);
     EXPECT_EQ(form.RunForm("/add.htm", "action=cancel&token=t", "REF=javascript%3Aalert(1)", {}, u"t"),
               CHttpActions::ANSWER_SEE_OTHER);
