@@ -21,6 +21,7 @@ struct CSCVSSLOT {
     u_short port;
     sockaddr_in lastPeer;
     bool connected;
+    bool watched;  // selected onto the watch event, so non-blocking
 };
 
 CSCVSSLOT g_slots[CSCVS_SLOTS];
@@ -33,8 +34,11 @@ CSCVSSLOT* Slot(int slot) {
     return &g_slots[slot];
 }
 
-void Watch(const CSCVSSLOT& s) {
-    if (g_watchEvent) WSAEventSelect(s.sock, g_watchEvent, FD_ACCEPT | FD_READ | FD_CLOSE);
+// FD_WRITE is recorded again only after a send found the buffer full: the wake that it has room.
+void Watch(CSCVSSLOT& s) {
+    if (!g_watchEvent) return;
+    WSAEventSelect(s.sock, g_watchEvent, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE);
+    s.watched = true;
 }
 
 int SocketError() {
@@ -46,6 +50,15 @@ void FreeSlot(CSCVSSLOT& s) {
     std::lock_guard<std::mutex> guard(g_slotLock);
     s = CSCVSSLOT{};
     s.sock = INVALID_SOCKET;
+}
+
+int CloseWithLinger(int slot, CSCVSSLOT& s, u_short onOff, u_short seconds) {
+    LINGER lg = {onOff, seconds};
+    setsockopt(s.sock, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&lg), sizeof lg);
+    closesocket(s.sock);
+    if (g_listenSlot == slot) g_listenSlot = -1;
+    FreeSlot(s);
+    return CSCVS_OK;
 }
 
 // One to four dot-separated decimal numbers, each below 256.
@@ -251,6 +264,23 @@ int CSCvsSend(int slot, const char* data, int count) {
     return count;
 }
 
+int CSCvsSendNow(int slot, const char* data, int count) {
+    CSCVSSLOT* s = Slot(slot);
+    if (!s) return CSCVS_BAD_SLOT;
+    if (count < 1) return CSCVS_NOTHING_TO_SEND;
+    int done = 0;
+    while (done < count) {
+        int sent = send(s->sock, data + done, count - done, 0);
+        if (sent < 1 && WSAGetLastError() == WSAEWOULDBLOCK) break;
+        if (sent < 1) {
+            s->connected = false;
+            return SocketError();
+        }
+        done += sent;
+    }
+    return done;
+}
+
 int CSCvsReceive(int slot, char* buffer, int size) {
     CSCVSSLOT* s = Slot(slot);
     if (!s) return CSCVS_BAD_SLOT;
@@ -260,15 +290,17 @@ int CSCvsReceive(int slot, char* buffer, int size) {
     return got == 0 ? -1 : SocketError();
 }
 
+// A lingering close of a watched socket would block its one thread while a peer reads nothing.
 int CSCvsClose(int slot) {
     CSCVSSLOT* s = Slot(slot);
     if (!s) return CSCVS_BAD_SLOT;
-    LINGER lg = {1, kLingerSeconds};
-    setsockopt(s->sock, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&lg), sizeof lg);
-    closesocket(s->sock);
-    if (g_listenSlot == slot) g_listenSlot = -1;
-    FreeSlot(*s);
-    return CSCVS_OK;
+    return s->watched ? CloseWithLinger(slot, *s, 0, 0) : CloseWithLinger(slot, *s, 1, kLingerSeconds);
+}
+
+int CSCvsAbort(int slot) {
+    CSCVSSLOT* s = Slot(slot);
+    if (!s) return CSCVS_BAD_SLOT;
+    return CloseWithLinger(slot, *s, 1, 0);
 }
 
 bool CSCvsIsConnected(int slot) {

@@ -1,9 +1,10 @@
 // The socket layer of the csc library: six numbered socket slots over Windows Sockets, used only
 // by the upper layer (csc.h). Every readiness test is a zero-time-out select on one socket; a
 // wait with a time-out is one select on the socket for that time. Slots may be watched by an
-// event (WSAEventSelect), which makes their sockets non-blocking: a send then waits for room in
-// the send buffer for at most 3 s before it fails. Results: CSCVS_OK (1000), a slot number, a byte count, or
-// a negative code (a Windows Sockets error negated, or one of the -10xx codes below).
+// event (WSAEventSelect), which makes their sockets non-blocking: CSCvsSend then waits for room
+// in the send buffer for at most 3 s before it fails, CSCvsSendNow does not wait. Results: CSCVS_OK (1000), a
+// slot number, a byte count, or a negative code (a Windows Sockets error negated, or one of the -10xx codes
+// below).
 //
 // Slot allocation runs under the layer's lock; one slot is used by one thread at a time.
 // Windows' "blocking call in progress" waits are left out: there are no blocking hooks here.
@@ -49,10 +50,16 @@ int CSCvsTest(int slot, int kind);
 int CSCvsWait(int slot, int kind, DWORD timeoutMs);
 // Sends every byte (blocking); the count, or the error negated with the slot marked lost.
 int CSCvsSend(int slot, const char* data, int count);
+// What a watched (non-blocking) socket takes at once: the count, 0 when its buffer is full, or
+// the error negated with the slot marked lost.
+int CSCvsSendNow(int slot, const char* data, int count);
 // One receive of at most size bytes; 0 bytes marks the slot lost and gives -1.
 int CSCvsReceive(int slot, char* buffer, int size);
-// Lingers up to 500 s for unsent data, closes and frees the slot.
+// Closes and frees the slot. A blocking socket lingers up to 500 s for unsent data; a watched
+// one returns at once and the system sends the rest.
 int CSCvsClose(int slot);
+// Closes at once, dropping unsent data (a reset), and frees the slot.
+int CSCvsAbort(int slot);
 // Selects accepts, arriving data and closes of every socket, now and later ones, onto event
 // (null: none from now on). Release forgets it.
 void CSCvsSetWatchEvent(WSAEVENT event);

@@ -175,6 +175,15 @@ int cscPutData(int connection, const void* data, int count) {
     }
 }
 
+int cscPutDataNow(int connection, const void* data, int count) {
+    CSCCONNECTION* entry;
+    int result = Check(connection, &entry);
+    if (result != CSC_OK) return result;
+    if (!data) return CSC_NULL_POINTER;
+    if (count < 1) return CSCVS_NOTHING_TO_SEND;
+    return CSCvsSendNow(entry->slot, static_cast<const char*>(data), count);
+}
+
 int cscGetData(int connection, void* buffer, int size) {
     CSCCONNECTION* entry;
     int result = Check(connection, &entry);
@@ -216,6 +225,17 @@ int cscClose(int connection) {
     int result = Check(connection, &entry);
     if (result != CSC_OK) return result;
     CSCvsClose(entry->slot);
+    entry->slot = -1;
+    entry->state = 0;
+    return CSC_OK;
+}
+
+int cscAbort(int connection) {
+    std::lock_guard<std::recursive_mutex> guard(g_lock);
+    CSCCONNECTION* entry;
+    int result = Check(connection, &entry);
+    if (result != CSC_OK) return result;
+    CSCvsAbort(entry->slot);
     entry->slot = -1;
     entry->state = 0;
     return CSC_OK;

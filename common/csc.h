@@ -55,6 +55,10 @@ int cscAwaitConnect();
 int cscAcceptConnect();
 int cscAwaitData(int connection, int timeoutMs);
 int cscPutData(int connection, const void* data, int count);
+// What the socket takes at once, never waiting: the byte count (0 when its send buffer is
+// full), or a negative code when the connection is gone. For sockets cscAwaitActivity watches
+// (they are non-blocking); once the buffer was full, the watch wakes when it has room again.
+int cscPutDataNow(int connection, const void* data, int count);
 // At most size bytes of what has arrived; 0 when nothing has, -1 when the connection is gone.
 int cscGetData(int connection, void* buffer, int size);
 // connection -1 with CSC_STR_COMPUTER_NAME gives this computer's name (size >= 16).
@@ -64,12 +68,15 @@ int cscErrorText(int code, char* buffer, int size);
 // 1 while the connection is still up (writable, not at end of data), 0 when it is gone.
 int cscIsConnected(int connection);
 int cscClose(int connection);
+// Closes at once and drops what the peer has not taken (for a peer that reads nothing).
+int cscAbort(int connection);
 int cscRelease();
 
 // The server's one wait: until stopEvent is signalled, a connection waits on the listening
-// socket, or data or a close arrives on a connection, for at most timeoutMs. The first call
-// selects every socket onto the library's event, later ones as they come, which makes them
-// non-blocking (sends wait for room within cscPutData's time). One thread calls it.
+// socket, data or a close arrives on a connection, or a connection whose send buffer was full
+// has room again, for at most timeoutMs. The first call selects every socket onto the library's
+// event, later ones as they come, which makes them non-blocking (cscPutData waits for room
+// within its time, cscPutDataNow not at all, and a close never lingers). One thread calls it.
 #define CSC_ACTIVITY_STOP 0
 #define CSC_ACTIVITY_SOCKETS 1
 #define CSC_ACTIVITY_TIMEOUT 2

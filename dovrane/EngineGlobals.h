@@ -5,7 +5,6 @@
 //   103 g_EngineDB (dovrane/model/EngineDB.h)
 //   105 theApp (dovrane/dovrane.cpp)
 //   106 g_CrashHandler (here; common/CrashHandler.h)
-//   107 g_ClientChallenge and g_ClientName (here; dovrane/IPServer.h)
 //   108 g_SchedulerTaskLib (here; common/SchedulerTaskLib.h)
 // then the globals without a priority, such as g_DateNone, g_DateNever and g_DateNeverAlt
 // (dovrane/threads/ScheduleInfo.h). g_Base64DecodeTable (dovrane/web/Base64DecodeTable.h) is a

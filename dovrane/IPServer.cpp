@@ -218,7 +218,7 @@ void CIPServer::Serve() {
         m_bSocketsQuiet = woken == CSC_ACTIVITY_TIMEOUT;
         DWORD now = GetTickCount();
         // Only socket activity can mean a waiting connection, and the look itself waits 1 ms.
-        if (m_nPort > 0 && woken == CSC_ACTIVITY_SOCKETS && cscAwaitConnect() == 1) AcceptClient();
+        if (m_nPort > 0 && woken == CSC_ACTIVITY_SOCKETS && cscAwaitConnect() == 1) AcceptClient(now);
         m_commStatus.SetTime(now);
         ServeCommandBlock(now);
         if (m_bReportDue || Reached(now, m_dwReported + kReportPeriodMs)) ReportConnections();
@@ -247,6 +247,11 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
     if (m_bReportDue) return 0;
     wait = std::min(wait, MsUntil(now, m_dwReported + kReportPeriodMs));
     for (const SLOT& slot : m_slots) {
+        // Room for what waits wakes the wait; the slot takes nothing else meanwhile.
+        if (!slot.unsent.empty()) {
+            wait = std::min(wait, MsUntil(now, slot.lastTaken + CLIENT_SEND_STALL_MS));
+            if (slot.state != CLIENT_STATE_CLOSING) continue;
+        }
         switch (slot.state) {
             case CLIENT_STATE_CONNECTED: return 0;
             case CLIENT_STATE_CHALLENGE: wait = std::min(wait, MsUntil(now, slot.challengeAt)); break;
@@ -266,7 +271,9 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
     return wait;
 }
 
-void CIPServer::AcceptClient() {
+// The library has a socket for each slot: the slot is freed first, so the accept finds one.
+void CIPServer::AcceptClient(DWORD now) {
+    if (FindFreeSlot() < 0) FreeLongestWaitingLogin(now);
     const int connection = cscAcceptConnect();
     // The listening socket takes one of the library's sockets: a sixth client finds none left,
     // and the library has closed it already.
@@ -286,8 +293,24 @@ void CIPServer::AcceptClient() {
     }
     m_slots[index] = SLOT{};
     m_slots[index].connection = connection;
-    m_slots[index].lastData = GetTickCount();
-    SetState(index, CLIENT_STATE_CONNECTED, GetTickCount());
+    m_slots[index].acceptedAt = now;
+    m_slots[index].lastData = now;
+    SetState(index, CLIENT_STATE_CONNECTED, now);
+}
+
+bool CIPServer::FreeLongestWaitingLogin(DWORD now) {
+    int longest = -1;
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        const int state = m_slots[i].state;
+        if (state != CLIENT_STATE_CONNECTED && state != CLIENT_STATE_CHALLENGE &&
+            state != CLIENT_STATE_AWAIT_REPLY)
+            continue;
+        if (longest < 0 || now - m_slots[i].acceptedAt > now - m_slots[longest].acceptedAt) longest = i;
+    }
+    if (longest < 0) return false;
+    g_DebugPrintf.Print(u"%d: Client not validated, timeout 30 secs", m_slots[longest].connection);
+    CloseSlot(longest, false);
+    return true;
 }
 
 void CIPServer::ServeCommandBlock(DWORD now) {
@@ -326,6 +349,10 @@ void CIPServer::ReportConnections() {
 
 void CIPServer::ServeSlot(int index, DWORD now) {
     SLOT& slot = m_slots[index];
+    if (!slot.unsent.empty()) {
+        SendUnsent(index, now);
+        if (!slot.unsent.empty() && slot.state != CLIENT_STATE_CLOSING) return;
+    }
     switch (slot.state) {
         case CLIENT_STATE_CONNECTED: FilterClient(index, now); break;
         case CLIENT_STATE_CHALLENGE:
@@ -337,7 +364,7 @@ void CIPServer::ServeSlot(int index, DWORD now) {
             break;
         case CLIENT_STATE_COMMANDS: ServeCommands(index, now); break;
         case CLIENT_STATE_CLOSING:
-            if (Reached(now, slot.deadline)) CloseSlot(index, now);
+            if (Reached(now, slot.deadline)) CloseSlot(index, false);
             break;
         default: break;
     }
@@ -347,23 +374,23 @@ void CIPServer::FilterClient(int index, DWORD now) {
     SLOT& slot = m_slots[index];
     char address[kAddressSize] = {};
     cscGetString(slot.connection, CSC_STR_PEER_ADDRESS, address, kAddressSize);
-    g_ClientName[index] = Widen(address);
-    g_DebugPrintf.Print(u"%d: Connection requested from %s", slot.connection, g_ClientName[index]);
+    slot.clientName = Widen(address);
+    g_DebugPrintf.Print(u"%d: Connection requested from %s", slot.connection, slot.clientName);
     ++m_nActiveConnections;
     CClientFilter::RESULT allowed = CClientFilter::ALLOWED;
-    if (!m_strClientFilter.IsEmpty()) allowed = CClientFilter(m_strClientFilter).Check(g_ClientName[index]);
+    if (!m_strClientFilter.IsEmpty()) allowed = CClientFilter(m_strClientFilter).Check(slot.clientName);
     if (allowed == CClientFilter::INVALID) {
         g_DebugPrintf.Print(u"%d: Invalid client expression in XML file, <CLIENTS> flag: %s", slot.connection,
                             m_strClientFilter);
     } else if (allowed == CClientFilter::REFUSED) {
         g_DebugPrintf.Print(u"%d: Connection from client %s not allowed, IPs are restricted to %s",
-                            slot.connection, g_ClientName[index], m_strClientFilter);
+                            slot.connection, slot.clientName, m_strClientFilter);
     }
     if (allowed != CClientFilter::ALLOWED) {
         SetState(index, CLIENT_STATE_CLOSING, now + kStepMs);
         return;
     }
-    slot.challengeAt = now + m_loginThrottle.DelayFor(g_ClientName[index], now);
+    slot.challengeAt = now + m_loginThrottle.DelayFor(slot.clientName, now);
     SetState(index, CLIENT_STATE_CHALLENGE, now + kStepMs);
 }
 
@@ -372,11 +399,11 @@ void CIPServer::SendChallenge(int index, DWORD now) {
     char challenge[CSC_CHALLENGE_LEN + 1] = {};
     cscChallenge(challenge);
     g_DebugPrintf.Print(u"%d: Sending challenge '%s'", slot.connection, Widen(challenge));
-    SendString(slot.connection, Widen(challenge));
     char response[CSC_CHALLENGE_LEN + 1] = {};
     cscResponse(challenge, response);
-    g_ClientChallenge[index] = Widen(response);
+    slot.expectedReply = Widen(response);
     SetState(index, CLIENT_STATE_AWAIT_REPLY, now + kStepMs);
+    SendString(index, Widen(challenge), now);
 }
 
 void CIPServer::CheckReply(int index, DWORD now) {
@@ -393,13 +420,18 @@ void CIPServer::CheckReply(int index, DWORD now) {
     slot.drained = true;
     CString reply;
     const CIPFrameBuffer::RESULT frame = slot.frames.TakeFrame(reply);
-    // A frame not yet whole waits for its rest, unless the client has gone.
-    if (frame == CIPFrameBuffer::FRAME_NONE && received >= 0) return;
-    const CString& expected = g_ClientChallenge[index];
-    const int length = expected.GetLength();
-    if (reply.Left(length) == expected && reply.Mid(length) == m_strPasswordHash) {
-        g_DebugPrintf.Print(u"%d: Connection accepted with %s", slot.connection, g_ClientName[index]);
-        m_loginThrottle.NoteSuccess(g_ClientName[index]);
+    if (frame == CIPFrameBuffer::FRAME_NONE) {
+        // A frame not yet whole waits for its rest. A client gone without an answer tried no
+        // password (a port test, a second engine's check): it does not slow the next login.
+        if (received >= 0) return;
+        g_DebugPrintf.Print(u"%d: Client %s closed without answering", slot.connection, slot.clientName);
+        SetState(index, CLIENT_STATE_CLOSING, now);
+        return;
+    }
+    const int length = slot.expectedReply.GetLength();
+    if (reply.Left(length) == slot.expectedReply && reply.Mid(length) == m_strPasswordHash) {
+        g_DebugPrintf.Print(u"%d: Connection accepted with %s", slot.connection, slot.clientName);
+        m_loginThrottle.NoteSuccess(slot.clientName);
         SetState(index, CLIENT_STATE_GREETING, now + kStepMs);
         return;
     }
@@ -409,28 +441,28 @@ void CIPServer::CheckReply(int index, DWORD now) {
 // The two texts are the protocol's; the throttle makes guessing slow all the same.
 void CIPServer::RefuseLogin(int index, const CString& reply, DWORD now) {
     SLOT& slot = m_slots[index];
-    const CString text = reply.Mid(g_ClientChallenge[index].GetLength()) != m_strPasswordHash
+    const CString text = reply.Mid(slot.expectedReply.GetLength()) != m_strPasswordHash
                              ? CString(u"Client not validated, incorrect password")
                              : CString(u"Client not validated, incorrect response");
     CString line;
     line.Format(u"%d: %s", slot.connection, text);
     std::printf("%s\n", zbw::ToUtf8(line).c_str());
     std::fflush(stdout);
-    SendString(slot.connection, text);
-    const int failures = m_loginThrottle.NoteFailure(g_ClientName[index], now);
+    const int failures = m_loginThrottle.NoteFailure(slot.clientName, now);
     g_DebugPrintf.Print(u"%d: Login failure %d in a row from %s; its next challenge waits %d ms",
-                        slot.connection, failures, g_ClientName[index],
-                        static_cast<int>(m_loginThrottle.DelayFor(g_ClientName[index], now)));
+                        slot.connection, failures, slot.clientName,
+                        static_cast<int>(m_loginThrottle.DelayFor(slot.clientName, now)));
     SetState(index, CLIENT_STATE_CLOSING, now + kRefusedCloseMs);
+    SendString(index, text, now);
 }
 
 void CIPServer::SendGreeting(int index, DWORD now) {
     SLOT& slot = m_slots[index];
     g_DebugPrintf.Print(u"%d: Sending greeting message", slot.connection);
-    SendString(slot.connection, ENGINE_GREETING);
     slot.lastData = now;
     SetState(index, CLIENT_STATE_COMMANDS, now);
     m_bReportDue = true;
+    SendString(index, ENGINE_GREETING, now);
 }
 
 void CIPServer::ServeCommands(int index, DWORD now) {
@@ -439,7 +471,9 @@ void CIPServer::ServeCommands(int index, DWORD now) {
     if (DataWaiting(slot, m_bSocketsQuiet)) received = ReadAvailable(slot, now);
     slot.drained = true;
     CString command;
+    // One answer at a time: the next command waits until the peer has taken the last answer.
     for (CIPFrameBuffer::RESULT frame;
+         slot.unsent.empty() && slot.state == CLIENT_STATE_COMMANDS &&
          (frame = slot.frames.TakeFrame(command)) != CIPFrameBuffer::FRAME_NONE;) {
         if (frame == CIPFrameBuffer::FRAME_BAD) {
             g_DebugPrintf.Print(u"%d: Message with a wrong digest dropped", slot.connection);
@@ -451,32 +485,32 @@ void CIPServer::ServeCommands(int index, DWORD now) {
         if (answer == ANSWER_UNKNOWN)
             g_DebugPrintf.Print(u"%d: Invalid command %s", slot.connection, command);
         g_DebugPrintf.PrintDebug(u"%d: Send answer %s", slot.connection, answer);
-        SendString(slot.connection, answer);
-        if (result == COMMAND_RESULT_CLOSE) {
-            SetState(index, CLIENT_STATE_CLOSING, now + kByeCloseMs);
-            return;
-        }
+        if (result == COMMAND_RESULT_CLOSE) SetState(index, CLIENT_STATE_CLOSING, now + kByeCloseMs);
+        SendString(index, answer, now);
     }
+    if (slot.state != CLIENT_STATE_COMMANDS) return;
     if (received < 0 && cscIsConnected(slot.connection) != 1) {
         SetState(index, CLIENT_STATE_CLOSING, now + kByeCloseMs);
     } else if (slot.frames.DropStale(now, CLIENT_PARTIAL_FRAME_MS)) {
-        g_DebugPrintf.Print(u"%d: Incomplete message from %s dropped", slot.connection, g_ClientName[index]);
+        g_DebugPrintf.Print(u"%d: Incomplete message from %s dropped", slot.connection, slot.clientName);
     } else if (Reached(now, slot.lastData + CLIENT_IDLE_TIMEOUT_MS)) {
-        g_DebugPrintf.Print(u"%d: Nothing received from %s for %d minutes", slot.connection,
-                            g_ClientName[index], CLIENT_IDLE_TIMEOUT_MS / 60000);
+        g_DebugPrintf.Print(u"%d: Nothing received from %s for %d minutes", slot.connection, slot.clientName,
+                            CLIENT_IDLE_TIMEOUT_MS / 60000);
         SetState(index, CLIENT_STATE_CLOSING, now);
     }
 }
 
-void CIPServer::CloseSlot(int index, DWORD now) {
+void CIPServer::CloseSlot(int index, bool dropUnsent) {
     SLOT& slot = m_slots[index];
-    g_DebugPrintf.Print(u"%d: Closing connection with %s", slot.connection, g_ClientName[index]);
-    cscClose(slot.connection);
+    g_DebugPrintf.Print(u"%d: Closing connection with %s", slot.connection, slot.clientName);
+    // A peer that reads nothing would keep its unsent bytes, and the system's socket, for long.
+    if (dropUnsent)
+        cscAbort(slot.connection);
+    else
+        cscClose(slot.connection);
     slot = SLOT{};
-    g_ClientChallenge[index].Empty();
     --m_nActiveConnections;
     m_bReportDue = true;
-    (void)now;
 }
 
 void CIPServer::SetState(int index, int state, DWORD deadline) {
@@ -510,11 +544,32 @@ LRESULT CIPServer::SendToOwner(WPARAM code, CString& argument) {
     return SendMessageW(m_hWndOwner, m_uMessage, code, reinterpret_cast<LPARAM>(&argument));
 }
 
-int CIPServer::SendString(int connection, const CString& text) {
+void CIPServer::SendString(int index, const CString& text, DWORD now) {
     static_assert(std::endian::native == std::endian::little, "the units go out as they lie in memory");
+    SLOT& slot = m_slots[index];
     CString framed = text + u"|";
     AppendSHA1Digest(framed);
-    return cscPutData(connection, framed.GetString(), framed.GetLength() * 2);
+    if (slot.unsent.empty()) slot.lastTaken = now;
+    slot.unsent.append(reinterpret_cast<const char*>(framed.GetString()),
+                       static_cast<size_t>(framed.GetLength()) * 2);
+    SendUnsent(index, now);
+}
+
+void CIPServer::SendUnsent(int index, DWORD now) {
+    SLOT& slot = m_slots[index];
+    const int sent = cscPutDataNow(slot.connection, slot.unsent.data(), static_cast<int>(slot.unsent.size()));
+    if (sent > 0) {
+        slot.unsent.erase(0, static_cast<size_t>(sent));
+        slot.lastTaken = now;
+    }
+    if (sent < 0) {
+        slot.unsent.clear();
+        if (slot.state != CLIENT_STATE_CLOSING) SetState(index, CLIENT_STATE_CLOSING, now);
+    } else if (!slot.unsent.empty() && Reached(now, slot.lastTaken + CLIENT_SEND_STALL_MS)) {
+        g_DebugPrintf.Print(u"%d: %s has taken nothing for %d seconds", slot.connection, slot.clientName,
+                            CLIENT_SEND_STALL_MS / 1000);
+        CloseSlot(index, true);
+    }
 }
 
 void CIPServer::LogError(LPCWSTR text, int code) {

@@ -10,6 +10,12 @@
 // a socket or the next deadline wakes it: the command block is read every COMMSTATUS_POLL_MS and
 // the heartbeat written on every pass, so it is never older than that.
 //
+// No peer can hold the others up. Sends never wait: what a peer has not taken waits in its
+// slot, which takes no new command until the last answer has gone, so it holds one answer at
+// most; a peer that takes nothing for CLIENT_SEND_STALL_MS is closed. When every slot is in
+// use, a new connection takes the slot of the one that has waited longest at the login. Only a
+// wrong answer to the challenge slows the address's next login (CLoginThrottle).
+//
 // Status (GetServerStatusCode, any thread): 0 starting, 1 running, 2 stopped, 3 another engine
 // runs, 4 the TCP/IP port cannot be used, 5 the start-up load failed, 6 the socket library
 // cannot be attached. 3 to 6 are final: the main window ends the engine with that exit code.
@@ -22,12 +28,13 @@
 
 #include <array>
 #include <atomic>
+#include <string>
 
 #include "common/CommStatus.h"
 #include "common/ThreadJob.h"
 #include "dovrane/CommandInterpreter.h"
 #include "dovrane/IPFrameBuffer.h"
-#include "dovrane/LoginThrottle.h"
+#include "dovrane/web/LoginThrottle.h"
 #include "platform/base/CString.h"
 
 class CRunItemList;
@@ -42,6 +49,8 @@ class CRunItemList;
 #define CLIENT_IDLE_TIMEOUT_MS (10 * 60 * 1000)
 // How long the rest of a frame that has begun to arrive may take.
 #define CLIENT_PARTIAL_FRAME_MS 10000
+// A peer that takes none of what waits for it for this long is closed.
+#define CLIENT_SEND_STALL_MS 20000
 // How long a test connection to a local port may take.
 #define PORT_TEST_TIMEOUT_MS 1000
 
@@ -69,10 +78,6 @@ enum CLIENT_STATE {
     CLIENT_STATE_COMMANDS = 5,
     CLIENT_STATE_CLOSING = 6,
 };
-
-// Per client slot: the expected login reply and the client's address (dovrane/EngineGlobals.cpp).
-extern std::array<CString, MAX_TCP_CLIENTS> g_ClientChallenge;
-extern std::array<CString, MAX_TCP_CLIENTS> g_ClientName;
 
 class CIPServer : public CThreadJob {
    public:
@@ -118,12 +123,17 @@ class CIPServer : public CThreadJob {
         int connection = -1;
         int state = CLIENT_STATE_FREE;
         DWORD deadline = 0;
+        DWORD acceptedAt = 0;   // how long it has waited at the login
         DWORD challengeAt = 0;  // a throttled address waits for its challenge until then
         DWORD lastData = 0;
         // Read dry since the state began: every receive re-arms the socket's read event, so new
         // data wakes the server's wait and needs no look of its own.
         bool drained = false;
+        CString clientName;     // the peer's dotted address
+        CString expectedReply;  // the response its challenge asks for
         CIPFrameBuffer frames;
+        std::string unsent;   // framed bytes the peer has not taken yet
+        DWORD lastTaken = 0;  // when the peer last took some, or the first of them waited
     };
 
     // The steps before the loop; false when the thread must end (the status says why).
@@ -135,7 +145,10 @@ class CIPServer : public CThreadJob {
     void Serve();
     void EndServing();
 
-    void AcceptClient();
+    void AcceptClient(DWORD now);
+    // All slots in use: closes the one that has waited longest at the login, as its time-out
+    // would; false when none is at the login.
+    bool FreeLongestWaitingLogin(DWORD now);
     void ServeCommandBlock(DWORD now);
     void ReportConnections();
     void ServeSlot(int index, DWORD now);
@@ -145,7 +158,13 @@ class CIPServer : public CThreadJob {
     void RefuseLogin(int index, const CString& reply, DWORD now);
     void SendGreeting(int index, DWORD now);
     void ServeCommands(int index, DWORD now);
-    void CloseSlot(int index, DWORD now);
+    // dropUnsent: reset the connection rather than leave the system to send what waits.
+    void CloseSlot(int index, bool dropUnsent);
+    // Queues the framed text for the slot's peer and sends what its socket takes now.
+    void SendString(int index, const CString& text, DWORD now);
+    // Sends what the socket takes of the slot's unsent bytes; a peer gone or stalled too long
+    // is closed.
+    void SendUnsent(int index, DWORD now);
     void SetState(int index, int state, DWORD deadline);
     // Whether data waits on the slot's socket; socketsQuiet: no socket activity has woken the
     // server since the slot's last read.
@@ -155,7 +174,6 @@ class CIPServer : public CThreadJob {
     // How long the loop may sleep before something is due.
     DWORD MsUntilDue(DWORD now) const;
 
-    int SendString(int connection, const CString& text);
     void LogError(LPCWSTR text, int code);
     int FindFreeSlot() const;
 

@@ -17,6 +17,7 @@
 #include "dovrane/web/LogFileParse.h"
 #include "dovrane/web/PageRefresh.h"
 #include "dovrane/web/RSSPage.h"
+#include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
 #include "platform/classlib/SingleLock.h"
 #include "platform/win32/FileApi.h"
@@ -301,14 +302,26 @@ bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
         m_log.PrintDebug(u"Authorization not sent by browser");
         return false;
     }
+    // A guess that comes before the address's delay has passed is refused unjudged, so guessing
+    // keeps the throttle's pace while no thread and no lock waits for it.
+    const CString& address = m_context.strClientIp;
+    const DWORD wait = m_loginThrottle.MsUntilNextTry(address, GetTickCount());
+    if (wait > 0) {
+        m_log.PrintDebug(u"HTTP password from %s not checked: its next try is due in %d ms", address,
+                         static_cast<int>(wait));
+        return false;
+    }
     std::string credentials = DecodeBase64(header.substr(6));
     size_t colon = credentials.find(':');
     std::string password = colon == std::string::npos ? std::string() : credentials.substr(colon + 1);
     if (colon != std::string::npos && SHA1HashText(zbw::FromUtf8(password)) == m_strPasswordHash) {
         m_log.PrintDebug(u"HTTP password validated");
+        m_loginThrottle.NoteSuccess(address);
         return true;
     }
+    const int failures = m_loginThrottle.NoteFailure(address, GetTickCount());
     m_log.PrintDebug(u"Invalid HTTP password");
+    m_log.PrintDebug(u"HTTP login failure %d in a row from %s", failures, address);
     return false;
 }
 

@@ -38,6 +38,7 @@
 #include "dovrane/web/ClientFilter.h"
 #include "dovrane/web/GenericServer.h"
 #include "dovrane/web/HttpRunItemList.h"
+#include "dovrane/web/LoginThrottle.h"
 #include "dovrane/web/MimeTable.h"
 #include "dovrane/web/PageFiles.h"
 #include "dovrane/web/PageTemplate.h"
@@ -164,6 +165,8 @@ class CHTTPServer : public CGenericServer {
     DWORD m_dwChangedPauseMs = 100;
     DWORD m_dwOpenPauseMs = 2000;
     DWORD m_dwFormPauseMs = 300;
+    // Wrong passwords per client address; takes its own small lock.
+    CLoginThrottle m_loginThrottle;
     // Read by requests that wait for the lock, to say what the engine is busy with.
     std::atomic<int> m_nBusyCode{0};
 

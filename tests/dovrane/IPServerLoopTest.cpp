@@ -1,12 +1,16 @@
 // The command server in this process, where the clock can be steered: a client that sends
 // nothing after its login is closed after the idle time, a partial frame is dropped after its
-// time, a reply that is not a frame fails the login as a wrong password, a socket library
-// that cannot be attached ends the server with its own status, and commands that arrive while
-// the server sleeps out its passes wake it.
+// time, the login's reply is judged (response and password, a reply that is not a frame fails as
+// a wrong password), connections that close without answering do not slow the next login,
+// silent connections cannot keep a client that answers out, a socket library that cannot be
+// attached ends the server with its own status, and commands that arrive while the server
+// sleeps out its passes wake it. Fakes: the main window is a window of the test thread.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/DebugPrintf.h"
 #include "common/SHA1Text.h"
@@ -27,60 +31,35 @@ namespace {
 const DWORD kBoundMs = 15000;
 const char16_t kPassword[] = u"pw";
 
-// The main window's part: load and save succeed.
-LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_ENGINE_COMMAND) return TRUE;
-    return DefWindowProcW(hwnd, message, wParam, lParam);
+std::string Frame(const CString& text) {
+    CString framed = text + u"|";
+    AppendSHA1Digest(framed);
+    std::string bytes;
+    for (int i = 0; i < framed.GetLength(); ++i) {
+        bytes += static_cast<char>(framed[i] & 0xFF);
+        bytes += static_cast<char>(framed[i] >> 8);
+    }
+    return bytes;
 }
 
-class IPServerLoopTest : public ::testing::Test {
-   protected:
-    void SetUp() override {
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        ASSERT_TRUE(g_DebugPrintf.Init(zbw::FromUtf8(m_root.Path("engine.log"))));
-        WNDCLASSW wc = {};
-        wc.lpfnWndProc = OwnerProc;
-        wc.lpszClassName = u"IPServerLoopTestOwner";
-        RegisterClassW(&wc);
-        m_owner =
-            CreateWindowExW(0, wc.lpszClassName, u"owner", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
-        ASSERT_TRUE(m_owner);
-        m_port = FreeLoopbackPort();
-    }
-    void TearDown() override {
-        while (!m_server.Stop(1000)) {
-        }
+// The login's reply to a challenge: its response followed by the password's digest text.
+CString Reply(const CString& challenge, const CString& password) {
+    char response[CSC_CHALLENGE_LEN + 1] = {};
+    cscResponse(zbw::ToUtf8(challenge).c_str(), response);
+    return zbw::FromUtf8(response) + SHA1HashText(password);
+}
+
+// One TCP/IP connection to the server, frames by hand.
+class CLoopClient {
+   public:
+    CLoopClient() = default;
+    CLoopClient(const CLoopClient&) = delete;
+    CLoopClient& operator=(const CLoopClient&) = delete;
+    ~CLoopClient() { Close(); }
+
+    void Close() {
         if (m_socket != INVALID_SOCKET) closesocket(m_socket);
-        DestroyWindow(m_owner);
-        WSACleanup();
-    }
-
-    // Serves the owner window until the condition holds (bounded).
-    bool PumpUntil(const std::function<bool()>& condition) {
-        const int64_t deadline = zbw::DeadlineAfter(kBoundMs);
-        while (!condition() && zbw::RemainingUntil(deadline) > 0) {
-            MSG msg;
-            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-            Sleep(5);
-        }
-        return condition();
-    }
-    void StartServer() {
-        ASSERT_TRUE(m_server.Start(nullptr, u"127.0.0.1", m_port, u"", kPassword, u"", m_owner, 0,
-                                   WM_ENGINE_COMMAND));
-        ASSERT_TRUE(PumpUntil([this] { return m_server.IsServing(); }));
-    }
-
-    std::string Frame(const CString& text) {
-        CString framed = text + u"|";
-        AppendSHA1Digest(framed);
-        std::string bytes;
-        for (int i = 0; i < framed.GetLength(); ++i) {
-            bytes += static_cast<char>(framed[i] & 0xFF);
-            bytes += static_cast<char>(framed[i] >> 8);
-        }
-        return bytes;
+        m_socket = INVALID_SOCKET;
     }
     void SendBytes(const std::string& bytes) {
         send(m_socket, bytes.data(), static_cast<int>(bytes.size()), 0);
@@ -106,21 +85,23 @@ class IPServerLoopTest : public ::testing::Test {
             m_frames.Append(piece, got, GetTickCount());
         }
     }
-    std::optional<CString> Connect() {
+    bool Connect(int port) {
         m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<u_short>(m_port));
+        addr.sin_port = htons(static_cast<u_short>(port));
         addr.sin_addr.s_addr = inet_addr("127.0.0.1");
-        if (connect(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return std::nullopt;
+        return connect(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    }
+    // The challenge; none when the server sends none.
+    std::optional<CString> Challenge(int port) {
+        if (!Connect(port)) return std::nullopt;
         return Read();
     }
-    bool Login() {
-        const std::optional<CString> challenge = Connect();
+    bool Login(int port) {
+        const std::optional<CString> challenge = Challenge(port);
         if (!challenge) return false;
-        char response[CSC_CHALLENGE_LEN + 1] = {};
-        cscResponse(zbw::ToUtf8(*challenge).c_str(), response);
-        SendBytes(Frame(zbw::FromUtf8(response) + SHA1HashText(kPassword)));
+        SendBytes(Frame(Reply(*challenge, kPassword)));
         return Read() == CString(u"Welcome, ZBEngine 1.1");
     }
     bool ClosedWithin(DWORD timeoutMs) {
@@ -128,6 +109,72 @@ class IPServerLoopTest : public ::testing::Test {
         while (!m_bClosed && zbw::RemainingUntil(deadline) > 0)
             Read(static_cast<DWORD>(zbw::RemainingUntil(deadline)));
         return m_bClosed;
+    }
+
+   private:
+    SOCKET m_socket = INVALID_SOCKET;
+    CIPFrameBuffer m_frames;
+    bool m_bClosed = false;
+};
+
+// The main window's part: load and save succeed.
+LRESULT CALLBACK OwnerProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_ENGINE_COMMAND) return TRUE;
+    return DefWindowProcW(hwnd, message, wParam, lParam);
+}
+
+class IPServerLoopTest : public ::testing::Test {
+   protected:
+    void SetUp() override {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+        ASSERT_TRUE(g_DebugPrintf.Init(zbw::FromUtf8(m_root.Path("engine.log"))));
+        WNDCLASSW wc = {};
+        wc.lpfnWndProc = OwnerProc;
+        wc.lpszClassName = u"IPServerLoopTestOwner";
+        RegisterClassW(&wc);
+        m_owner =
+            CreateWindowExW(0, wc.lpszClassName, u"owner", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_TRUE(m_owner);
+        m_port = FreeLoopbackPort();
+    }
+    void TearDown() override {
+        while (!m_server.Stop(1000)) {
+        }
+        m_client.Close();
+        DestroyWindow(m_owner);
+        WSACleanup();
+    }
+
+    // Serves the owner window until the condition holds (bounded).
+    bool PumpUntil(const std::function<bool()>& condition) {
+        const int64_t deadline = zbw::DeadlineAfter(kBoundMs);
+        while (!condition() && zbw::RemainingUntil(deadline) > 0) {
+            MSG msg;
+            while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+            Sleep(5);
+        }
+        return condition();
+    }
+    void StartServer() {
+        ASSERT_TRUE(m_server.Start(nullptr, u"127.0.0.1", m_port, u"", kPassword, u"", m_owner, 0,
+                                   WM_ENGINE_COMMAND));
+        ASSERT_TRUE(PumpUntil([this] { return m_server.IsServing(); }));
+    }
+
+    void SendBytes(const std::string& bytes) { m_client.SendBytes(bytes); }
+    std::optional<CString> Read(DWORD timeoutMs = kBoundMs) { return m_client.Read(timeoutMs); }
+    std::optional<CString> Connect() { return m_client.Challenge(m_port); }
+    bool Login() { return m_client.Login(m_port); }
+    bool ClosedWithin(DWORD timeoutMs) { return m_client.ClosedWithin(timeoutMs); }
+    // Pumps the owner window until the log holds the text count times.
+    bool LogShows(const std::string& text, size_t count = 1) {
+        return PumpUntil([&] {
+            const std::string log = Log();
+            size_t found = 0;
+            for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++found;
+            return found >= count;
+        });
     }
     std::string Log() const {
         std::string bytes = ReadHostFile(m_root.Path("engine.log"));
@@ -140,9 +187,7 @@ class IPServerLoopTest : public ::testing::Test {
     HWND m_owner = nullptr;
     int m_port = 0;
     CIPServer m_server;
-    SOCKET m_socket = INVALID_SOCKET;
-    CIPFrameBuffer m_frames;
-    bool m_bClosed = false;
+    CLoopClient m_client;
 };
 
 TEST_F(IPServerLoopTest, AClientSilentForTenMinutesIsClosed) {
@@ -192,6 +237,77 @@ TEST_F(IPServerLoopTest, AReplyThatIsNoFrameFailsAsAWrongPassword) {
     SendBytes(bad);
     EXPECT_EQ(Read(), CString(u"Client not validated, incorrect password"));
     EXPECT_TRUE(ClosedWithin(kBoundMs));
+}
+
+// The reply is judged where it arrives: the response to the challenge and the password's digest
+// text must both be right, and nothing may follow them.
+TEST_F(IPServerLoopTest, TheLoginNeedsTheRightResponseAndTheRightPassword) {
+    StartServer();
+    struct LOGINCASE {
+        const char* what;
+        bool rightResponse;
+        const char16_t* password;
+        const char16_t* after;
+        const char16_t* answer;
+    };
+    const LOGINCASE cases[] = {
+        {"both right", true, kPassword, u"", u"Welcome, ZBEngine 1.1"},
+        {"wrong password", true, u"guess", u"", u"Client not validated, incorrect password"},
+        {"empty password", true, u"", u"", u"Client not validated, incorrect password"},
+        {"more after the password", true, kPassword, u"x", u"Client not validated, incorrect password"},
+        {"wrong response", false, kPassword, u"", u"Client not validated, incorrect response"},
+        {"both wrong", false, u"guess", u"", u"Client not validated, incorrect password"},
+    };
+    for (const LOGINCASE& c : cases) {
+        SCOPED_TRACE(c.what);
+        CLoopClient client;
+        const std::optional<CString> challenge = client.Challenge(m_port);
+        ASSERT_TRUE(challenge);
+        CString reply = Reply(*challenge, c.password);
+        if (!c.rightResponse) {
+            for (int i = 0; i < reply.GetLength() - SHA1HashText(c.password).GetLength(); ++i)
+                reply.SetAt(i, reply[i] == u'0' ? u'1' : u'0');
+        }
+        client.SendBytes(Frame(reply + c.after));
+        EXPECT_EQ(client.Read(), CString(c.answer));
+        // A right login forgets the failure, so the next case is not slowed.
+        if (CString(c.answer) != ENGINE_GREETING) EXPECT_TRUE(CLoopClient().Login(m_port));
+    }
+}
+
+// The engine's own port test, a second engine's check and a port monitor connect and close
+// without a word: were they counted as failures, six would hold the next challenge for 32 s.
+TEST_F(IPServerLoopTest, ConnectionsThatCloseWithoutAnsweringDoNotSlowTheNextLogin) {
+    StartServer();
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(CIPServer::IsPortInUse(m_port));
+    for (int i = 0; i < 3; ++i) {
+        CLoopClient client;
+        ASSERT_TRUE(client.Connect(m_port));
+    }
+    ASSERT_TRUE(LogShows("Closing connection with 127.0.0.1", 6)) << Log();
+    EXPECT_TRUE(Login()) << Log();
+    EXPECT_EQ(Log().find("Login failure"), std::string::npos) << Log();
+}
+
+// Five connections that never answer hold every slot; each new client takes the slot of the one
+// that has waited longest, which goes as its time-out would end it.
+TEST_F(IPServerLoopTest, SilentConnectionsGiveWayToClientsThatAnswer) {
+    StartServer();
+    std::vector<std::unique_ptr<CLoopClient>> silent;
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        silent.push_back(std::make_unique<CLoopClient>());
+        ASSERT_TRUE(silent.back()->Challenge(m_port)) << i;
+    }
+    ASSERT_TRUE(Login()) << Log();
+    EXPECT_TRUE(silent[0]->ClosedWithin(kBoundMs));
+    CLoopClient second;
+    ASSERT_TRUE(second.Login(m_port)) << Log();
+    EXPECT_TRUE(silent[1]->ClosedWithin(kBoundMs));
+    EXPECT_TRUE(LogShows("Client not validated, timeout 30 secs", 2)) << Log();
+    SendBytes(Frame(u"CONNECTIONS"));
+    const std::optional<CString> connections = Read();
+    ASSERT_TRUE(connections);
+    EXPECT_EQ(connections->Left(5), CString(u"100-5"));  // the three others wait on
 }
 
 TEST_F(IPServerLoopTest, ASocketLibraryAttachedAlreadyEndsTheServerWithSix) {

@@ -1,16 +1,24 @@
-#include "dovrane/LoginThrottle.h"
+#include "dovrane/web/LoginThrottle.h"
 
 #include <algorithm>
 
 DWORD CLoginThrottle::DelayFor(const CString& address, DWORD now) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const ENTRY* entry = Find(address, now);
+    return entry ? DelayOf(*entry) : 0;
+}
+
+DWORD CLoginThrottle::MsUntilNextTry(const CString& address, DWORD now) {
+    std::lock_guard<std::mutex> guard(m_lock);
     const ENTRY* entry = Find(address, now);
     if (!entry) return 0;
-    DWORD delay = LOGIN_THROTTLE_FIRST_MS;
-    for (int i = 1; i < entry->failures && delay < LOGIN_THROTTLE_MAX_MS; ++i) delay *= 2;
-    return std::min<DWORD>(delay, LOGIN_THROTTLE_MAX_MS);
+    const DWORD passed = now - entry->last;
+    const DWORD delay = DelayOf(*entry);
+    return passed >= delay ? 0 : delay - passed;
 }
 
 int CLoginThrottle::NoteFailure(const CString& address, DWORD now) {
+    std::lock_guard<std::mutex> guard(m_lock);
     ENTRY* entry = Find(address, now);
     if (!entry) {
         if (m_entries.size() < LOGIN_THROTTLE_ADDRESSES) {
@@ -28,14 +36,21 @@ int CLoginThrottle::NoteFailure(const CString& address, DWORD now) {
 }
 
 void CLoginThrottle::NoteSuccess(const CString& address) {
+    std::lock_guard<std::mutex> guard(m_lock);
     std::erase_if(m_entries, [&address](const ENTRY& e) { return e.address == address; });
 }
 
-// The address's entry, unless it has been quiet long enough to be forgotten.
+// The address's entry, unless it has been quiet long enough to be forgotten. Under the lock.
 CLoginThrottle::ENTRY* CLoginThrottle::Find(const CString& address, DWORD now) {
     std::erase_if(m_entries, [now](const ENTRY& e) { return now - e.last > LOGIN_THROTTLE_FORGET_MS; });
     for (ENTRY& e : m_entries) {
         if (e.address == address) return &e;
     }
     return nullptr;
+}
+
+DWORD CLoginThrottle::DelayOf(const ENTRY& entry) {
+    DWORD delay = LOGIN_THROTTLE_FIRST_MS;
+    for (int i = 1; i < entry.failures && delay < LOGIN_THROTTLE_MAX_MS; ++i) delay *= 2;
+    return std::min<DWORD>(delay, LOGIN_THROTTLE_MAX_MS);
 }

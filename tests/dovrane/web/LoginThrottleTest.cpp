@@ -2,7 +2,7 @@
 // one address does not slow another, and success or a quiet quarter of an hour forgets it.
 #include <gtest/gtest.h>
 
-#include "dovrane/LoginThrottle.h"
+#include "dovrane/web/LoginThrottle.h"
 
 namespace {
 
