@@ -1,8 +1,10 @@
 // zbengine's command server over loopback with its real settings file: the exact answers of the
 // command table over TCP/IP and the command block, ZBConsole on both transports, the login and
-// its failures, framing however the bytes arrive, the client limit, and how the server ends the
-// engine (another engine, a port held, settings that do not load, shutdown and restart).
+// its failures, framing however the bytes arrive, the client limit, peers that never read what
+// they asked for, and how the server ends the engine (another engine, a port held, settings
+// that do not load, shutdown, restart and Ctrl-C).
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <optional>
@@ -31,6 +33,9 @@ namespace {
 constexpr int kAnswerMaxChars = 64 * 1024 * 1024;
 
 const unsigned kBoundMs = 20000;
+const int kManyProfiles = 300;
+// The engine's 20 s for a peer that takes nothing, with room for a busy machine.
+const unsigned kStallBoundMs = 60000;
 const char kPassword[] = "s3cret";
 
 std::string WindowsPath(const std::string& hostPath) {
@@ -90,8 +95,14 @@ class CWireClient {
         WSACleanup();
     }
 
+    // A peer that reads little: the system keeps a small window for it, so what it leaves
+    // unread soon fills the engine's side.
+    void SetReceiveBuffer(int bytes) { m_nReceiveBuffer = bytes; }
     bool Connect(int port) {
         m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (m_nReceiveBuffer > 0)
+            setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&m_nReceiveBuffer),
+                       sizeof m_nReceiveBuffer);
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<u_short>(port));
@@ -169,6 +180,7 @@ class CWireClient {
     SOCKET m_socket = INVALID_SOCKET;
     CIPFrameBuffer m_frames{kAnswerMaxChars};
     bool m_bClosed = false;
+    int m_nReceiveBuffer = 0;
 };
 
 class IPServerTest : public ::testing::Test {
@@ -217,6 +229,19 @@ class IPServerTest : public ::testing::Test {
         WriteProfile("A");
         WriteProfile("B");
         WriteSettings(Tcpip(m_tcpPort), ItemXml("A") + ItemXml("B", "<EVERYMINUTE>5</EVERYMINUTE>"));
+    }
+
+    // Many profiles (their files need not exist), so that STATUS ALL is a long answer.
+    void WriteManyProfilesSettings() {
+        std::string items;
+        for (int i = 0; i < kManyProfiles; ++i) items += ItemXml("profile" + std::to_string(i));
+        WriteSettings(Tcpip(m_tcpPort), items);
+    }
+    // A logged-in peer that asks for STATUS ALL again and again and reads none of it.
+    void AskAndNeverRead(CWireClient& peer) {
+        peer.SetReceiveBuffer(4096);
+        ASSERT_TRUE(peer.Login(m_tcpPort));
+        for (int i = 0; i < 100; ++i) peer.Send(u"STATUS ALL");
     }
 
     // Starts an engine on the settings file and waits until its server has loaded them.
@@ -464,6 +489,57 @@ TEST_F(IPServerTest, LoginFailuresAreTextsAndSlowTheNextTry) {
     EXPECT_GE(zbw::TickNow64() - started, 1500);  // twice now: two seconds
     EXPECT_EQ(Narrow(right.Command(u"VER")), "100-Welcome, ZBEngine 1.1");
     EXPECT_NE(Log().find("Login failure 2 in a row from 127.0.0.1"), std::string::npos) << Log();
+}
+
+// The engine's port test connects to its own TCP port and closes: six of them, counted as
+// failures, would hold the next challenge for 32 s.
+TEST_F(IPServerTest, TheEnginesOwnPortTestDoesNotSlowTheNextLogin) {
+    WriteStandardSettings();
+    CChildProcess engine;
+    StartEngine(engine);
+    {
+        CWireClient client;
+        ASSERT_TRUE(client.Login(m_tcpPort));
+        const std::string port = std::to_string(m_tcpPort);
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(Narrow(client.Command(zbw::FromUtf8("SETNEWHTTPPORT " + port))),
+                      "101-Error, port already in use: " + port);
+    }
+    ASSERT_TRUE(zbtest::WaitForText(
+        [this] { return std::to_string(zbtest::CountOf(Log(), "Closing connection with")); }, "7", kBoundMs))
+        << Log();
+    CWireClient next;  // the six port tests and the client that asked for them have gone
+    EXPECT_TRUE(next.Login(m_tcpPort)) << Log();
+    EXPECT_EQ(Log().find("Login failure"), std::string::npos) << Log();
+}
+
+// What a peer does not read waits in its slot: another client still gets its challenge and its
+// answers, and the peer that takes nothing is closed after the stall time.
+TEST_F(IPServerTest, APeerThatNeverReadsHoldsNoOneUpAndIsClosed) {
+    WriteManyProfilesSettings();
+    CChildProcess engine;
+    StartEngine(engine);
+    CWireClient hog;
+    AskAndNeverRead(hog);
+    CWireClient other;
+    ASSERT_TRUE(other.Login(m_tcpPort)) << Log();
+    EXPECT_EQ(Narrow(other.Command(u"VER")), "100-Welcome, ZBEngine 1.1");
+    EXPECT_TRUE(zbtest::WaitForEngineLog(m_log, "127.0.0.1 has taken nothing for 20 seconds", kStallBoundMs))
+        << Log();
+    EXPECT_TRUE(zbtest::WaitForText([&] { return Narrow(other.Command(u"CONNECTIONS")).substr(0, 5); },
+                                    "100-1", kBoundMs));
+}
+
+TEST_F(IPServerTest, CtrlCStopsTheEngineWhileAPeerReadsNothing) {
+    WriteManyProfilesSettings();
+    CChildProcess engine;
+    StartEngine(engine);
+    CWireClient hog;
+    AskAndNeverRead(hog);
+    CWireClient other;
+    ASSERT_TRUE(other.Login(m_tcpPort)) << Log();  // the server has answered past the hog's asks
+    ASSERT_TRUE(engine.Signal(SIGINT));
+    EXPECT_EQ(engine.WaitExit(kBoundMs), 0) << Log();
 }
 
 TEST_F(IPServerTest, FramesMayArriveInPiecesOrTogetherAndBadOnesGetNoAnswer) {
