@@ -1,5 +1,6 @@
 // The slowing of repeated login failures: the delay doubles per failure in a row up to its cap,
-// one address does not slow another, and success or a quiet quarter of an hour forgets it.
+// a try waits what is left of it since the last failure, one address does not slow another, and
+// success or a quiet quarter of an hour forgets it. Fakes: tick counts are given by the test.
 #include <gtest/gtest.h>
 
 #include "dovrane/web/LoginThrottle.h"
@@ -18,6 +19,19 @@ TEST(LoginThrottleTest, DelayGrowsPerFailureUpToItsCap) {
     EXPECT_EQ(throttle.DelayFor(CString(u"10.0.0.2"), 100), 0u);
     throttle.NoteSuccess(a);
     EXPECT_EQ(throttle.DelayFor(a, 100), 0u);
+}
+
+TEST(LoginThrottleTest, ATryWaitsWhatIsLeftOfTheDelaySinceTheLastFailure) {
+    CLoginThrottle throttle;
+    const CString a(u"10.0.0.1");
+    throttle.NoteFailure(a, 100);
+    throttle.NoteFailure(a, 500);
+    const struct {
+        DWORD now;
+        DWORD left;
+    } cases[] = {{500, 2000}, {1500, 1000}, {2499, 1}, {2500, 0}, {9000, 0}};
+    for (const auto& c : cases) EXPECT_EQ(throttle.MsUntilNextTry(a, c.now), c.left) << c.now;
+    EXPECT_EQ(throttle.MsUntilNextTry(CString(u"10.0.0.2"), 500), 0u);
 }
 
 TEST(LoginThrottleTest, QuietAddressesAreForgottenAndTheTableIsBounded) {
