@@ -561,6 +561,8 @@ void CIPServer::SendUnsent(int index, DWORD now) {
     if (sent > 0) {
         slot.unsent.erase(0, static_cast<size_t>(sent));
         slot.lastTaken = now;
+        // Commands that came meanwhile were left unread and woke the wait already: look again.
+        if (slot.unsent.empty()) slot.drained = false;
     }
     if (sent < 0) {
         slot.unsent.clear();

@@ -1,10 +1,13 @@
 // The command server's speed with 1000 profiles loaded: the round trip of STATUS ALL and of
 // STATUS <name> over TCP/IP and over the command block (median and p99 of 200 requests each),
-// and the engine's CPU while it idles for 30 s.
+// a new client's login (connect to greeting) alone, while a peer that never reads holds a
+// STATUS ALL, and while hundreds of silent connections keep coming, and the engine's CPU while
+// it idles for 30 s.
 #include <signal.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,6 +33,10 @@ constexpr int kAnswerMaxChars = 64 * 1024 * 1024;
 
 const int kProfiles = 1000;
 const int kRequests = 200;
+// Each login's client waits for its close (one second), and a never-reading peer is closed after
+// 20 s: few logins per figure.
+const int kLogins = 10;
+const int kSilentPerLogin = 100;
 const double kIdleSeconds = 30;
 const unsigned kBoundMs = 60000;
 const char kPassword[] = "bench";
@@ -54,8 +61,13 @@ class CClient {
     ~CClient() {
         if (m_socket != INVALID_SOCKET) closesocket(m_socket);
     }
+    // A small window, so that what the client leaves unread soon fills the engine's side.
+    void SetReceiveBuffer(int bytes) { m_nReceiveBuffer = bytes; }
     bool Login(int port) {
         m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (m_nReceiveBuffer > 0)
+            setsockopt(m_socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&m_nReceiveBuffer),
+                       sizeof m_nReceiveBuffer);
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<u_short>(port));
@@ -71,6 +83,13 @@ class CClient {
     std::optional<CString> Command(const CString& text) {
         Send(text);
         return Read();
+    }
+    void Ask(const CString& text) { Send(text); }
+    // Says goodbye and waits until the engine has closed, so its slot is free again.
+    void Leave() {
+        Command(u"BYE");
+        while (Read()) {
+        }
     }
 
    private:
@@ -97,6 +116,32 @@ class CClient {
 
     SOCKET m_socket = INVALID_SOCKET;
     CIPFrameBuffer m_frames{kAnswerMaxChars};
+    int m_nReceiveBuffer = 0;
+};
+
+// Connections that are made and then say nothing; closed with the object.
+class CSilentCrowd {
+   public:
+    ~CSilentCrowd() {
+        for (SOCKET s : m_sockets) closesocket(s);
+    }
+    // Starts count connects without waiting for them.
+    void Add(int port, int count) {
+        for (int i = 0; i < count; ++i) {
+            const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            u_long nonBlocking = 1;
+            ioctlsocket(s, FIONBIO, &nonBlocking);
+            sockaddr_in addr = {};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<u_short>(port));
+            addr.sin_addr.s_addr = inet_addr("127.0.0.1");
+            connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+            m_sockets.push_back(s);
+        }
+    }
+
+   private:
+    std::vector<SOCKET> m_sockets;
 };
 
 // The block's client side, as ZBConsole uses it: command, then poll for the answer.
@@ -113,9 +158,9 @@ std::optional<CString> BlockCommand(CCommStatus& block, const CString& command) 
 }
 
 template <class F>
-void Measure(const char* name, const char* target, F request) {
+void Measure(const char* name, const char* target, F request, int requests = kRequests) {
     std::vector<double> ms;
-    for (int i = 0; i < kRequests; ++i) {
+    for (int i = 0; i < requests; ++i) {
         const double start = zbbench::MonotonicSeconds();
         if (!request(i)) {
             std::printf("%s: a request failed\n", name);
@@ -174,6 +219,47 @@ int main() {
     Measure("Command block STATUS <name>", "read every 100 ms", [&](int i) {
         return BlockCommand(block, zbw::FromUtf8("STATUS " + ProfileName(i % kProfiles))).has_value();
     });
+
+    // Each login's client leaves before the next, so the logins never fill the slots themselves.
+    auto login = [port](int) {
+        CClient fresh;
+        const double start = zbbench::MonotonicSeconds();
+        if (!fresh.Login(port)) return -1.0;
+        const double took = (zbbench::MonotonicSeconds() - start) * 1000;
+        fresh.Leave();
+        return took;
+    };
+    auto measureLogins = [&](const char* name, const std::function<void()>& before) {
+        std::vector<double> ms;
+        for (int i = 0; i < kLogins; ++i) {
+            before();
+            const double took = login(i);
+            if (took < 0) {
+                std::printf("%s: a login failed\n", name);
+                return;
+            }
+            ms.push_back(took);
+        }
+        std::sort(ms.begin(), ms.end());
+        zbbench::PrintFigure((std::string(name) + " median").c_str(), ms[ms.size() / 2], "ms", "< 100 ms");
+        zbbench::PrintFigure((std::string(name) + " worst").c_str(), ms.back(), "ms", "< 1000 ms");
+    };
+    measureLogins("TCP/IP login, no other peer", [] {});
+    {
+        CClient hog;
+        hog.SetReceiveBuffer(4096);
+        if (!hog.Login(port)) {
+            std::printf("the never-reading peer could not log in\n");
+            return 1;
+        }
+        for (int i = 0; i < 20; ++i) hog.Ask(u"STATUS ALL");
+        measureLogins("TCP/IP login, a peer never reads its STATUS ALL", [] {});
+    }
+    {
+        CSilentCrowd crowd;
+        measureLogins("TCP/IP login, silent connections keep coming",
+                      [&] { crowd.Add(port, kSilentPerLogin); });
+    }
 
     Sleep(6000);  // the last answer leaves the block first
     const double cpuBefore = zbbench::CpuSeconds(engine.Pid());
