@@ -34,10 +34,9 @@ CSCVSSLOT* Slot(int slot) {
     return &g_slots[slot];
 }
 
-// FD_WRITE is recorded again only after a send found the buffer full: the wake that it has room.
 void Watch(CSCVSSLOT& s) {
     if (!g_watchEvent) return;
-    WSAEventSelect(s.sock, g_watchEvent, FD_ACCEPT | FD_READ | FD_WRITE | FD_CLOSE);
+    WSAEventSelect(s.sock, g_watchEvent, FD_ACCEPT | FD_READ | FD_CLOSE);
     s.watched = true;
 }
 

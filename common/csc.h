@@ -57,7 +57,7 @@ int cscAwaitData(int connection, int timeoutMs);
 int cscPutData(int connection, const void* data, int count);
 // What the socket takes at once, never waiting: the byte count (0 when its send buffer is
 // full), or a negative code when the connection is gone. For sockets cscAwaitActivity watches
-// (they are non-blocking); once the buffer was full, the watch wakes when it has room again.
+// (they are non-blocking); room in the buffer wakes no wait, so the caller looks again.
 int cscPutDataNow(int connection, const void* data, int count);
 // At most size bytes of what has arrived; 0 when nothing has, -1 when the connection is gone.
 int cscGetData(int connection, void* buffer, int size);
@@ -73,10 +73,9 @@ int cscAbort(int connection);
 int cscRelease();
 
 // The server's one wait: until stopEvent is signalled, a connection waits on the listening
-// socket, data or a close arrives on a connection, or a connection whose send buffer was full
-// has room again, for at most timeoutMs. The first call selects every socket onto the library's
-// event, later ones as they come, which makes them non-blocking (cscPutData waits for room
-// within its time, cscPutDataNow not at all, and a close never lingers). One thread calls it.
+// socket, or data or a close arrives on a connection, for at most timeoutMs. The first call selects every
+// socket onto the library's event, later ones as they come, which makes them non-blocking (cscPutData waits
+// for room within its time, cscPutDataNow not at all, and a close never lingers). One thread calls it.
 #define CSC_ACTIVITY_STOP 0
 #define CSC_ACTIVITY_SOCKETS 1
 #define CSC_ACTIVITY_TIMEOUT 2

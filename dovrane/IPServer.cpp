@@ -38,6 +38,7 @@ constexpr DWORD kRefusedCloseMs = 500;
 constexpr DWORD kByeCloseMs = 1000;
 constexpr LPCWSTR kBlockSource = u"M";
 constexpr DWORD kStopSliceMs = 10;
+constexpr DWORD kUnsentRetryMs = 20;
 
 CString Widen(const char* text) {
     CString wide;
@@ -247,9 +248,10 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
     if (m_bReportDue) return 0;
     wait = std::min(wait, MsUntil(now, m_dwReported + kReportPeriodMs));
     for (const SLOT& slot : m_slots) {
-        // Room for what waits wakes the wait; the slot takes nothing else meanwhile.
+        // Room for what waits wakes no wait: the slot is looked at again shortly, and takes
+        // nothing else meanwhile.
         if (!slot.unsent.empty()) {
-            wait = std::min(wait, MsUntil(now, slot.lastTaken + CLIENT_SEND_STALL_MS));
+            wait = std::min(wait, kUnsentRetryMs);
             if (slot.state != CLIENT_STATE_CLOSING) continue;
         }
         switch (slot.state) {
