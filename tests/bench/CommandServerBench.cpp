@@ -36,7 +36,7 @@ const int kRequests = 200;
 // Each login's client waits for its close (one second), and a never-reading peer is closed after
 // 20 s: few logins per figure.
 const int kLogins = 10;
-const int kSilentPerLogin = 100;
+const int kSilentPerLogin = 10;
 const double kIdleSeconds = 30;
 const unsigned kBoundMs = 60000;
 const char kPassword[] = "bench";
