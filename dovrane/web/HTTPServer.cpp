@@ -221,7 +221,7 @@ int CHTTPServer::ProcessRequest(const std::string& bytes, std::string& response,
     keepAlive = request.m_bKeepAlive;
     const unsigned long long seen = m_nSnapshotsBegun;
     if (IsPlainFile(request)) {
-        bool authorized = IsAuthorized(request);
+        bool authorized = IsAuthorized(request, CString(address));
         if (!authorized) keepAlive = false;
         response =
             authorized ? ServeFile("200 OK", request.m_strPath, keepAlive) : CHttpAnswer::Unauthorized();
@@ -294,7 +294,7 @@ std::shared_ptr<const CHTTPServer::SNAPSHOT> CHTTPServer::MakeSnapshot() {
     return snapshot;
 }
 
-bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
+bool CHTTPServer::IsAuthorized(const CHttpRequest& request, const CString& address) {
     if (m_strPasswordHash.IsEmpty()) return true;
     m_log.PrintDebug(u"Password required for HTTP access...");
     std::string header = request.GetHeader("Authorization");
@@ -304,7 +304,6 @@ bool CHTTPServer::IsAuthorized(const CHttpRequest& request) {
     }
     // A guess that comes before the address's delay has passed is refused unjudged, so guessing
     // keeps the throttle's pace while no thread and no lock waits for it.
-    const CString& address = m_context.strClientIp;
     const DWORD wait = m_loginThrottle.MsUntilNextTry(address, GetTickCount());
     if (wait > 0) {
         m_log.PrintDebug(u"HTTP password from %s not checked: its next try is due in %d ms", address,
@@ -336,7 +335,7 @@ std::string CHTTPServer::Answer(CHttpRequest& request, REQUESTSTATE& state, REQU
     std::string path = request.m_strPath == "/" ? zbw::ToUtf8(m_strDefaultPage) : request.m_strPath;
     if (request.IsPost() && request.m_strQuery.empty())
         LogTrace("No data found in POST request", "ParseRequest", 0);
-    if (!IsAuthorized(request)) {
+    if (!IsAuthorized(request, state.context.strClientIp)) {
         keepAlive = false;
         return CHttpAnswer::Unauthorized();
     }

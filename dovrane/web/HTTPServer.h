@@ -120,7 +120,8 @@ class CHTTPServer : public CGenericServer {
     // the latest one when it was begun after that.
     void TakeSnapshot(REQUESTSTATE& state, unsigned long long seen, bool shareable);
     std::shared_ptr<const SNAPSHOT> MakeSnapshot();
-    bool IsAuthorized(const CHttpRequest& request);
+    // address: the client's, whose wrong passwords the throttle counts.
+    bool IsAuthorized(const CHttpRequest& request, const CString& address);
     // A file answered without the request lock: no actions, no snapshot.
     bool IsPlainFile(const CHttpRequest& request) const;
     std::string Answer(CHttpRequest& request, REQUESTSTATE& state, REQUESTLOCK& lock, bool& keepAlive);
