@@ -1,3 +1,5 @@
+// The crash reporter in forked children that really crash: report, dump, call stack, chained handlers; fakes
+// a temporary emulation root and a hidden dbghelp.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>

@@ -1,3 +1,5 @@
+// CDebugPrintf and CLog: line format, size cut, echo, several writer processes on one file; fakes a temporary
+// emulation root and a pinned wall clock.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>

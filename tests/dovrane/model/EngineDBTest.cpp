@@ -1,3 +1,5 @@
+// The run-history database on a real SQLite file: values, cuts, backup, recovery, WAL; fakes a temporary
+// emulation root and a steered clock.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
