@@ -147,8 +147,9 @@ TEST_F(HttpActionsListTest, FormsSaveOnlyWithTheFormsOwnToken) {
         EXPECT_EQ(m_context.strErrorText == CHttpActions::kRefusedText, !c.saves)
             << zbw::ToUtf8(m_context.strErrorText);
         ASSERT_EQ(m_sent.empty(), !c.saves);
-        if (c.saves)
+        if (c.saves) {
             EXPECT_EQ(m_sent[0], static_cast<WPARAM>(c.path[1] == 'a' ? ENGINE_CMD_ADD : ENGINE_CMD_SET));
+        }
     }
 }
 
