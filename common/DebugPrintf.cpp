@@ -74,7 +74,8 @@ bool CDebugPrintf::Init(LPCWSTR fileName) {
     CLock lock(m_lock);
     if (m_hFile) return false;
     if (!m_hMutex) m_hMutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, u"RQTDebugMutex");
-    HANDLE file = CreateFileW(fileName, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // Append access: a line lands whole at the end even while another process writes the file.
+    HANDLE file = CreateFileW(fileName, GENERIC_READ | FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || !file) return false;
     m_hFile = file;
@@ -88,7 +89,6 @@ void CDebugPrintf::PrintArgs(LPCWSTR format, const zbw::CFormatArgs& args) {
     int length = wvsprintfW(message, format, args);
     CString prefix = LinePrefix(m_dwProcessId);
     if (m_hFile) {
-        SetFilePointer(m_hFile, 0, nullptr, FILE_END);
         WriteLine(m_hFile, prefix, message, length);
         FlushFileBuffers(m_hFile);
         if (m_dwLimitKB != 0) LimitSize();
@@ -96,10 +96,12 @@ void CDebugPrintf::PrintArgs(LPCWSTR format, const zbw::CFormatArgs& args) {
     if (m_bConsoleEcho) Echo(prefix, message, length);
 }
 
+// One write per line, so that no other writer's line can come between its parts.
 void CDebugPrintf::WriteLine(HANDLE file, const CString& prefix, LPCWSTR message, int length) {
-    WriteUnits(file, prefix, prefix.GetLength());
-    WriteUnits(file, message, length);
-    WriteUnits(file, u"\r\n", 2);
+    std::u16string line(prefix.GetString(), static_cast<size_t>(prefix.GetLength()));
+    line.append(message, static_cast<size_t>(length));
+    line += u"\r\n";
+    WriteUnits(file, line.data(), static_cast<int>(line.size()));
 }
 
 void CDebugPrintf::Echo(const CString& prefix, LPCWSTR message, int length) {

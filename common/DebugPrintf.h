@@ -24,8 +24,11 @@
 // instead: the message alone in the ANSI code page, then "\r\n".
 //
 // Threads: any thread may call Print, LimitSize and Init; one critical section makes each line
-// (its writes, the flush, a cut and the echo) whole against other lines of the process. Other
-// processes are not coordinated: each program writes its own file. The named mutex
+// (its write, the flush, a cut and the echo) whole against other lines of the process. Other
+// processes may write the same file (each run of the service program writes the service's log):
+// the file is opened for appending and each line is a single write, so lines of different
+// processes never overwrite or split each other; a size cut by one process is not seen by the
+// others' open handles, whose later lines are lost. The named mutex
 // "RQTDebugMutex" is only opened (never created, never waited on); it is opened by the first
 // Init rather than at construction, so a program's static start touches no emulation root.
 //

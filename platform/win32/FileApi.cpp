@@ -396,8 +396,13 @@ HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD /*shareMode*/,
         return INVALID_HANDLE_VALUE;
     }
     int mode = read && write ? O_RDWR : write || truncates ? O_WRONLY : read ? O_RDONLY : O_PATH;
-    int base = mode | O_CLOEXEC | ((flags & FILE_FLAG_WRITE_THROUGH) ? O_DSYNC : 0);
-    int createBase = (mode == O_PATH ? O_RDONLY : mode) | O_CLOEXEC;
+    // Append access without write access puts every write at the end, in one step, as on Windows:
+    // several processes can then add to one file without overwriting each other.
+    bool appendOnly = (desiredAccess & FILE_APPEND_DATA) &&
+                      !(desiredAccess & (GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA));
+    int append = appendOnly ? O_APPEND : 0;
+    int base = mode | O_CLOEXEC | ((flags & FILE_FLAG_WRITE_THROUGH) ? O_DSYNC : 0) | append;
+    int createBase = (mode == O_PATH ? O_RDONLY : mode) | O_CLOEXEC | append;
     mode_t perms = (flags & FILE_ATTRIBUTE_READONLY) ? 0444 : 0666;
     int fd = -1;
     bool existed = false;

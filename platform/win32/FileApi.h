@@ -110,6 +110,8 @@ struct WIN32_FILE_ATTRIBUTE_DATA {
     DWORD nFileSizeLow;
 };
 
+// FILE_APPEND_DATA without GENERIC_WRITE or FILE_WRITE_DATA opens for appending: each WriteFile
+// goes to the end of the file in one step, whatever the file pointer (O_APPEND).
 HANDLE CreateFileW(LPCWSTR fileName, DWORD desiredAccess, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
                    DWORD creationDisposition, DWORD flagsAndAttributes, HANDLE templateFile);
 // Reads up to toRead bytes (fewer only at the end of the file; 0 there with TRUE). overlapped

@@ -1,3 +1,4 @@
+// Support for the benches: prints each figure beside its target; fakes nothing.
 #include "tests/bench/BenchReport.h"
 
 #include <dirent.h>

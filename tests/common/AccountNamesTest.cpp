@@ -1,3 +1,5 @@
+// Account and computer names and the late-bound shutdown-block calls; fakes names and version by environment,
+// hides or replaces bound functions, a temporary emulation root.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

@@ -1,3 +1,5 @@
+// The engine command block (layout, count, exchange, heartbeat), also across forked processes; fakes a
+// temporary emulation root, the Windows version and a steered clock.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

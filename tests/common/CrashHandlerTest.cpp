@@ -1,3 +1,5 @@
+// The crash reporter in forked children that really crash: report, dump, call stack, chained handlers; fakes
+// a temporary emulation root and a hidden dbghelp.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,7 +31,9 @@ int Recurse(int depth) {
     return Recurse(depth + 1) + frame[0];
 }
 
-[[noreturn]] void CrashNow(Crash how) {
+// The call-stack test looks for this function and its caller by name: neither may be inlined or
+// cloned away in an optimised build.
+[[noreturn, gnu::noipa]] void CrashNow(Crash how) {
     switch (how) {
         case Crash::NullWrite:
             *reinterpret_cast<volatile int*>(uintptr_t{16}) = 1;  // not null: the sanitizer would catch that
@@ -63,8 +67,8 @@ struct CHILDRESULT {
 };
 
 // Runs a child that installs the reporter for programPath and crashes; bounded wait.
-CHILDRESULT RunCrashingChild(const CString& programPath, Crash how, bool hideDbgHelp = false,
-                             PREVIOUSHANDLER chainTo = nullptr) {
+[[gnu::noipa]] CHILDRESULT RunCrashingChild(const CString& programPath, Crash how, bool hideDbgHelp = false,
+                                            PREVIOUSHANDLER chainTo = nullptr) {
     pid_t pid = fork();
     if (pid == 0) {
         rlimit noCore{0, 0};

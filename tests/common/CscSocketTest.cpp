@@ -1,3 +1,5 @@
+// The csc socket library: error texts, integers, challenge and response, over real loopback sockets; fakes a
+// temporary emulation root and the computer name.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

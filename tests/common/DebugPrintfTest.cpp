@@ -1,13 +1,20 @@
+// CDebugPrintf and CLog: line format, size cut, echo, several writer processes on one file; fakes a temporary
+// emulation root and a pinned wall clock.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "common/DebugPrintf.h"
 #include "common/Log.h"
@@ -352,6 +359,62 @@ TEST_F(DebugPrintfTest, TraceLinesNameMessageFunctionAndCode) {
     std::u16string text = Text("zb.log");
     EXPECT_NE(text.find(u"] WSAAccept(...) failure.\t[Run]\t[10054]\r\n"), std::u16string::npos);
     EXPECT_NE(text.find(u"] closesocket() failure.\t[-1]\r\n"), std::u16string::npos);
+}
+
+// Each run of the service program writes the service's log beside the running service, so
+// several processes append to one file at once: no line may overwrite or split another.
+TEST_F(DebugPrintfTest, SeveralProcessesWritingOneFileKeepEveryLine) {
+    const int kWriters = 8;
+    const int kLines = 400;
+    int gate[2];
+    ASSERT_EQ(pipe(gate), 0);
+    std::vector<pid_t> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(gate[1]);
+            char go;
+            (void)!read(gate[0], &go, 1);  // all start together once the gate closes
+            CDebugPrintf log;
+            if (!log.Init(Windows("shared.log"))) _exit(1);
+            for (int n = 0; n < kLines; ++n) log.Print(u"writer %d line %d", w, n);
+            _exit(0);
+        }
+        ASSERT_GT(pid, 0);
+        writers.push_back(pid);
+    }
+    close(gate[0]);
+    close(gate[1]);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    for (pid_t pid : writers) {
+        int status = -1;
+        while (waitpid(pid, &status, WNOHANG) != pid && std::chrono::steady_clock::now() < deadline)
+            usleep(10000);
+        if (std::chrono::steady_clock::now() >= deadline) kill(pid, SIGKILL);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer " << pid;
+    }
+
+    std::map<std::string, int> seen;
+    const std::regex line(
+        R"(\d\d/\d\d/\d{4} \d\d:\d\d:\d\d \[\d+\.\d{3}-PID:\d+-\d{5,}\] (writer \d+ line \d+))");
+    std::string text = zbw::ToUtf8(Text("shared.log"));
+    size_t start = 0;
+    int malformed = 0;
+    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
+        std::smatch match;
+        std::string one = text.substr(start, end - start);
+        if (std::regex_match(one, match, line))
+            ++seen[match[1]];
+        else
+            ++malformed;
+    }
+    EXPECT_EQ(start, text.size()) << "the file ends with a whole line";
+    EXPECT_EQ(malformed, 0);
+    int missing = 0;
+    for (int w = 0; w < kWriters; ++w)
+        for (int n = 0; n < kLines; ++n)
+            if (seen["writer " + std::to_string(w) + " line " + std::to_string(n)] != 1) ++missing;
+    EXPECT_EQ(missing, 0) << "of " << kWriters * kLines << " lines";
 }
 
 }  // namespace

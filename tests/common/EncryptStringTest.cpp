@@ -1,3 +1,4 @@
+// String encryption: round trips, markers, wrong passphrase and damaged texts; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <ostream>

@@ -1,3 +1,5 @@
+// The event-log writer over the emulated event log: source registration, texts, rights, races; fakes a
+// temporary emulation root and a read-only machine hive.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

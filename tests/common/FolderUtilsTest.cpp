@@ -1,3 +1,5 @@
+// Folder utilities: the engine data folder, documents and desktop folders, folder trees; fakes a temporary
+// emulation root and hides shell functions.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

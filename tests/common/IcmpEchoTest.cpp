@@ -1,3 +1,5 @@
+// The ICMP echo test: request layout, checksum, answers on loopback, the stop event; fakes a temporary
+// emulation root and an unprivileged identity.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// LaunchProcess with real child programs: which handles the caller gets; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include "common/LaunchProcess.h"

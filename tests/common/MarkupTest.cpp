@@ -1,3 +1,4 @@
+// CMarkup, the XML reader and writer: parsing, navigation, names, escaping; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <string>

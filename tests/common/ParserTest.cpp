@@ -1,3 +1,4 @@
+// The folder-list and quoted-string parsers; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <vector>

@@ -1,3 +1,4 @@
+// Path utilities: splitting, relative folders, shortening; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <ostream>

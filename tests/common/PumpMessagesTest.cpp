@@ -1,3 +1,5 @@
+// PumpMessages on the layer's message queue: dispatching and keeping the quit; fakes a temporary emulation
+// root.
 #include <gtest/gtest.h>
 
 #include <thread>

@@ -1,3 +1,5 @@
+// Regular expressions: matching, compile failures, long texts and the give-up log line; fakes a temporary
+// emulation root.
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,3 +1,5 @@
+// Registry utilities over the emulated registry; fakes a temporary emulation root and a read-only machine
+// hive.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

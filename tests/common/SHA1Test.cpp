@@ -1,3 +1,4 @@
+// SHA-1 digests and the digest text against known vectors; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// SafeReplaceFile on real files, with and without the bound replace call; fakes a temporary emulation root
+// and hides the bound function.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,3 +1,5 @@
+// CSharedMemory: block layout, values, limits, also from forked processes; fakes a temporary emulation root
+// and the Windows version.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>

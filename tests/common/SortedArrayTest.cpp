@@ -1,3 +1,4 @@
+// The sorted array templates: order, insertion, the insertion-sorted runs; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <algorithm>

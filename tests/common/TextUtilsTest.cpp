@@ -1,3 +1,4 @@
+// Text, number and date formatting; fakes a temporary emulation root, the locale and a pinned wall clock.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>

@@ -1,3 +1,4 @@
+// CThreadJob: start, stop, notifications to the owner window or thread; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <atomic>

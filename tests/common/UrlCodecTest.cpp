@@ -1,3 +1,4 @@
+// URL encoding and decoding; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <string>

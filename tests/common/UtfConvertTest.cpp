@@ -1,3 +1,4 @@
+// UTF-8, UTF-16 and UTF-32 conversions and their checks; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <string>

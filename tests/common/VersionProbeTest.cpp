@@ -1,3 +1,5 @@
+// The Windows version probe and its text; fakes a temporary emulation root, the emulated Windows version and
+// hidden bound functions.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 

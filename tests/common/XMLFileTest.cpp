@@ -1,3 +1,5 @@
+// CXMLFile: saving and loading each encoding, failures, saves killed half-way in forked children; fakes a
+// temporary emulation root.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>

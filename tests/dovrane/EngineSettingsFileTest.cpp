@@ -264,6 +264,23 @@ TEST_F(EngineSettingsFileTest, TheSavedFileIsUtf16WithItsMarkAndDeclaration) {
     EXPECT_TRUE(m_list.GetSettings().m_bSaved);
 }
 
+// The ".bak" is the fallback of the next load: it must hold the latest save, not the first.
+TEST_F(EngineSettingsFileTest, EachSaveRefreshesTheBak) {
+    std::string saved[2];
+    const char16_t* const ports[2] = {u"<TCPIP><PORT>5959</PORT></TCPIP>",
+                                      u"<TCPIP><PORT>6060</PORT></TCPIP>"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        LoadServerPass(ports[i]);
+        CString result;
+        ASSERT_TRUE(m_list.SaveSettings(PathOf("saved.xml"), &result));
+        saved[i] = ReadHostFile(m_root.Path("saved.xml"));
+        EXPECT_EQ(ReadHostFile(m_root.Path("saved.xml.bak")), saved[i]);
+    }
+    EXPECT_NE(saved[0], saved[1]);
+    EXPECT_NE(SavedText().find("6060"), std::string::npos) << SavedText();
+}
+
 struct SAVECASE {
     const char* name;
     const char16_t* children;

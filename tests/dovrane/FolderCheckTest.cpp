@@ -1,3 +1,5 @@
+// The folder accessibility check on local folders and shares; fakes a temporary emulation root, an
+// unprivileged identity and a steered clock.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// CLaunchItem and its ITEM element: reading, repairs, writing back, failures; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <functional>

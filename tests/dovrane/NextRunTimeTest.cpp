@@ -1,3 +1,4 @@
+// Next-run computation and excluded days; fakes a pinned wall clock.
 #include <gtest/gtest.h>
 
 #include "dovrane/threads/NextRunTime.h"

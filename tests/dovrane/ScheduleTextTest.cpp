@@ -1,3 +1,4 @@
+// Schedule and next-run texts in each locale; fakes nothing but the locale it sets.
 #include <gtest/gtest.h>
 
 #include "dovrane/threads/NextRunTime.h"

@@ -1,3 +1,4 @@
+// Support for end-to-end tests: starts a program of bin/ and waits for it, bounded; fakes nothing.
 #include "tests/e2e/ChildProcess.h"
 
 #include <signal.h>

@@ -1,3 +1,4 @@
+// Support for end-to-end tests: a small HTTP client on loopback; fakes nothing.
 #include "tests/e2e/HttpClient.h"
 
 #include <arpa/inet.h>

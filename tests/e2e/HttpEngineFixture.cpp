@@ -1,3 +1,4 @@
+// Support for the web end-to-end tests: a real engine in its own emulation root on a free port.
 #include "tests/e2e/HttpEngineFixture.h"
 
 #include <signal.h>

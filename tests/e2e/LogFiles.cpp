@@ -1,3 +1,4 @@
+// Support for end-to-end tests: reads the programs' logs and waits (bounded) for a text; fakes nothing.
 #include "tests/e2e/LogFiles.h"
 
 #include "platform/base/Clock.h"

@@ -215,6 +215,8 @@ TEST_F(ServiceTest, StartRunsTheEngineWithServAndKillStopsBoth) {
         << stop.output;
     EXPECT_TRUE(WaitGone(engine, kBoundMs));
     EXPECT_TRUE(WaitGone(service, kBoundMs));
+    EXPECT_TRUE(zbtest::WaitForText([this] { return ServiceLog(); },
+                                    "Service Stopped from console. (QLPVServiceHandler)", kBoundMs));
     EXPECT_EQ(ServiceState(), SERVICE_STOPPED);
     std::vector<std::string> lines;
     for (const std::string& line : zbtest::CrLfLines(ServiceLog()))
@@ -233,6 +235,34 @@ TEST_F(ServiceTest, StartRunsTheEngineWithServAndKillStopsBoth) {
         std::string::npos)
         << again.output;
     EXPECT_NE(again.output.find("Failed to kill service ZBEngine. "), std::string::npos);
+}
+
+// The system's shutdown control, which no console command sends, ends the engine as a stop does.
+TEST_F(ServiceTest, ShutdownControlEndsTheEngineAsAStopDoes) {
+    StartService();
+    pid_t service = PidOfLine(ServiceLog(), "ServiceMain called");
+    pid_t engine = PidOfLine(EngineLog(), "Starting ZBEngine");
+    ASSERT_GT(engine, 0);
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE handle = OpenServiceW(manager, u"ZBEngine", SERVICE_STOP | SERVICE_QUERY_STATUS);
+    ASSERT_NE(handle, nullptr);
+    SERVICE_STATUS status{};
+    EXPECT_TRUE(ControlService(handle, SERVICE_CONTROL_SHUTDOWN, &status));
+    CloseServiceHandle(handle);
+    CloseServiceHandle(manager);
+    EXPECT_TRUE(WaitGone(engine, kBoundMs));
+    EXPECT_TRUE(WaitGone(service, kBoundMs));
+    ASSERT_TRUE(zbtest::WaitForText([this] { return ServiceLog(); },
+                                    "Service Stopped from console. (QLPVServiceHandler)", kBoundMs))
+        << ServiceLog();
+    std::vector<std::string> lines;
+    for (const std::string& line : zbtest::CrLfLines(ServiceLog()))
+        lines.push_back(zbtest::EngineMessage(line));
+    EXPECT_TRUE(zbtest::InOrder(lines, {"Service Stopping from console. (QLPVServiceHandler)",
+                                        "Ending ZBEngine Process.", "ZBEngine Shutdown OK"}))
+        << ServiceLog();
+    EXPECT_EQ(zbtest::CountOf(ServiceLog(), "Unrecognized opcode"), 0);
+    EXPECT_EQ(ServiceState(), SERVICE_STOPPED);
 }
 
 TEST_F(ServiceTest, InstallShutsDownAnEngineRunningOutsideTheService) {

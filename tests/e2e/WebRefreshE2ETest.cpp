@@ -98,11 +98,11 @@ TEST_F(WebRefreshTest, FeedsAreWellFormedAndListTheEnabledProfilesLastRuns) {
     ASSERT_TRUE(zbtest::WaitForText(
         [&] {
             runs = Body("/rss.xml");
-            return runs.find("bad Last Run: ") != std::string::npos &&
-                           runs.find("(Error)") != std::string::npos &&
-                           runs.find(" (OK)</title>") != std::string::npos
-                       ? std::string("both")
-                       : std::string();
+            bool bad =
+                runs.find("bad Last Run: ") != std::string::npos && runs.find("(Error)") != std::string::npos;
+            bool ok = runs.find("<item><title>ok Last Run: ") != std::string::npos &&
+                      runs.find(" (OK)</title>") != std::string::npos;
+            return bad && ok ? std::string("both") : std::string();
         },
         "both", kBoundMs))
         << runs;
@@ -129,7 +129,9 @@ TEST_F(WebRefreshTest, FeedsAreWellFormedAndListTheEnabledProfilesLastRuns) {
     EXPECT_TRUE(WellFormed(forged)) << forged;
     EXPECT_NE(forged.find("<link>http://a&amp;b&lt;c&gt;/status.htm</link>"), std::string::npos) << forged;
 
-    std::string errors = Body("/errors.xml");
+    std::string errors;
+    EXPECT_TRUE(zbtest::WaitForText([&] { return errors = Body("/errors.xml"); }, "bad Last Run: ", kBoundMs))
+        << errors;
     EXPECT_TRUE(WellFormed(errors)) << errors;
     EXPECT_NE(errors.find("<title>ZBEngine Run Errors</title>"), std::string::npos);
     EXPECT_EQ(zbtest::CountOf(errors, "<item>"), 1) << errors;

@@ -1,3 +1,4 @@
+// Support for the fuzz targets: one emulation root for the whole run; fakes nothing else.
 #include <stdlib.h>
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// Support for the fuzz targets: the table of targets by name; fakes nothing.
 #include "tests/fuzz/FuzzTargets.h"
 
 const FUZZTARGET kFuzzTargets[] = {

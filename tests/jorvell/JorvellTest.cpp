@@ -1,3 +1,4 @@
+// The task-scheduler library's exports over the emulated task scheduler; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include "jorvell/Jorvell.h"

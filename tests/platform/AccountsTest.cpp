@@ -1,3 +1,5 @@
+// The layer's account and computer names, SIDs and integrity; fakes a temporary emulation root and names set
+// by environment.
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// The layer's CString: construction, lengths, buffers, cuts; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <map>

@@ -1,3 +1,5 @@
+// Folder change notifications on real folders: filters, subtrees, re-arming, removal; fakes a temporary
+// emulation root.
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

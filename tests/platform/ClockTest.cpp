@@ -1,3 +1,4 @@
+// The layer's clock: steering, pinning, deadlines, file times; fakes nothing (it tests the steering).
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// The class library's arrays, lists and string arrays; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <functional>

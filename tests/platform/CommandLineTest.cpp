@@ -1,3 +1,4 @@
+// Command lines split and joined by the Windows rules; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,3 +1,4 @@
+// The per-process control endpoint with real child processes; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/socket.h>

@@ -1,3 +1,5 @@
+// COleDateTime and CTime: values, arithmetic across daylight saving, status; fakes a temporary emulation
+// root, the locale and a pinned wall clock.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>

@@ -1,3 +1,5 @@
+// Environment variables, their expansion and the special folders; fakes a temporary emulation root and the
+// XDG folders.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

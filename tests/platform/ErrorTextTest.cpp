@@ -1,3 +1,4 @@
+// The system error texts of the layer; fakes nothing.
 #include <gtest/gtest.h>
 
 #include "platform/base/CString.h"

@@ -1,3 +1,4 @@
+// The emulated event log: records, file format, rights, concurrent writers; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>

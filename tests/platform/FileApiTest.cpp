@@ -1,3 +1,5 @@
+// The layer's file functions on real files: dispositions, errors, access rights; fakes a temporary emulation
+// root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,3 +1,4 @@
+// CFile and CStdioFile on real files: open flags, exceptions, lines; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,5 @@
+// FindFirstFile and FindNextFile on real folders: wildcards, entries, errors; fakes a temporary emulation
+// root.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,4 @@
+// The layer's printf-style formatting codes; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Functions bound by name, hidden by environment or in process, and by Windows version; fakes a temporary
+// emulation root.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <unistd.h>

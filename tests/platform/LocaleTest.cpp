@@ -1,3 +1,4 @@
+// Locale number and date formats; fakes a temporary emulation root, the locale and a pinned wall clock.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <time.h>

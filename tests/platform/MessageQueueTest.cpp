@@ -1,3 +1,5 @@
+// Message queues across threads: send, post, peek, quit; fakes a temporary emulation root; a recording window
+// plays the receiver.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// Named kernel objects and mappings, also across forked processes; fakes a temporary emulation root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>

@@ -1,3 +1,4 @@
+// Windows paths mapped onto host paths and back; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// Processes started through the layer: exit codes, kills, arguments; fakes a temporary emulation root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>

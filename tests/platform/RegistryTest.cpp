@@ -1,3 +1,5 @@
+// The emulated registry: keys, values, rights, several processes; fakes a temporary emulation root, another
+// identity and a read-only machine hive.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

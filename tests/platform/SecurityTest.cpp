@@ -1,3 +1,5 @@
+// SIDs, ACLs, descriptors and privileges of the layer; fakes a temporary emulation root and refused
+// privileges.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

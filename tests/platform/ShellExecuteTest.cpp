@@ -1,3 +1,5 @@
+// ShellExecute: programs with parameters, other files through the desktop opener; fakes a temporary emulation
+// root and the opener.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 

@@ -1,3 +1,4 @@
+// Mutexes, semaphores, events and locks across threads; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// The emulated task scheduler's interfaces: apartments, tasks, folders; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include "platform/base/Clock.h"

@@ -1,3 +1,4 @@
+// ANSI and UTF conversions with the Windows code page rules; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,4 @@
+// Threads of the layer: ids, exit codes, handles, abandoned mutexes; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// Window timers: order, replacement, coalescing, steered clock; fakes a temporary emulation root, a steered
+// and pinned clock, a recording window.
 #include <gtest/gtest.h>
 #include <time.h>
 #include <unistd.h>

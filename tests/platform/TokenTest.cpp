@@ -1,3 +1,4 @@
+// Access tokens: user, refused requests, SID texts; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <vector>

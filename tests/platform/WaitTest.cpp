@@ -1,3 +1,4 @@
+// Waits on one or several objects across threads; fakes a temporary emulation root and a steered clock.
 #include <dirent.h>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// Wide-character helpers: numbers, case, predicates, copies; fakes nothing.
 #include <gtest/gtest.h>
 
 #include <climits>

@@ -1,3 +1,4 @@
+// CWinApp: start, run loop, quit code, command line; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 #include <signal.h>
 

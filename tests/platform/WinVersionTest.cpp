@@ -1,3 +1,4 @@
+// The emulated Windows version records; fakes a temporary emulation root and the version by environment.
 #include <gtest/gtest.h>
 
 #include <cstdlib>

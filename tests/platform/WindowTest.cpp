@@ -1,3 +1,5 @@
+// Windows of the layer: creation, classes, finding windows, publishing; fakes a temporary emulation root; a
+// recording window plays the receiver.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,5 @@
+// Windows Sockets over real loopback sockets: versions, errors, descriptors; fakes a temporary emulation
+// root.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 

@@ -1,3 +1,5 @@
+// CWnd: binding, message maps, creation and destruction; fakes a temporary emulation root and a steered
+// clock.
 #include <gtest/gtest.h>
 
 #include <future>

@@ -1,3 +1,4 @@
+// Test support: free loopback ports; fakes nothing.
 #include "tests/support/LoopbackPort.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// Test support: runs a function in a forked child as another user or without root's capabilities.
 #include "tests/support/OtherIdentity.h"
 
 #include <fcntl.h>

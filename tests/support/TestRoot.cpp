@@ -1,3 +1,4 @@
+// Test support: a private emulation root in a temporary folder, environment restored afterwards.
 #include "tests/support/TestRoot.h"
 
 #include <stdlib.h>

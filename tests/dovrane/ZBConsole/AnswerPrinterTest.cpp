@@ -1,3 +1,4 @@
+// The console client's answer printing by command and mode; fakes nothing.
 #include <gtest/gtest.h>
 
 #include "dovrane/ZBConsole/AnswerPrinter.h"

@@ -1,3 +1,4 @@
+// Fakes for the console tests: an engine answering on the command block or TCP/IP.
 #include "tests/dovrane/ZBConsole/ConsoleFakes.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// The console client's command line and command loop; fakes the engine (CFakeEngine), a temporary emulation
+// root and a steered clock.
 #include <gtest/gtest.h>
 
 #include "common/csc.h"

@@ -1,3 +1,5 @@
+// Run histories saved to and loaded from the run-history database, and their HTML; fakes a temporary
+// emulation root.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 

@@ -1,8 +1,13 @@
+// The run-history database on a real SQLite file: values, cuts, backup, recovery, WAL; fakes a temporary
+// emulation root and a steered clock.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -77,16 +82,21 @@ class EngineDBTest : public ::testing::Test {
         EXPECT_TRUE(g_EngineDB.CommitDBTransaction());
         return value;
     }
-    // Waits (bounded) for cond, moving the steered clock so the backup thread's waits end.
+    // Waits (bounded) for cond, moving the steered clock a minute at a time so the backup
+    // thread's waits end, but never past limitTick: a slow thread must not carry the clock across
+    // the half-hour the test checks next. Past the limit the thread's own wait runs out.
     template <class COND>
-    bool AdvanceUntil(COND cond) {
-        for (int i = 0; i < 500; ++i) {
-            if (cond()) return true;
-            zbw::AdvanceClock(61000);
+    bool AdvanceUntil(COND cond, int64_t limitTick = INT64_MAX) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!cond()) {
+            if (std::chrono::steady_clock::now() > deadline) return false;
+            if (zbw::TickNow64() + kStepMs <= limitTick) zbw::AdvanceClock(kStepMs);
             usleep(10000);
         }
-        return cond();
+        return true;
     }
+
+    static constexpr int64_t kStepMs = 61000;
 
     CTestRoot root;
     std::string hostPath;
@@ -309,16 +319,18 @@ TEST_F(EngineDBTest, BackupIsCopiedAMinuteLaterAtMostEveryHalfHour) {
     ASSERT_TRUE(g_EngineDB.OpenDBFile());
     ASSERT_TRUE(AdvanceUntil([] { return !g_EngineDB.IsBackupPending(); }));
     zbw::AdvanceClock(1800001);
+    const int64_t decided = zbw::TickNow64();
     EXPECT_TRUE(Write(u"k", u"v"));
     EXPECT_TRUE(g_EngineDB.IsBackupPending());
     std::string bak = hostPath + ".bak";
-    ASSERT_TRUE(AdvanceUntil([&] { return !g_EngineDB.IsBackupPending(); }));
+    const int64_t laterWrite = decided + 1200000;
+    ASSERT_TRUE(AdvanceUntil([&] { return !g_EngineDB.IsBackupPending(); }, laterWrite));
     // The newest commits lie in the write-ahead log until a checkpoint: compare what is stored.
     EXPECT_EQ(StoredRows(bak), StoredRows(hostPath));
     EXPECT_EQ(StoredRows(bak)["k"], "v");
 
     unlink(bak.c_str());
-    zbw::AdvanceClock(600000);
+    zbw::AdvanceClock(std::max<int64_t>(0, laterWrite - zbw::TickNow64()));  // 20 minutes on
     EXPECT_TRUE(Write(u"k", u"w"));
     EXPECT_FALSE(g_EngineDB.IsBackupPending()) << "no second decision within 30 minutes";
 

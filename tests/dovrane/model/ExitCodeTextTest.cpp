@@ -1,3 +1,4 @@
+// The synchronisation program's exit codes and their texts; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include "dovrane/model/SyncExitCode.h"

@@ -1,3 +1,5 @@
+// Path variables: date and time tokens, names, environment, mapped drives; fakes a temporary emulation root,
+// user and computer names.
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// The profile description text, section by section; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,4 @@
+// Run records and profiles to run after: fields, record texts, lists; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Run summaries in HTML from status blocks; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,5 @@
+// The INI-like section file: encodings, key lines, comments, unreadable files; fakes a temporary emulation
+// root.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 

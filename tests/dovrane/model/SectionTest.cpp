@@ -1,3 +1,4 @@
+// The section list in memory: sections, keys, key types, programming errors; fakes nothing.
 #include <gtest/gtest.h>
 
 #include "dovrane/model/SectionList.h"

@@ -1,3 +1,5 @@
+// Profile setting entries: parsing, initial values from the application store, write-back; fakes a temporary
+// emulation root.
 #include <gtest/gtest.h>
 
 #include <climits>

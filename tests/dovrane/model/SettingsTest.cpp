@@ -1,3 +1,4 @@
+// Profile settings files: headers, encodings, defaults, lists; fakes a temporary emulation root.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,3 +1,5 @@
+// Synchronisation status blocks in shared memory: names, opening, polling, bounds; fakes a temporary
+// emulation root and a steered clock.
 #include <gtest/gtest.h>
 
 #include <atomic>

@@ -152,4 +152,45 @@ TEST_F(HttpActionsListTest, ReturnPageIsOnlyAnEnginePage) {
     EXPECT_EQ(form.Location(), "/status.htm");
 }
 
+// The add and edit forms carry the token the form page was made with: only that exact token
+// saves, so a page of another site that cannot read the form cannot post it either.
+TEST_F(HttpActionsListTest, FormsSaveOnlyWithTheFormsOwnToken) {
+    const CString kToken = u"5f2c9a01d3e4b7a6";
+    const struct {
+        const char* name;
+        const char* path;
+        std::string tokenField;
+        CString sessionToken;
+        bool saves;
+    } kCases[] = {
+        {"add, its token", "/add.htm", "&token=5f2c9a01d3e4b7a6", kToken, true},
+        {"edit, its token", "/edit.htm", "&token=5f2c9a01d3e4b7a6", kToken, true},
+        {"add, another token", "/add.htm", "&token=0123456789abcdef", kToken, false},
+        {"edit, another token", "/edit.htm", "&token=0123456789abcdef", kToken, false},
+        {"its token cut short", "/add.htm", "&token=5f2c9a01d3e4b7a", kToken, false},
+        {"its token and more", "/add.htm", "&token=5f2c9a01d3e4b7a6x", kToken, false},
+        {"an empty token", "/add.htm", "&token=", kToken, false},
+        {"no token", "/add.htm", "", kToken, false},
+        {"no form made yet", "/add.htm", "&token=", CString(), false},
+    };
+    const std::string form = "profile=C%3A%5Cp.fsf&category=Home&action=Save";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        m_sent.clear();
+        m_context.strErrorText.Empty();
+        CHttpActions actions(m_list,
+                             {[this](WPARAM code, CString&) { return m_sent.push_back(code), LRESULT(1); },
+                              [this](WPARAM code) { return m_posted.push_back(code), 1; },
+                              [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
+                             m_context, m_busy);
+        actions.RunForm(c.path, form + c.tokenField, "", {"", "", "127.0.0.1:8001", ""}, c.sessionToken);
+        EXPECT_EQ(m_context.strErrorText == CHttpActions::kRefusedText, !c.saves)
+            << zbw::ToUtf8(m_context.strErrorText);
+        ASSERT_EQ(m_sent.empty(), !c.saves);
+        if (c.saves) {
+            EXPECT_EQ(m_sent[0], static_cast<WPARAM>(c.path[1] == 'a' ? ENGINE_CMD_ADD : ENGINE_CMD_SET));
+        }
+    }
+}
+
 }  // namespace
