@@ -271,7 +271,9 @@ TEST_F(IPServerLoopTest, TheLoginNeedsTheRightResponseAndTheRightPassword) {
         client.SendBytes(Frame(reply + c.after));
         EXPECT_EQ(client.Read(), CString(c.answer));
         // A right login forgets the failure, so the next case is not slowed.
-        if (CString(c.answer) != ENGINE_GREETING) EXPECT_TRUE(CLoopClient().Login(m_port));
+        if (CString(c.answer) != ENGINE_GREETING) {
+            EXPECT_TRUE(CLoopClient().Login(m_port));
+        }
     }
 }
 
