@@ -15,16 +15,14 @@
 // A stopped run reports "ended", never a repeat. The destructor stops the job the same way
 // before anything of it goes, so no program is left running.
 //
-// Threads: Execute runs on the item's caller (main thread, TCP/IP server thread or an HTTP
-// client thread); the body on the job's own thread. The lock (a CMutex) makes Execute's "is a
+// Threads: Execute runs on the main thread, which owns the run items; the body on the job's own thread. The lock (a CMutex) makes Execute's "is a
 // run under way, then queue a repeat" exclusive with the body's end-of-run repeat check, and is
-// held only for those checks, never across a wait for the item: a caller that holds the run-item
-// list's mutex while the item's main thread waits for that mutex can therefore always queue its
+// held only for those checks, never across a wait for the item, so a caller can always queue its
 // run at once. Once the body has decided to end it takes no repeat any more; a run asked for
 // then waits for the thread to end (the body only closes its handles) and starts anew. When the
 // lock is not had within its limit (2000 ms in Execute, 5000 ms in the body) the caller goes on
-// without it. Unlike the original, Execute does not pause 50 ms under the lock: the lock alone
-// orders the checks, and the pause cost the main thread 50 ms for every profile due at a minute.
+// without it. Execute does not pause under the lock: the lock alone orders the checks, and a
+// pause would cost the main thread its length for every profile due at a minute.
 // The getters may be called from any thread.
 //
 // Failures: a program that cannot be started gives EXECNOTIFY_FAILED; Execute is false only when
