@@ -75,6 +75,9 @@ void CMainWnd::OnDestroy() {
 
 LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
     CString* argument = reinterpret_cast<CString*>(text);
+    // A sent command is served inside a run item's stop pump too; replacing or removing items
+    // then would free the item that pumps, so those commands fail until the pump is over.
+    if (CRunItem::IsPumping() && ChangesTheItemList(code)) return 0;
     switch (code) {
         case ENGINE_CMD_SHUTDOWN: OnShutdownCommand(); return 0;
         case ENGINE_CMD_RESTART: OnRestartCommand(); return 0;
@@ -85,6 +88,11 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
         case ENGINE_CMD_SET: return m_app.GetRunItemList().UpdateProfileFromXml(ArgumentOf(argument));
         default: return OnRunItemCommand(code, ArgumentOf(argument));
     }
+}
+
+bool CMainWnd::ChangesTheItemList(WPARAM code) {
+    return code == ENGINE_CMD_LOAD || code == ENGINE_CMD_REMOVE || code == ENGINE_CMD_ADD ||
+           code == ENGINE_CMD_SET;
 }
 
 LRESULT CMainWnd::OnRunItemCommand(WPARAM code, const CString& argument) {
