@@ -302,9 +302,22 @@ int CSCvsAbort(int slot) {
     return CloseWithLinger(slot, *s, 1, 0);
 }
 
+// A full send buffer is no sign of a lost connection: a peer that has not read its last answer
+// yet fills it. An error the socket holds is.
+bool CSCvsIsLost(int slot) {
+    CSCVSSLOT* s = Slot(slot);
+    if (!s || !s->connected) return true;
+    int error = 0;
+    int size = sizeof error;
+    if (getsockopt(s->sock, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) != 0) return true;
+    if (error == 0) return false;
+    s->connected = false;
+    return true;
+}
+
 bool CSCvsIsConnected(int slot) {
     CSCVSSLOT* s = Slot(slot);
-    if (!s || !s->connected || CSCvsTest(slot, CSCVS_WAIT_WRITE) != 1) return false;
+    if (CSCvsIsLost(slot)) return false;
     if (CSCvsTest(slot, CSCVS_WAIT_READ) != 1) return true;
     char byte;
     return recv(s->sock, &byte, 1, MSG_PEEK) == 1;

@@ -66,7 +66,9 @@ void CSCvsSetWatchEvent(WSAEVENT event);
 // Takes the recorded network events of every used slot, so the event stays reset until something
 // new happens.
 void CSCvsTakeEvents();
-// Writable, not marked lost, and not at end of data.
+// Marked lost, or its socket holds an error (which marks it lost).
+bool CSCvsIsLost(int slot);
+// Not lost and not at end of data.
 bool CSCvsIsConnected(int slot);
 // "%d.%d.%d.%d" of one of the slot's addresses into buffer (size > 16); the length, 0 when
 // there is none, or a negative code.

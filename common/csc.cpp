@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr int kBacklog = 5;
+// Connections wait in the kernel's queue until the server's loop takes them and, when its slots
+// are full, displaces the one that waited longest at its login; a short queue would drop a new
+// client's connect instead and leave it to the kernel's retry a second later.
+constexpr int kBacklog = SOMAXCONN;
 constexpr int kPutAttempts = 12;
 constexpr DWORD kPutPauseMs = 250;
 constexpr DWORD kAwaitConnectMs = 1;
@@ -190,7 +193,7 @@ int cscGetData(int connection, void* buffer, int size) {
     if (result != CSC_OK) return result;
     if (!buffer) return CSC_NULL_POINTER;
     if (size < 1) return CSCVS_NOTHING_TO_SEND;
-    if (CSCvsTest(entry->slot, CSCVS_WAIT_WRITE) != 1) return CSC_EOF;
+    if (CSCvsIsLost(entry->slot)) return CSC_EOF;
     if (CSCvsTest(entry->slot, CSCVS_WAIT_READ) != 1) return 0;
     return CSCvsReceive(entry->slot, static_cast<char*>(buffer), size);
 }

@@ -65,7 +65,8 @@ int cscGetData(int connection, void* buffer, int size);
 int cscGetString(int connection, int code, char* buffer, int size);
 int cscGetInteger(int code);
 int cscErrorText(int code, char* buffer, int size);
-// 1 while the connection is still up (writable, not at end of data), 0 when it is gone.
+// 1 while the connection is still up (no socket error, not at end of data; a full send buffer
+// does not count), 0 when it is gone.
 int cscIsConnected(int connection);
 int cscClose(int connection);
 // Closes at once and drops what the peer has not taken (for a peer that reads nothing).

@@ -75,8 +75,9 @@ void CMainWnd::OnDestroy() {
 
 LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
     CString* argument = reinterpret_cast<CString*>(text);
-    // A sent command is served inside a run item's stop pump too; replacing or removing items
-    // then would free the item that pumps, so those commands fail until the pump is over.
+    // A plain sent command (the command server's load at its start) is served inside a run item's
+    // stop pump too; replacing or removing items then would free the item that pumps, so those
+    // fail. Calls never get here during a pump: they are held back until it is over.
     if (CRunItem::IsPumping() && ChangesTheItemList(code)) return 0;
     switch (code) {
         case ENGINE_CMD_SHUTDOWN: OnShutdownCommand(); return 0;

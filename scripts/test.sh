@@ -17,6 +17,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The whole suite also gives every fuzz target a few seconds (scripts/fuzz.sh runs them longer),
 # first, so that ctest's summary closes the output.
 if [ $# -eq 0 ]; then scripts/fuzz.sh 3; fi
-# A test that fails is run once more before the run counts it: a few end-to-end tests still
-# time out when the machine is crowded.
-ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --repeat until-pass:2 "$@"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)" "$@"

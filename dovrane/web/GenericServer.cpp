@@ -459,11 +459,11 @@ unsigned CGenericServer::ClientThread(void* param) {
     return THREAD_EXIT_CODE;
 }
 
-namespace {
-
 // One connection's state between wake-ups.
-struct CONNECTION {
+struct CGenericServer::CONNECTION {
+    CLIENTPARAM* param = nullptr;
     SOCKET socket = INVALID_SOCKET;
+    WSAEVENT socketEvent = WSA_INVALID_EVENT;
     std::string request;
     std::string response;
     bool keepAlive = false;
@@ -474,125 +474,145 @@ struct CONNECTION {
     std::vector<char> buffer = std::vector<char>(kReceiveBytes);
 };
 
-}  // namespace
-
 void CGenericServer::RunClient(CLIENTPARAM* param) {
-    WSAEVENT socketEvent = WSACreateEvent();
-    if (socketEvent == WSA_INVALID_EVENT) {
-        LogTrace("WSACreateEvent(...) failure", "ClientThread", WSAGetLastError());
-        EndClient(param);
-        return;
-    }
-    if (WSAEventSelect(param->socket, socketEvent, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
-        LogTrace("WSAEventSelect(...) failure", "ClientThread", WSAGetLastError());
-        WSACloseEvent(socketEvent);
-        EndClient(param);
-        return;
-    }
-    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
     CONNECTION conn;
+    conn.param = param;
     conn.socket = param->socket;
+    if (SelectSocketEvents(conn)) {
+        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+        ServeConnection(conn);
+        DrainForClose(conn.socket);
+    }
+    if (conn.socketEvent != WSA_INVALID_EVENT) WSACloseEvent(conn.socketEvent);
+    EndClient(param);
+}
+
+bool CGenericServer::SelectSocketEvents(CONNECTION& conn) {
+    conn.socketEvent = WSACreateEvent();
+    if (conn.socketEvent == WSA_INVALID_EVENT) {
+        LogTrace("WSACreateEvent(...) failure", "ClientThread", WSAGetLastError());
+        return false;
+    }
+    if (WSAEventSelect(conn.socket, conn.socketEvent, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
+        LogTrace("WSAEventSelect(...) failure", "ClientThread", WSAGetLastError());
+        return false;
+    }
+    return true;
+}
+
+// Waits for the connection's events until it closes, its place is given up, the server stops or
+// a time limit passes.
+void CGenericServer::ServeConnection(CONNECTION& conn) {
     // The socket comes last, so a peer that sends without pause cannot hide the other two.
     enum { CLOSE_EVENT, SHUTDOWN_EVENT, SOCKET_EVENT };
-    HANDLE events[3] = {param->hCloseEvent, m_hShutdownEvent, socketEvent};
-    DWORD timeout = m_dwTimeoutMs ? m_dwTimeoutMs : WSA_INFINITE;
-    enum { Wait, Close } next = Wait;
-
-    // Sends from the remembered position; false ends the connection.
-    auto sendRest = [&]() -> bool {
-        while (conn.sendPos < conn.response.size()) {
-            size_t piece = conn.response.size() - conn.sendPos;
-            if (piece > kSendPieceBytes) piece = kSendPieceBytes;
-            WSABUF buffer{static_cast<ULONG>(piece), conn.response.data() + conn.sendPos};
-            DWORD sent = 0;
-            if (WSASend(conn.socket, &buffer, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR) {
-                if (WSAGetLastError() == WSAEWOULDBLOCK) {
-                    conn.sendPending = true;
-                    return true;
-                }
-                LogTrace("WSASend(...) failure", "ClientThread, Primary Send", WSAGetLastError());
-                return false;
-            }
-            conn.sendPos += sent;
-        }
-        OnDataSent(static_cast<DWORD>(conn.response.size()));
-        if (!conn.keepAlive) return false;
-        conn.request.clear();
-        SetWaiting(param, true);
-        return true;
-    };
-
-    // Receives once and answers a complete request; false ends the connection.
-    auto readOnce = [&]() -> bool {
-        if (conn.sendPending) {
-            conn.readDeferred = true;
-            return true;
-        }
-        WSABUF wsaBuffer{static_cast<ULONG>(conn.buffer.size()), conn.buffer.data()};
-        DWORD received = 0;
-        DWORD flags = 0;
-        if (WSARecv(conn.socket, &wsaBuffer, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
-            if (WSAGetLastError() == WSAEWOULDBLOCK) return true;
-            LogTrace("WSARecv(...) failure", "ClientThread", WSAGetLastError());
-            return false;
-        }
-        if (received == 0) return true;
-        if (conn.request.empty()) conn.requestStart = GetTickCount();
-        conn.request.append(conn.buffer.data(), received);
-        if (conn.request.size() > MAX_REQUEST_BYTES) {
-            LogTrace("Request too large", "ClientThread", static_cast<int>(conn.request.size()));
-            return false;
-        }
-        int complete = IsRequestComplete(conn.request);
-        if (complete < 0) {
-            LogTrace("Request refused", "ClientThread", static_cast<int>(conn.request.size()));
-            return false;
-        }
-        if (!complete) return true;
-        SetWaiting(param, false);
-        conn.response.clear();
-        if (!ProcessRequest(conn.request, conn.response, conn.keepAlive, param->szAddress)) return false;
-        conn.sendPos = 0;
-        return sendRest();
-    };
-
-    while (next == Wait) {
-        DWORD waitMs = timeout;
-        if (m_dwRequestLimitMs && !conn.request.empty()) {
-            DWORD used = GetTickCount() - conn.requestStart;
-            if (used >= m_dwRequestLimitMs) {
-                LogTrace("Request not complete in time", "ClientThread", static_cast<int>(used));
-                break;
-            }
-            if (m_dwRequestLimitMs - used < waitMs || waitMs == WSA_INFINITE)
-                waitMs = m_dwRequestLimitMs - used;
-        }
+    HANDLE events[3] = {conn.param->hCloseEvent, m_hShutdownEvent, conn.socketEvent};
+    for (;;) {
+        DWORD waitMs = 0;
+        if (!RequestTimeLeft(conn, waitMs)) return;
         DWORD wait = WSAWaitForMultipleEvents(3, events, FALSE, waitMs, FALSE);
         if (wait == WSA_WAIT_FAILED) {
             LogTrace("WSAWaitForMultipleEvents(...) failure", "ClientThread", WSAGetLastError());
-            break;
+            return;
         }
         // A place given up is logged by the accept thread.
-        if (wait != WSA_WAIT_EVENT_0 + SOCKET_EVENT) break;
-        WSANETWORKEVENTS network{};
-        if (WSAEnumNetworkEvents(conn.socket, socketEvent, &network) == SOCKET_ERROR) {
-            LogTrace("WSAEnumNetworkEvents(...) failure", "ClientThread", WSAGetLastError());
-            continue;
-        }
-        if ((network.lNetworkEvents & FD_READ) && !readOnce()) next = Close;
-        if (next == Wait && (network.lNetworkEvents & FD_WRITE) && conn.sendPending) {
-            conn.sendPending = false;
-            if (!sendRest()) next = Close;
-            if (next == Wait && !conn.sendPending && conn.readDeferred) {
-                conn.readDeferred = false;
-                if (!readOnce()) next = Close;
-            }
-        }
-        if (network.lNetworkEvents & FD_CLOSE) next = Close;
+        if (wait != WSA_WAIT_EVENT_0 + SOCKET_EVENT) return;
+        if (!OnSocketEvents(conn)) return;
     }
-    DrainForClose(conn.socket);
-    WSACloseEvent(socketEvent);
-    EndClient(param);
+}
+
+// The wait until the idle time-out or, while a request is being received, its time limit; false
+// once that limit has passed.
+bool CGenericServer::RequestTimeLeft(const CONNECTION& conn, DWORD& waitMs) {
+    waitMs = m_dwTimeoutMs ? m_dwTimeoutMs : WSA_INFINITE;
+    if (!m_dwRequestLimitMs || conn.request.empty()) return true;
+    DWORD used = GetTickCount() - conn.requestStart;
+    if (used >= m_dwRequestLimitMs) {
+        LogTrace("Request not complete in time", "ClientThread", static_cast<int>(used));
+        return false;
+    }
+    if (m_dwRequestLimitMs - used < waitMs || waitMs == WSA_INFINITE) waitMs = m_dwRequestLimitMs - used;
+    return true;
+}
+
+// False ends the connection.
+bool CGenericServer::OnSocketEvents(CONNECTION& conn) {
+    WSANETWORKEVENTS network{};
+    if (WSAEnumNetworkEvents(conn.socket, conn.socketEvent, &network) == SOCKET_ERROR) {
+        LogTrace("WSAEnumNetworkEvents(...) failure", "ClientThread", WSAGetLastError());
+        return true;
+    }
+    if ((network.lNetworkEvents & FD_READ) && !ReadOnce(conn)) return false;
+    if ((network.lNetworkEvents & FD_WRITE) && conn.sendPending) {
+        conn.sendPending = false;
+        if (!SendRest(conn)) return false;
+        // A request that came while the answer was still going out is read now.
+        if (!conn.sendPending && conn.readDeferred) {
+            conn.readDeferred = false;
+            if (!ReadOnce(conn)) return false;
+        }
+    }
+    return !(network.lNetworkEvents & FD_CLOSE);
+}
+
+// Receives once and answers a complete request; false ends the connection.
+bool CGenericServer::ReadOnce(CONNECTION& conn) {
+    if (conn.sendPending) {
+        conn.readDeferred = true;
+        return true;
+    }
+    WSABUF wsaBuffer{static_cast<ULONG>(conn.buffer.size()), conn.buffer.data()};
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (WSARecv(conn.socket, &wsaBuffer, 1, &received, &flags, nullptr, nullptr) == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEWOULDBLOCK) return true;
+        LogTrace("WSARecv(...) failure", "ClientThread", WSAGetLastError());
+        return false;
+    }
+    if (received == 0) return true;
+    if (conn.request.empty()) conn.requestStart = GetTickCount();
+    conn.request.append(conn.buffer.data(), received);
+    if (conn.request.size() > MAX_REQUEST_BYTES) {
+        LogTrace("Request too large", "ClientThread", static_cast<int>(conn.request.size()));
+        return false;
+    }
+    int complete = IsRequestComplete(conn.request);
+    if (complete < 0) {
+        LogTrace("Request refused", "ClientThread", static_cast<int>(conn.request.size()));
+        return false;
+    }
+    return complete ? AnswerRequest(conn) : true;
+}
+
+bool CGenericServer::AnswerRequest(CONNECTION& conn) {
+    SetWaiting(conn.param, false);
+    conn.response.clear();
+    if (!ProcessRequest(conn.request, conn.response, conn.keepAlive, conn.param->szAddress)) return false;
+    conn.sendPos = 0;
+    return SendRest(conn);
+}
+
+// Sends from the remembered position; false ends the connection.
+bool CGenericServer::SendRest(CONNECTION& conn) {
+    while (conn.sendPos < conn.response.size()) {
+        size_t piece = conn.response.size() - conn.sendPos;
+        if (piece > kSendPieceBytes) piece = kSendPieceBytes;
+        WSABUF buffer{static_cast<ULONG>(piece), conn.response.data() + conn.sendPos};
+        DWORD sent = 0;
+        if (WSASend(conn.socket, &buffer, 1, &sent, 0, nullptr, nullptr) == SOCKET_ERROR) {
+            if (WSAGetLastError() == WSAEWOULDBLOCK) {
+                conn.sendPending = true;
+                return true;
+            }
+            LogTrace("WSASend(...) failure", "ClientThread, Primary Send", WSAGetLastError());
+            return false;
+        }
+        conn.sendPos += sent;
+    }
+    OnDataSent(static_cast<DWORD>(conn.response.size()));
+    if (!conn.keepAlive) return false;
+    conn.request.clear();
+    SetWaiting(conn.param, true);
+    return true;
 }
 
 void CGenericServer::EndClient(CLIENTPARAM* param) {

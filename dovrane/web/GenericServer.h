@@ -127,6 +127,15 @@ class CGenericServer : public CLog {
     void RunHelper();
     void ReapEnded();
     void RunClient(CLIENTPARAM* param);
+    // The steps of a client thread's connection.
+    struct CONNECTION;
+    bool SelectSocketEvents(CONNECTION& conn);
+    void ServeConnection(CONNECTION& conn);
+    bool RequestTimeLeft(const CONNECTION& conn, DWORD& waitMs);
+    bool OnSocketEvents(CONNECTION& conn);
+    bool ReadOnce(CONNECTION& conn);
+    bool AnswerRequest(CONNECTION& conn);
+    bool SendRest(CONNECTION& conn);
     void EndClient(CLIENTPARAM* param);
 
     bool CreateEvents();

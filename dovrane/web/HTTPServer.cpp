@@ -135,9 +135,12 @@ int CHTTPServer::Shutdown() {
     return CGenericServer::Shutdown();
 }
 
+// A client may be waiting for the main window's answer to a call: the stop carries the calls out
+// rather than leave the client to its time-out.
 void CHTTPServer::OnWaitForClients() {
     MSG message;
-    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    while (m_hWindow && PeekMessageW(&message, m_hWindow, WM_ENGINE_CALL, WM_ENGINE_CALL, PM_REMOVE))
+        DispatchMessageW(&message);
 }
 
 void CHTTPServer::SetActionPauses(DWORD changedMs, DWORD openMs, DWORD formMs) {
@@ -146,9 +149,9 @@ void CHTTPServer::SetActionPauses(DWORD changedMs, DWORD openMs, DWORD formMs) {
     m_dwFormPauseMs = formMs;
 }
 
-LRESULT CHTTPServer::SendToMainWindow(WPARAM code, CString& text) {
-    if (!m_hWindow || !m_nMessage || m_bStopping) return 0;
-    return SendMessageW(m_hWindow, m_nMessage, code, reinterpret_cast<LPARAM>(&text));
+CEngineCall::OUTCOME CHTTPServer::CallMainWindow(WPARAM code, CString& text, LRESULT& result) {
+    if (!m_hWindow || m_bStopping) return CEngineCall::CALL_FAILED;
+    return CEngineCall::Send(m_hWindow, code, text, ENGINE_CALL_TIMEOUT_MS, result);
 }
 
 int CHTTPServer::PostToMainWindow(WPARAM code) {
@@ -348,14 +351,11 @@ std::string CHTTPServer::Answer(CHttpRequest& request, REQUESTSTATE& state, REQU
     if (!m_pList) return ServePage("200 OK", path, state, lock, request.IsGet(), keepAlive);
     CHttpActions::REQUESTSITE site{request.GetHeader("Origin"), request.GetHeader("Referer"),
                                    request.m_strHost, request.GetHeader("Sec-Fetch-Site")};
-    CHttpActions actions(*m_pList,
-                         {[this](WPARAM code, CString& text) { return SendToMainWindow(code, text); },
-                          [this](WPARAM code) { return PostToMainWindow(code); },
-                          [this](WPARAM code, CString& text, LRESULT& result) {
-                              if (m_bStopping) return CEngineCall::CALL_FAILED;
-                              return CEngineCall::Send(m_hWindow, code, text, ENGINE_CALL_TIMEOUT_MS, result);
-                          }},
-                         context, m_nBusyCode);
+    CHttpActions actions(
+        *m_pList,
+        {[this](WPARAM code) { return PostToMainWindow(code); },
+         [this](WPARAM code, CString& text, LRESULT& result) { return CallMainWindow(code, text, result); }},
+        context, m_nBusyCode);
     actions.SetPauses(m_dwChangedPauseMs, m_dwOpenPauseMs, m_dwFormPauseMs);
     CHttpActions::ANSWER answer = CHttpActions::ANSWER_PAGE;
     if (request.IsPost()) {

@@ -15,10 +15,10 @@
 // serialised: the snapshot of the engine's state and the query's actions (a request with
 // actions keeps it to its answer). Files, cached pages and the rendering of a page without
 // actions run in parallel; the page files and the page cache have small locks of their own. A
-// request that waits for the request lock longer than about 10 s gets the busy page. While Shutdown
-// waits for client threads, the owner thread serves the messages they send to it, so a request
-// that sends an engine command to the main window cannot hold the stop up; sends made once the
-// stop has begun return 0 at once.
+// request that waits for the request lock longer than about 10 s gets the busy page. Engine
+// commands go to the main window as calls with a bounded wait (EngineCall.h). While Shutdown
+// waits for client threads, the owner thread carries out the calls they made, so a request that
+// waits for one cannot hold the stop up; calls made once the stop has begun fail at once.
 //
 // Bounds: a request line of at most 8 KiB, headers of at most 16 KiB, bodies of at most 1 MiB
 // (beyond them, or unreadable: 414, 431, 413 or 400, then the connection closes), a request
@@ -36,6 +36,7 @@
 #include "dovrane/model/EngineSettings.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
 #include "dovrane/web/ClientFilter.h"
+#include "dovrane/web/EngineCall.h"
 #include "dovrane/web/GenericServer.h"
 #include "dovrane/web/HttpRunItemList.h"
 #include "dovrane/web/LoginThrottle.h"
@@ -69,8 +70,9 @@ class CHTTPServer : public CGenericServer {
                      const CString& filter, const CString& passwordHash, const CString& further);
     int Shutdown();
 
-    // The engine command to the main window; 0 without window or once the stop has begun.
-    LRESULT SendToMainWindow(WPARAM code, CString& text);
+    // The engine command to the main window with the bounded wait (EngineCall.h); CALL_FAILED
+    // without window or once the stop has begun.
+    CEngineCall::OUTCOME CallMainWindow(WPARAM code, CString& text, LRESULT& result);
     // 1 when posted.
     int PostToMainWindow(WPARAM code);
 

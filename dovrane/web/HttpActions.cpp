@@ -275,6 +275,14 @@ CEngineCall::OUTCOME CHttpActions::CallMainWindow(WPARAM code, const CString& ar
     return outcome;
 }
 
+// A change the main thread has not answered in time is still carried out (after a stop's pump,
+// in the order it came), so only an answer of 0 or a call that never reached the window refuses.
+bool CHttpActions::IsRefusedByMainWindow(WPARAM code, const CString& argument) {
+    LRESULT result = 0;
+    const CEngineCall::OUTCOME outcome = CallMainWindow(code, argument, &result);
+    return outcome == CEngineCall::CALL_FAILED || (outcome == CEngineCall::CALL_ANSWERED && result == 0);
+}
+
 void CHttpActions::RunOpen(const CString& key, const CString& name) {
     if (m_context.settings.m_nService) {
         m_context.strErrorText =
@@ -299,19 +307,16 @@ void CHttpActions::RunOpen(const CString& key, const CString& name) {
 }
 
 bool CHttpActions::RunEngineCommand(const CString& key, const CString& value) {
-    CString text;
     if (Is(key, u"REMOVE")) {
-        text = value;
-        if (!m_commands.send(ENGINE_CMD_REMOVE, text)) {
+        if (IsRefusedByMainWindow(ENGINE_CMD_REMOVE, value)) {
             m_context.strErrorText = value + u" does not exist";
             return true;
         }
-        text.Empty();
-        m_commands.send(ENGINE_CMD_SAVE, text);
+        CallMainWindow(ENGINE_CMD_SAVE, CString());
     } else if (Is(key, u"LOAD")) {
-        m_commands.send(ENGINE_CMD_LOAD, text);
+        CallMainWindow(ENGINE_CMD_LOAD, CString());
     } else if (Is(key, u"SAVE")) {
-        m_commands.send(ENGINE_CMD_SAVE, text);
+        CallMainWindow(ENGINE_CMD_SAVE, CString());
     } else if (Is(key, u"RESTART")) {
         m_commands.post(ENGINE_CMD_RESTART);
         m_context.strErrorText = u"ZBEngine is restarting... (this may take up to 30 seconds)";
@@ -442,14 +447,13 @@ CHttpActions::ANSWER CHttpActions::RunForm(const std::string& path, const std::s
     if (cancel) return ANSWER_SEE_OTHER;
     CString validation;
     if (!item.Validate(&validation)) return ShowError(u"Invalid settings specified. " + validation);
-    CString xml = u"<SETTINGS>" + item.ToXmlText() + u"</SETTINGS>";
-    if (!m_commands.send(add ? ENGINE_CMD_ADD : ENGINE_CMD_SET, xml)) {
+    const CString xml = u"<SETTINGS>" + item.ToXmlText() + u"</SETTINGS>";
+    if (IsRefusedByMainWindow(add ? ENGINE_CMD_ADD : ENGINE_CMD_SET, xml)) {
         return ShowError(
             add ? u"Error adding new profile to list: a profile with the same name already exists."
                 : u"This profile does not exists in the list.");
     }
-    CString save;
-    m_commands.send(ENGINE_CMD_SAVE, save);
+    CallMainWindow(ENGINE_CMD_SAVE, CString());
     Sleep(m_dwFormPauseMs);
     return ANSWER_SEE_OTHER;
 }

@@ -35,11 +35,9 @@ class CLaunchItem;
 
 class CHttpActions {
    public:
-    // The main window's engine commands: send (blocking; the text is argument and answer) and
-    // post, both 0 when there is no window; call, the run-item commands with a bounded wait
-    // (EngineCall.h; none given: CALL_FAILED).
+    // The main window's engine commands: post (restart, shutdown; 0 when there is no window) and
+    // call, every other command with a bounded wait (EngineCall.h; none given: CALL_FAILED).
     struct ENGINECOMMANDS {
-        std::function<LRESULT(WPARAM, CString&)> send;
         std::function<int(WPARAM)> post;
         std::function<CEngineCall::OUTCOME(WPARAM, CString&, LRESULT&)> call;
     };
@@ -99,6 +97,7 @@ class CHttpActions {
     // True when the run started (or is still to be answered); else the error text is set.
     bool RunOneProfile(const CString& name);
     CEngineCall::OUTCOME CallMainWindow(WPARAM code, const CString& argument, LRESULT* result = nullptr);
+    bool IsRefusedByMainWindow(WPARAM code, const CString& argument);
     bool RunEngineCommand(const CString& key, const CString& value);
     void RunOpen(const CString& key, const CString& name);
     bool RunFileView(const CString& path);

@@ -215,6 +215,26 @@ TEST_F(CscSocketTest, PeerCloseIsEndOfData) {
     EXPECT_EQ(cscGetData(client, buf, sizeof buf), CSC_NO_SUCH_SOCKET);
 }
 
+// A peer that has not read what was sent to it yet is slow, not gone: its commands are still read.
+TEST_F(CscSocketTest, APeerThatReadsNothingIsStillConnected) {
+    auto [client, server] = Connected();
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_EQ(cscAwaitActivity(stop, 0), CSC_ACTIVITY_TIMEOUT);  // watched sockets are non-blocking
+    const std::string piece(65536, 'x');
+    int sent = 0;
+    while (sent < 64 * 1024 * 1024) {
+        const int now = cscPutDataNow(server, piece.data(), static_cast<int>(piece.size()));
+        ASSERT_GE(now, 0) << ErrorText(now);
+        if (now == 0) break;
+        sent += now;
+    }
+    ASSERT_EQ(cscPutDataNow(server, piece.data(), 1), 0) << "the send buffer is full";
+    EXPECT_EQ(cscIsConnected(server), 1);
+    EXPECT_EQ(cscPutData(client, "VER", 3), 3);
+    EXPECT_EQ(Receive(server, 3), "VER");
+    CloseHandle(stop);
+}
+
 TEST_F(CscSocketTest, ClientFailuresFreeTheirEntry) {
     ASSERT_EQ(cscAttach(1), CSC_OK);
     int port = FreeLoopbackPort();

@@ -427,12 +427,12 @@ TEST_F(MainWndTest, RunItemCommandsOfTheServerThreadsAreCarriedOutOnTheMainThrea
     context.strPage = u"/status.htm";
     std::atomic<int> busy{0};
     std::vector<WPARAM> calls;
-    CHttpActions::ENGINECOMMANDS commands{
-        [](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 0; },
-        [&](WPARAM code, CString& text, LRESULT& result) {
-            calls.push_back(code);
-            return CEngineCall::Send(m_hwnd, code, text, ENGINE_CALL_TIMEOUT_MS, result);
-        }};
+    CHttpActions::ENGINECOMMANDS commands{[](WPARAM) { return 0; },
+                                          [&](WPARAM code, CString& text, LRESULT& result) {
+                                              calls.push_back(code);
+                                              return CEngineCall::Send(m_hwnd, code, text,
+                                                                       ENGINE_CALL_TIMEOUT_MS, result);
+                                          }};
     OnOtherThread([&] {
         CHttpActions actions(list, commands, context, busy);
         actions.SetPauses(0, 0, 0);
@@ -485,6 +485,43 @@ TEST_F(MainWndTest, ACommandThatComesDuringAStopsPumpIsAnsweredInBoundedTime) {
     EXPECT_EQ(moved, CEngineCall::CALL_PENDING);
     EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\a.fsf|C:\\b.fsf") << "nothing ran inside the pump";
     EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\b.fsf|C:\\a.fsf"; }));
+    item.DestroyWindow();
+}
+
+// A page's removal that comes while the main thread pumps in a stop is neither refused nor carried
+// out inside the pump: the page takes it as under way, and the list changes once the stop is over.
+TEST_F(MainWndTest, APagesRemovalDuringAStopsPumpIsCarriedOutAfterIt) {
+    ASSERT_TRUE(m_app.StartEngine());
+    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+    CRunItemList& list = m_app.GetRunItemList();
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
+    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
+    CSlowStoppingItem item;
+    ASSERT_TRUE(item.CreateItemWindow());
+    CArray<CZBProjectRunItemData> snapshot;
+    std::vector<CString> categories;
+    PAGECONTEXT context;
+    context.pSnapshot = &snapshot;
+    context.pCategories = &categories;
+    context.strPage = u"/status.htm";
+    std::atomic<int> busy{0};
+    CHttpActions::ENGINECOMMANDS commands{[](WPARAM) { return 0; },
+                                          [&](WPARAM code, CString& text, LRESULT& result) {
+                                              return CEngineCall::Send(m_hwnd, code, text,
+                                                                       ENGINE_CALL_TIMEOUT_MS, result);
+                                          }};
+    std::thread server([&] {
+        while (!item.m_bPumping) Sleep(5);
+        CHttpActions actions(list, commands, context, busy);
+        actions.SetPauses(0, 0, 0);
+        actions.RunQuery("REMOVE=C%3A%5Cb.fsf", {});
+        item.m_bRelease = true;
+    });
+    item.StopSchedule();
+    server.join();
+    EXPECT_EQ(zbw::ToUtf8(context.strErrorText), "") << "not refused";
+    EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\a.fsf|C:\\b.fsf") << "nothing ran inside the pump";
+    EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\a.fsf"; }));
     item.DestroyWindow();
 }
 

@@ -11,6 +11,7 @@
 #include "common/DebugPrintf.h"
 #include "dovrane/RunItemList.h"
 #include "dovrane/model/EngineDB.h"
+#include "dovrane/web/EngineCall.h"
 #include "dovrane/web/EngineCommandCodes.h"
 #include "dovrane/web/HTTPServer.h"
 #include "platform/base/Clock.h"
@@ -28,9 +29,11 @@ namespace {
 std::atomic<int> g_commands{0};
 
 LRESULT CALLBACK CommandProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_ENGINE_COMMAND) {
+    if (message == WM_ENGINE_CALL) {
+        std::shared_ptr<CEngineCall> call = CEngineCall::Take(lParam);
         ++g_commands;
-        return TRUE;
+        if (call) call->Answer(TRUE);
+        return 0;
     }
     return DefWindowProcW(hwnd, message, wParam, lParam);
 }
@@ -44,13 +47,21 @@ HWND MakeCommandWindow() {
                            nullptr, nullptr);
 }
 
-void Pump(std::chrono::milliseconds span) {
-    auto end = std::chrono::steady_clock::now() + span;
+// Serves the messages waiting in this thread's queue.
+void DispatchWaiting() {
     MSG message;
-    while (std::chrono::steady_clock::now() < end) {
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+// Waits (bounded) until a request's call to the main window waits in this thread's queue.
+bool AwaitCall() {
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    MSG message;
+    while (!PeekMessageW(&message, nullptr, WM_ENGINE_CALL, WM_ENGINE_CALL, PM_NOREMOVE)) {
+        if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
+    return true;
 }
 
 class HTTPServerTest : public ::testing::Test {
@@ -111,15 +122,18 @@ TEST_F(HTTPServerTest, FilterMatchesWholeAddresses) {
 }
 
 TEST_F(HTTPServerTest, ARequestWaitingForTheLockGetsTheBusyPage) {
+    // The load holds the lock from its call to this thread's window until the pause after the
+    // change, longer than a request waits for the lock.
+    m_server->SetActionPauses(12000, 0, 0);
     ASSERT_TRUE(Start());
-    // The load is sent to this thread's window, which is not served yet: it holds the lock.
     std::thread holder([&] { zbtest::HttpGet(m_port, "/status.htm?LOAD=ALL"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(AwaitCall());
+    DispatchWaiting();
+    ASSERT_EQ(g_commands, 1);
     zbtest::HTTPANSWER busy = zbtest::HttpGet(m_port, "/status.htm");
     EXPECT_EQ(busy.status, 200);
     EXPECT_NE(busy.body.find("ZBEngine is busy with a requested operation."), std::string::npos) << busy.body;
     EXPECT_EQ(busy.headers["Content-Type"], "text/html; charset=iso-8859-1");
-    Pump(std::chrono::milliseconds(500));
     holder.join();
     EXPECT_EQ(g_commands, 1);
 }
@@ -128,14 +142,16 @@ TEST_F(HTTPServerTest, StopWhileARequestSendsToTheWindowEnds) {
     ASSERT_TRUE(Start());
     int before = g_commands;
     std::thread client([&] { zbtest::HttpGet(m_port, "/status.htm?SAVE=ALL"); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(AwaitCall());
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(m_server->Shutdown(), 1);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     client.join();
     EXPECT_EQ(g_commands, before + 1) << "the command was served during the stop";
     CString text;
-    EXPECT_EQ(m_server->SendToMainWindow(ENGINE_CMD_SAVE, text), 0) << "no sends once stopping";
+    LRESULT result = 0;
+    EXPECT_EQ(m_server->CallMainWindow(ENGINE_CMD_SAVE, text, result), CEngineCall::CALL_FAILED)
+        << "no calls once stopping";
 }
 
 // Each refusal reaches the client before the connection closes, even while the request has not

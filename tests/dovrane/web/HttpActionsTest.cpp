@@ -66,9 +66,12 @@ class HttpActionsListTest : public ::testing::Test {
    protected:
     CHttpActions::ANSWER Run(const std::string& query) {
         CHttpActions actions(m_list,
-                             {[this](WPARAM code, CString&) { return m_sent.push_back(code), LRESULT(0); },
-                              [this](WPARAM code) { return m_posted.push_back(code), 1; },
-                              [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
+                             {[this](WPARAM code) { return m_posted.push_back(code), 1; },
+                              [this](WPARAM code, CString&, LRESULT& result) {
+                                  m_sent.push_back(code);
+                                  if (m_outcome == CEngineCall::CALL_ANSWERED) result = m_result;
+                                  return m_outcome;
+                              }},
                              m_context, m_busy);
         actions.SetPauses(0, 0, 0);
         CHttpActions::ANSWER answer = actions.RunQuery(query, {});
@@ -84,6 +87,9 @@ class HttpActionsListTest : public ::testing::Test {
     std::atomic<int> m_busy{0};
     std::vector<WPARAM> m_sent, m_posted;
     std::string m_location;
+    // What the main window does with a call.
+    CEngineCall::OUTCOME m_outcome = CEngineCall::CALL_ANSWERED;
+    LRESULT m_result = 0;
 };
 
 TEST_F(HttpActionsListTest, OpenIsRefusedFromAnotherMachineAndUnderTheService) {
@@ -115,6 +121,36 @@ TEST_F(HttpActionsListTest, EngineCommandsGoToTheMainWindow) {
     EXPECT_EQ(Run("LID=3"), CHttpActions::ANSWER_NO_CONTENT) << "a run section without a file";
 }
 
+// A removal the main window has not answered in time (it pumps in a stop) is carried out after
+// the pump, so the page takes it as done; only a refusal or a call that never reached the window
+// shows the error.
+TEST_F(HttpActionsListTest, ARemovalIsRefusedOnlyByTheMainWindowsAnswer) {
+    const struct {
+        const char* name;
+        CEngineCall::OUTCOME outcome;
+        LRESULT result;
+        bool refused;
+    } kCases[] = {
+        {"removed", CEngineCall::CALL_ANSWERED, 1, false},
+        {"not found", CEngineCall::CALL_ANSWERED, 0, true},
+        {"still to be carried out", CEngineCall::CALL_PENDING, 0, false},
+        {"no window", CEngineCall::CALL_FAILED, 0, true},
+    };
+    m_context.strPage = u"/status.htm";
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        m_sent.clear();
+        m_context.strErrorText.Empty();
+        m_outcome = c.outcome;
+        m_result = c.result;
+        Run("REMOVE=C%3A%5Cp.fsf");
+        EXPECT_EQ(m_context.strErrorText == u"C:\\p.fsf does not exist", c.refused)
+            << zbw::ToUtf8(m_context.strErrorText);
+        const std::vector<WPARAM> saved{ENGINE_CMD_REMOVE, ENGINE_CMD_SAVE};
+        EXPECT_EQ(m_sent, c.refused ? std::vector<WPARAM>{ENGINE_CMD_REMOVE} : saved);
+    }
+}
+
 // A stranger's link chooses REF: only a bare path of an engine page is kept, for the error
 // page's Back link and for the redirect, whatever else it holds.
 TEST_F(HttpActionsListTest, ReturnPageIsOnlyAnEnginePage) {
@@ -143,10 +179,10 @@ TEST_F(HttpActionsListTest, ReturnPageIsOnlyAnEnginePage) {
         EXPECT_EQ(zbw::ToUtf8(m_context.strReturnPage), c.kept) << zbw::ToUtf8(c.ref);
         EXPECT_EQ(m_location, c.kept) << zbw::ToUtf8(c.ref);
     }
-    CHttpActions form(m_list,
-                      {[](WPARAM, CString&) { return LRESULT(0); }, [](WPARAM) { return 1; },
-                       [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
-                      m_context, m_busy);
+    CHttpActions form(
+        m_list,
+        {[](WPARAM) { return 1; }, [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
+        m_context, m_busy);
     EXPECT_EQ(form.RunForm("/add.htm", "action=cancel&token=t", "REF=javascript%3Aalert(1)", {}, u"t"),
               CHttpActions::ANSWER_SEE_OTHER);
     EXPECT_EQ(form.Location(), "/status.htm");
@@ -179,9 +215,12 @@ TEST_F(HttpActionsListTest, FormsSaveOnlyWithTheFormsOwnToken) {
         m_sent.clear();
         m_context.strErrorText.Empty();
         CHttpActions actions(m_list,
-                             {[this](WPARAM code, CString&) { return m_sent.push_back(code), LRESULT(1); },
-                              [this](WPARAM code) { return m_posted.push_back(code), 1; },
-                              [](WPARAM, CString&, LRESULT&) { return CEngineCall::CALL_FAILED; }},
+                             {[this](WPARAM code) { return m_posted.push_back(code), 1; },
+                              [this](WPARAM code, CString&, LRESULT& result) {
+                                  m_sent.push_back(code);
+                                  result = 1;
+                                  return CEngineCall::CALL_ANSWERED;
+                              }},
                              m_context, m_busy);
         actions.RunForm(c.path, form + c.tokenField, "", {"", "", "127.0.0.1:8001", ""}, c.sessionToken);
         EXPECT_EQ(m_context.strErrorText == CHttpActions::kRefusedText, !c.saves)
