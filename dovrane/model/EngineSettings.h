@@ -1,6 +1,6 @@
 // CEngineSettings: the engine's server settings and the facts about the running engine that
 // the pages show. A plain copyable record: the run-item list holds the one live instance under
-// g_RunItemsMutex and hands out copies (CRunItemList::GetSettings); the web server keeps one.
+// its list lock and hands out copies (CRunItemList::GetSettings); the web server keeps one.
 //
 // The active values serve the running servers and change only at an engine start (the server
 // pass of CRunItemList::LoadSettings). The pending values are the texts the settings file holds
