@@ -12,10 +12,7 @@
 
 namespace {
 
-// Connections wait in the kernel's queue until the server's loop takes them and, when its slots
-// are full, displaces the one that waited longest at its login; a short queue would drop a new
-// client's connect instead and leave it to the kernel's retry a second later.
-constexpr int kBacklog = SOMAXCONN;
+constexpr int kBacklog = 5;
 constexpr int kPutAttempts = 12;
 constexpr DWORD kPutPauseMs = 250;
 constexpr DWORD kAwaitConnectMs = 1;
