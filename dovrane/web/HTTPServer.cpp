@@ -306,8 +306,10 @@ bool CHTTPServer::IsAuthorized(const CHttpRequest& request, const CString& addre
         return false;
     }
     // A guess that comes before the address's delay has passed is refused unjudged, so guessing
-    // keeps the throttle's pace while no thread and no lock waits for it.
-    const DWORD wait = m_loginThrottle.MsUntilNextTry(address, GetTickCount());
+    // keeps the throttle's pace while no thread and no lock waits for it. A judged guess counts
+    // as a failure from the start, so guesses in parallel cannot all pass before one is noted.
+    int failures = 0;
+    const DWORD wait = m_loginThrottle.TakeTry(address, GetTickCount(), failures);
     if (wait > 0) {
         m_log.PrintDebug(u"HTTP password from %s not checked: its next try is due in %d ms", address,
                          static_cast<int>(wait));
@@ -321,7 +323,6 @@ bool CHTTPServer::IsAuthorized(const CHttpRequest& request, const CString& addre
         m_loginThrottle.NoteSuccess(address);
         return true;
     }
-    const int failures = m_loginThrottle.NoteFailure(address, GetTickCount());
     m_log.PrintDebug(u"Invalid HTTP password");
     m_log.PrintDebug(u"HTTP login failure %d in a row from %s", failures, address);
     return false;

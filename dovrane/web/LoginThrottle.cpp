@@ -8,17 +8,28 @@ DWORD CLoginThrottle::DelayFor(const CString& address, DWORD now) {
     return entry ? DelayOf(*entry) : 0;
 }
 
-DWORD CLoginThrottle::MsUntilNextTry(const CString& address, DWORD now) {
+int CLoginThrottle::NoteFailure(const CString& address, DWORD now) {
     std::lock_guard<std::mutex> guard(m_lock);
-    const ENTRY* entry = Find(address, now);
+    return Count(address, now);
+}
+
+DWORD CLoginThrottle::TakeTry(const CString& address, DWORD now, int& failures) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    const DWORD left = Left(Find(address, now), now);
+    if (left == 0) failures = Count(address, now);
+    return left;
+}
+
+// What is left of the entry's delay since its last failure. Under the lock.
+DWORD CLoginThrottle::Left(const ENTRY* entry, DWORD now) {
     if (!entry) return 0;
     const DWORD passed = now - entry->last;
     const DWORD delay = DelayOf(*entry);
     return passed >= delay ? 0 : delay - passed;
 }
 
-int CLoginThrottle::NoteFailure(const CString& address, DWORD now) {
-    std::lock_guard<std::mutex> guard(m_lock);
+// Counts one failure for the address, making room in the table if it is new. Under the lock.
+int CLoginThrottle::Count(const CString& address, DWORD now) {
     ENTRY* entry = Find(address, now);
     if (!entry) {
         if (m_entries.size() < LOGIN_THROTTLE_ADDRESSES) {

@@ -7,8 +7,11 @@
 // longest ago, so the table cannot grow.
 //
 // Only a wrong password counts: the caller notes a failure for an answer it judged, never for
-// a client that went without trying. Any thread: a lock of its own guards the table, held only
-// for the look-up, never while a caller waits. Tick counts are compared as differences.
+// a client that went without trying. A caller that judges on many threads at once takes each
+// try with TakeTry, which checks the delay and counts the try in one step, so parallel guesses
+// from one address get one judgement per delay, not one each. Any thread: a lock of its own
+// guards the table, held only for the look-up, never while a caller waits. Tick counts are
+// compared as differences.
 #pragma once
 
 #include <mutex>
@@ -26,10 +29,12 @@ class CLoginThrottle {
    public:
     // The delay the address's failures in a row have earned; 0 when it has not failed lately.
     DWORD DelayFor(const CString& address, DWORD now);
-    // How long until a try from the address may be judged: its delay since its last failure.
-    DWORD MsUntilNextTry(const CString& address, DWORD now);
     // Counts a wrong password; the number of failures in a row.
     int NoteFailure(const CString& address, DWORD now);
+    // Takes the address's next try: when it is due (0 returned), counts it at once as a failure,
+    // undone by NoteSuccess if the password proves right, and sets failures to the count;
+    // otherwise returns the milliseconds until it is due and counts nothing.
+    DWORD TakeTry(const CString& address, DWORD now, int& failures);
     void NoteSuccess(const CString& address);
 
    private:
@@ -39,6 +44,8 @@ class CLoginThrottle {
         DWORD last;
     };
     ENTRY* Find(const CString& address, DWORD now);
+    static DWORD Left(const ENTRY* entry, DWORD now);
+    int Count(const CString& address, DWORD now);
     static DWORD DelayOf(const ENTRY& entry);
 
     std::mutex m_lock;

@@ -1,7 +1,13 @@
 // The slowing of repeated login failures: the delay doubles per failure in a row up to its cap,
-// a try waits what is left of it since the last failure, one address does not slow another, and
-// success or a quiet quarter of an hour forgets it. Fakes: tick counts are given by the test.
+// a try waits what is left of it since the last failure and counts as soon as it is taken, one
+// address does not slow another, and success or a quiet quarter of an hour forgets it. Fakes: tick counts are
+// given by the test.
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <latch>
+#include <thread>
+#include <vector>
 
 #include "dovrane/web/LoginThrottle.h"
 
@@ -21,7 +27,7 @@ TEST(LoginThrottleTest, DelayGrowsPerFailureUpToItsCap) {
     EXPECT_EQ(throttle.DelayFor(a, 100), 0u);
 }
 
-TEST(LoginThrottleTest, ATryWaitsWhatIsLeftOfTheDelaySinceTheLastFailure) {
+TEST(LoginThrottleTest, ATryWaitsWhatIsLeftOfTheDelayAndATakenTryCountsAtOnce) {
     CLoginThrottle throttle;
     const CString a(u"10.0.0.1");
     throttle.NoteFailure(a, 100);
@@ -29,9 +35,38 @@ TEST(LoginThrottleTest, ATryWaitsWhatIsLeftOfTheDelaySinceTheLastFailure) {
     const struct {
         DWORD now;
         DWORD left;
-    } cases[] = {{500, 2000}, {1500, 1000}, {2499, 1}, {2500, 0}, {9000, 0}};
-    for (const auto& c : cases) EXPECT_EQ(throttle.MsUntilNextTry(a, c.now), c.left) << c.now;
-    EXPECT_EQ(throttle.MsUntilNextTry(CString(u"10.0.0.2"), 500), 0u);
+        int failures;  // after the try
+    } cases[] = {{500, 2000, 2},  {1500, 1000, 2}, {2499, 1, 2}, {2500, 0, 3},
+                 {2500, 4000, 3}, {6499, 1, 3},    {6500, 0, 4}};
+    for (const auto& c : cases) {
+        int failures = 0;
+        const DWORD left = throttle.TakeTry(a, c.now, failures);
+        EXPECT_EQ(left, c.left) << c.now;
+        if (left == 0) EXPECT_EQ(failures, c.failures) << c.now;
+        EXPECT_EQ(throttle.DelayFor(a, c.now), DWORD{1000} << (c.failures - 1)) << c.now;
+    }
+    int failures = 0;
+    EXPECT_EQ(throttle.TakeTry(CString(u"10.0.0.2"), 500, failures), 0u);
+    EXPECT_EQ(failures, 1);
+}
+
+TEST(LoginThrottleTest, TriesTakenInParallelFromOneAddressGetOneJudgement) {
+    CLoginThrottle throttle;
+    const CString a(u"10.0.0.1");
+    constexpr int kThreads = 16;
+    std::atomic<int> judged{0};
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kThreads; ++i) {
+        threads.emplace_back([&] {
+            start.arrive_and_wait();
+            int failures = 0;
+            if (throttle.TakeTry(a, 100, failures) == 0) ++judged;
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(judged.load(), 1);
+    EXPECT_EQ(throttle.DelayFor(a, 100), 1000u);
 }
 
 TEST(LoginThrottleTest, QuietAddressesAreForgottenAndTheTableIsBounded) {
