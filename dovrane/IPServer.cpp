@@ -300,19 +300,33 @@ void CIPServer::AcceptClient(DWORD now) {
     SetState(index, CLIENT_STATE_CONNECTED, now);
 }
 
+// The login that gives way is one of the address holding the most places at the login, the
+// longest-waiting of them: a crowd from one address displaces its own and never the one client of
+// another address that answers its challenge at once.
 bool CIPServer::FreeLongestWaitingLogin(DWORD now) {
-    int longest = -1;
+    int waiting[MAX_TCP_CLIENTS] = {};
     for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
-        const int state = m_slots[i].state;
-        if (state != CLIENT_STATE_CONNECTED && state != CLIENT_STATE_CHALLENGE &&
-            state != CLIENT_STATE_AWAIT_REPLY)
-            continue;
-        if (longest < 0 || now - m_slots[i].acceptedAt > now - m_slots[longest].acceptedAt) longest = i;
+        if (!IsAtLogin(m_slots[i])) continue;
+        for (int j = 0; j < MAX_TCP_CLIENTS; ++j) {
+            if (IsAtLogin(m_slots[j]) && m_slots[j].clientName == m_slots[i].clientName) ++waiting[i];
+        }
     }
-    if (longest < 0) return false;
-    g_DebugPrintf.Print(u"%d: Client not validated, timeout 30 secs", m_slots[longest].connection);
-    CloseSlot(longest, false);
+    int chosen = -1;
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        if (!IsAtLogin(m_slots[i])) continue;
+        if (chosen < 0 || waiting[i] > waiting[chosen] ||
+            (waiting[i] == waiting[chosen] && now - m_slots[i].acceptedAt > now - m_slots[chosen].acceptedAt))
+            chosen = i;
+    }
+    if (chosen < 0) return false;
+    g_DebugPrintf.Print(u"%d: Client not validated, timeout 30 secs", m_slots[chosen].connection);
+    CloseSlot(chosen, false);
     return true;
+}
+
+bool CIPServer::IsAtLogin(const SLOT& slot) {
+    return slot.state == CLIENT_STATE_CONNECTED || slot.state == CLIENT_STATE_CHALLENGE ||
+           slot.state == CLIENT_STATE_AWAIT_REPLY;
 }
 
 void CIPServer::ServeCommandBlock(DWORD now) {

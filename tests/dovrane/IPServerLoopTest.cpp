@@ -85,8 +85,13 @@ class CLoopClient {
             m_frames.Append(piece, got, GetTickCount());
         }
     }
-    bool Connect(int port) {
+    // From source, a loopback address of this machine.
+    bool Connect(int port, const char* source = "127.0.0.1") {
         m_socket = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in from = {};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = inet_addr(source);
+        if (bind(m_socket, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) return false;
         sockaddr_in addr = {};
         addr.sin_family = AF_INET;
         addr.sin_port = htons(static_cast<u_short>(port));
@@ -94,8 +99,8 @@ class CLoopClient {
         return connect(m_socket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
     }
     // The challenge; none when the server sends none.
-    std::optional<CString> Challenge(int port) {
-        if (!Connect(port)) return std::nullopt;
+    std::optional<CString> Challenge(int port, const char* source = "127.0.0.1") {
+        if (!Connect(port, source)) return std::nullopt;
         return Read();
     }
     bool Login(int port) {
@@ -310,6 +315,24 @@ TEST_F(IPServerLoopTest, SilentConnectionsGiveWayToClientsThatAnswer) {
     const std::optional<CString> connections = Read();
     ASSERT_TRUE(connections);
     EXPECT_EQ(connections->Left(5), CString(u"100-5"));  // the three others wait on
+}
+
+// A crowd of silent connections from one address gives way to itself: the client of another
+// address that holds one slot at the login keeps it however many more come, and logs in.
+TEST_F(IPServerLoopTest, ACrowdFromOneAddressDisplacesItsOwnLogins) {
+    StartServer();
+    std::vector<std::unique_ptr<CLoopClient>> crowd;
+    auto join = [&] {
+        crowd.push_back(std::make_unique<CLoopClient>());
+        return crowd.back()->Challenge(m_port, "127.0.0.2").has_value();
+    };
+    for (int i = 0; i < MAX_TCP_CLIENTS - 1; ++i) ASSERT_TRUE(join()) << i;
+    const std::optional<CString> challenge = Connect();
+    ASSERT_TRUE(challenge);
+    for (int i = 0; i < MAX_TCP_CLIENTS + 1; ++i) ASSERT_TRUE(join()) << i;
+    SendBytes(Frame(Reply(*challenge, kPassword)));
+    EXPECT_EQ(Read(), CString(u"Welcome, ZBEngine 1.1")) << Log();
+    EXPECT_TRUE(LogShows("Client not validated, timeout 30 secs", MAX_TCP_CLIENTS + 1)) << Log();
 }
 
 TEST_F(IPServerLoopTest, ASocketLibraryAttachedAlreadyEndsTheServerWithSix) {
