@@ -12,7 +12,10 @@
 
 namespace {
 
-constexpr int kBacklog = 5;
+// Connections wait in the kernel's queue until the server's loop takes them (and, when its slots
+// are full, frees a login for them); a short queue drops a new client's connect instead and leaves
+// it to the kernel's retry a second later.
+constexpr int kBacklog = SOMAXCONN;
 constexpr int kPutAttempts = 12;
 constexpr DWORD kPutPauseMs = 250;
 constexpr DWORD kAwaitConnectMs = 1;

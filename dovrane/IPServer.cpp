@@ -275,7 +275,7 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
 
 // The library has a socket for each slot: the slot is freed first, so the accept finds one.
 void CIPServer::AcceptClient(DWORD now) {
-    if (FindFreeSlot() < 0) FreeLongestWaitingLogin(now);
+    if (FindFreeSlot() < 0 && !CloseEndingSlot()) FreeLongestWaitingLogin(now);
     const int connection = cscAcceptConnect();
     // The listening socket takes one of the library's sockets: a sixth client finds none left,
     // and the library has closed it already.
@@ -295,9 +295,25 @@ void CIPServer::AcceptClient(DWORD now) {
     }
     m_slots[index] = SLOT{};
     m_slots[index].connection = connection;
+    char address[kAddressSize] = {};
+    cscGetString(connection, CSC_STR_PEER_ADDRESS, address, kAddressSize);
+    m_slots[index].clientName = Widen(address);
     m_slots[index].acceptedAt = now;
     m_slots[index].lastData = now;
     SetState(index, CLIENT_STATE_CONNECTED, now);
+}
+
+// A slot that is closing anyway (a refused client, a goodbye) goes first: its answer has been
+// handed to the system already.
+bool CIPServer::CloseEndingSlot() {
+    int chosen = -1;
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        if (m_slots[i].state != CLIENT_STATE_CLOSING || !m_slots[i].unsent.empty()) continue;
+        if (chosen < 0 || static_cast<LONG>(m_slots[i].deadline - m_slots[chosen].deadline) < 0) chosen = i;
+    }
+    if (chosen < 0) return false;
+    CloseSlot(chosen, false);
+    return true;
 }
 
 // The login that gives way is one of the address holding the most places at the login, the
@@ -388,9 +404,6 @@ void CIPServer::ServeSlot(int index, DWORD now) {
 
 void CIPServer::FilterClient(int index, DWORD now) {
     SLOT& slot = m_slots[index];
-    char address[kAddressSize] = {};
-    cscGetString(slot.connection, CSC_STR_PEER_ADDRESS, address, kAddressSize);
-    slot.clientName = Widen(address);
     g_DebugPrintf.Print(u"%d: Connection requested from %s", slot.connection, slot.clientName);
     ++m_nActiveConnections;
     CClientFilter::RESULT allowed = CClientFilter::ALLOWED;

@@ -13,9 +13,9 @@
 // No peer can hold the others up. Sends never wait: what a peer has not taken waits in its
 // slot, which takes no new command until the last answer has gone, so it holds one answer at
 // most; a peer that takes nothing for CLIENT_SEND_STALL_MS is closed. When every slot is in
-// use, a new connection takes the slot of the one that has waited longest at the login among the
-// logins of the address that holds the most of them. Only a wrong answer to the challenge slows
-// the address's next login (CLoginThrottle).
+// use, a new connection takes the slot of one that is closing anyway, else of the one that has
+// waited longest at the login among the logins of the address that holds the most of them. Only a wrong
+// answer to the challenge slows the address's next login (CLoginThrottle).
 //
 // Status (GetServerStatusCode, any thread): 0 starting, 1 running, 2 stopped, 3 another engine
 // runs, 4 the TCP/IP port cannot be used, 5 the start-up load failed, 6 the socket library
@@ -149,6 +149,7 @@ class CIPServer : public CThreadJob {
     void AcceptClient(DWORD now);
     // All slots in use: closes the one that has waited longest at the login, as its time-out
     // would; false when none is at the login.
+    bool CloseEndingSlot();
     bool FreeLongestWaitingLogin(DWORD now);
     static bool IsAtLogin(const SLOT& slot);
     void ServeCommandBlock(DWORD now);

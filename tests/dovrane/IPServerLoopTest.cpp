@@ -161,8 +161,8 @@ class IPServerLoopTest : public ::testing::Test {
         }
         return condition();
     }
-    void StartServer() {
-        ASSERT_TRUE(m_server.Start(nullptr, u"127.0.0.1", m_port, u"", kPassword, u"", m_owner, 0,
+    void StartServer(LPCWSTR clients = u"") {
+        ASSERT_TRUE(m_server.Start(nullptr, u"127.0.0.1", m_port, clients, kPassword, u"", m_owner, 0,
                                    WM_ENGINE_COMMAND));
         ASSERT_TRUE(PumpUntil([this] { return m_server.IsServing(); }));
     }
@@ -333,6 +333,19 @@ TEST_F(IPServerLoopTest, ACrowdFromOneAddressDisplacesItsOwnLogins) {
     SendBytes(Frame(Reply(*challenge, kPassword)));
     EXPECT_EQ(Read(), CString(u"Welcome, ZBEngine 1.1")) << Log();
     EXPECT_TRUE(LogShows("Client not validated, timeout 30 secs", MAX_TCP_CLIENTS + 1)) << Log();
+}
+
+// Refused connections hold their slots until their close is due (the steered clock stands still
+// here): a new client takes the place of one of them.
+TEST_F(IPServerLoopTest, RefusedConnectionsThatFillTheSlotsGiveWayToAClient) {
+    StartServer(u"127.0.0.1");
+    std::vector<std::unique_ptr<CLoopClient>> refused;
+    for (int i = 0; i < MAX_TCP_CLIENTS; ++i) {
+        refused.push_back(std::make_unique<CLoopClient>());
+        ASSERT_TRUE(refused.back()->Connect(m_port, "127.0.0.2")) << i;
+    }
+    ASSERT_TRUE(LogShows("Connection from client 127.0.0.2 not allowed", MAX_TCP_CLIENTS)) << Log();
+    EXPECT_TRUE(Login()) << Log();
 }
 
 TEST_F(IPServerLoopTest, ASocketLibraryAttachedAlreadyEndsTheServerWithSix) {

@@ -42,7 +42,9 @@ TEST(LoginThrottleTest, ATryWaitsWhatIsLeftOfTheDelayAndATakenTryCountsAtOnce) {
         int failures = 0;
         const DWORD left = throttle.TakeTry(a, c.now, failures);
         EXPECT_EQ(left, c.left) << c.now;
-        if (left == 0) EXPECT_EQ(failures, c.failures) << c.now;
+        if (left == 0) {
+            EXPECT_EQ(failures, c.failures) << c.now;
+        }
         EXPECT_EQ(throttle.DelayFor(a, c.now), DWORD{1000} << (c.failures - 1)) << c.now;
     }
     int failures = 0;
