@@ -17,8 +17,9 @@
 // purpose: after any bounded wait the object's memory would be freed under a thread that still
 // runs in it, which corrupts silently; a job whose Run ignores its stop event hangs its owner
 // here instead, which is visible (a line on standard error says so after a few seconds).
-// A subclass whose Run uses members of its own calls StopAndWait first in its own destructor,
-// because those members are gone by the time the base destructor runs.
+// Every subclass calls StopAndWait first in its own destructor: by the time the base destructor
+// runs, the subclass's members are gone and a thread that has not yet entered Run would call the
+// base's pure Run, so the base's own wait only covers its fields.
 //
 // Event creation failures at construction are not checked; a failed thread creation makes
 // Start return false with the job left idle.

@@ -39,21 +39,6 @@ class CScriptedJob : public CThreadJob {
     std::function<void(CScriptedJob&)> m_body;
 };
 
-// A job with no members: once asked to stop it carries on for a while, then writes the base's
-// fields. Deleting it after a timed-out Stop must not leave it writing into freed memory.
-std::atomic<bool> g_lateJobEnded{false};
-
-class CLateJob : public CThreadJob {
-   protected:
-    void Run() override {
-        WaitForSingleObject(m_hStopEvent, kLongMs);
-        Sleep(300);
-        m_dwResult = 7;
-        Notify(1, 2);
-        g_lateJobEnded = true;
-    }
-};
-
 // Spins until done() holds; false when the time ran out.
 bool WaitUntil(const std::function<bool()>& done, DWORD ms = kLongMs) {
     const int64_t deadline = zbw::DeadlineAfter(ms);
@@ -71,6 +56,30 @@ class CGate {
 
    private:
     HANDLE m_handle;
+};
+
+// A job that, once asked to stop, waits for the test's gate and then carries on for a while
+// before it writes the base's fields. Deleting it after a timed-out Stop must not leave it
+// writing into freed memory.
+std::atomic<bool> g_lateJobEnded{false};
+
+class CLateJob : public CThreadJob {
+   public:
+    explicit CLateJob(const CGate& gate) : m_gate(gate) {}
+    ~CLateJob() override { StopAndWait(); }
+
+   protected:
+    void Run() override {
+        WaitForSingleObject(m_hStopEvent, kLongMs);
+        m_gate.Wait(kLongMs);
+        Sleep(100);  // still busy when the delete begins, so a delete that does not wait is caught
+        m_dwResult = 7;
+        Notify(1, 2);
+        g_lateJobEnded = true;
+    }
+
+   private:
+    const CGate& m_gate;
 };
 
 // The owner side: a window made on the test thread, and a count of what reached it.
@@ -265,9 +274,11 @@ TEST_F(ThreadJobTest, StartJustAfterTheBodyReturnedKeepsDoneReset) {
 
 TEST_F(ThreadJobTest, DeletingAfterATimedOutStopWaitsForTheThread) {
     g_lateJobEnded = false;
-    auto* job = new CLateJob;
+    CGate gate;
+    auto* job = new CLateJob(gate);
     ASSERT_TRUE(job->StartNotify(nullptr, GetCurrentThreadId(), kNotifyMessage));
     EXPECT_FALSE(job->Stop(20));
+    gate.Set();
     delete job;
     EXPECT_TRUE(g_lateJobEnded);
     Drain();
