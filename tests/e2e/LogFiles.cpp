@@ -51,6 +51,23 @@ bool WaitForEngineLog(const std::string& hostPath, const std::string& needle, un
     return WaitForText([&] { return ReadUtf16Log(hostPath); }, needle, timeoutMs);
 }
 
+bool WaitForGrowingEngineLog(const std::string& hostPath, const std::string& needle, unsigned idleMs,
+                             unsigned limitMs) {
+    const int64_t limit = zbw::DeadlineAfter(limitMs);
+    int64_t idle = zbw::DeadlineAfter(idleMs);
+    size_t seen = 0;
+    for (;;) {
+        const std::string log = ReadUtf16Log(hostPath);
+        if (log.find(needle) != std::string::npos) return true;
+        if (log.size() != seen) {
+            seen = log.size();
+            idle = zbw::DeadlineAfter(idleMs);
+        }
+        if (zbw::RemainingUntil(limit) == 0 || zbw::RemainingUntil(idle) == 0) return false;
+        Sleep(20);
+    }
+}
+
 bool WaitForAnsiLog(const std::string& hostPath, const std::string& needle, unsigned timeoutMs) {
     return WaitForText([&] { return ReadHostFile(hostPath); }, needle, timeoutMs);
 }

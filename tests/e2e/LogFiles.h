@@ -18,6 +18,10 @@ std::vector<std::string> EngineMessages(const std::string& hostPath);
 // True once read() holds needle, polled until timeoutMs.
 bool WaitForText(const std::function<std::string()>& read, const std::string& needle, unsigned timeoutMs);
 bool WaitForEngineLog(const std::string& hostPath, const std::string& needle, unsigned timeoutMs = 20000);
+// For work that logs as it goes (loading many profiles): true once the log holds needle; false
+// when the log has not grown for idleMs, or after limitMs in all.
+bool WaitForGrowingEngineLog(const std::string& hostPath, const std::string& needle, unsigned idleMs,
+                             unsigned limitMs);
 bool WaitForAnsiLog(const std::string& hostPath, const std::string& needle, unsigned timeoutMs = 20000);
 // How often needle occurs in haystack.
 int CountOf(const std::string& haystack, const std::string& needle);
