@@ -105,13 +105,13 @@ void CHttpEngineTest::StartEngine(size_t count, const std::string& program) {
     ASSERT_TRUE(
         m_engine.Start(program.empty() ? BinDir() + "/zbengine" : program, {WindowsPath(SettingsPath())}));
     ASSERT_TRUE(zbtest::WaitForText([&] { return StatusText().empty() ? std::string() : std::string("up"); },
-                                    "up", kBoundMs))
+                                    "up", kStartBoundMs))
         << zbtest::ReadUtf16Log(EngineLog());
     // The command server loads the profiles once it listens; a load from the page does the same.
     if (ProfileRows(StatusText()) != static_cast<int>(count)) Action("LOAD=ALL");
     std::string wanted = std::to_string(count);
     ASSERT_TRUE(
-        zbtest::WaitForText([&] { return std::to_string(ProfileRows(StatusText())); }, wanted, kBoundMs))
+        zbtest::WaitForText([&] { return std::to_string(ProfileRows(StatusText())); }, wanted, kStartBoundMs))
         << zbtest::ReadUtf16Log(EngineLog());
 }
 
