@@ -678,6 +678,14 @@ CString CZBProjectRunItem::GetLastRunsHtml() {
     return html;
 }
 
+std::shared_ptr<const CString> CZBProjectRunItem::GetSharedLastRunsHtml() {
+    CString html = GetLastRunsHtml();
+    CSingleLock run(&StateLock(), TRUE);
+    if (!m_lastRunsHtml || *m_lastRunsHtml != html)
+        m_lastRunsHtml = std::make_shared<const CString>(std::move(html));
+    return m_lastRunsHtml;
+}
+
 CString CZBProjectRunItem::GetNextRunDisplayText(int index, const COleDateTime& reference) {
     const CString checking = u"Checking... ";
     const CString nextRunText = GetNextRunText();

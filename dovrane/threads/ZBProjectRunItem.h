@@ -30,6 +30,8 @@
 // blocks and the profile are escaped in HTML (and URL-encoded inside links).
 #pragma once
 
+#include <memory>
+
 #include "common/SyncCounts.h"
 #include "dovrane/model/DBEngList.h"
 #include "dovrane/model/Settings.h"
@@ -85,6 +87,9 @@ class CZBProjectRunItem : public CRunItem {
     void GetLastRun(LONGLONG& start, bool& failed);
     CString GetLastOkRunText();
     CString GetLastRunsHtml();
+    // The same, shared with every earlier caller that got the same text: the pages' snapshots hold
+    // one copy of each profile's history, however many of them there are.
+    std::shared_ptr<const CString> GetSharedLastRunsHtml();
     CString GetSettingsText();
     CString GetSourceText();
     CString GetTargetText();
@@ -150,6 +155,7 @@ class CZBProjectRunItem : public CRunItem {
     CZBStatus m_status;
     CZBEngStatus m_engStatus;
     CDBEngList m_history;
+    std::shared_ptr<const CString> m_lastRunsHtml;  // under StateLock
 
     DECLARE_MESSAGE_MAP()
 };
