@@ -35,6 +35,8 @@ void AddServiceKey() {
     RegCloseKey(key);
 }
 
+CLaunchItem DisabledItem(LPCWSTR profile);
+
 class MainWndTest : public ::testing::Test {
    protected:
     void SetUp() override {
@@ -78,6 +80,13 @@ class MainWndTest : public ::testing::Test {
         int64_t deadline = zbw::DeadlineAfter(kBoundMs);
         while (!condition() && zbw::RemainingUntil(deadline) > 0) Pump(20);
         return condition();
+    }
+    // The engine serving, with the disabled profiles C:\a.fsf and C:\b.fsf in that order.
+    void StartWithTwoProfiles() {
+        ASSERT_TRUE(m_app.StartEngine());
+        ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+        ASSERT_TRUE(m_app.GetRunItemList().AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
+        ASSERT_TRUE(m_app.GetRunItemList().AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
     }
 
     CTestRoot m_root;
@@ -396,15 +405,39 @@ CLaunchItem DisabledItem(LPCWSTR profile) {
     return item;
 }
 
+// A page's query carried out as the HTTP server's client threads do, with every engine command a
+// call to window; calls records their codes.
+struct CPageActions {
+    CArray<CZBProjectRunItemData> snapshot;
+    std::vector<CString> categories;
+    PAGECONTEXT context;
+    std::atomic<int> busy{0};
+    std::vector<WPARAM> calls;
+
+    CPageActions() {
+        context.pSnapshot = &snapshot;
+        context.pCategories = &categories;
+        context.strPage = u"/status.htm";
+    }
+    void Run(CRunItemList& list, HWND window, const std::string& query) {
+        CHttpActions::ENGINECOMMANDS commands{[](WPARAM) { return 0; },
+                                              [&](WPARAM code, CString& text, LRESULT& result) {
+                                                  calls.push_back(code);
+                                                  return CEngineCall::Send(window, code, text,
+                                                                           ENGINE_CALL_TIMEOUT_MS, result);
+                                              }};
+        CHttpActions actions(list, commands, context, busy);
+        actions.SetPauses(0, 0, 0);
+        actions.RunQuery(query, {});
+    }
+};
+
 // The run-item commands of the command server's thread and of an HTTP client thread reach the
 // list on the main thread: every list operation that changes an item asserts its thread, so one
 // carried out on the caller's thread would end this test. The answers are the main thread's.
 TEST_F(MainWndTest, RunItemCommandsOfTheServerThreadsAreCarriedOutOnTheMainThread) {
-    ASSERT_TRUE(m_app.StartEngine());
-    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+    ASSERT_NO_FATAL_FAILURE(StartWithTwoProfiles());
     CRunItemList& list = m_app.GetRunItemList();
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
     const struct {
         const char16_t* command;
         const char16_t* answer;
@@ -424,29 +457,14 @@ TEST_F(MainWndTest, RunItemCommandsOfTheServerThreadsAreCarriedOutOnTheMainThrea
         EXPECT_EQ(zbw::ToUtf8(answer), zbw::ToUtf8(command.answer)) << zbw::ToUtf8(command.command);
     }
 
-    CArray<CZBProjectRunItemData> snapshot;
-    std::vector<CString> categories;
-    PAGECONTEXT context;
-    context.pSnapshot = &snapshot;
-    context.pCategories = &categories;
-    context.strPage = u"/status.htm";
-    std::atomic<int> busy{0};
-    std::vector<WPARAM> calls;
-    CHttpActions::ENGINECOMMANDS commands{[](WPARAM) { return 0; },
-                                          [&](WPARAM code, CString& text, LRESULT& result) {
-                                              calls.push_back(code);
-                                              return CEngineCall::Send(m_hwnd, code, text,
-                                                                       ENGINE_CALL_TIMEOUT_MS, result);
-                                          }};
+    CPageActions page;
     OnOtherThread([&] {
-        CHttpActions actions(list, commands, context, busy);
-        actions.SetPauses(0, 0, 0);
-        actions.RunQuery("MOVEDOWN=C%3A%5Ca.fsf&STOP=C%3A%5Cb.fsf&DISABLE=ALL&RUN=C%3A%5Cb.fsf", {});
+        page.Run(list, m_hwnd, "MOVEDOWN=C%3A%5Ca.fsf&STOP=C%3A%5Cb.fsf&DISABLE=ALL&RUN=C%3A%5Cb.fsf");
     });
-    EXPECT_EQ(calls, (std::vector<WPARAM>{ENGINE_CMD_MOVE_DOWN, ENGINE_CMD_STOP, ENGINE_CMD_DISABLE_CATEGORY,
-                                          ENGINE_CMD_RUN}));
+    EXPECT_EQ(page.calls, (std::vector<WPARAM>{ENGINE_CMD_MOVE_DOWN, ENGINE_CMD_STOP,
+                                               ENGINE_CMD_DISABLE_CATEGORY, ENGINE_CMD_RUN}));
     EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\b.fsf|C:\\a.fsf");
-    EXPECT_EQ(zbw::ToUtf8(context.strErrorText), "C:\\b.fsf is not enabled.");
+    EXPECT_EQ(zbw::ToUtf8(page.context.strErrorText), "C:\\b.fsf is not enabled.");
 }
 
 // A run item whose job takes its time to stop: its stop pumps this thread's messages until the
@@ -464,70 +482,49 @@ class CSlowStoppingItem : public CRunItem {
     }
 };
 
-// While the main thread pumps in a stop, a run-item command is held back, so the server thread
-// answers it as accepted within its bounded wait; the command is carried out once the stop is over.
-TEST_F(MainWndTest, ACommandThatComesDuringAStopsPumpIsAnsweredInBoundedTime) {
-    ASSERT_TRUE(m_app.StartEngine());
-    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
-    CRunItemList& list = m_app.GetRunItemList();
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
+// Stops an item whose stop pumps this thread's messages until work, on a server thread, is done.
+void StopWhile(const std::function<void()>& work) {
     CSlowStoppingItem item;
     ASSERT_TRUE(item.CreateItemWindow());
-    CString disableAnswer;
-    CEngineCall::OUTCOME moved = CEngineCall::CALL_ANSWERED;
     std::thread server([&] {
         while (!item.m_bPumping) Sleep(5);
-        m_app.GetIPServer().ExecuteCommand(u"DISABLE C:\\a.fsf", disableAnswer);
-        CString argument = CString(u"C:\\b.fsf") + ENGINE_ARGUMENT_SEPARATOR;
-        LRESULT result = 0;
-        moved = CEngineCall::Send(m_hwnd, ENGINE_CMD_MOVE_UP, argument, ENGINE_CALL_TIMEOUT_MS, result);
+        work();
         item.m_bRelease = true;
     });
     item.StopSchedule();
     server.join();
+    item.DestroyWindow();
+}
+
+// While the main thread pumps in a stop, a run-item command is held back, so the server thread
+// answers it as accepted within its bounded wait; the command is carried out once the stop is over.
+TEST_F(MainWndTest, ACommandThatComesDuringAStopsPumpIsAnsweredInBoundedTime) {
+    ASSERT_NO_FATAL_FAILURE(StartWithTwoProfiles());
+    CRunItemList& list = m_app.GetRunItemList();
+    CString disableAnswer;
+    CEngineCall::OUTCOME moved = CEngineCall::CALL_ANSWERED;
+    StopWhile([&] {
+        m_app.GetIPServer().ExecuteCommand(u"DISABLE C:\\a.fsf", disableAnswer);
+        CString argument = CString(u"C:\\b.fsf") + ENGINE_ARGUMENT_SEPARATOR;
+        LRESULT result = 0;
+        moved = CEngineCall::Send(m_hwnd, ENGINE_CMD_MOVE_UP, argument, ENGINE_CALL_TIMEOUT_MS, result);
+    });
     EXPECT_EQ(zbw::ToUtf8(disableAnswer), "200-Disabling C:\\a.fsf...");
     EXPECT_EQ(moved, CEngineCall::CALL_PENDING);
     EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\a.fsf|C:\\b.fsf") << "nothing ran inside the pump";
     EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\b.fsf|C:\\a.fsf"; }));
-    item.DestroyWindow();
 }
 
 // A page's removal that comes while the main thread pumps in a stop is neither refused nor carried
 // out inside the pump: the page takes it as under way, and the list changes once the stop is over.
 TEST_F(MainWndTest, APagesRemovalDuringAStopsPumpIsCarriedOutAfterIt) {
-    ASSERT_TRUE(m_app.StartEngine());
-    ASSERT_TRUE(PumpUntil([&] { return m_app.GetIPServer().IsServing(); }));
+    ASSERT_NO_FATAL_FAILURE(StartWithTwoProfiles());
     CRunItemList& list = m_app.GetRunItemList();
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\a.fsf"), true));
-    ASSERT_TRUE(list.AddRunItem(DisabledItem(u"C:\\b.fsf"), true));
-    CSlowStoppingItem item;
-    ASSERT_TRUE(item.CreateItemWindow());
-    CArray<CZBProjectRunItemData> snapshot;
-    std::vector<CString> categories;
-    PAGECONTEXT context;
-    context.pSnapshot = &snapshot;
-    context.pCategories = &categories;
-    context.strPage = u"/status.htm";
-    std::atomic<int> busy{0};
-    CHttpActions::ENGINECOMMANDS commands{[](WPARAM) { return 0; },
-                                          [&](WPARAM code, CString& text, LRESULT& result) {
-                                              return CEngineCall::Send(m_hwnd, code, text,
-                                                                       ENGINE_CALL_TIMEOUT_MS, result);
-                                          }};
-    std::thread server([&] {
-        while (!item.m_bPumping) Sleep(5);
-        CHttpActions actions(list, commands, context, busy);
-        actions.SetPauses(0, 0, 0);
-        actions.RunQuery("REMOVE=C%3A%5Cb.fsf", {});
-        item.m_bRelease = true;
-    });
-    item.StopSchedule();
-    server.join();
-    EXPECT_EQ(zbw::ToUtf8(context.strErrorText), "") << "not refused";
+    CPageActions page;
+    StopWhile([&] { page.Run(list, m_hwnd, "REMOVE=C%3A%5Cb.fsf"); });
+    EXPECT_EQ(zbw::ToUtf8(page.context.strErrorText), "") << "not refused";
     EXPECT_EQ(zbw::ToUtf8(list.GetProfileNameList()), "C:\\a.fsf|C:\\b.fsf") << "nothing ran inside the pump";
     EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\a.fsf"; }));
-    item.DestroyWindow();
 }
 
 }  // namespace
