@@ -253,7 +253,10 @@ bool CZBProjectRunItem::GetFolderLists(CString& monitorList, CString& accessList
     return true;
 }
 
+// The profile's settings, read again on the main thread (LoadProfile), are read under the state
+// lock here and below: pages read them on their own threads.
 CString CZBProjectRunItem::GetHtmlSummary() {
+    CSingleLock lock(&StateLock(), TRUE);
     CString folders;
     CString comparison;
     CString execution;
@@ -265,18 +268,22 @@ CString CZBProjectRunItem::GetHtmlSummary() {
 }
 
 CString CZBProjectRunItem::GetHtmlText() {
+    CSingleLock lock(&StateLock(), TRUE);
     return m_settings.m_LogFile.GetValue();
 }
 
 CString CZBProjectRunItem::GetSourceText() {
+    CSingleLock lock(&StateLock(), TRUE);
     return m_settings.m_SourceFolder.GetValue();
 }
 
 CString CZBProjectRunItem::GetTargetText() {
+    CSingleLock lock(&StateLock(), TRUE);
     return m_settings.m_TargetFolder.GetValue();
 }
 
 CString CZBProjectRunItem::GetExecutionMethodText() {
+    CSingleLock lock(&StateLock(), TRUE);
     const CPerInt& method = m_settings.m_ExecutionMethod;
     const int value = method.GetValue();
     if (value == 0) return u"None";
