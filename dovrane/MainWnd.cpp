@@ -75,10 +75,11 @@ void CMainWnd::OnDestroy() {
 
 LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
     CString* argument = reinterpret_cast<CString*>(text);
-    // A plain sent command (the command server's load at its start) is served inside a run item's
-    // stop pump too; replacing or removing items then would free the item that pumps, so those
-    // fail. Calls never get here during a pump: they are held back until it is over.
-    if (CRunItem::IsPumping() && ChangesTheItemList(code)) return 0;
+    // A plain sent command (the command server's load and save at its start) is served inside a
+    // run item's stop pump too: replacing or removing items then would free the item that pumps,
+    // and a save would write the list halfway through its change (a load empties it first), so
+    // those fail. Calls never get here during a pump: they are held back until it is over.
+    if (CRunItem::IsPumping() && TouchesTheItemList(code)) return 0;
     switch (code) {
         case ENGINE_CMD_SHUTDOWN: OnShutdownCommand(); return 0;
         case ENGINE_CMD_RESTART: OnRestartCommand(); return 0;
@@ -91,9 +92,9 @@ LRESULT CMainWnd::OnEngineCommand(WPARAM code, LPARAM text) {
     }
 }
 
-bool CMainWnd::ChangesTheItemList(WPARAM code) {
-    return code == ENGINE_CMD_LOAD || code == ENGINE_CMD_REMOVE || code == ENGINE_CMD_ADD ||
-           code == ENGINE_CMD_SET;
+bool CMainWnd::TouchesTheItemList(WPARAM code) {
+    return code == ENGINE_CMD_LOAD || code == ENGINE_CMD_SAVE || code == ENGINE_CMD_REMOVE ||
+           code == ENGINE_CMD_ADD || code == ENGINE_CMD_SET;
 }
 
 LRESULT CMainWnd::OnRunItemCommand(WPARAM code, const CString& argument) {

@@ -69,7 +69,7 @@ class CMainWnd : public CWnd {
     DECLARE_MESSAGE_MAP()
 
    private:
-    static bool ChangesTheItemList(WPARAM code);
+    static bool TouchesTheItemList(WPARAM code);
     LRESULT OnRunItemCommand(WPARAM code, const CString& argument);
     void CarryOut(CEngineCall& call);
     void CarryOutDeferredCalls();

@@ -515,6 +515,21 @@ TEST_F(MainWndTest, ACommandThatComesDuringAStopsPumpIsAnsweredInBoundedTime) {
     EXPECT_TRUE(PumpUntil([&] { return list.GetProfileNameList() == u"C:\\b.fsf|C:\\a.fsf"; }));
 }
 
+// A plain sent save that comes inside a stop's pump (the command server's start-up save while a
+// load empties the list) fails and leaves the file as it was.
+TEST_F(MainWndTest, APlainSaveInsideAStopsPumpWritesNothing) {
+    const std::string hostFile = zbw::ToHostPath(m_app.GetFileNames().m_strXMLPath);
+    ASSERT_NO_FATAL_FAILURE(StartWithTwoProfiles());
+    const std::string before = ReadHostFile(hostFile);
+    LRESULT saved = 1;
+    StopWhile([&] {
+        CString text;
+        saved = SendMessageW(m_hwnd, WM_ENGINE_COMMAND, ENGINE_CMD_SAVE, reinterpret_cast<LPARAM>(&text));
+    });
+    EXPECT_EQ(saved, 0);
+    EXPECT_EQ(ReadHostFile(hostFile), before);
+}
+
 // A page's removal that comes while the main thread pumps in a stop is neither refused nor carried
 // out inside the pump: the page takes it as under way, and the list changes once the stop is over.
 TEST_F(MainWndTest, APagesRemovalDuringAStopsPumpIsCarriedOutAfterIt) {
