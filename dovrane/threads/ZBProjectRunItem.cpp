@@ -113,9 +113,9 @@ bool CZBProjectRunItem::Initialize() {
         SetState(RUNSTATE_ERROR, u"Initialization failure.");
         return false;
     }
+    CSingleLock run(&StateLock(), TRUE);
     m_settings.InitEntries();
     m_bInitialized = true;
-    CSingleLock run(&StateLock(), TRUE);
     m_history.SetKeyAndLoad(GetName());
     return true;
 }
