@@ -24,10 +24,10 @@
 #include "platform/base/Clock.h"
 #include "platform/classlib/WinApp.h"
 #include "platform/host/PathMap.h"
-#include "platform/win32/Registry.h"
 #include "platform/win32/Wait.h"
 #include "platform/win32/WinUser.h"
 #include "tests/bench/BenchReport.h"
+#include "tests/bench/StandIn.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -43,15 +43,6 @@ std::string Utf16Le(const CString& text) {
         bytes += static_cast<char>(ch >> 8);
     }
     return bytes;
-}
-
-void SetSyncProgram(const CString& program) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
-                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExW(key, u"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(program)),
-                   static_cast<DWORD>((program.GetLength() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
 }
 
 CString ProfilePath(const CTestRoot& root, int n) {
@@ -153,8 +144,8 @@ int main(int argc, char** argv) {
     app.SetRegistryKey(u"ZBEngine");
     g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(root.Path("engine.db")));
     g_EngineDB.OpenDBFile();
+    zbbench::RegisterStandIn();
     const CString program = zbw::ToWindowsPath(BinDir() + "/zbsync");
-    SetSyncProgram(program);
     const CString file = WriteSettings(root);
 
     std::printf("%d profile run items due at the same minute, the stand-in as the program\n", kProfiles);

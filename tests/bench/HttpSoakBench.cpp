@@ -18,7 +18,7 @@
 
 #include "platform/base/TextConvert.h"
 #include "platform/host/PathMap.h"
-#include "platform/win32/Registry.h"
+#include "tests/bench/StandIn.h"
 #include "tests/e2e/ChildProcess.h"
 #include "tests/e2e/HttpClient.h"
 #include "tests/e2e/LogFiles.h"
@@ -54,17 +54,6 @@ double ResidentMB(pid_t pid) {
     return -1;
 }
 
-// The stand-in as the synchronisation program the engine starts.
-void RegisterStandIn() {
-    const CString program = zbw::ToWindowsPath(BinDir() + "/zbsync") + u".exe";
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
-                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExW(key, u"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(program)),
-                   static_cast<DWORD>((program.GetLength() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
-}
-
 std::string WriteSettings(const CTestRoot& root, int port) {
     std::filesystem::create_directories(root.Path("src"));
     std::filesystem::create_directories(root.Path("dst"));
@@ -98,7 +87,7 @@ int MinutesFrom(int argc, char** argv) {
 int main(int argc, char** argv) {
     const int minutes = MinutesFrom(argc, argv);
     CTestRoot root;
-    RegisterStandIn();
+    zbbench::RegisterStandIn();
     int port = FreeLoopbackPort();
     std::string settings = WriteSettings(root, port);
     CChildProcess engine;

@@ -22,8 +22,8 @@
 #include "platform/classlib/Array.h"
 #include "platform/classlib/WinApp.h"
 #include "platform/host/PathMap.h"
-#include "platform/win32/Registry.h"
 #include "platform/win32/WinUser.h"
+#include "tests/bench/StandIn.h"
 #include "tests/support/TestRoot.h"
 
 namespace {
@@ -65,15 +65,6 @@ std::string Utf16Le(const CString& text) {
         bytes += static_cast<char>(ch >> 8);
     }
     return bytes;
-}
-
-void SetSyncProgram(const CString& program) {
-    HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"software\\Zebrodyne Pro 2\\Zebrodyne Pro", 0, nullptr,
-                    REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    RegSetValueExW(key, u"path", 0, REG_SZ, reinterpret_cast<const BYTE*>(LPCWSTR(program)),
-                   static_cast<DWORD>((program.GetLength() + 1) * sizeof(char16_t)));
-    RegCloseKey(key);
 }
 
 // One profile file per item with existing source and target folders, run every day.
@@ -126,7 +117,7 @@ int main(int argc, char** argv) {
     app.SetRegistryKey(u"ZBEngine");
     g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(root.Path("engine.db")));
     g_EngineDB.OpenDBFile();
-    SetSyncProgram(zbw::ToWindowsPath(BinDir() + "/zbsync"));
+    zbbench::RegisterStandIn();
     const CString file = WriteProfiles(root);
     double result = 0;
     {
