@@ -269,8 +269,8 @@ int CCommandInterpreter::Status(const CString&, const CString& argument, CString
 }
 
 int CCommandInterpreter::LastRuns(const CString&, const CString& argument, CString& answer) {
-    const CString html = List().GetProfileStatusHtml(argument);
-    answer = html.IsEmpty() ? Answer(ANSWER_ERROR, u"Error, %s not found.", argument) : ANSWER_OK + html;
+    const std::shared_ptr<const CString> html = List().GetSharedLastRunsHtml(argument);
+    answer = html ? ANSWER_OK + *html : Answer(ANSWER_ERROR, u"Error, %s not found.", argument);
     return 0;
 }
 

@@ -803,10 +803,10 @@ CString CRunItemList::GetAllProfilesInfo() {
     return records;
 }
 
-CString CRunItemList::GetProfileStatusHtml(LPCWSTR name) {
+std::shared_ptr<const CString> CRunItemList::GetSharedLastRunsHtml(LPCWSTR name) {
     CSingleLock lock(&m_csList, TRUE);
     CZBProjectRunItem* item = Find(name);
-    return item ? item->GetLastRunsHtml() : CString();
+    return item ? item->GetSharedLastRunsHtml() : nullptr;
 }
 
 CString CRunItemList::GetProfileRunList(LPCWSTR name, int kind, const COleDateTime& reference) {

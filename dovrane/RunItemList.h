@@ -103,7 +103,7 @@ class CRunItemList : public CRunItemOwner, public CHttpRunItemList {
     CString GetProfileNameList();
     CString GetProfileInfo(LPCWSTR name);
     CString GetAllProfilesInfo();
-    CString GetProfileStatusHtml(LPCWSTR name);
+    std::shared_ptr<const CString> GetSharedLastRunsHtml(LPCWSTR name) override;
     // The next-run description of that kind (0 the next run, 1.. the runs after it) from the
     // reference date; empty when the profile is not found.
     CString GetProfileRunList(LPCWSTR name, int kind, const COleDateTime& reference);

@@ -14,7 +14,6 @@ void CZBProjectRunItemData::Update(CZBProjectRunItem& item) {
     m_strProgressHtml = item.GetProgressHtml();
     for (int index = 0; index < kNextRuns; ++index)
         m_strNextRuns[index] = item.GetNextRunDisplayText(index, g_DateNone);
-    m_lastRunsHtml = item.GetSharedLastRunsHtml();
     m_strSettingsText = item.GetSettingsText();
     m_strSource = item.GetSourceText();
     m_strTarget = item.GetTargetText();
@@ -23,11 +22,6 @@ void CZBProjectRunItemData::Update(CZBProjectRunItem& item) {
     m_strProfileName = item.GetName();
     m_nRunState = item.GetState();
     item.GetLastRun(m_tLastRun, m_bLastRunFailed);
-}
-
-const CString& CZBProjectRunItemData::GetLastRuns() const {
-    static const CString kNone;
-    return m_lastRunsHtml ? *m_lastRunsHtml : kNone;
 }
 
 CString CZBProjectRunItemData::GetStartTimeText() const {

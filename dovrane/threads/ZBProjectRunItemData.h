@@ -5,12 +5,10 @@
 // Threads: Update runs on the thread that builds a page, with the run-item list's mutex held
 // (the item's texts take its own critical sections); the accessors may then be read on that
 // thread without any lock. A snapshot is a plain value owned by whoever holds it; reusing one
-// (Update again) replaces every field. The last runs' text, the largest, is shared read-only
-// with the item and every other snapshot that shows the same. Nothing fails: an item without history or run
+// (Update again) replaces every field. The run history's text, the largest, is not in it: only
+// the profile page shows it, and asks the list for that one profile. Nothing fails: an item without history or run
 // shows the texts the item gives for that ("None", empty progress).
 #pragma once
-
-#include <memory>
 
 #include "dovrane/threads/LaunchItem.h"
 #include "platform/base/CString.h"
@@ -42,7 +40,6 @@ class CZBProjectRunItemData {
     const CString& GetNextRunText3() const { return m_strNextRuns[2]; }
     const CString& GetNextRunText4() const { return m_strNextRuns[3]; }
     const CString& GetNextRunText5() const { return m_strNextRuns[4]; }
-    const CString& GetLastRuns() const;
     const CString& GetSettingsText() const { return m_strSettingsText; }
     const CString& GetSource() const { return m_strSource; }
     const CString& GetTarget() const { return m_strTarget; }
@@ -68,8 +65,6 @@ class CZBProjectRunItemData {
     CString m_strDetails;
     CString m_strProgressHtml;
     CString m_strNextRuns[kNextRuns];
-    // Shared with the item and the other snapshots: the same pointer is the same text.
-    std::shared_ptr<const CString> m_lastRunsHtml;
     CString m_strSettingsText;
     CString m_strSource;
     CString m_strTarget;

@@ -407,7 +407,7 @@ std::string CHTTPServer::AnswerRefreshCheck(const CHttpRequest& request, CHttpAc
     if (id == shownId) return CHttpAnswer::Page("200 OK", "htm", contentType, Utf16Bytes(u"0"), keepAlive);
     CString text;
     if (!LoadTemplate(zbw::ToUtf8(page), state, text)) return CHttpAnswer::NotFound(zbw::ToUtf8(page));
-    FillPageContext(state, page);
+    FillPageContext(state, page, text);
     state.context.bRefreshTags = false;
     std::u16string expanded;
     Render(text, state.context, expanded);
@@ -460,7 +460,7 @@ std::string CHTTPServer::ServePage(const std::string& status, const std::string&
     std::string contentType = zbw::ToUtf8(ContentTypeOf(page, extension));
     CString text;
     if (!LoadTemplate(path, state, text)) return CHttpAnswer::NotFound(path);
-    FillPageContext(state, page);
+    FillPageContext(state, page, text);
     state.context.bRefreshTags = text.Find(kAjaxSectionStart) >= 0;
     if (cacheable) {
         lock.unlock();
@@ -499,7 +499,11 @@ bool CHTTPServer::LoadTemplate(const std::string& path, REQUESTSTATE& state, CSt
     return true;
 }
 
-void CHTTPServer::FillPageContext(REQUESTSTATE& state, const CString& page) const {
+void CHTTPServer::FillPageContext(REQUESTSTATE& state, const CString& page, const CString& text) const {
+    const int selected = state.context.nSelectedProfile;
+    if (m_pList && selected >= 0 && selected < state.snapshot->items.GetSize() &&
+        text.Find(u"#PROFILE_LASTRUNS#") >= 0)
+        state.context.pSelectedLastRuns = m_pList->GetSharedLastRunsHtml(state.snapshot->items[selected].GetName());
     state.context.strPage = page;
     state.context.strUpdateLink = UpdateLink(state.context.settings);
     state.context.strCurrentTime = RefreshTimeText();
@@ -562,7 +566,8 @@ std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, 
     {
         std::lock_guard<std::mutex> held(m_cacheLock);
         for (const CACHEDPAGE& cached : m_cache)
-            if (cached.page == page && cached.shown == shown && ShowSame(*cached.snapshot, *state.snapshot))
+            if (cached.page == page && cached.shown == shown && cached.lastRuns == state.context.pSelectedLastRuns &&
+                ShowSame(*cached.snapshot, *state.snapshot))
                 return cached.body;
     }
     // One buffer per client thread, kept for its next pages.
@@ -571,7 +576,7 @@ std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, 
     if (state.context.bRefreshTags) state.context.strRefreshId = CurrentRefreshId(state);
     Render(text, state.context, expanded);
     auto body = std::make_shared<const std::string>(Utf16Bytes(expanded));
-    CACHEDPAGE rendered{page, shown, state.snapshot, body};
+    CACHEDPAGE rendered{page, shown, state.snapshot, state.context.pSelectedLastRuns, body};
     std::lock_guard<std::mutex> held(m_cacheLock);
     for (CACHEDPAGE& cached : m_cache) {
         if (cached.page == page) {

@@ -4,7 +4,8 @@
 // the cache, decrypted when pages are kept encrypted), expands its templates and answers.
 //
 // A rendered page is kept (as the bytes of its answer, converted once) and served again while
-// everything it shows is the same: the snapshot of every run item, the settings file's time
+// everything it shows is the same: the snapshot of every run item, the selected profile's run
+// history where the page shows it (asked of the list for that page only), the settings file's time
 // stamp, the time of day it shows, the request's page, query and client, and the engine's
 // flags. A page whose state changed is rendered again, so no page is served stale. Requests that
 // carry out nothing share the latest snapshot when it was begun after they arrived, so it never
@@ -108,12 +109,12 @@ class CHTTPServer : public CGenericServer {
         std::shared_ptr<const SNAPSHOT> snapshot;
         PAGECONTEXT context;
     };
-    // A rendered page and what it showed.
     // A rendered page and what it showed: one per page, query and client, its latest version.
     struct CACHEDPAGE {
         CString page;   // the page, its query and the client
         CString shown;  // everything else it shows beside the snapshot
         std::shared_ptr<const SNAPSHOT> snapshot;
+        std::shared_ptr<const CString> lastRuns;  // the selected profile's history, when shown
         std::shared_ptr<const std::string> body;
     };
     using REQUESTLOCK = std::unique_lock<std::timed_mutex>;
@@ -145,7 +146,8 @@ class CHTTPServer : public CGenericServer {
     static CString PageKeyOf(const PAGECONTEXT& context);
     CString ShownKeyOf(const REQUESTSTATE& state) const;
     static bool ShowSame(const SNAPSHOT& a, const SNAPSHOT& b);
-    void FillPageContext(REQUESTSTATE& state, const CString& page) const;
+    // text is the page's template: the selected profile's history is taken only when it shows it.
+    void FillPageContext(REQUESTSTATE& state, const CString& page, const CString& text) const;
     CString UpdateLink(const CEngineSettings& settings) const;
     // The page-refresh identifier of what the request's page shows.
     CString CurrentRefreshId(const REQUESTSTATE& state) const;

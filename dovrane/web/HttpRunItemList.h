@@ -10,6 +10,8 @@
 // exceptions.
 #pragma once
 
+#include <memory>
+
 #include "dovrane/model/EngineSettings.h"
 #include "dovrane/model/ProfileToRunInfo.h"
 #include "dovrane/threads/ZBProjectRunItemData.h"
@@ -33,6 +35,10 @@ class CHttpRunItemList {
     virtual CEngineSettings GetSettings() = 0;
     // Appends one snapshot per item in list order; the caller empties the array first.
     virtual void UpdateHttpItemData(CArray<CZBProjectRunItemData>& snapshots) = 0;
+    // The profile's run history as its page shows it, shared while it stays the same (the same
+    // pointer is the same text); null when the profile is not in the list. Only the page that
+    // shows it asks, so the history's text is never built for every profile of every snapshot.
+    virtual std::shared_ptr<const CString> GetSharedLastRunsHtml(LPCWSTR name) = 0;
 
     // False with error set when the program is missing, the mode is unknown, the program did
     // not start or the profile is not in the list.

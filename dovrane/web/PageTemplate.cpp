@@ -545,11 +545,13 @@ void CPageTemplate::GatherProfileValues() {
 }
 
 void CPageTemplate::GatherRunTexts(const CZBProjectRunItemData& item) {
-    Put(u"#PROFILE_LASTRUNS#", [&] {
-        CString runs = item.GetLastRuns();
+    // Inside a profile loop only the selected profile has its history at hand.
+    const bool selected = m_nProfile == m_context.nSelectedProfile && m_context.pSelectedLastRuns;
+    Put(u"#PROFILE_LASTRUNS#", [this, selected] {
+        CString runs = selected ? *m_context.pSelectedLastRuns : CString();
         runs.Replace(u"*?*", u"<br>");
         return runs;
-    }());
+    });
     Put(u"#PROFILE_LASTRUN#", item.GetLastRun());
     Put(u"#PROFILE_LASTOKRUN#", [&] { return CString(Html(item.GetLastOkRun())); });
     CString next = item.GetNextRun();

@@ -17,6 +17,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -37,6 +38,8 @@ struct PAGECONTEXT {
     bool bLocalClient = false;
     CString strClientIp;
     int nSelectedProfile = -1;
+    // The selected profile's run history ("#PROFILE_LASTRUNS#"), taken only for a page that shows it.
+    std::shared_ptr<const CString> pSelectedLastRuns;
     int nSelectedCategory = -1;  // index into the categories
     CString strErrorText;
     CString strPage;        // path of the page being built, "/status.htm"

@@ -273,15 +273,16 @@ TEST_F(RunItemListRunTest, TheHistoryShowsAndResetsByName) {
     WriteProfile("a.fsf");
     Load(Item("a.fsf"));
     ASSERT_TRUE(PumpUntil([&] { return State("a.fsf") == RUNSTATE_ENABLED; }));
-    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")), CString(u"None"));
-    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("x.fsf")), CString(u""));
+    auto history = [&](const char* name) { return m_list.GetSharedLastRunsHtml(PathOf(name)); };
+    EXPECT_EQ(*history("a.fsf"), CString(u"None"));
+    EXPECT_EQ(history("x.fsf"), nullptr);
     ASSERT_EQ(m_list.RunProfile(PathOf("a.fsf"), RUNREASON_MANUAL, nullptr), RUNPROFILE_STARTED);
     ASSERT_TRUE(
         PumpUntil([&] { return HistoryCount("a.fsf") == 1 && State("a.fsf") == RUNSTATE_SUCCEEDED; }, 200));
-    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")).Find(u"*?*"), 0);
+    EXPECT_EQ(history("a.fsf")->Find(u"*?*"), 0);
     EXPECT_TRUE(m_list.ResetProfileLastRuns(PathOf("A.FSF")));
     EXPECT_EQ(HistoryCount("a.fsf"), 0);
-    EXPECT_EQ(m_list.GetProfileStatusHtml(PathOf("a.fsf")), CString(u"None"));
+    EXPECT_EQ(*history("a.fsf"), CString(u"None"));
 }
 
 // The engine stop disables the items but lets a synchronisation under way finish.

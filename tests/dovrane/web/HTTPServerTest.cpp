@@ -10,6 +10,7 @@
 
 #include "common/DebugPrintf.h"
 #include "dovrane/RunItemList.h"
+#include "dovrane/model/DBEngList.h"
 #include "dovrane/model/EngineDB.h"
 #include "dovrane/web/EngineCall.h"
 #include "dovrane/web/EngineCommandCodes.h"
@@ -214,6 +215,35 @@ TEST_F(HTTPServerTest, APageWhoseStateChangedIsNeverServedStale) {
     EXPECT_NE(StatusPage(m_port), disabled) << "a profile enabled again";
     m_list.RemoveAllRunItems();
     EXPECT_EQ(StatusPage(m_port).find("second words"), std::string::npos) << "every profile removed";
+    g_EngineDB.CloseDBFile();
+}
+
+// The profile page's history is asked of the list for that page alone; a page kept from before the
+// history changed is not served again.
+TEST_F(HTTPServerTest, AProfilePageShowsItsHistoryAsItIsNow) {
+    g_EngineDB.SetDBFilePath(zbw::ToWindowsPath(m_root.Path("engine.db")));
+    ASSERT_TRUE(g_EngineDB.OpenDBFile());
+    const CString profile = zbw::ToWindowsPath(m_root.Path("a.fsf"));
+    {
+        // The newest first: the page shows it as the last run, the older one only in the history.
+        CDBEngList stored(profile);
+        for (const char16_t* result : {u"the newest result", u"an older result"}) {
+            CProjectRunTime run;
+            run.m_tStart = run.m_tEnd = 1709629650;
+            run.m_strResult = result;
+            stored.AddTailEntry(run);
+        }
+        ASSERT_TRUE(stored.SaveToDB());
+    }
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(m_list.AddProfileFromXml(u"<SETTINGS><ITEM><PROFILE>" + profile + u"</PROFILE></ITEM></SETTINGS>"));
+    const std::string page = "/profile.htm?SHOWPROFILE=" + zbtest::UrlEncoded(zbw::ToUtf8(profile));
+    auto profilePage = [&] { return zbtest::Utf16Body(zbtest::HttpGet(m_port, page).body); };
+    EXPECT_NE(profilePage().find("an older result"), std::string::npos);
+    EXPECT_NE(profilePage().find("an older result"), std::string::npos) << "the kept page";
+    ASSERT_TRUE(m_list.ResetProfileLastRuns(profile));
+    EXPECT_EQ(profilePage().find("an older result"), std::string::npos) << "the history reset";
+    m_list.RemoveAllRunItems();
     g_EngineDB.CloseDBFile();
 }
 
