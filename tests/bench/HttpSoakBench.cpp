@@ -1,7 +1,7 @@
 // The engine's memory while it serves its pages: 200 profiles of the stand-in, each due every
 // minute and running for 20 s (so that about a third of them run at any time and the page changes
 // every second), and the status page asked every second on a new connection (a new client thread
-// each time). Prints the engine's resident memory each minute, then the last figure and its growth
+// each time), beside STATUS ALL over the command block (a console run each second). Prints the engine's resident memory each minute, then the last figure and its growth
 // over the last half of the run beside the targets (under 100 MB, flat). It runs 10 minutes;
 // "--minutes N" runs N minutes instead, for development.
 #include <signal.h>
@@ -75,6 +75,15 @@ std::string WriteSettings(const CTestRoot& root, int port) {
     return root.Path("settings.xml");
 }
 
+// STATUS ALL through the console, its answer thrown away; true when the console succeeded.
+bool AskStatusAll(const CTestRoot& root) {
+    CChildProcess console;
+    if (!console.Start("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/null < /dev/null", BinDir() + "/ZBConsole",
+                                   "/I:" + root.Path("none.ini"), "/C:STATUS ALL"}))
+        return false;
+    return console.WaitExit(10000) == 0;
+}
+
 int MinutesFrom(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i) {
         if (std::strcmp(argv[i], "--minutes") == 0) return std::max(2, std::atoi(argv[i + 1]));
@@ -106,15 +115,17 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf(
-        "Engine memory, %d profiles of the stand-in due every minute, the status page asked every second\n",
+        "Engine memory, %d profiles of the stand-in due every minute, the status page and STATUS ALL asked "
+        "every second\n",
         kProfiles);
     std::vector<double> perMinute;
-    long pages = 0, failures = 0;
+    long pages = 0, failures = 0, statusFailures = 0;
     auto start = std::chrono::steady_clock::now();
     for (int minute = 1; minute <= minutes; ++minute) {
         while (std::chrono::steady_clock::now() < start + std::chrono::minutes(minute)) {
             auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
             ++(zbtest::HttpGet(port, "/status.htm").status == 200 ? pages : failures);
+            if (!AskStatusAll(root)) ++statusFailures;
             std::this_thread::sleep_until(next);
         }
         perMinute.push_back(ResidentMB(engine.Pid()));
@@ -124,7 +135,7 @@ int main(int argc, char** argv) {
     const size_t half = perMinute.size() / 2;
     const double last = perMinute.back();
     const double growth = last - perMinute[perMinute.size() - 1 - half];
-    std::printf("  pages served: %ld, failed: %ld\n", pages, failures);
+    std::printf("  pages served: %ld, failed: %ld; STATUS ALL failed: %ld\n", pages, failures, statusFailures);
     std::printf("  resident after %d minutes: %6.1f MB   (target < 100 MB)\n", minutes, last);
     std::printf("  growth over the last %zu minutes: %+6.1f MB   (target: flat, within %.0f MB)\n", half,
                 growth, kFlatMB);
