@@ -167,7 +167,8 @@ class CGenericServer : public CLog {
     WORD m_nPort = 0;
     DWORD m_dwTimeoutMs = 0;
     DWORD m_dwRequestLimitMs = 0;
-    CROWDLOG m_refusedLog;  // guarded by the client lock, as are the three below
+    // Guarded by the client lock.
+    CROWDLOG m_refusedLog;
     CROWDLOG m_closedLog;
     unsigned long m_nAccepted = 0;
     CRITICAL_SECTION m_csClients;
