@@ -1,5 +1,6 @@
 #include "dovrane/web/GenericServer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -38,10 +39,11 @@ struct CGenericServer::CLIENTPARAM {
     CGenericServer* pServer;
     SOCKET socket;
     char szAddress[33];
-    WSAEVENT hCloseEvent = WSA_INVALID_EVENT;  // set when a newer connection takes the place
+    WSAEVENT hCloseEvent = WSA_INVALID_EVENT;  // its thread's; set when a newer one takes the place
     bool bWaiting = true;                      // no whole request in hand
     DWORD dwWaitingSince = 0;                  // tick since when
     bool bClosing = false;                     // the place is given up
+    unsigned long nAccepted = 0;               // the server's count of connections admitted
 };
 
 CGenericServer::CGenericServer() {
@@ -143,7 +145,8 @@ int CGenericServer::GetPlaceCount(const char* address) {
     EnterCriticalSection(&m_csClients);
     int count = 0;
     for (const CLIENTTHREAD& client : m_activeClients) {
-        if (!client.pParam->bClosing && (!address || strcmp(client.pParam->szAddress, address) == 0)) ++count;
+        const CLIENTPARAM* place = PlaceOf(client);
+        if (place && (!address || strcmp(place->szAddress, address) == 0)) ++count;
     }
     LeaveCriticalSection(&m_csClients);
     return count;
@@ -339,68 +342,101 @@ bool CGenericServer::AcceptOne(SOCKET listenSocket) {
 int CGenericServer::AddClient(SOCKET socket, const char* address) {
     int added = 0;
     EnterCriticalSection(&m_csClients);
+    CLIENTTHREAD* freed = nullptr;
     if (WaitForSingleObject(m_hShutdownEvent, 0) == WAIT_OBJECT_0) {
         LogTrace("Server is stopping, client not served", "AddClient", 0);
-    } else if (!MakeRoom(address)) {
+    } else if (!MakeRoom(address, freed)) {
         LogCrowding("Too many clients, client not served", m_refusedLog);
         added = kCrowded;
     } else {
         CLIENTPARAM* param = new CLIENTPARAM{this, socket, {}};
         snprintf(param->szAddress, sizeof(param->szAddress), "%s", address);
         param->dwWaitingSince = GetTickCount();
-        param->hCloseEvent = WSACreateEvent();
-        unsigned threadId = 0;
-        HANDLE thread = nullptr;
-        if (param->hCloseEvent == WSA_INVALID_EVENT)
-            LogTrace("WSACreateEvent(...) failure", "AddClient", WSAGetLastError());
-        else
-            thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, param, 0, &threadId));
-        if (thread) {
-            m_activeClients.push_back({thread, threadId, param});
+        param->nAccepted = ++m_nAccepted;
+        // The thread of the connection that made way serves this one next: a crowd that keeps
+        // reconnecting costs no thread start and end per connection.
+        if (freed) {
+            freed->pNext = param;
             added = 1;
         } else {
-            if (param->hCloseEvent != WSA_INVALID_EVENT) {
-                LogTrace("_beginthreadex(...) failure", "AddClient", errno);
-                WSACloseEvent(param->hCloseEvent);
-            }
-            delete param;
+            added = StartClient(param) ? 1 : 0;
         }
     }
     LeaveCriticalSection(&m_csClients);
     return added;
 }
 
-// The address's own longest waiting connection makes way once it holds its share; otherwise
-// the longest waiting of all, once every place is taken.
-bool CGenericServer::MakeRoom(const char* address) {
-    if (static_cast<int>(m_activeClients.size()) >= MAX_THREADS) return false;
-    int places = 0;
-    int fromAddress = 0;
-    for (const CLIENTTHREAD& client : m_activeClients) {
-        if (client.pParam->bClosing) continue;
-        ++places;
-        if (strcmp(client.pParam->szAddress, address) == 0) ++fromAddress;
+// Under the client lock; deletes param when no thread could be started for it.
+bool CGenericServer::StartClient(CLIENTPARAM* param) {
+    param->hCloseEvent = WSACreateEvent();
+    if (param->hCloseEvent == WSA_INVALID_EVENT) {
+        LogTrace("WSACreateEvent(...) failure", "AddClient", WSAGetLastError());
+        delete param;
+        return false;
     }
-    if (fromAddress >= MAX_CLIENTS_PER_ADDRESS) return CloseLongestWaiting(address);
-    if (places >= MAX_CLIENTS) return CloseLongestWaiting(nullptr);
+    unsigned threadId = 0;
+    HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ClientThread, param, 0, &threadId));
+    if (!thread) {
+        LogTrace("_beginthreadex(...) failure", "AddClient", errno);
+        WSACloseEvent(param->hCloseEvent);
+        delete param;
+        return false;
+    }
+    m_activeClients.push_back({thread, threadId, param, nullptr});
     return true;
 }
 
-// Of equal waits, the one accepted first goes.
-bool CGenericServer::CloseLongestWaiting(const char* address) {
-    DWORD now = GetTickCount();
-    CLIENTPARAM* longest = nullptr;
+// A thread's place: the connection handed to it, else its own unless that one is closing.
+CGenericServer::CLIENTPARAM* CGenericServer::PlaceOf(const CLIENTTHREAD& client) {
+    if (client.pNext) return client.pNext;
+    return client.pParam->bClosing ? nullptr : client.pParam;
+}
+
+bool CGenericServer::WaitedLonger(const CLIENTPARAM& a, const CLIENTPARAM& b, DWORD now) {
+    DWORD waitA = now - a.dwWaitingSince;
+    DWORD waitB = now - b.dwWaitingSince;
+    return waitA > waitB || (waitA == waitB && a.nAccepted < b.nAccepted);
+}
+
+// The address's own longest waiting connection makes way once it holds its share; otherwise
+// the longest waiting of all, once every place is taken.
+bool CGenericServer::MakeRoom(const char* address, CLIENTTHREAD*& freed) {
+    int places = 0;
+    int fromAddress = 0;
     for (const CLIENTTHREAD& client : m_activeClients) {
-        CLIENTPARAM* param = client.pParam;
-        if (param->bClosing || !param->bWaiting) continue;
-        if (address && strcmp(param->szAddress, address) != 0) continue;
-        if (!longest || now - param->dwWaitingSince > now - longest->dwWaitingSince) longest = param;
+        const CLIENTPARAM* place = PlaceOf(client);
+        if (!place) continue;
+        ++places;
+        if (strcmp(place->szAddress, address) == 0) ++fromAddress;
     }
-    if (!longest) return false;
-    longest->bClosing = true;
-    WSASetEvent(longest->hCloseEvent);
+    const char* among = fromAddress >= MAX_CLIENTS_PER_ADDRESS ? address : nullptr;
+    if (!among && places < MAX_CLIENTS) return true;
+    freed = CloseLongestWaiting(among);
+    return freed != nullptr;
+}
+
+// Of equal waits, the one accepted first goes. A connection still waiting for its thread is
+// closed here; a served one is told to close by its thread.
+CGenericServer::CLIENTTHREAD* CGenericServer::CloseLongestWaiting(const char* address) {
+    DWORD now = GetTickCount();
+    CLIENTTHREAD* longest = nullptr;
+    for (CLIENTTHREAD& client : m_activeClients) {
+        const CLIENTPARAM* place = PlaceOf(client);
+        if (!place || !place->bWaiting) continue;
+        if (address && strcmp(place->szAddress, address) != 0) continue;
+        if (!longest || WaitedLonger(*place, *PlaceOf(*longest), now)) longest = &client;
+    }
+    if (!longest) return nullptr;
+    if (longest->pNext) {
+        closesocket(longest->pNext->socket);
+        delete longest->pNext;
+        longest->pNext = nullptr;
+    } else {
+        longest->pParam->bClosing = true;
+        WSASetEvent(longest->pParam->hCloseEvent);
+    }
     LogCrowding("Too many clients, longest waiting client closed", m_closedLog);
-    return true;
+    return longest;
 }
 
 void CGenericServer::LogCrowding(const char* message, CROWDLOG& log) {
@@ -459,11 +495,15 @@ unsigned CGenericServer::ClientThread(void* param) {
     return THREAD_EXIT_CODE;
 }
 
-// One connection's state between wake-ups.
+// One connection's state between wake-ups; the event and buffer are the thread's.
 struct CGenericServer::CONNECTION {
-    CLIENTPARAM* param = nullptr;
-    SOCKET socket = INVALID_SOCKET;
-    WSAEVENT socketEvent = WSA_INVALID_EVENT;
+    CONNECTION(CLIENTPARAM* client, WSAEVENT event, std::vector<char>& receiveBuffer)
+        : param(client), socket(client->socket), socketEvent(event), buffer(receiveBuffer) {}
+
+    CLIENTPARAM* param;
+    SOCKET socket;
+    WSAEVENT socketEvent;
+    std::vector<char>& buffer;
     std::string request;
     std::string response;
     bool keepAlive = false;
@@ -471,28 +511,27 @@ struct CGenericServer::CONNECTION {
     size_t sendPos = 0;
     bool sendPending = false;
     bool readDeferred = false;
-    std::vector<char> buffer = std::vector<char>(kReceiveBytes);
 };
 
+// Serves param's connection, then each connection handed to the thread meanwhile.
 void CGenericServer::RunClient(CLIENTPARAM* param) {
-    CONNECTION conn;
-    conn.param = param;
-    conn.socket = param->socket;
-    if (SelectSocketEvents(conn)) {
-        SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST);
+    std::vector<char> buffer(kReceiveBytes);
+    WSAEVENT socketEvent = WSACreateEvent();
+    if (socketEvent == WSA_INVALID_EVENT)
+        LogTrace("WSACreateEvent(...) failure", "ClientThread", WSAGetLastError());
+    for (; param; param = NextConnection(param)) {
+        CONNECTION conn(param, socketEvent, buffer);
+        if (socketEvent == WSA_INVALID_EVENT || !SelectSocketEvents(conn)) continue;
         ServeConnection(conn);
         DrainForClose(conn.socket);
     }
-    if (conn.socketEvent != WSA_INVALID_EVENT) WSACloseEvent(conn.socketEvent);
-    EndClient(param);
+    if (socketEvent != WSA_INVALID_EVENT) WSACloseEvent(socketEvent);
 }
 
+// The event may still be set by the thread's previous connection.
 bool CGenericServer::SelectSocketEvents(CONNECTION& conn) {
-    conn.socketEvent = WSACreateEvent();
-    if (conn.socketEvent == WSA_INVALID_EVENT) {
-        LogTrace("WSACreateEvent(...) failure", "ClientThread", WSAGetLastError());
-        return false;
-    }
+    WSAResetEvent(conn.socketEvent);
     if (WSAEventSelect(conn.socket, conn.socketEvent, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
         LogTrace("WSAEventSelect(...) failure", "ClientThread", WSAGetLastError());
         return false;
@@ -615,27 +654,36 @@ bool CGenericServer::SendRest(CONNECTION& conn) {
     return true;
 }
 
-void CGenericServer::EndClient(CLIENTPARAM* param) {
+// Ends param's connection; returns the connection handed to the thread meanwhile, which takes
+// over the thread's close event, or nullptr once the thread has left the list.
+CGenericServer::CLIENTPARAM* CGenericServer::NextConnection(CLIENTPARAM* param) {
     closesocket(param->socket);
     DWORD self = GetCurrentThreadId();
-    HANDLE thread = nullptr;
     EnterCriticalSection(&m_csClients);
-    WSACloseEvent(param->hCloseEvent);
+    auto client = std::find_if(m_activeClients.begin(), m_activeClients.end(),
+                               [self](const CLIENTTHREAD& c) { return c.dwThreadId == self; });
+    bool found = client != m_activeClients.end();
+    CLIENTPARAM* next = found ? client->pNext : nullptr;
+    if (next) {
+        next->hCloseEvent = param->hCloseEvent;
+        // Reset under the lock, so that a request to close the next connection is never lost.
+        WSAResetEvent(next->hCloseEvent);
+        client->pParam = next;
+        client->pNext = nullptr;
+    } else {
+        WSACloseEvent(param->hCloseEvent);
+        if (found) EndClient(client);
+    }
     delete param;
-    for (size_t i = 0; i < m_activeClients.size(); ++i) {
-        if (m_activeClients[i].dwThreadId != self) continue;
-        thread = m_activeClients[i].hThread;
-        m_activeClients.erase(m_activeClients.begin() + static_cast<std::ptrdiff_t>(i));
-        break;
-    }
-    if (!thread) {
-        LeaveCriticalSection(&m_csClients);
-        LogTrace("Thread not found in the list", "ClientThread", 0);
-        return;
-    }
-    // Both lists change under the client lock, so a stop never finds the thread in neither.
-    EnterCriticalSection(&m_csEnded);
-    m_endedClients.push_back({thread, false});
-    LeaveCriticalSection(&m_csEnded);
     LeaveCriticalSection(&m_csClients);
+    if (!found) LogTrace("Thread not found in the list", "ClientThread", 0);
+    return next;
+}
+
+// Under the client lock. Both lists change under it, so a stop never finds the thread in neither.
+void CGenericServer::EndClient(std::vector<CLIENTTHREAD>::iterator client) {
+    EnterCriticalSection(&m_csEnded);
+    m_endedClients.push_back({client->hThread, false});
+    LeaveCriticalSection(&m_csEnded);
+    m_activeClients.erase(client);
 }

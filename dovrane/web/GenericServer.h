@@ -1,10 +1,10 @@
 // CGenericServer: the engine's multi-threaded TCP server base. One listening socket on a port
 // (any local address), an accept thread, a helper thread that reaps ended client threads every
-// 100 ms, and one client thread per accepted connection at the lowest priority. A subclass
-// filters new clients (OnAccept, on the accept thread) and, on the client threads, decides when
-// the bytes received form a request (IsRequestComplete) and answers it (ProcessRequest). The
-// handlers run concurrently; the subclass serialises what it must. Every failure is one trace
-// line (CLog) and never reaches the client except as a closed connection.
+// 100 ms, and a client thread at the lowest priority for each connection that holds a place. A
+// subclass filters new clients (OnAccept, on the accept thread) and, on the client threads,
+// decides when the bytes received form a request (IsRequestComplete) and answers it
+// (ProcessRequest). The handlers run concurrently; the subclass serialises what it must. Every
+// failure is one trace line (CLog) and never reaches the client except as a closed connection.
 //
 // Threads: Start, Shutdown and the destructor belong to one owner thread. Start waits up to
 // 30000 ms for each of its threads to answer (a thread that ends first, such as an accept thread
@@ -25,8 +25,11 @@
 // out. A new connection beyond either bound takes the place of the connection that has waited
 // longest without sending a whole request (from that address, or from any), which is closed as
 // its time limit would close it; when every place holds a request being answered, the new one
-// is closed at once. A closed connection's thread leaves promptly; until it has, it still counts
-// against MAX_THREADS. Both are logged as counts, the first at once and then at most every
+// is closed at once. The new connection takes over the closed one's thread too, once that
+// thread has let its connection go (at its next wait, or after the request it is answering), so
+// admitting it starts no thread: a crowd that reconnects as fast as it is closed cannot keep the
+// accept thread busy starting and ending threads while a new client waits behind it. Closed
+// and refused connections are logged as counts, the first at once and then at most every
 // CROWD_LOG_MS, so that a flood of connections is not slowed down to the pace of the log.
 // A receive that brings no bytes does not run the handlers, a request is limited to
 // MAX_REQUEST_BYTES, and bytes arriving while a response is still being sent are read only
@@ -46,8 +49,6 @@ class CGenericServer : public CLog {
    public:
     static constexpr int MAX_CLIENTS = 64;
     static constexpr int MAX_CLIENTS_PER_ADDRESS = MAX_CLIENTS / 2;
-    // Client threads alive at once, counting those of closed connections still leaving.
-    static constexpr int MAX_THREADS = 2 * MAX_CLIENTS;
     static constexpr DWORD CROWD_LOG_MS = 10000;
     static constexpr size_t MAX_REQUEST_BYTES = 4000000;
     static constexpr DWORD THREAD_EXIT_CODE = 4660;
@@ -95,7 +96,8 @@ class CGenericServer : public CLog {
     struct CLIENTTHREAD {
         HANDLE hThread;
         DWORD dwThreadId;
-        CLIENTPARAM* pParam;
+        CLIENTPARAM* pParam;  // the connection being served
+        CLIENTPARAM* pNext;   // handed over in its place, served once it has closed
     };
     // What a crowd of connections made the server do since its last trace line.
     struct CROWDLOG {
@@ -115,9 +117,12 @@ class CGenericServer : public CLog {
     // 1 when served, 0 on a failure, -1 when no place could be had (logged as a count).
     int AddClient(UINT_PTR socket, const char* address);
     // Under the client lock: true when a new connection from address may take a place, after
-    // closing the longest waiting one where it must.
-    bool MakeRoom(const char* address);
-    bool CloseLongestWaiting(const char* address);
+    // closing the longest waiting one where it must; freed is then the thread to serve it.
+    bool MakeRoom(const char* address, CLIENTTHREAD*& freed);
+    CLIENTTHREAD* CloseLongestWaiting(const char* address);
+    static CLIENTPARAM* PlaceOf(const CLIENTTHREAD& client);
+    static bool WaitedLonger(const CLIENTPARAM& a, const CLIENTPARAM& b, DWORD now);
+    bool StartClient(CLIENTPARAM* param);
     void LogCrowding(const char* message, CROWDLOG& log);
     // Under the client lock: whether the connection waits for a whole request.
     void SetWaiting(CLIENTPARAM* param, bool waiting);
@@ -136,7 +141,8 @@ class CGenericServer : public CLog {
     bool ReadOnce(CONNECTION& conn);
     bool AnswerRequest(CONNECTION& conn);
     bool SendRest(CONNECTION& conn);
-    void EndClient(CLIENTPARAM* param);
+    CLIENTPARAM* NextConnection(CLIENTPARAM* param);
+    void EndClient(std::vector<CLIENTTHREAD>::iterator client);
 
     bool CreateEvents();
     bool StartThread(unsigned (*body)(void*), HANDLE& handle, DWORD& id, const char* failure);
@@ -161,8 +167,10 @@ class CGenericServer : public CLog {
     WORD m_nPort = 0;
     DWORD m_dwTimeoutMs = 0;
     DWORD m_dwRequestLimitMs = 0;
-    CROWDLOG m_refusedLog;  // guarded by the client lock, as are the two below
+    // Guarded by the client lock.
+    CROWDLOG m_refusedLog;
     CROWDLOG m_closedLog;
+    unsigned long m_nAccepted = 0;
     CRITICAL_SECTION m_csClients;
     CRITICAL_SECTION m_csEnded;
     bool m_bStarted = false;

@@ -6,8 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "common/DebugPrintf.h"
@@ -15,6 +17,7 @@
 #include "dovrane/web/GenericServer.h"
 #include "platform/base/Clock.h"
 #include "platform/base/TextConvert.h"
+#include "platform/win32/Thread.h"
 #include "platform/win32/Winsock.h"
 #include "tests/support/LoopbackPort.h"
 #include "tests/support/TestRoot.h"
@@ -60,6 +63,12 @@ class CEchoServer : public CGenericServer {
         m_cv.notify_all();
     }
 
+    // The threads that have answered a request.
+    std::set<DWORD> AnsweringThreads() {
+        std::lock_guard<std::mutex> lock(m_lock);
+        return m_answeringThreads;
+    }
+
    protected:
     int OnAccept(const char* address, int) override {
         ++m_nAccepts;
@@ -81,6 +90,10 @@ class CEchoServer : public CGenericServer {
     int ProcessRequest(const std::string& request, std::string& response, bool& keepAlive,
                        const char*) override {
         ++m_nRequests;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_answeringThreads.insert(GetCurrentThreadId());
+        }
         WaitAtBarrier();
         response = request == kBigCommand ? BigResponse() : request;
         keepAlive = m_bKeepAlive;
@@ -101,6 +114,7 @@ class CEchoServer : public CGenericServer {
     std::condition_variable m_cv;
     int m_nInside = 0;
     bool m_bReleased = false;
+    std::set<DWORD> m_answeringThreads;
 };
 
 // From a loopback source address of its own when from is given.
@@ -495,6 +509,50 @@ TEST_F(GenericServerTest, FullServerGivesTheLongestWaitingPlaceToANewClient) {
     SendText(silent.back(), "kept\n");
     EXPECT_EQ(ReadUntilClosed(silent.back(), &closed), "kept\n");
     for (SOCKET s : silent) closesocket(s);
+}
+
+// Keep-alive connections that were answered once wait in every place a case fills; as many
+// newcomers each take the place of the longest waiting one and are answered on its thread, so
+// admitting them starts no thread.
+TEST_F(GenericServerTest, NewcomerTakesOverTheThreadOfTheConnectionItCloses) {
+    const std::string kShared = "127.0.0.2";
+    struct CASE {
+        const char* name;
+        int places;
+        std::function<std::string(int)> holderAddress;
+        std::function<std::string(int)> newcomerAddress;
+    } cases[] = {
+        {"every place taken", CGenericServer::MAX_CLIENTS, SpreadAddress,
+         [](int i) { return SpreadAddress(CGenericServer::MAX_CLIENTS + i); }},
+        {"one address holding its share", CGenericServer::MAX_CLIENTS_PER_ADDRESS,
+         [&](int) { return kShared; }, [&](int) { return kShared; }},
+    };
+    for (const CASE& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_server = std::make_unique<CEchoServer>(m_log);
+        m_server->m_bKeepAlive = true;
+        ASSERT_EQ(m_server->Start(m_port, 0), 1);
+        std::vector<SOCKET> holders;
+        for (int i = 0; i < c.places; ++i) {
+            holders.push_back(Connect(m_port, c.holderAddress(i).c_str()));
+            SendText(holders.back(), "hold\n");
+            ASSERT_EQ(Read(holders.back(), 5), "hold\n");
+        }
+        const size_t threads = m_server->AnsweringThreads().size();
+        ASSERT_EQ(threads, static_cast<size_t>(c.places));
+        std::vector<SOCKET> newcomers;
+        for (int i = 0; i < c.places; ++i) {
+            newcomers.push_back(Connect(m_port, c.newcomerAddress(i).c_str()));
+            SendText(newcomers.back(), "new\n");
+            ASSERT_EQ(Read(newcomers.back(), 4), "new\n") << "newcomer " << i;
+        }
+        EXPECT_EQ(m_server->AnsweringThreads().size(), threads) << "threads started for newcomers";
+        EXPECT_EQ(m_server->GetClientCount(), c.places);
+        for (SOCKET s : holders) EXPECT_TRUE(ClosedWithoutAnswer(s));
+        for (SOCKET s : holders) closesocket(s);
+        for (SOCKET s : newcomers) closesocket(s);
+        m_server.reset();
+    }
 }
 
 // Hundreds of connections that trickle a byte and never end a request keep coming from one
