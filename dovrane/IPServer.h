@@ -146,6 +146,9 @@ class CIPServer : public CThreadJob {
     void Serve();
     void EndServing();
 
+    // At most this many connections are taken in one pass, so the slots are still served.
+    static constexpr int kAcceptsPerPass = 64;
+    void AcceptWaiting(DWORD now);
     void AcceptClient(DWORD now);
     // All slots in use: closes the one that has waited longest at the login, as its time-out
     // would; false when none is at the login.
