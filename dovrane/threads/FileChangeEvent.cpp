@@ -162,6 +162,9 @@ void CFileChangeEvent::Watch(unsigned generation) {
     while (Current(generation) && WatchPass(generation, set)) {
     }
     CloseAll(set.notifications, set.notified);
+    // A thread that ended by itself (a failed wait) watches nothing any more.
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (Current(generation)) m_inPlace.clear();
 }
 
 std::vector<CString> CFileChangeEvent::Folders() const {
