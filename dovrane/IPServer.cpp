@@ -227,6 +227,7 @@ void CIPServer::Serve() {
             now = GetTickCount();
             ServeSlot(i, now);
         }
+        ++m_nPasses;
     }
 }
 

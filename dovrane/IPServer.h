@@ -93,6 +93,8 @@ class CIPServer : public CThreadJob {
     int GetServerStatusCode() const { return m_nStatus; }
     // Any thread: the start-up (load, save, start-up runs) is done and the loop serves.
     bool IsServing() const { return m_bServing; }
+    // Any thread: the loop's passes so far; one that begins after data came has looked at it.
+    unsigned GetPassCount() const { return m_nPasses; }
     // Owner thread: the stop of the base, serving meanwhile the messages sent to this thread.
     bool Stop(DWORD timeoutMs) override;
 
@@ -185,6 +187,7 @@ class CIPServer : public CThreadJob {
 
     std::atomic<int> m_nStatus{SERVERSTATUS_STARTING};
     std::atomic<bool> m_bServing{false};
+    std::atomic<unsigned> m_nPasses{0};
     CRunItemList* m_pRunItemList = nullptr;
     CString m_strBindAddress;
     int m_nPort = 0;

@@ -112,6 +112,12 @@ void CFileChangeEvent::ForgetFile(std::map<CString, std::unique_ptr<CFileInfo>, 
     if (entry != m_folders.end() && --entry->files <= 0) m_folders.erase(entry);
 }
 
+bool CFileChangeEvent::IsWatchInPlace(const CString& folder) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return std::any_of(m_inPlace.begin(), m_inPlace.end(),
+                       [&](const CString& watched) { return watched.Compare(folder) == 0; });
+}
+
 bool CFileChangeEvent::Start() {
     if (m_bRunning) return true;
     ResetEvent(m_hStopEvent);
@@ -131,6 +137,10 @@ void CFileChangeEvent::Stop() {
     if (!m_bRunning) return;
     m_bRunning = false;
     ++m_generation;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_inPlace.clear();
+    }
     SetEvent(m_hStopEvent);
     // Inside the callback the thread may wait for this very caller; it ends by itself afterwards.
     while (m_nThreadActive > 0 && !m_bInCallback) Sleep(kStopStepMs);
@@ -152,6 +162,9 @@ void CFileChangeEvent::Watch(unsigned generation) {
     while (Current(generation) && WatchPass(generation, set)) {
     }
     CloseAll(set.notifications, set.notified);
+    // A thread that ended by itself (a failed wait) watches nothing any more.
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (Current(generation)) m_inPlace.clear();
 }
 
 std::vector<CString> CFileChangeEvent::Folders() const {
@@ -168,6 +181,9 @@ bool CFileChangeEvent::WatchPass(unsigned generation, WATCHSET& set) {
     if (folders != set.folders) {
         set.folders = folders;
         Notify(set);
+        std::lock_guard<std::mutex> guard(m_lock);
+        // Checked under the lock: a Stop clears the list after it has moved the generation on.
+        if (Current(generation)) m_inPlace = set.notified;
     }
     std::vector<HANDLE> handles{m_hStopEvent};
     handles.insert(handles.end(), set.notifications.begin(), set.notifications.end());

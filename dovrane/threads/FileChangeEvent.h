@@ -69,6 +69,9 @@ class CFileChangeEvent {
     void Stop();
     bool IsRunning() const { return m_bRunning; }
     bool IsThreadActive() const { return m_nThreadActive > 0; }
+    // Whether the running watch thread has its notification for folder (as CFileInfo::FolderOf
+    // gives it) in place: a change made from then on is seen.
+    bool IsWatchInPlace(const CString& folder) const;
 
    protected:
     // Waits until no watch thread runs, answering messages sent to the caller meanwhile. A
@@ -116,6 +119,7 @@ class CFileChangeEvent {
     mutable std::mutex m_lock;
     std::map<CString, std::unique_ptr<CFileInfo>, ORDINAL> m_files;
     std::vector<FOLDERENTRY> m_folders;
+    std::vector<CString> m_inPlace;  // the folders the current thread has notifications for
     std::atomic<bool> m_bRunning{false};
     std::atomic<int> m_nThreadActive{0};
     std::atomic<unsigned> m_generation{0};

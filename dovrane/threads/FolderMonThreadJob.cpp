@@ -69,7 +69,9 @@ void CFolderMonThreadJob::Watch() {
         // The stop event, and a failed wait, end the watching rather than spin.
         if (got <= WAIT_OBJECT_0 || got >= WAIT_OBJECT_0 + handles.size()) return;
         const size_t index = got - WAIT_OBJECT_0;
+        m_bSettling = true;
         const bool watching = Settle(handles[index]);
+        m_bSettling = false;
         Notify(FOLDERMON_CHANGES, m_dwThreadId);
         if (!watching || !IsFolderAccessible(owners[index]->path)) {
             Forget(*owners[index]);

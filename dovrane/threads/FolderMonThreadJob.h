@@ -62,6 +62,8 @@ class CFolderMonThreadJob : public CThreadJob {
     bool Start(const CString& folderList, HWND owner, UINT message, DWORD settleMs);
 
     bool IsStarted() const { return m_bStarted; }
+    // A change is being let settle; a stop now still reports it.
+    bool IsSettling() const { return m_bSettling; }
     bool HasError() const { return m_bError; }
     FOLDERMONERROR GetErrorKind() const { return m_eErrorKind; }
     const CString& GetErrorFolder() const { return m_strErrorFolder; }
@@ -92,6 +94,7 @@ class CFolderMonThreadJob : public CThreadJob {
     DWORD m_dwSettleMs = 0;
     std::vector<FOLDERINFO> m_folders;
     std::atomic<bool> m_bStarted{false};
+    std::atomic<bool> m_bSettling{false};
     std::atomic<bool> m_bError{false};
     std::atomic<FOLDERMONERROR> m_eErrorKind{FOLDERMON_ERROR_NONE};
     CString m_strErrorFolder;

@@ -34,6 +34,13 @@ void CProfileFileWatch::Unsubscribe(const void* subscriber) {
     UnsubscribeLocked(subscriber);
 }
 
+bool CProfileFileWatch::IsWatchInPlace(const CString& path) const {
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto watched = m_paths.find(path);
+    return watched != m_paths.end() && watched->second.group != nullptr &&
+           watched->second.group->IsWatchInPlace(CFileInfo::FolderOf(path));
+}
+
 int CProfileFileWatch::GetGroupCount() const {
     std::lock_guard<std::mutex> guard(m_lock);
     return static_cast<int>(m_groups.size());

@@ -31,6 +31,8 @@ class CProfileFileWatch {
     // empty).
     void Subscribe(const void* subscriber, const CString& path, HWND window, UINT message);
     void Unsubscribe(const void* subscriber);
+    // Whether a change of path made from now on is seen.
+    bool IsWatchInPlace(const CString& path) const;
     // Watch threads, one per group.
     int GetGroupCount() const;
 

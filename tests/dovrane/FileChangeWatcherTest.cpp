@@ -27,18 +27,12 @@ namespace {
 
 constexpr UINT kChangedMessage = WM_USER + 104;
 constexpr int kBoundMs = 8000;
-// The watch thread makes its notifications some time after Start, so changes made at once may
-// come too early; touching a file nobody watches every so often makes the folders examined again.
-// Slower than the settle time, so that the folders do settle in between.
-constexpr auto kPokeEvery = std::chrono::milliseconds(1500);
-constexpr auto kFirstPoke = std::chrono::milliseconds(300);
 // Longer than the 1000 ms settle time: an examination that was coming has come.
 constexpr int kQuietMs = 1600;
 
-bool PumpReal(const std::function<bool()>& done, int ms, const std::function<void()>& between = {}) {
+bool PumpReal(const std::function<bool()>& done, int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (between) between();
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
         if (done()) return true;
@@ -107,16 +101,18 @@ class FileChangeWatcherTest : public ::testing::Test {
     }
     size_t Count() { return m_recorder.Count(kChangedMessage); }
     bool WaitForReports(size_t count, int ms = kBoundMs) {
-        return PumpReal([&] { return Count() >= count; }, ms, Poker());
+        return PumpReal([&] { return Count() >= count; }, ms);
     }
-    std::function<void()> Poker() {
-        auto next = std::make_shared<std::chrono::steady_clock::time_point>(std::chrono::steady_clock::now() +
-                                                                            kFirstPoke);
-        return [this, next] {
-            if (std::chrono::steady_clock::now() < *next) return;
-            *next += kPokeEvery;
-            for (const char* file : {"a/.poke", "b/.poke"}) WriteHostFile(Host(file), "x");
-        };
+    // Waits until the watch thread sees changes in the folder of each file.
+    bool WatchInPlace(std::initializer_list<const char*> files) {
+        return PumpReal(
+            [&] {
+                for (const char* file : files) {
+                    if (!m_watcher->IsWatchInPlace(CFileInfo::FolderOf(Win(file)))) return false;
+                }
+                return true;
+            },
+            kBoundMs);
     }
     std::vector<REPORT> ReportsOf(const std::string& relative) {
         std::vector<REPORT> out;
@@ -128,6 +124,7 @@ class FileChangeWatcherTest : public ::testing::Test {
     void Watch(std::initializer_list<const char*> files) {
         for (const char* file : files) m_watcher->AddFile(Win(file));
         ASSERT_TRUE(m_watcher->Start());
+        ASSERT_TRUE(WatchInPlace(files));
     }
 
     CTestRoot m_root;
@@ -170,7 +167,7 @@ TEST_F(FileChangeWatcherTest, ReportsWhatChangedOnce) {
                 return !ReportsOf("a/z_marker.txt").empty() &&
                        Count() - earlier == m_watcher->Reports().size();
             },
-            kBoundMs, Poker()));
+            kBoundMs));
         std::vector<REPORT> reports = ReportsOf("a/x.txt");
         ASSERT_EQ(reports.size(), c.codes.size());
         for (size_t i = 0; i < reports.size(); ++i) EXPECT_EQ(reports[i].code, c.codes[i]);
@@ -194,6 +191,7 @@ TEST_F(FileChangeWatcherTest, MissingFileIsReportedWhenItAppears) {
     EXPECT_EQ(ReportsOf("a/later.txt")[1].code, FILECHANGE_GONE);
     EXPECT_EQ(m_watcher->GetFileCount(), 0);
     m_watcher->AddFile(Win("a/later.txt"));
+    ASSERT_TRUE(WatchInPlace({"a/later.txt"}));
     SetTime("a/later.txt", 5);
     ASSERT_TRUE(WaitForReports(3));
     EXPECT_EQ(ReportsOf("a/later.txt")[2].code, FILECHANGE_FIRST_SEEN);
@@ -207,6 +205,7 @@ TEST_F(FileChangeWatcherTest, FilesShareTheirFolder) {
     EXPECT_EQ(m_watcher->GetFileCount(), 2);
     EXPECT_EQ(m_watcher->GetFolderCount(), 1);
     ASSERT_TRUE(m_watcher->Start());
+    ASSERT_TRUE(WatchInPlace({"a/z_marker.txt"}));
     m_watcher->RemoveFile(Win("a/x.txt"));
     EXPECT_EQ(m_watcher->GetFolderCount(), 1);
     SetTime("a/x.txt", 10);
@@ -231,6 +230,7 @@ TEST_F(FileChangeWatcherTest, AddingToARunningWatcherWatchesTheNewFolder) {
     Watch({"a/x.txt"});
     m_watcher->AddFile(Win("b/y.txt"));
     EXPECT_TRUE(m_watcher->IsRunning());
+    ASSERT_TRUE(WatchInPlace({"b/y.txt"}));
     SetTime("b/y.txt", 10);
     ASSERT_TRUE(WaitForReports(1));
     EXPECT_EQ(ReportsOf("b/y.txt").size(), 1u);
@@ -264,13 +264,17 @@ TEST_F(FileChangeWatcherTest, StopFromTheHandlerOfTheSentCallback) {
 TEST_F(FileChangeWatcherTest, StopWhileTheFolderKeepsChanging) {
     Watch({"a/x.txt"});
     std::atomic<bool> writing{true};
+    std::atomic<int> writes{0};
     std::thread writer([&] {
         while (writing) {
             WriteHostFile(Host("a/busy.txt"), "x");
+            ++writes;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The watch was in place before these writes, so they keep the thread settling.
+    const int before = writes;
+    EXPECT_TRUE(PumpReal([&] { return writes >= before + 2; }, kBoundMs));
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         m_watcher->Stop();

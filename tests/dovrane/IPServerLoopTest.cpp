@@ -167,6 +167,11 @@ class IPServerLoopTest : public ::testing::Test {
         ASSERT_TRUE(PumpUntil([this] { return m_server.IsServing(); }));
     }
 
+    // Waits for the server to make passes that begin after this call; the first may be under way.
+    bool WaitForPasses(unsigned passes) {
+        const unsigned until = m_server.GetPassCount() + 1 + passes;
+        return PumpUntil([&] { return m_server.GetPassCount() >= until; });
+    }
     void SendBytes(const std::string& bytes) { m_client.SendBytes(bytes); }
     std::optional<CString> Read(DWORD timeoutMs = kBoundMs) { return m_client.Read(timeoutMs); }
     std::optional<CString> Connect() { return m_client.Challenge(m_port); }
@@ -199,7 +204,7 @@ TEST_F(IPServerLoopTest, AClientSilentForTenMinutesIsClosed) {
     StartServer();
     ASSERT_TRUE(Login());
     SendBytes(Frame(u"ECHO").substr(0, 5));  // a frame begun, never finished
-    Sleep(300);
+    ASSERT_TRUE(WaitForPasses(1));           // it has been read
     zbw::AdvanceClock(CLIENT_PARTIAL_FRAME_MS + 1000);
     ASSERT_TRUE(PumpUntil([this] {
         return Log().find("Incomplete message from 127.0.0.1 dropped") != std::string::npos;
@@ -216,19 +221,19 @@ TEST_F(IPServerLoopTest, CommandsThatComeWhileTheServerSleepsAreAnswered) {
     StartServer();
     ASSERT_TRUE(Login());
     const std::string echo = Frame(u"ECHO");
-    const DWORD kPassesMs = 350;  // several of the loop's 100 ms passes
+    const unsigned kPasses = 3;  // the server has read the socket dry and slept since
     auto answered = [this] {
         const std::optional<CString> answer = Read();
         return answer && answer->Left(4) == ANSWER_OK;
     };
-    Sleep(kPassesMs);
+    ASSERT_TRUE(WaitForPasses(kPasses));
     SendBytes(echo);
     EXPECT_TRUE(answered());
     SendBytes(echo.substr(0, 5));
-    Sleep(kPassesMs);
+    ASSERT_TRUE(WaitForPasses(kPasses));
     SendBytes(echo.substr(5));
     EXPECT_TRUE(answered());
-    Sleep(kPassesMs);
+    ASSERT_TRUE(WaitForPasses(kPasses));
     SendBytes(echo + echo);
     EXPECT_TRUE(answered());
     EXPECT_TRUE(answered());

@@ -188,7 +188,7 @@ TEST_F(ProjectChangeEventTest, AGoneProfileIsWatchedAgainAfterRegistering) {
         }
         return false;
     };
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the watch is in place
+    ASSERT_TRUE(PumpUntil([&] { return CProfileFileWatch::Instance().IsWatchInPlace(Profile()); }));
     ASSERT_EQ(unlink(m_root.Path("p.fsf").c_str()), 0);
     ASSERT_TRUE(PumpUntil(gone));
     Rewrite("p.fsf", 10);

@@ -2,10 +2,13 @@
 // profiles in two categories, requests over raw sockets. Pages and their headers, split
 // requests, other methods, the password, the page cache, every action and the forms, and the
 // faults that must stay mended (paths, redirects, escaping, file views, bounds, other sites).
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <ctime>
 #include <filesystem>
 #include <regex>
 #include <string>
-#include <thread>
 
 #include "tests/e2e/HttpEngineFixture.h"
 #include "tests/e2e/LogFiles.h"
@@ -126,8 +129,10 @@ TEST_F(HttpServerE2ETest, ChangedPageIsReadAgainUnchangedComesFromTheCache) {
     EXPECT_EQ(HttpGet(m_nPort, "/mna.html").body, "first");
     EXPECT_EQ(HttpGet(m_nPort, "/mna.html").body, "first");
     EXPECT_TRUE(zbtest::WaitForEngineLog(EngineLog(), "HTTP Caching file ", kBoundMs));
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    WriteHostFile(m_root.Path("prog/html/mna.html"), "second version");
+    ASSERT_TRUE(WriteHostFile(m_root.Path("prog/html/mna.html"), "second version"));
+    // A later write time set, rather than waited for.
+    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 10, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, m_root.Path("prog/html/mna.html").c_str(), times, 0), 0);
     EXPECT_EQ(HttpGet(m_nPort, "/mna.html").body, "second version");
 }
 

@@ -57,6 +57,13 @@ void WriteRunValue(const std::u16string& text) {
     RegCloseKey(key);
 }
 
+// The kernel's state letter of a process ("T" once a SIGSTOP has taken effect), empty when gone.
+std::string ProcessState(pid_t pid) {
+    const std::string stat = ReadHostFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t name = stat.rfind(')');
+    return name == std::string::npos || name + 2 >= stat.size() ? "" : stat.substr(name + 2, 1);
+}
+
 // The real engine, whose server writes the heartbeat while it runs; Ctrl-C ends it.
 class CRunningEngine {
    public:
@@ -232,7 +239,10 @@ TEST_F(TrayIconTest, QuenlowGivesUpOnAWindowThatNeverCloses) {
         },
         "found", kBoundMs));
     ASSERT_TRUE(stuck.Signal(SIGSTOP));
-    EXPECT_EQ(Run("Quenlow", {}, 30000), 1);
+    // The stop is delivered after kill returns; Quenlow must meet a window whose owner has stopped.
+    ASSERT_TRUE(zbtest::WaitForText([&] { return ProcessState(stuck.Pid()); }, "T", kBoundMs));
+    EXPECT_EQ(Run("Quenlow", {}, 30000), 1)
+        << "window owner's state afterwards: '" << ProcessState(stuck.Pid()) << "'";
     stuck.Signal(SIGCONT);
 }
 
