@@ -647,11 +647,13 @@ bool CGenericServer::SendRest(CONNECTION& conn) {
         }
         conn.sendPos += sent;
     }
+    // Waiting again before the answer counts as sent, so whoever learns of the send sees it.
+    if (conn.keepAlive) {
+        conn.request.clear();
+        SetWaiting(conn.param, true);
+    }
     OnDataSent(static_cast<DWORD>(conn.response.size()));
-    if (!conn.keepAlive) return false;
-    conn.request.clear();
-    SetWaiting(conn.param, true);
-    return true;
+    return conn.keepAlive;
 }
 
 // Ends param's connection; returns the connection handed to the thread meanwhile, which takes

@@ -52,6 +52,7 @@ class CEchoServer : public CGenericServer {
     std::atomic<int> m_nAccepts{0};
     std::atomic<int> m_nRequests{0};
     std::atomic<DWORD> m_dwLastSent{0};
+    std::atomic<int> m_nAnswersSent{0};
     std::atomic<int> m_nMaxInside{0};
     std::atomic<bool> m_bAcceptEntered{false};
 
@@ -81,6 +82,7 @@ class CEchoServer : public CGenericServer {
     }
     int OnDataSent(DWORD bytesSent) override {
         m_dwLastSent = bytesSent;
+        ++m_nAnswersSent;
         return 0;
     }
     int IsRequestComplete(const std::string& request) override {
@@ -538,6 +540,8 @@ TEST_F(GenericServerTest, NewcomerTakesOverTheThreadOfTheConnectionItCloses) {
             SendText(holders.back(), "hold\n");
             ASSERT_EQ(Read(holders.back(), 5), "hold\n");
         }
+        // A holder reads its answer a moment before its thread notes it waiting again.
+        ASSERT_TRUE(WaitUntil([&] { return m_server->m_nAnswersSent == c.places; }));
         const size_t threads = m_server->AnsweringThreads().size();
         ASSERT_EQ(threads, static_cast<size_t>(c.places));
         std::vector<SOCKET> newcomers;
