@@ -274,13 +274,13 @@ DWORD CIPServer::MsUntilDue(DWORD now) const {
     return wait;
 }
 
-// The library has a socket for each slot: the slot is freed first, so the accept finds one.
 // Takes what waits in the listen queue, up to a bound, so that a client behind a crowd of
 // connections is not reached one pass at a time. A look that finds none waits 1 ms.
 void CIPServer::AcceptWaiting(DWORD now) {
     for (int n = 0; n < kAcceptsPerPass && cscAwaitConnect() == 1; ++n) AcceptClient(now);
 }
 
+// The library has a socket for each slot: the slot is freed first, so the accept finds one.
 void CIPServer::AcceptClient(DWORD now) {
     if (FindFreeSlot() < 0 && !CloseEndingSlot()) FreeLongestWaitingLogin(now);
     const int connection = cscAcceptConnect();

@@ -14,8 +14,8 @@
 // slot, which takes no new command until the last answer has gone, so it holds one answer at
 // most; a peer that takes nothing for CLIENT_SEND_STALL_MS is closed. When every slot is in
 // use, a new connection takes the slot of one that is closing anyway, else of the one that has
-// waited longest at the login among the logins of the address that holds the most of them. Only a wrong
-// answer to the challenge slows the address's next login (CLoginThrottle).
+// waited longest at the login among the logins of the address that holds the most of them.
+// Only a wrong answer to the challenge slows the address's next login (CLoginThrottle).
 //
 // Status (GetServerStatusCode, any thread): 0 starting, 1 running, 2 stopped, 3 another engine
 // runs, 4 the TCP/IP port cannot be used, 5 the start-up load failed, 6 the socket library
@@ -152,9 +152,10 @@ class CIPServer : public CThreadJob {
     static constexpr int kAcceptsPerPass = 64;
     void AcceptWaiting(DWORD now);
     void AcceptClient(DWORD now);
-    // All slots in use: closes the one that has waited longest at the login, as its time-out
-    // would; false when none is at the login.
+    // All slots in use: closes a slot that is closing anyway; false when none is.
     bool CloseEndingSlot();
+    // All slots in use: closes the one that has waited longest at the login among those of the
+    // address holding the most logins, as its time-out would; false when none is at the login.
     bool FreeLongestWaitingLogin(DWORD now);
     static bool IsAtLogin(const SLOT& slot);
     void ServeCommandBlock(DWORD now);

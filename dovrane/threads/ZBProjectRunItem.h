@@ -87,8 +87,8 @@ class CZBProjectRunItem : public CRunItem {
     void GetLastRun(LONGLONG& start, bool& failed);
     CString GetLastOkRunText();
     CString GetLastRunsHtml();
-    // The same, shared with every earlier caller that got the same text: the pages' snapshots hold
-    // one copy of each profile's history, however many of them there are.
+    // The same, shared with every earlier caller that got the same text: the profile pages (and
+    // the page cache) hold one copy of the history while it stays the same.
     std::shared_ptr<const CString> GetSharedLastRunsHtml();
     CString GetSettingsText();
     CString GetSourceText();

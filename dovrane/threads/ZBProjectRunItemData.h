@@ -6,8 +6,8 @@
 // (the item's texts take its own critical sections); the accessors may then be read on that
 // thread without any lock. A snapshot is a plain value owned by whoever holds it; reusing one
 // (Update again) replaces every field. The run history's text, the largest, is not in it: only
-// the profile page shows it, and asks the list for that one profile. Nothing fails: an item without history or run
-// shows the texts the item gives for that ("None", empty progress).
+// the profile page shows it, and asks the list for that one profile. Nothing fails: an item
+// without history or run shows the texts the item gives for that ("None", empty progress).
 #pragma once
 
 #include "dovrane/threads/LaunchItem.h"

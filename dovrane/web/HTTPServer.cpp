@@ -503,7 +503,8 @@ void CHTTPServer::FillPageContext(REQUESTSTATE& state, const CString& page, cons
     const int selected = state.context.nSelectedProfile;
     if (m_pList && selected >= 0 && selected < state.snapshot->items.GetSize() &&
         text.Find(u"#PROFILE_LASTRUNS#") >= 0)
-        state.context.pSelectedLastRuns = m_pList->GetSharedLastRunsHtml(state.snapshot->items[selected].GetName());
+        state.context.pSelectedLastRuns =
+            m_pList->GetSharedLastRunsHtml(state.snapshot->items[selected].GetName());
     state.context.strPage = page;
     state.context.strUpdateLink = UpdateLink(state.context.settings);
     state.context.strCurrentTime = RefreshTimeText();
@@ -566,7 +567,8 @@ std::shared_ptr<const std::string> CHTTPServer::CachedBody(const CString& text, 
     {
         std::lock_guard<std::mutex> held(m_cacheLock);
         for (const CACHEDPAGE& cached : m_cache)
-            if (cached.page == page && cached.shown == shown && cached.lastRuns == state.context.pSelectedLastRuns &&
+            if (cached.page == page && cached.shown == shown &&
+                cached.lastRuns == state.context.pSelectedLastRuns &&
                 ShowSame(*cached.snapshot, *state.snapshot))
                 return cached.body;
     }

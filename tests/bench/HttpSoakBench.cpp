@@ -1,9 +1,10 @@
 // The engine's memory while it serves its pages: 200 profiles of the stand-in, each due every
 // minute and running for 20 s (so that about a third of them run at any time and the page changes
 // every second), and the status page asked every second on a new connection (a new client thread
-// each time), beside STATUS ALL over the command block (a console run each second). Prints the engine's resident memory each minute, then the last figure and its growth
-// over the last half of the run beside the targets (under 100 MB, flat). It runs 10 minutes;
-// "--minutes N" runs N minutes instead, for development.
+// each time), beside STATUS ALL over the command block (a console run each second). Prints the
+// engine's resident memory each minute, then the last figure and its growth over the last half of
+// the run beside the targets (under 100 MB, flat). It runs 10 minutes; "--minutes N" runs N
+// minutes instead, for development.
 #include <signal.h>
 
 #include <chrono>
@@ -78,8 +79,8 @@ std::string WriteSettings(const CTestRoot& root, int port) {
 // STATUS ALL through the console, its answer thrown away; true when the console succeeded.
 bool AskStatusAll(const CTestRoot& root) {
     CChildProcess console;
-    if (!console.Start("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/null < /dev/null", BinDir() + "/ZBConsole",
-                                   "/I:" + root.Path("none.ini"), "/C:STATUS ALL"}))
+    if (!console.Start("/bin/sh", {"-c", "exec \"$0\" \"$@\" > /dev/null < /dev/null",
+                                   BinDir() + "/ZBConsole", "/I:" + root.Path("none.ini"), "/C:STATUS ALL"}))
         return false;
     return console.WaitExit(10000) == 0;
 }
@@ -135,7 +136,8 @@ int main(int argc, char** argv) {
     const size_t half = perMinute.size() / 2;
     const double last = perMinute.back();
     const double growth = last - perMinute[perMinute.size() - 1 - half];
-    std::printf("  pages served: %ld, failed: %ld; STATUS ALL failed: %ld\n", pages, failures, statusFailures);
+    std::printf("  pages served: %ld, failed: %ld; STATUS ALL failed: %ld\n", pages, failures,
+                statusFailures);
     std::printf("  resident after %d minutes: %6.1f MB   (target < 100 MB)\n", minutes, last);
     std::printf("  growth over the last %zu minutes: %+6.1f MB   (target: flat, within %.0f MB)\n", half,
                 growth, kFlatMB);

@@ -16,19 +16,20 @@ const char kBrowser[] = "/usr/bin/chromium";
 // run, the browser's virtual time reaches its budget at once and the DOM is dumped, where the
 // pages' own refresh would otherwise keep asking the engine until the budget is spent, which on a
 // crowded machine takes longer than the browser is given.
+const std::string kReport = R"(function report(text) {
+  document.getElementById('result').textContent = text;
+  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
+}
+)";
 
 // Loads the status page in a frame, clicks the first run link and reports what it saw.
-const char kHarness[] = R"(<!DOCTYPE html>
+const std::string kHarness = R"(<!DOCTYPE html>
 <html><body><div id="result">pending</div>
 <iframe id="frame" src="/status.htm" style="width:1200px;height:800px"></iframe>
 <script>
 var frame = document.getElementById('frame');
 var clicked = false, tries = 0;
-function report(text) {
-  document.getElementById('result').textContent = text;
-  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
-}
-function check() {
+)" + kReport + R"(function check() {
   var doc = frame.contentDocument;
   if (++tries > 400) { report('timeout'); return; }
   var loaded = doc && doc.body && doc.readyState === 'complete' && /\/status\.htm/.test(doc.URL);
@@ -59,11 +60,8 @@ std::string SwapHarness(const std::string& runQuery) {
 <script>
 var frame = document.getElementById('frame');
 var started = false, tries = 0;
-function report(text) {
-  document.getElementById('result').textContent = text;
-  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
-}
-function check() {
+)" + kReport +
+           R"(function check() {
   var doc = frame.contentDocument;
   if (++tries > 600) { report('timeout'); return; }
   var loaded = doc && doc.body && doc.readyState === 'complete' && doc.getElementById('ajaxsection');
@@ -97,11 +95,8 @@ std::string PickHarness(const std::string& folderQuery) {
            folderQuery + R"(" style="width:600px;height:600px"></iframe>
 <script>
 var tries = 0;
-function report(text) {
-  document.getElementById('result').textContent = text;
-  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
-}
-function check() {
+)" + kReport +
+           R"(function check() {
   var form = document.getElementById('form'), browse = document.getElementById('browse');
   var fd = form.contentDocument, bd = browse.contentDocument;
   if (++tries > 400) { report('timeout'); return; }
@@ -119,17 +114,13 @@ check();
 
 // The status page at laptop and phone width, each in a frame of that width: every piece of a
 // profile's name between the page's own line breaks must lie on one line.
-const char kNameHarness[] = R"(<!DOCTYPE html>
+const std::string kNameHarness = R"(<!DOCTYPE html>
 <html><body><div id="result">pending</div>
 <iframe id="wide" src="/status.htm" style="width:1280px;height:900px;border:0"></iframe>
 <iframe id="phone" src="/status.htm" style="width:390px;height:1600px;border:0"></iframe>
 <script>
 var tries = 0;
-function report(text) {
-  document.getElementById('result').textContent = text;
-  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
-}
-// The pieces of each name that render on more than one line, or '' when none does.
+)" + kReport + R"(// The pieces of each name that render on more than one line, or '' when none does.
 function broken(frame) {
   var doc = frame.contentDocument, faults = [];
   var links = doc.querySelectorAll('td.name > a');
@@ -163,7 +154,7 @@ check();
 
 // Opens the error page with each hostile REF in a frame, notes its Back link and clicks it; a
 // script that ran, on the page or from the link, leaves its mark in this window.
-const char kRefHarness[] = R"(<!DOCTYPE html>
+const std::string kRefHarness = R"(<!DOCTYPE html>
 <html><body><div id="result">pending</div>
 <iframe id="frame" style="width:900px;height:600px"></iframe>
 <script>
@@ -172,11 +163,7 @@ var refs = ['"><script>parent.zbInjected="page"</' + 'script>',
             'javascript:parent.zbInjected="link"'];
 var frame = document.getElementById('frame');
 var step = 0, tries = 0, seen = [];
-function report(text) {
-  document.getElementById('result').textContent = text;
-  document.querySelectorAll('iframe').forEach(function (f) { f.remove(); });
-}
-function load() {
+)" + kReport + R"(function load() {
   frame.src = '/error.htm?n=' + step + '&RUN=x&REF=' + encodeURIComponent(refs[step]);
   setTimeout(check, 100);
 }

@@ -236,7 +236,8 @@ TEST_F(HTTPServerTest, AProfilePageShowsItsHistoryAsItIsNow) {
         ASSERT_TRUE(stored.SaveToDB());
     }
     ASSERT_TRUE(Start());
-    ASSERT_TRUE(m_list.AddProfileFromXml(u"<SETTINGS><ITEM><PROFILE>" + profile + u"</PROFILE></ITEM></SETTINGS>"));
+    ASSERT_TRUE(
+        m_list.AddProfileFromXml(u"<SETTINGS><ITEM><PROFILE>" + profile + u"</PROFILE></ITEM></SETTINGS>"));
     const std::string page = "/profile.htm?SHOWPROFILE=" + zbtest::UrlEncoded(zbw::ToUtf8(profile));
     auto profilePage = [&] { return zbtest::Utf16Body(zbtest::HttpGet(m_port, page).body); };
     EXPECT_NE(profilePage().find("an older result"), std::string::npos);

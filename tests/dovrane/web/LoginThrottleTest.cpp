@@ -1,7 +1,7 @@
 // The slowing of repeated login failures: the delay doubles per failure in a row up to its cap,
 // a try waits what is left of it since the last failure and counts as soon as it is taken, one
-// address does not slow another, and success or a quiet quarter of an hour forgets it. Fakes: tick counts are
-// given by the test.
+// address does not slow another, and success or a quiet quarter of an hour forgets it. Fakes:
+// tick counts are given by the test.
 #include <gtest/gtest.h>
 
 #include <atomic>
